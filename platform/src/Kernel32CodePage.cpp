@@ -1,0 +1,305 @@
+// MultiByteToWideChar and WideCharToMultiByte. UTF-8 is converted here; the double-byte and
+// Western code pages go through glibc iconv, with one converter per code page and thread.
+#include <iconv.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <string>
+
+#include "platform/Kernel32.h"
+#include "platform/Modules.h"
+
+namespace platform::kernel32 {
+
+namespace {
+
+constexpr char16_t kReplacement = 0xFFFD;
+
+// The code page a caller's number stands for, or 0 when it is not one we offer.
+UINT ResolveCodePage(UINT codePage) {
+    switch (codePage) {
+        case CP_ACP: return GetACP();
+        case CP_OEMCP: return GetOEMCP();
+        case 932: case 936: case 949: case 950: case 1252: case CP_UTF8: return codePage;
+        default: return 0;
+    }
+}
+
+const char* IconvName(UINT codePage) {
+    switch (codePage) {
+        case 932: return "CP932";
+        case 936: return "CP936";
+        case 949: return "CP949";
+        case 950: return "CP950";
+        case 1252: return "CP1252";
+        default: return nullptr;
+    }
+}
+
+// Windows' code page 1252 gives the five bytes that the standard leaves unassigned to the C1
+// controls of the same value; glibc refuses them.
+bool Is1252Hole(unsigned char byte) {
+    return byte == 0x81 || byte == 0x8D || byte == 0x8F || byte == 0x90 || byte == 0x9D;
+}
+
+class Converter {
+public:
+    Converter(const char* to, const char* from) : cd_(iconv_open(to, from)) {}
+    ~Converter() {
+        if (valid()) iconv_close(cd_);
+    }
+    Converter(const Converter&) = delete;
+    Converter& operator=(const Converter&) = delete;
+    bool valid() const { return cd_ != reinterpret_cast<iconv_t>(-1); }
+    iconv_t get() {
+        iconv(cd_, nullptr, nullptr, nullptr, nullptr);  // back to the initial state
+        return cd_;
+    }
+
+private:
+    iconv_t cd_;
+};
+
+Converter* ConverterFor(UINT codePage, bool toWide) {
+    thread_local std::map<std::pair<UINT, bool>, std::unique_ptr<Converter>> converters;
+    auto& slot = converters[{codePage, toWide}];
+    if (!slot) {
+        const char* name = IconvName(codePage);
+        slot = toWide ? std::make_unique<Converter>("UTF-16LE", name)
+                      : std::make_unique<Converter>(name, "UTF-16LE");
+    }
+    return slot->valid() ? slot.get() : nullptr;
+}
+
+void AppendUnit(std::u16string& out, char32_t c) {
+    if (c >= 0x10000) {
+        c -= 0x10000;
+        out += static_cast<char16_t>(0xD800 | (c >> 10));
+        out += static_cast<char16_t>(0xDC00 | (c & 0x3FF));
+    } else {
+        out += static_cast<char16_t>(c);
+    }
+}
+
+// Strict UTF-8: overlong forms, surrogates and values above U+10FFFF are invalid.
+bool DecodeUtf8(const unsigned char* text, size_t size, bool strict, std::u16string& out) {
+    size_t i = 0;
+    while (i < size) {
+        unsigned char b = text[i];
+        if (b < 0x80) {
+            out += static_cast<char16_t>(b);
+            ++i;
+            continue;
+        }
+        int length = 0;
+        char32_t c = 0, minimum = 0;
+        if ((b & 0xE0) == 0xC0) {
+            length = 2, c = b & 0x1F, minimum = 0x80;
+        } else if ((b & 0xF0) == 0xE0) {
+            length = 3, c = b & 0x0F, minimum = 0x800;
+        } else if ((b & 0xF8) == 0xF0) {
+            length = 4, c = b & 0x07, minimum = 0x10000;
+        }
+        bool ok = length != 0 && i + length <= size;
+        for (int k = 1; ok && k < length; ++k) {
+            if ((text[i + k] & 0xC0) != 0x80) {
+                ok = false;
+            } else {
+                c = (c << 6) | (text[i + k] & 0x3F);
+            }
+        }
+        if (ok && (c < minimum || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF))) ok = false;
+        if (!ok) {
+            if (strict) return false;
+            out += kReplacement;
+            ++i;
+            continue;
+        }
+        AppendUnit(out, c);
+        i += length;
+    }
+    return true;
+}
+
+bool EncodeUtf8(const char16_t* text, size_t units, bool strict, std::string& out) {
+    for (size_t i = 0; i < units; ++i) {
+        char32_t c = text[i];
+        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < units && text[i + 1] >= 0xDC00 &&
+            text[i + 1] <= 0xDFFF) {
+            c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
+            ++i;
+        } else if (c >= 0xD800 && c <= 0xDFFF) {
+            if (strict) return false;
+            c = kReplacement;
+        }
+        if (c < 0x80) {
+            out += static_cast<char>(c);
+        } else if (c < 0x800) {
+            out += static_cast<char>(0xC0 | (c >> 6));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        } else if (c < 0x10000) {
+            out += static_cast<char>(0xE0 | (c >> 12));
+            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        } else {
+            out += static_cast<char>(0xF0 | (c >> 18));
+            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        }
+    }
+    return true;
+}
+
+// The character a code page shows for a byte sequence it cannot read.
+char16_t DefaultWideChar(UINT codePage) { return codePage == 932 ? 0x30FB : 0x003F; }
+
+bool DecodeCodePage(UINT codePage, const char* text, size_t size, bool strict, std::u16string& out) {
+    Converter* converter = ConverterFor(codePage, true);
+    if (converter == nullptr) return false;
+    iconv_t cd = converter->get();
+    char* in = const_cast<char*>(text);
+    size_t inLeft = size;
+    char16_t buffer[1024];
+    while (inLeft > 0) {
+        char* outPtr = reinterpret_cast<char*>(buffer);
+        size_t outLeft = sizeof buffer;
+        size_t result = iconv(cd, &in, &inLeft, &outPtr, &outLeft);
+        out.append(buffer, (sizeof buffer - outLeft) / sizeof(char16_t));
+        if (result != static_cast<size_t>(-1)) continue;
+        if (errno == E2BIG) continue;
+        // EILSEQ or EINVAL: the byte at `in` starts no character of the code page.
+        unsigned char bad = static_cast<unsigned char>(*in);
+        if (codePage == 1252 && Is1252Hole(bad)) {
+            out += static_cast<char16_t>(bad);
+        } else if (strict) {
+            return false;
+        } else {
+            out += DefaultWideChar(codePage);
+        }
+        ++in;
+        --inLeft;
+        iconv(cd, nullptr, nullptr, nullptr, nullptr);
+    }
+    return true;
+}
+
+bool EncodeCodePage(UINT codePage, const char16_t* text, size_t units, const char* defaultChar,
+                    bool& usedDefault, std::string& out) {
+    Converter* converter = ConverterFor(codePage, false);
+    if (converter == nullptr) return false;
+    iconv_t cd = converter->get();
+    char* in = reinterpret_cast<char*>(const_cast<char16_t*>(text));
+    size_t inLeft = units * sizeof(char16_t);
+    char buffer[2048];
+    std::string fallback = defaultChar ? std::string(defaultChar) : std::string("?");
+    while (inLeft > 0) {
+        char* outPtr = buffer;
+        size_t outLeft = sizeof buffer;
+        size_t result = iconv(cd, &in, &inLeft, &outPtr, &outLeft);
+        out.append(buffer, sizeof buffer - outLeft);
+        if (result != static_cast<size_t>(-1)) continue;
+        if (errno == E2BIG) continue;
+        char16_t bad = *reinterpret_cast<const char16_t*>(in);
+        size_t skip = sizeof(char16_t);
+        if (bad >= 0xD800 && bad <= 0xDBFF && inLeft >= 4) {
+            char16_t next = reinterpret_cast<const char16_t*>(in)[1];
+            if (next >= 0xDC00 && next <= 0xDFFF) skip = 2 * sizeof(char16_t);
+        }
+        if (codePage == 1252 && bad < 0x100 && Is1252Hole(static_cast<unsigned char>(bad))) {
+            out += static_cast<char>(bad);
+        } else {
+            out += fallback;
+            usedDefault = true;
+        }
+        in += skip;
+        inLeft -= skip < inLeft ? skip : inLeft;
+        iconv(cd, nullptr, nullptr, nullptr, nullptr);
+    }
+    return true;
+}
+
+size_t Utf16Length(const char16_t* text) {
+    size_t n = 0;
+    while (text[n]) ++n;
+    return n;
+}
+
+}  // namespace
+
+int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR text, int bytes, LPWSTR out,
+                        int outUnits) {
+    UINT resolved = ResolveCodePage(codePage);
+    if (text == nullptr || bytes == 0 || bytes < -1 || outUnits < 0 || resolved == 0 ||
+        (out == nullptr && outUnits != 0)) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    size_t size = bytes == -1 ? std::strlen(text) + 1 : static_cast<size_t>(bytes);
+    bool strict = (flags & MB_ERR_INVALID_CHARS) != 0;
+    std::u16string wide;
+    wide.reserve(size);
+    bool ok = resolved == CP_UTF8
+                  ? DecodeUtf8(reinterpret_cast<const unsigned char*>(text), size, strict, wide)
+                  : DecodeCodePage(resolved, text, size, strict, wide);
+    if (!ok) {
+        SetLastError(ERROR_NO_UNICODE_TRANSLATION);
+        return 0;
+    }
+    if (outUnits == 0) return static_cast<int>(wide.size());
+    if (wide.size() > static_cast<size_t>(outUnits)) {
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return 0;
+    }
+    std::memcpy(out, wide.data(), wide.size() * sizeof(char16_t));
+    return static_cast<int>(wide.size());
+}
+
+int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR text, int units, LPSTR out, int outBytes,
+                        LPCSTR defaultChar, LPBOOL usedDefaultChar) {
+    UINT resolved = ResolveCodePage(codePage);
+    if (text == nullptr || units == 0 || units < -1 || outBytes < 0 || resolved == 0 ||
+        (out == nullptr && outBytes != 0)) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    size_t count = units == -1 ? Utf16Length(text) + 1 : static_cast<size_t>(units);
+    std::string narrow;
+    narrow.reserve(count * 2);
+    bool usedDefault = false;
+    bool ok = resolved == CP_UTF8
+                  ? EncodeUtf8(text, count, (flags & WC_ERR_INVALID_CHARS) != 0, narrow)
+                  : EncodeCodePage(resolved, text, count, defaultChar, usedDefault, narrow);
+    if (!ok) {
+        SetLastError(ERROR_NO_UNICODE_TRANSLATION);
+        return 0;
+    }
+    if (usedDefaultChar != nullptr) *usedDefaultChar = usedDefault ? TRUE : FALSE;
+    if (outBytes == 0) return static_cast<int>(narrow.size());
+    if (narrow.size() > static_cast<size_t>(outBytes)) {
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return 0;
+    }
+    std::memcpy(out, narrow.data(), narrow.size());
+    return static_cast<int>(narrow.size());
+}
+
+UINT GetOEMCP() {
+    const char* lang = std::getenv("LANG");
+    return (lang != nullptr && std::strncmp(lang, "ja", 2) == 0) ? 932 : 1252;
+}
+
+UINT GetACP() { return GetOEMCP(); }
+
+namespace {
+const ModuleExports kExports("kernel32.dll",
+                             {{"MultiByteToWideChar", Export(&MultiByteToWideChar)},
+                              {"WideCharToMultiByte", Export(&WideCharToMultiByte)},
+                              {"GetOEMCP", Export(&GetOEMCP)},
+                              {"GetACP", Export(&GetACP)}});
+}
+
+}  // namespace platform::kernel32
