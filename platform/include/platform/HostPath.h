@@ -1,0 +1,35 @@
+// Windows paths as the host sees them. Games are made on Windows: their paths use "\" or "/",
+// may start with a drive, and spell names in any case. These helpers turn such a path into one
+// that names the same file on this machine.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "platform/WinTypes.h"
+
+namespace platform {
+
+// UTF-16 (unpaired surrogates refused) <-> UTF-8 (invalid bytes become U+FFFD).
+bool Utf16ToUtf8(std::u16string_view text, std::string& out);
+std::u16string Utf8ToUtf16(std::string_view text);
+
+// Upper-cases one code point the way name comparisons do (full Unicode where the C library knows
+// it, ASCII otherwise).
+char32_t FoldNameChar(char32_t c);
+// Whether two UTF-8 names are equal when case is ignored.
+bool NamesEqualIgnoringCase(std::string_view a, std::string_view b);
+
+// A Windows path as a host path: "\" becomes "/", a drive ("C:") is dropped (a drive path is
+// taken from the root), and when the path does not exist as spelt each component is looked up
+// case-insensitively, from the top down, in the folder found so far. Components that match
+// nothing are kept as spelt, so a path for a new file resolves its folder and keeps its name.
+// Returns false (with ERROR_INVALID_NAME set) for text that cannot be a path.
+bool HostPathFromWide(LPCWSTR path, std::string& out);
+// The same for an already converted UTF-8 path with either separator.
+std::string ResolveHostPath(std::string_view path);
+
+// The Windows error code for an errno value.
+DWORD ErrorFromErrno(int error);
+
+}  // namespace platform
