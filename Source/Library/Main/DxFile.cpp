@@ -1,0 +1,498 @@
+#include "Main/DxFile.h"
+
+#include <type_traits>
+
+#include "Main/DxMemory.h"
+#include "Main/Windows/DxFileWin.h"
+
+namespace ZiDaz {
+
+// ============================================================================================
+// Paths
+// ============================================================================================
+
+namespace {
+
+bool IsSeparator(char16_t c) {
+    return c == u'\\' || c == u'/';
+}
+
+bool IsDriveChar(char16_t c) {
+    return (c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z') || (c >= u'0' && c <= u'9');
+}
+
+// Length of a drive run ("C", "ab1", letters, digits and surrogate pairs) when a ':' follows it,
+// else 0.
+std::size_t DriveLength(const char16_t* path) {
+    std::size_t i = 0;
+    for (;;) {
+        char16_t c = path[i];
+        if (IsDriveChar(c)) {
+            ++i;
+        } else if (c >= 0xD800 && c <= 0xDBFF && path[i + 1] >= 0xDC00 && path[i + 1] <= 0xDFFF) {
+            i += 2;
+        } else {
+            break;
+        }
+    }
+    return i > 0 && path[i] == u':' ? i : 0;
+}
+
+// The result under construction, bounded by the caller's buffer (one unit kept for the zero).
+template <typename Char>
+class BoundedPath {
+  public:
+    BoundedPath(Char* out, std::size_t outBytes)
+        : out_(out),
+          room_(outBytes / sizeof(Char) > 0),
+          capacity_(room_ ? outBytes / sizeof(Char) - 1 : 0) {}
+    void Add(Char c) {
+        if (length_ < capacity_) out_[length_++] = c;
+    }
+    void Add(const Char* text, std::size_t count) {
+        for (std::size_t i = 0; i < count; ++i) Add(text[i]);
+    }
+    std::size_t Length() const { return length_; }
+    Char At(std::size_t i) const { return out_[i]; }
+    Char Last() const { return length_ ? out_[length_ - 1] : Char(0); }
+    void Cut(std::size_t length) { length_ = length < length_ ? length : length_; }
+    void Finish() {
+        if (room_) out_[length_] = 0;
+    }
+
+  private:
+    Char* out_;
+    bool room_;
+    std::size_t capacity_;
+    std::size_t length_ = 0;
+};
+
+// Cuts the result back by one component for "..": to its last separator (removed), or just after
+// a drive's ':'. A root separator at the very start is kept, so "/home" gives "/" and a path can
+// never climb from absolute to relative.
+template <typename Char, typename IsSeparatorFn, typename IsSecondByteFn>
+void CutLastComponent(BoundedPath<Char>& result, IsSeparatorFn isSeparator,
+                      IsSecondByteFn isSecondByte) {
+    std::size_t i = result.Length();
+    while (i > 0) {
+        --i;
+        if (isSecondByte(i)) continue;
+        Char c = result.At(i);
+        if (c == Char(':')) {
+            result.Cut(i + 1);
+            return;
+        }
+        if (isSeparator(c)) {
+            result.Cut(i == 0 ? 1 : i);
+            return;
+        }
+    }
+    result.Cut(0);
+}
+
+// The shared walk over a path's components (steps 3 to 6); `lead` tells whether a byte starts a
+// two-byte character in the narrow form (never for UTF-16).
+template <typename Char, typename LeadFn>
+int BuildFullPath(const Char* path, Char* out, std::size_t outBytes, const Char* base,
+                  LeadFn lead) {
+    auto isSeparator = [](Char c) { return c == Char('\\') || c == Char('/'); };
+    auto length = [](const Char* text) {
+        std::size_t n = 0;
+        while (text[n]) ++n;
+        return n;
+    };
+    BoundedPath<Char> result(out, outBytes);
+    // Which result positions hold the second byte of a two-byte character (narrow form only).
+    std::size_t baseLength = length(base);
+
+    if (!path) {
+        result.Add(base, baseLength);
+        result.Finish();
+        return 0;
+    }
+
+    const Char* p = path;
+    std::size_t drive = 0;
+    if constexpr (sizeof(Char) == 2) {
+        drive = DriveLength(reinterpret_cast<const char16_t*>(path));
+    } else {
+        while (p[drive] &&
+               ((p[drive] >= 'A' && p[drive] <= 'Z') || (p[drive] >= 'a' && p[drive] <= 'z') ||
+                (p[drive] >= '0' && p[drive] <= '9'))) {
+            ++drive;
+        }
+        if (p[drive] != ':') drive = 0;
+    }
+    if (isSeparator(p[0]) && p[1] == p[0]) {
+        result.Add(Char('\\'));
+        p += 2;
+    } else if (drive > 0) {
+        result.Add(p, drive + 1);
+        p += drive + 1;
+        if (isSeparator(*p)) ++p;
+    } else if (isSeparator(p[0])) {
+        // The base's drive ("C:"); a host base without a drive ("/home/...") gives its root.
+        if (baseLength >= 2 && base[1] == Char(':')) {
+            result.Add(base, 2);
+        } else {
+            result.Add(Char('\\'));
+        }
+        ++p;
+    } else {
+        std::size_t keep = baseLength;
+        if (keep > 1 && isSeparator(base[keep - 1])) --keep;  // a bare root stays
+        result.Add(base, keep);
+    }
+    // Second bytes of two-byte characters already in the result are never separators: in the
+    // narrow form we re-scan the result from its start to know where characters begin.
+    auto isSecondByte = [&](std::size_t index) {
+        if constexpr (sizeof(Char) == 1) {
+            std::size_t i = 0;
+            while (i < index) i += lead(static_cast<unsigned char>(result.At(i))) ? 2 : 1;
+            return i != index;
+        } else {
+            (void)index;
+            return false;
+        }
+    };
+    auto endsInSeparator = [&]() {
+        std::size_t n = result.Length();
+        return n > 0 && isSeparator(result.Last()) && !isSecondByte(n - 1);
+    };
+
+    while (*p) {
+        // One component: up to the next separator, stepping over two-byte characters whole.
+        const Char* start = p;
+        while (*p && !isSeparator(*p)) {
+            if (lead(static_cast<std::uint32_t>(static_cast<std::make_unsigned_t<Char>>(*p))) &&
+                p[1]) {
+                p += 2;
+            } else {
+                ++p;
+            }
+        }
+        std::size_t count = static_cast<std::size_t>(p - start);
+        bool followed = *p != 0;
+        while (isSeparator(*p)) ++p;
+        if (count == 0) continue;
+        bool dot = count == 1 && start[0] == Char('.');
+        bool dotDot = count == 2 && start[0] == Char('.') && start[1] == Char('.');
+        if (followed && dot) continue;
+        if (followed && dotDot) {
+            CutLastComponent(result, isSeparator, isSecondByte);
+            continue;
+        }
+        if (result.Length() > 0 && !endsInSeparator()) result.Add(Char('\\'));
+        result.Add(start, count);
+    }
+    result.Finish();
+    return 0;
+}
+
+bool NeverLead(std::uint32_t) {
+    return false;
+}
+
+}  // namespace
+
+int MakeFullPath(const char16_t* path, char16_t* out, std::size_t outBytes, const char16_t* base) {
+    if (!out) return -1;
+    char16_t current[1536];
+    if (!base) {
+        current[0] = 0;
+        StreamGetCurrentDir(current, sizeof current);
+        current[1535] = 0;
+        base = current;
+    }
+    return BuildFullPath(path, out, outBytes, base, NeverLead);
+}
+
+int SplitPathAtLastSeparator(const char16_t* path, char16_t* fileName, std::size_t fileNameBytes,
+                             char16_t* folder, std::size_t folderBytes) {
+    if (!path) return -1;
+    std::size_t length = 0;
+    std::size_t split = static_cast<std::size_t>(-1);
+    for (; path[length]; ++length) {
+        char16_t c = path[length];
+        if (IsSeparator(c) || c == u':') split = length;
+    }
+    auto copy = [](const char16_t* from, std::size_t count, char16_t* to, std::size_t bytes) {
+        if (!to || bytes < 2) return;
+        std::size_t room = bytes / 2 - 1;
+        if (count > room) count = room;
+        for (std::size_t i = 0; i < count; ++i) to[i] = from[i];
+        to[count] = 0;
+    };
+    bool found = split != static_cast<std::size_t>(-1);
+    copy(found ? path + split + 1 : path, found ? length - split - 1 : length, fileName,
+         fileNameBytes);
+    copy(path, found ? split : 0, folder, folderBytes);
+    return 0;
+}
+
+int SplitBaseNameAndExtension(const char16_t* path, char16_t* baseName, std::size_t baseNameBytes,
+                              char16_t* extension, std::size_t extensionBytes) {
+    if (!path) return -1;
+    char16_t name[256];
+    SplitPathAtLastSeparator(path, name, sizeof name, nullptr, 0);
+    std::size_t length = 0;
+    std::size_t dot = static_cast<std::size_t>(-1);
+    for (; name[length]; ++length) {
+        if (name[length] == u'.') dot = length;
+    }
+    auto copy = [](const char16_t* from, std::size_t count, char16_t* to, std::size_t bytes) {
+        if (!to || bytes < 2) return;
+        std::size_t room = bytes / 2 - 1;
+        if (count > room) count = room;
+        for (std::size_t i = 0; i < count; ++i) to[i] = from[i];
+        to[count] = 0;
+    };
+    bool found = dot != static_cast<std::size_t>(-1);
+    copy(name, found ? dot : length, baseName, baseNameBytes);
+    copy(found ? name + dot + 1 : name + length, found ? length - dot - 1 : 0, extension,
+         extensionBytes);
+    return 0;
+}
+
+// ============================================================================================
+// The stream function table
+// ============================================================================================
+
+namespace {
+
+StreamFunctionTable gTable{};
+bool gTableSet = false;
+const StreamFunctionTable* gArchiveTable = nullptr;
+int gArchiveSwitch = 1;
+[[maybe_unused]] NarrowStreamFunctionTable gNarrowTable{};
+
+// The table as it stands: before anything is installed it is the built-in default.
+StreamFunctionTable& Table() {
+    if (!gTableSet) {
+        gTable = *GetDefaultStreamFunctionTable();
+        gTableSet = true;
+    }
+    return gTable;
+}
+
+}  // namespace
+
+const StreamFunctionTable* GetDefaultStreamFunctionTable() {
+    return gArchiveSwitch && gArchiveTable ? gArchiveTable : GetPlainStreamFunctions();
+}
+
+void RegisterArchiveStreamFunctions(const StreamFunctionTable* table) {
+    gArchiveTable = table;
+}
+int GetArchiveLookupSwitch() {
+    return gArchiveSwitch;
+}
+void SetArchiveLookupSwitch(int on) {
+    gArchiveSwitch = on ? 1 : 0;
+}
+
+int InstallStreamFunctions(const StreamFunctionTable* table) {
+    gTable = table ? *table : *GetDefaultStreamFunctionTable();
+    gTableSet = true;
+    return 0;
+}
+
+StreamFunctionTable* GetStreamFunctionTable() {
+    return &Table();
+}
+
+int IsDefaultStreamFunctionTable() {
+    const StreamFunctionTable& now = Table();
+    const StreamFunctionTable& builtIn = *GetDefaultStreamFunctionTable();
+    return now.Open == builtIn.Open && now.Close == builtIn.Close && now.Tell == builtIn.Tell &&
+                   now.Seek == builtIn.Seek && now.Read == builtIn.Read && now.Eof == builtIn.Eof &&
+                   now.ChangeDir == builtIn.ChangeDir && now.GetDir == builtIn.GetDir &&
+                   now.GetDirWithSize == builtIn.GetDirWithSize &&
+                   now.FindFirst == builtIn.FindFirst && now.FindNext == builtIn.FindNext &&
+                   now.FindClose == builtIn.FindClose
+               ? 1
+               : 0;
+}
+
+// ============================================================================================
+// Reader records
+// ============================================================================================
+
+namespace {
+
+StreamValue AsStream(void* stream) {
+    return reinterpret_cast<StreamValue>(stream);
+}
+
+std::int64_t FileReaderTell(void* stream) {
+    return Table().Tell(AsStream(stream));
+}
+int FileReaderSeek(void* stream, std::int64_t offset, int origin) {
+    return Table().Seek(AsStream(stream), offset, origin);
+}
+std::size_t FileReaderRead(void* buffer, std::size_t size, std::size_t count, void* stream) {
+    return Table().Read(buffer, size, count, AsStream(stream));
+}
+int FileReaderEof(void* stream) {
+    return Table().Eof(AsStream(stream));
+}
+int FileReaderIdleCheck(void* stream) {
+    return Table().IdleCheck(AsStream(stream));
+}
+int FileReaderClose(void* stream) {
+    return Table().Close(AsStream(stream));
+}
+
+const StreamReaderOps kFileReader = {FileReaderTell, FileReaderSeek,      FileReaderRead,
+                                     FileReaderEof,  FileReaderIdleCheck, FileReaderClose};
+
+MemoryStream* AsMemory(void* stream) {
+    return static_cast<MemoryStream*>(stream);
+}
+std::int64_t MemoryReaderTell(void* stream) {
+    return MemoryStreamTell(AsMemory(stream));
+}
+int MemoryReaderSeek(void* stream, std::int64_t offset, int origin) {
+    return MemoryStreamSeek(AsMemory(stream), offset, origin);
+}
+std::size_t MemoryReaderRead(void* buffer, std::size_t size, std::size_t count, void* stream) {
+    return MemoryStreamRead(buffer, size, count, AsMemory(stream));
+}
+int MemoryReaderEof(void* stream) {
+    return MemoryStreamAtEnd(AsMemory(stream));
+}
+int MemoryReaderIdleCheck(void*) {
+    return 1;
+}
+int MemoryReaderClose(void* stream) {
+    return FreeMemoryStream(AsMemory(stream));
+}
+
+const StreamReaderOps kMemoryReader = {MemoryReaderTell, MemoryReaderSeek,      MemoryReaderRead,
+                                       MemoryReaderEof,  MemoryReaderIdleCheck, MemoryReaderClose};
+
+}  // namespace
+
+const StreamReaderOps* GetFileStreamAccess() {
+    return &kFileReader;
+}
+const StreamReaderOps* GetMemoryStreamAccess() {
+    return &kMemoryReader;
+}
+
+// ============================================================================================
+// Memory streams
+// ============================================================================================
+
+MemoryStream* CreateMemoryStream(const void* data, std::size_t size) {
+    if (size > 0xFFFFFFFFu) return nullptr;  // positions are 32-bit
+    auto* stream = static_cast<MemoryStream*>(DX_ALLOC(sizeof(MemoryStream)));
+    if (!stream) return nullptr;
+    stream->data = data;
+    stream->size = static_cast<std::uint32_t>(size);
+    stream->position = 0;
+    stream->endReached = 0;
+    return stream;
+}
+
+int FreeMemoryStream(MemoryStream* stream) {
+    DX_FREE(stream);
+    return 0;
+}
+
+int MemoryStreamAtEnd(MemoryStream* stream) {
+    return stream->endReached;
+}
+
+std::int64_t MemoryStreamTell(MemoryStream* stream) {
+    return stream->position;
+}
+
+int MemoryStreamSeek(MemoryStream* stream, std::int64_t offset, int origin) {
+    std::int64_t target;
+    switch (origin) {
+        case 0:
+            target = offset;
+            break;
+        case 1:
+            target = static_cast<std::int64_t>(stream->position) + offset;
+            break;
+        case 2:
+            target = static_cast<std::int64_t>(stream->size) + offset;
+            break;
+        default:
+            target = 0;
+            break;
+    }
+    if (target < 0) target = 0;
+    if (target > stream->size) target = stream->size;
+    stream->position = static_cast<std::uint32_t>(target);
+    stream->endReached = 0;
+    return 0;
+}
+
+std::size_t MemoryStreamRead(void* buffer, std::size_t size, std::size_t count,
+                             MemoryStream* stream) {
+    if (size == 0 || count == 0) return 0;
+    std::size_t remaining = stream->size - stream->position;
+    if (remaining == 0) {
+        stream->endReached = 1;
+        return 0;
+    }
+    if (count > remaining / size) count = remaining / size;
+    const auto* from = static_cast<const unsigned char*>(stream->data) + stream->position;
+    auto* to = static_cast<unsigned char*>(buffer);
+    if (count == 0) {
+        // Less than one item is left: hand over the tail but count no item, and stand at the end.
+        for (std::size_t i = 0; i < remaining; ++i) to[i] = from[i];
+        stream->position = stream->size;
+        stream->endReached = 1;
+        return 0;
+    }
+    std::size_t bytes = size * count;
+    for (std::size_t i = 0; i < bytes; ++i) to[i] = from[i];
+    stream->position += static_cast<std::uint32_t>(bytes);
+    stream->endReached = 0;
+    return count;
+}
+
+// ============================================================================================
+// Forwarders
+// ============================================================================================
+
+StreamValue StreamOpen(const char16_t* path, int useCache, int blockRead, int useASyncThread) {
+    return Table().Open(path, useCache, blockRead, useASyncThread);
+}
+int StreamClose(StreamValue stream) {
+    return Table().Close(stream);
+}
+std::int64_t StreamTell(StreamValue stream) {
+    return Table().Tell(stream);
+}
+int StreamSeek(StreamValue stream, std::int64_t offset, int origin) {
+    return Table().Seek(stream, offset, origin);
+}
+std::size_t StreamRead(void* buffer, std::size_t size, std::size_t count, StreamValue stream) {
+    return Table().Read(buffer, size, count, stream);
+}
+int StreamEof(StreamValue stream) {
+    return Table().Eof(stream);
+}
+int StreamIdleCheck(StreamValue stream) {
+    return Table().IdleCheck(stream);
+}
+int StreamIsArchived(StreamValue stream) {
+    return Table().IsArchived(stream);
+}
+int StreamChangeDir(const char16_t* path) {
+    return Table().ChangeDir(path);
+}
+int StreamGetCurrentDir(char16_t* buffer, std::size_t bufferBytes) {
+    StreamFunctionTable& table = Table();
+    return table.GetDirWithSize ? table.GetDirWithSize(buffer, bufferBytes) : table.GetDir(buffer);
+}
+int EndFileSearch(FileSearchValue search) {
+    return Table().FindClose(search);
+}
+
+}  // namespace ZiDaz

@@ -1,0 +1,672 @@
+#include "Main/Windows/DxFileWin.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+#include "Main/DxLog.h"
+#include "Main/DxMemory.h"
+#include "Main/Windows/DxFileWinApi.h"
+
+namespace ZiDaz {
+
+namespace {
+
+constexpr std::size_t kCacheBytes = 0x20000;  // 128 KB read-ahead
+constexpr std::size_t kPathUnits = 1536;      // 3,072 bytes
+// Reads at least this large skip the cache and trigger no read-ahead: a reader taking big pieces
+// gains nothing from a second copy.
+constexpr std::size_t kLargeRead = kCacheBytes / 2;
+
+enum Command { kOpen = 0, kCloseFile = 1, kRead = 2, kSeek = 3, kEnd = 4 };
+
+// Everything the owner and the file thread share; the mutex guards the flags and the cache
+// fields, the reads themselves run outside it while the other side waits.
+struct ThreadBlock {
+    std::thread thread;
+    std::mutex mutex;
+    std::condition_variable request;  // owner -> thread
+    std::condition_variable done;     // thread -> owner
+    bool requestPending = false;
+    bool commandRunning = false;
+    bool readAheadRunning = false;
+    bool ownerReading = false;
+    bool readAheadWanted = false;
+    int command = kOpen;
+    bool threadEnded = false;
+    bool openFailed = false;
+    char16_t path[kPathUnits] = {};
+    HANDLE file = nullptr;
+    unsigned char* destination = nullptr;
+    std::int64_t readPosition = 0;
+    std::uint32_t readLength = 0;
+    std::int64_t seekTarget = 0;
+    unsigned char* cache = nullptr;
+    std::int64_t cacheStart = 0;
+    std::size_t cacheHead = 0;  // offset of the first valid byte in the cache buffer
+    std::size_t cacheValid = 0;
+
+    bool Idle() const { return !requestPending && !commandRunning; }
+};
+
+}  // namespace
+
+struct PlainFileStream {
+    int endReached;
+    std::int64_t position;
+    std::int64_t size;
+    int asyncRead;
+    HANDLE file;
+    int threadMode;
+    int useCache;
+    ThreadBlock* block;
+};
+
+namespace {
+
+bool PositionFile(HANDLE file, std::int64_t position) {
+    LONG high = static_cast<LONG>(position >> 32);
+    DWORD low = FileApi().SetFilePointer(file, static_cast<LONG>(position), &high, FILE_BEGIN);
+    return !(low == INVALID_SET_FILE_POINTER && FileApi().GetLastError() != ERROR_SUCCESS);
+}
+
+// Reads up to `bytes` at `position`; the count really read (0 on failure).
+std::size_t ReadAt(HANDLE file, std::int64_t position, void* destination, std::size_t bytes) {
+    if (!PositionFile(file, position)) return 0;
+    std::size_t total = 0;
+    while (total < bytes) {
+        DWORD piece = static_cast<DWORD>(bytes - total > 0x40000000 ? 0x40000000 : bytes - total);
+        DWORD got = 0;
+        if (!FileApi().ReadFile(file, static_cast<unsigned char*>(destination) + total, piece, &got,
+                                nullptr) ||
+            got == 0) {
+            break;
+        }
+        total += got;
+    }
+    return total;
+}
+
+HANDLE OpenForReading(const char16_t* path) {
+    HANDLE file = FileApi().CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr);
+    return file == INVALID_HANDLE_VALUE ? nullptr : file;
+}
+
+// The read of command 2: from the cache while it starts at the read position, then directly
+// from the file; the cache then starts after what was read, empty. Runs on whichever side holds
+// the block (the file thread, or the owner while the thread is idle). Returns the bytes read.
+std::size_t PerformRead(ThreadBlock& block) {
+    std::size_t wanted = block.readLength;
+    std::size_t delivered = 0;
+    if (block.cache && block.readPosition == block.cacheStart && block.cacheValid > 0) {
+        std::size_t n = block.cacheValid < wanted ? block.cacheValid : wanted;
+        const unsigned char* from = block.cache + block.cacheHead;
+        for (std::size_t i = 0; i < n; ++i) block.destination[i] = from[i];
+        delivered = n;
+        block.readPosition += static_cast<std::int64_t>(n);
+        block.cacheStart += static_cast<std::int64_t>(n);
+        block.cacheHead += n;
+        block.cacheValid -= n;
+        if (block.cacheValid == 0) block.cacheHead = 0;
+    }
+    if (delivered < wanted) {
+        std::size_t got = 0;
+        if (block.file) {
+            got = ReadAt(block.file, block.readPosition, block.destination + delivered,
+                         wanted - delivered);
+        }
+        delivered += got;
+        block.readPosition += static_cast<std::int64_t>(got);
+        if (block.cache) {
+            block.cacheStart = block.readPosition;
+            block.cacheHead = 0;
+            block.cacheValid = 0;
+        }
+    }
+    block.readLength = static_cast<std::uint32_t>(delivered);
+    return delivered;
+}
+
+// Fills the cache behind its valid bytes (file thread only, with the owner kept out).
+void ReadAhead(ThreadBlock& block) {
+    if (block.cacheHead > 0) {  // bring the valid bytes to the front to make room
+        for (std::size_t i = 0; i < block.cacheValid; ++i) {
+            block.cache[i] = block.cache[block.cacheHead + i];
+        }
+        block.cacheHead = 0;
+    }
+    std::size_t room = kCacheBytes - block.cacheValid;
+    std::size_t got =
+        ReadAt(block.file, block.cacheStart + static_cast<std::int64_t>(block.cacheValid),
+               block.cache + block.cacheValid, room);
+    block.cacheValid += got;
+}
+
+void FileThreadMain(ThreadBlock* blockPointer) {
+    ThreadBlock& block = *blockPointer;
+    std::unique_lock<std::mutex> lock(block.mutex);
+    for (;;) {
+        if (block.cache) {
+            auto idle = block.readAheadWanted ? std::chrono::milliseconds(0)
+                                              : std::chrono::milliseconds(100);
+            block.request.wait_for(lock, idle, [&] {
+                return block.requestPending || (block.readAheadWanted && !block.ownerReading);
+            });
+        } else {
+            block.request.wait(lock, [&] { return block.requestPending; });
+        }
+        if (!block.requestPending) {
+            // An idle period: read ahead while the file is open and the cache has room.
+            block.readAheadWanted = false;
+            if (block.cache && block.file && !block.ownerReading &&
+                block.cacheValid < kCacheBytes) {
+                block.readAheadRunning = true;
+                lock.unlock();
+                ReadAhead(block);
+                lock.lock();
+                block.readAheadRunning = false;
+                block.done.notify_all();
+            }
+            continue;
+        }
+        block.requestPending = false;
+        block.commandRunning = true;
+        int command = block.command;
+        lock.unlock();
+        bool end = false;
+        switch (command) {
+            case kOpen:
+                block.file = OpenForReading(block.path);
+                if (!block.file) {
+                    block.openFailed = true;
+                    end = true;
+                }
+                break;
+            case kCloseFile:
+                if (block.file) FileApi().CloseHandle(block.file);
+                block.file = nullptr;
+                break;
+            case kRead:
+                PerformRead(block);
+                break;
+            case kSeek:
+                // The position lives in the record; the cache restarts at the target.
+                if (block.cache) {
+                    block.cacheStart = block.seekTarget;
+                    block.cacheHead = 0;
+                    block.cacheValid = 0;
+                }
+                break;
+            case kEnd:
+                if (block.file) FileApi().CloseHandle(block.file);
+                block.file = nullptr;
+                end = true;
+                break;
+            default:
+                break;
+        }
+        lock.lock();
+        block.commandRunning = false;
+        if (end) {
+            block.threadEnded = true;
+            block.done.notify_all();
+            return;
+        }
+        block.done.notify_all();
+    }
+}
+
+// Waits until the thread is idle (its last command finished and no read-ahead is running).
+void WaitIdle(ThreadBlock& block, std::unique_lock<std::mutex>& lock) {
+    block.done.wait(lock,
+                    [&] { return block.threadEnded || (block.Idle() && !block.readAheadRunning); });
+}
+
+void SendCommand(ThreadBlock& block, int command, bool wait) {
+    std::unique_lock<std::mutex> lock(block.mutex);
+    WaitIdle(block, lock);
+    if (block.threadEnded) return;
+    block.command = command;
+    block.requestPending = true;
+    block.request.notify_all();
+    if (wait) WaitIdle(block, lock);
+}
+
+void FreeBlock(ThreadBlock* block) {
+    if (block->thread.joinable()) block->thread.join();
+    DX_FREE(block->cache);
+    delete block;
+}
+
+std::int64_t MeasureFile(HANDLE file) {
+    DWORD high = 0;
+    DWORD low = FileApi().GetFileSize(file, &high);
+    if (low == INVALID_FILE_SIZE && FileApi().GetLastError() != ERROR_SUCCESS) return -1;
+    return static_cast<std::int64_t>((static_cast<std::uint64_t>(high) << 32) | low);
+}
+
+}  // namespace
+
+// ============================================================================================
+// Read-only plain files
+// ============================================================================================
+
+PlainFileStream* PlainFileOpen(const char16_t* path, int useCache, int /*blockRead*/,
+                               int useASyncThread) {
+    if (!path) return nullptr;
+    auto* stream = static_cast<PlainFileStream*>(DX_ALLOC_ZEROED(sizeof(PlainFileStream)));
+    if (!stream) return nullptr;
+    stream->asyncRead = useASyncThread ? 1 : 0;
+    stream->useCache = useCache ? 1 : 0;
+    stream->threadMode = useCache || useASyncThread ? 1 : 0;
+
+    HANDLE file = OpenForReading(path);
+    if (!file) {
+        if (stream->threadMode) WriteLogFormatUtf16(u"ファイルのオープンに失敗しました\n");
+        DX_FREE(stream);
+        return nullptr;
+    }
+    stream->size = MeasureFile(file);
+    if (stream->size < 0) {
+        FileApi().CloseHandle(file);
+        DX_FREE(stream);
+        return nullptr;
+    }
+    if (!stream->threadMode) {
+        stream->file = file;
+        return stream;
+    }
+    FileApi().CloseHandle(file);  // the thread opens its own
+
+    auto* block = new (std::nothrow) ThreadBlock;
+    if (!block) {
+        DX_FREE(stream);
+        return nullptr;
+    }
+    if (useCache) {
+        block->cache = static_cast<unsigned char*>(DX_ALLOC(kCacheBytes));
+        if (!block->cache) {
+            WriteLogFormatUtf16(u"ファイル読み込みキャッシュ用メモリの確保に失敗しました\n");
+            delete block;
+            DX_FREE(stream);
+            return nullptr;
+        }
+    }
+    std::size_t i = 0;
+    for (; path[i] && i + 1 < kPathUnits; ++i) block->path[i] = path[i];
+    block->path[i] = 0;
+    try {
+        block->thread = std::thread(FileThreadMain, block);
+    } catch (...) {
+        WriteLogFormatUtf16(u"ファイルアクセス専用スレッドの作成に失敗しました\n");
+        FreeBlock(block);
+        DX_FREE(stream);
+        return nullptr;
+    }
+    SendCommand(*block, kOpen, true);
+    if (block->openFailed) {
+        FreeBlock(block);
+        WriteLogFormatUtf16(u"ファイルのオープンに失敗しました\n");
+        DX_FREE(stream);
+        return nullptr;
+    }
+    stream->block = block;
+    return stream;
+}
+
+int PlainFileClose(PlainFileStream* stream) {
+    if (!stream) return -1;
+    if (!stream->threadMode) {
+        if (!FileApi().CloseHandle(stream->file)) return -1;
+        return 0;
+    }
+    SendCommand(*stream->block, kEnd, true);
+    FreeBlock(stream->block);
+    stream->block = nullptr;
+    return 0;
+}
+
+std::int64_t PlainFileTell(PlainFileStream* stream) {
+    return stream->position;
+}
+
+int PlainFileSeek(PlainFileStream* stream, std::int64_t offset, int origin) {
+    std::int64_t target;
+    switch (origin) {
+        case 0:
+            target = offset;
+            break;
+        case 1:
+            target = stream->position + offset;
+            break;
+        case 2:
+            target = stream->size + offset;
+            break;
+        default:
+            return -1;
+    }
+    if (target < 0) target = 0;
+    if (target > stream->size) target = stream->size;
+    if (!stream->threadMode) {
+        if (!PositionFile(stream->file, target)) return -1;
+    } else {
+        // The position lives in the record and the reads say where they start, so a seek only
+        // restarts the cache at the target; the owner does that itself once the thread is idle.
+        ThreadBlock& block = *stream->block;
+        std::unique_lock<std::mutex> lock(block.mutex);
+        WaitIdle(block, lock);
+        block.seekTarget = target;
+        if (block.cache) {
+            block.cacheStart = target;
+            block.cacheHead = 0;
+            block.cacheValid = 0;
+        }
+    }
+    stream->position = target;
+    stream->endReached = 0;
+    return 0;
+}
+
+std::size_t PlainFileRead(void* buffer, std::size_t size, std::size_t count,
+                          PlainFileStream* stream) {
+    if (size == 0) return 0;
+    if (stream->position >= stream->size) {
+        stream->endReached = 1;
+        return 0;
+    }
+    std::uint64_t remaining = static_cast<std::uint64_t>(stream->size - stream->position);
+    if (count > remaining / size) {
+        count = static_cast<std::size_t>(remaining / size);
+        if (count == 0) {
+            stream->endReached = 1;
+            return 0;
+        }
+    }
+    std::size_t bytes = size * count;
+    std::size_t got = 0;
+    if (!stream->threadMode) {
+        got = ReadAt(stream->file, stream->position, buffer, bytes);
+    } else {
+        ThreadBlock& block = *stream->block;
+        std::unique_lock<std::mutex> lock(block.mutex);
+        WaitIdle(block, lock);
+        if (block.threadEnded) return 0;
+        block.destination = static_cast<unsigned char*>(buffer);
+        block.readPosition = stream->position;
+        block.readLength = static_cast<std::uint32_t>(bytes);
+        if (stream->asyncRead) {
+            // The thread reads while the caller goes on; the count is the one asked for.
+            block.command = kRead;
+            block.requestPending = true;
+            block.request.notify_all();
+            got = bytes;
+        } else {
+            // The thread is idle, so the owner reads through the block itself: no hand-over
+            // for a read that must be waited for anyway. Small reads then let the thread fill
+            // the cache behind them.
+            block.ownerReading = true;
+            lock.unlock();
+            got = PerformRead(block);
+            lock.lock();
+            block.ownerReading = false;
+            if (bytes < kLargeRead) {
+                block.readAheadWanted = true;
+                block.request.notify_all();
+            }
+        }
+    }
+    if (got < bytes) {
+        // The file shrank since it was opened: count only the whole items really read.
+        count = got / size;
+        stream->endReached = 1;
+    }
+    stream->position += static_cast<std::int64_t>(got);
+    return count;
+}
+
+int PlainFileEof(PlainFileStream* stream) {
+    return stream->endReached ? -1 : 0;
+}
+
+int PlainFileIdleCheck(PlainFileStream* stream) {
+    if (!stream->threadMode) return 1;
+    ThreadBlock& block = *stream->block;
+    std::lock_guard<std::mutex> lock(block.mutex);
+    return block.Idle() ? 1 : 0;
+}
+
+// ============================================================================================
+// Current folder and searches
+// ============================================================================================
+
+int PlainFileChangeDir(const char16_t* path) {
+    return FileApi().SetCurrentDirectoryW(path);
+}
+
+int PlainFileGetDir(char16_t* buffer) {
+    return static_cast<int>(FileApi().GetCurrentDirectoryW(0x3FFFFFFF, buffer));
+}
+
+int PlainFileGetDirWithSize(char16_t* buffer, std::size_t bufferBytes) {
+    return static_cast<int>(
+        FileApi().GetCurrentDirectoryW(static_cast<DWORD>(bufferBytes / 2), buffer));
+}
+
+namespace {
+
+struct SearchRecord {
+    HANDLE search;
+};
+
+void FileTimeToLocalDateTime(const FILETIME& time, LocalDateTime& out) {
+    FILETIME local;
+    SYSTEMTIME parts{};
+    if (!FileApi().FileTimeToLocalFileTime(&time, &local) ||
+        !FileApi().FileTimeToSystemTime(&local, &parts)) {
+        out = LocalDateTime{};
+        return;
+    }
+    out.Year = parts.wYear;
+    out.Month = parts.wMonth;
+    out.Day = parts.wDay;
+    out.Hour = parts.wHour;
+    out.Minute = parts.wMinute;
+    out.Second = parts.wSecond;
+}
+
+void FillRecord(const WIN32_FIND_DATAW& data, FindFileRecord* record) {
+    if (!record) return;
+    std::size_t i = 0;
+    for (; i < 259 && data.cFileName[i]; ++i) record->Name[i] = data.cFileName[i];
+    record->Name[i] = 0;
+    record->DirectoryFlag = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ? 1 : 0;
+    record->Size = static_cast<std::int64_t>(
+        (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow);
+    FileTimeToLocalDateTime(data.ftCreationTime, record->CreationTime);
+    FileTimeToLocalDateTime(data.ftLastWriteTime, record->LastWriteTime);
+}
+
+}  // namespace
+
+FileSearchValue PlainFileFindFirst(const char16_t* pattern, FindFileRecord* record) {
+    auto* search = static_cast<SearchRecord*>(DX_ALLOC(sizeof(SearchRecord)));
+    if (!search) return -1;
+    WIN32_FIND_DATAW data;
+    search->search = FileApi().FindFirstFileW(pattern, &data);
+    if (search->search == INVALID_HANDLE_VALUE) {
+        DX_FREE(search);
+        return -1;
+    }
+    FillRecord(data, record);
+    return reinterpret_cast<FileSearchValue>(search);
+}
+
+int PlainFileFindNext(FileSearchValue handle, FindFileRecord* record) {
+    auto* search = reinterpret_cast<SearchRecord*>(handle);
+    if (!search || handle == -1) return -1;
+    WIN32_FIND_DATAW data;
+    if (!FileApi().FindNextFileW(search->search, &data)) return -1;
+    FillRecord(data, record);
+    return 0;
+}
+
+int PlainFileFindClose(FileSearchValue handle) {
+    auto* search = reinterpret_cast<SearchRecord*>(handle);
+    if (!search || handle == -1) return -1;
+    if (!FileApi().FindClose(search->search)) return -1;
+    DX_FREE(search);
+    return 0;
+}
+
+int SetCurrentDirectoryWide(const char16_t* path) {
+    return FileApi().SetCurrentDirectoryW(path) ? 0 : -1;
+}
+
+int GetCurrentDirectoryWide(char16_t* buffer, std::size_t bufferBytes) {
+    char16_t local[1025];
+    DWORD length = FileApi().GetCurrentDirectoryW(1024, local);
+    if (length == 0 || length > 1024) local[0] = 0;
+    std::size_t room = bufferBytes / 2;
+    if (!buffer || room == 0) return 0;
+    std::size_t i = 0;
+    for (; local[i] && i + 1 < room; ++i) buffer[i] = local[i];
+    buffer[i] = 0;
+    return 0;
+}
+
+// ============================================================================================
+// The plain table
+// ============================================================================================
+
+namespace {
+
+PlainFileStream* AsPlain(StreamValue stream) {
+    return reinterpret_cast<PlainFileStream*>(stream);
+}
+
+StreamValue TableOpen(const char16_t* path, int useCache, int blockRead, int useASyncThread) {
+    return reinterpret_cast<StreamValue>(PlainFileOpen(path, useCache, blockRead, useASyncThread));
+}
+int TableClose(StreamValue stream) {
+    PlainFileStream* plain = AsPlain(stream);
+    if (!plain || PlainFileClose(plain) != 0) return -1;
+    DX_FREE(plain);
+    return 0;
+}
+std::int64_t TableTell(StreamValue stream) {
+    return PlainFileTell(AsPlain(stream));
+}
+int TableSeek(StreamValue stream, std::int64_t offset, int origin) {
+    return PlainFileSeek(AsPlain(stream), offset, origin);
+}
+std::size_t TableRead(void* buffer, std::size_t size, std::size_t count, StreamValue stream) {
+    return PlainFileRead(buffer, size, count, AsPlain(stream));
+}
+int TableEof(StreamValue stream) {
+    return PlainFileEof(AsPlain(stream));
+}
+int TableIdleCheck(StreamValue stream) {
+    return PlainFileIdleCheck(AsPlain(stream));
+}
+int TableIsArchived(StreamValue) {
+    return 0;
+}
+
+const StreamFunctionTable kPlainTable = {TableOpen,
+                                         TableClose,
+                                         TableTell,
+                                         TableSeek,
+                                         TableRead,
+                                         TableEof,
+                                         TableIdleCheck,
+                                         TableIsArchived,
+                                         PlainFileChangeDir,
+                                         PlainFileGetDir,
+                                         PlainFileGetDirWithSize,
+                                         PlainFileFindFirst,
+                                         PlainFileFindNext,
+                                         PlainFileFindClose};
+
+}  // namespace
+
+const StreamFunctionTable* GetPlainStreamFunctions() {
+    return &kPlainTable;
+}
+
+// ============================================================================================
+// Write-only files and temporary files
+// ============================================================================================
+
+void* CreateWriteFile(const char16_t* path) {
+    FileApi().DeleteFileW(path);
+    HANDLE file = FileApi().CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr);
+    return file == INVALID_HANDLE_VALUE ? nullptr : file;
+}
+
+int WriteFileBytes(void* handle, const void* data, std::size_t size, std::size_t* written) {
+    DWORD done = 0;
+    FileApi().WriteFile(handle, data, static_cast<DWORD>(size), &done, nullptr);
+    if (written) *written = done;
+    return 0;
+}
+
+int SeekWriteFile(void* handle, std::int64_t offset, int origin) {
+    DWORD method = origin == 1 ? FILE_CURRENT : origin == 2 ? FILE_END : FILE_BEGIN;
+    FileApi().SetFilePointer(handle, static_cast<LONG>(offset), nullptr, method);
+    return 0;
+}
+
+int CloseWriteFile(void* handle) {
+    return FileApi().CloseHandle(handle);
+}
+
+int RemoveFileByPath(const char16_t* path) {
+    FileApi().DeleteFileW(path);
+    return 0;
+}
+
+void* CreateTempFileForWrite(char16_t* pathOut, std::size_t pathBytes, const char16_t* extension) {
+    char16_t folder[kPathUnits];
+    DWORD length = FileApi().GetTempPathW(kPathUnits, folder);
+    if (length == 0 || length >= kPathUnits - 1) return nullptr;
+    if (folder[length - 1] != u'\\' && folder[length - 1] != u'/') {
+        folder[length++] = u'\\';
+        folder[length] = 0;
+    }
+    char16_t name[kPathUnits];
+    if (FileApi().GetTempFileNameW(folder, u"tmp", 0, name) == 0) return nullptr;
+    char16_t full[kPathUnits];
+    MakeFullPath(name, full, sizeof full, nullptr);
+    if (extension) {
+        std::size_t end = 0;
+        while (full[end]) ++end;
+        std::size_t extensionLength = 0;
+        while (extension[extensionLength]) ++extensionLength;
+        if (end + 1 + extensionLength >= kPathUnits) {
+            FileApi().DeleteFileW(name);
+            return nullptr;
+        }
+        full[end++] = u'.';
+        for (std::size_t i = 0; i < extensionLength; ++i) full[end++] = extension[i];
+        full[end] = 0;
+    }
+    FileApi().DeleteFileW(full);
+    HANDLE file = FileApi().CreateFileW(full, GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr);
+    // With an extension the empty file the system made to reserve the name is not the one used:
+    // remove it rather than leave one behind per call.
+    if (extension) FileApi().DeleteFileW(name);
+    if (file == INVALID_HANDLE_VALUE) return nullptr;
+    if (pathOut && pathBytes >= 2) {
+        std::size_t room = pathBytes / 2 - 1;
+        std::size_t i = 0;
+        for (; full[i] && i < room; ++i) pathOut[i] = full[i];
+        pathOut[i] = 0;
+    }
+    return file;
+}
+
+}  // namespace ZiDaz
