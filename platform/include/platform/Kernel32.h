@@ -63,4 +63,70 @@ UINT GetTempFileNameA(LPCSTR folder, LPCSTR prefix, UINT unique, LPSTR name);
 DWORD GetModuleFileNameW(HMODULE module, LPWSTR buffer, DWORD length);
 DWORD GetModuleFileNameA(HMODULE module, LPSTR buffer, DWORD length);
 
+// Threads over pthreads. Suspension is counted as on Windows: SuspendThread and ResumeThread
+// return the previous suspend count, so a resume that comes before the thread has suspended itself
+// returns 0 and changes nothing. A thread can suspend itself at any time; another thread can only
+// be suspended further while it is already suspended (Linux cannot stop a running thread safely),
+// otherwise SuspendThread fails with ERROR_NOT_SUPPORTED. A thread handle is signalled when the
+// thread has ended; its exit code reads STILL_ACTIVE (259) until then.
+HANDLE CreateThread(LPSECURITY_ATTRIBUTES attributes, SIZE_T stackSize,
+                    LPTHREAD_START_ROUTINE start, LPVOID parameter, DWORD flags, LPDWORD threadId);
+[[noreturn]] void ExitThread(DWORD exitCode);
+BOOL GetExitCodeThread(HANDLE thread, LPDWORD exitCode);
+HANDLE GetCurrentThread();  // the pseudo handle (HANDLE)-2
+DWORD GetCurrentThreadId();
+DWORD SuspendThread(HANDLE thread);
+DWORD ResumeThread(HANDLE thread);
+// Priorities are kept as given and applied as nice values as far as Linux allows (raising needs
+// privileges; a refused change keeps the recorded priority).
+BOOL SetThreadPriority(HANDLE thread, int priority);
+int GetThreadPriority(HANDLE thread);
+
+// Critical sections (re-entrant) over a futex.
+void InitializeCriticalSection(LPCRITICAL_SECTION section);
+void DeleteCriticalSection(LPCRITICAL_SECTION section);
+void EnterCriticalSection(LPCRITICAL_SECTION section);
+BOOL TryEnterCriticalSection(LPCRITICAL_SECTION section);
+void LeaveCriticalSection(LPCRITICAL_SECTION section);
+
+// Events (manual or automatic reset), semaphores and the waits on them and on threads. Names are
+// not supported: a named object is created unnamed.
+HANDLE CreateEventA(LPSECURITY_ATTRIBUTES attributes, BOOL manualReset, BOOL initialState,
+                    LPCSTR name);
+HANDLE CreateEventW(LPSECURITY_ATTRIBUTES attributes, BOOL manualReset, BOOL initialState,
+                    LPCWSTR name);
+BOOL SetEvent(HANDLE event);
+BOOL ResetEvent(HANDLE event);
+HANDLE CreateSemaphoreA(LPSECURITY_ATTRIBUTES attributes, LONG initialCount, LONG maximumCount,
+                        LPCSTR name);
+BOOL ReleaseSemaphore(HANDLE semaphore, LONG releaseCount, LONG* previousCount);
+DWORD WaitForSingleObject(HANDLE object, DWORD milliseconds);
+DWORD WaitForMultipleObjects(DWORD count, const HANDLE* objects, BOOL waitAll, DWORD milliseconds);
+
+// Virtual memory over mmap. Regions are reserved and committed whole: VirtualAlloc takes a null
+// address (MEM_RESERVE, MEM_COMMIT or both); MEM_COMMIT of pages inside a reserved region and
+// MEM_DECOMMIT of pages make them accessible or not again. VirtualFree with MEM_RELEASE takes the
+// region's base and size 0.
+LPVOID VirtualAlloc(LPVOID address, SIZE_T size, DWORD allocationType, DWORD protect);
+BOOL VirtualFree(LPVOID address, SIZE_T size, DWORD freeType);
+SIZE_T VirtualQuery(LPCVOID address, MEMORY_BASIC_INFORMATION* info, SIZE_T length);
+
+// The process heap over malloc.
+HANDLE GetProcessHeap();
+LPVOID HeapAlloc(HANDLE heap, DWORD flags, SIZE_T bytes);
+BOOL HeapFree(HANDLE heap, DWORD flags, LPVOID block);
+
+// System figures from sysconf and /proc/meminfo.
+void GetSystemInfo(SYSTEM_INFO* info);
+void GlobalMemoryStatus(MEMORYSTATUS* status);
+BOOL GlobalMemoryStatusEx(MEMORYSTATUSEX* status);
+
+// Clocks over CLOCK_MONOTONIC (the counter runs at 10 MHz), the local time, and Sleep (0 yields
+// the rest of the time slice).
+BOOL QueryPerformanceCounter(LARGE_INTEGER* count);
+BOOL QueryPerformanceFrequency(LARGE_INTEGER* frequency);
+DWORD GetTickCount();
+void GetLocalTime(SYSTEMTIME* time);
+void Sleep(DWORD milliseconds);
+
 }  // namespace platform::kernel32

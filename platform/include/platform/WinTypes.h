@@ -167,3 +167,119 @@ inline constexpr DWORD ERROR_ALREADY_EXISTS = 183;
 inline constexpr DWORD ERROR_FILENAME_EXCED_RANGE = 206;
 inline constexpr DWORD ERROR_INVALID_FLAGS = 1004;
 inline constexpr DWORD ERROR_NO_UNICODE_TRANSLATION = 1113;
+inline constexpr DWORD ERROR_NOT_SUPPORTED = 50;
+inline constexpr DWORD ERROR_TOO_MANY_POSTS = 298;
+inline constexpr DWORD ERROR_INVALID_ADDRESS = 487;
+
+// Threads.
+using LPTHREAD_START_ROUTINE = DWORD (*)(LPVOID parameter);
+inline constexpr DWORD CREATE_SUSPENDED = 0x00000004;
+inline constexpr DWORD STILL_ACTIVE = 259;
+inline constexpr int THREAD_PRIORITY_IDLE = -15;
+inline constexpr int THREAD_PRIORITY_LOWEST = -2;
+inline constexpr int THREAD_PRIORITY_BELOW_NORMAL = -1;
+inline constexpr int THREAD_PRIORITY_NORMAL = 0;
+inline constexpr int THREAD_PRIORITY_ABOVE_NORMAL = 1;
+inline constexpr int THREAD_PRIORITY_HIGHEST = 2;
+inline constexpr int THREAD_PRIORITY_TIME_CRITICAL = 15;
+inline constexpr int THREAD_PRIORITY_ERROR_RETURN = 0x7FFFFFFF;
+
+// Waits.
+inline constexpr DWORD INFINITE = 0xFFFFFFFF;
+inline constexpr DWORD WAIT_OBJECT_0 = 0;
+inline constexpr DWORD WAIT_ABANDONED_0 = 0x00000080;
+inline constexpr DWORD WAIT_TIMEOUT = 258;
+inline constexpr DWORD WAIT_FAILED = 0xFFFFFFFF;
+inline constexpr DWORD MAXIMUM_WAIT_OBJECTS = 64;
+
+// The critical section record, with the 64-bit layout (40 bytes). Our lock keeps its state in
+// these fields: LockCount is the lock word (0 free, 1 held, 2 held with waiters), RecursionCount
+// the owner's entry count and OwningThread the owner's thread id.
+struct CRITICAL_SECTION {
+    void* DebugInfo;
+    LONG LockCount;
+    LONG RecursionCount;
+    HANDLE OwningThread;
+    HANDLE LockSemaphore;
+    ULONG_PTR SpinCount;
+};
+using LPCRITICAL_SECTION = CRITICAL_SECTION*;
+
+// Virtual memory.
+inline constexpr DWORD MEM_COMMIT = 0x00001000;
+inline constexpr DWORD MEM_RESERVE = 0x00002000;
+inline constexpr DWORD MEM_DECOMMIT = 0x00004000;
+inline constexpr DWORD MEM_RELEASE = 0x00008000;
+inline constexpr DWORD MEM_FREE = 0x00010000;
+inline constexpr DWORD MEM_PRIVATE = 0x00020000;
+inline constexpr DWORD PAGE_NOACCESS = 0x01;
+inline constexpr DWORD PAGE_READONLY = 0x02;
+inline constexpr DWORD PAGE_READWRITE = 0x04;
+inline constexpr DWORD PAGE_EXECUTE = 0x10;
+inline constexpr DWORD PAGE_EXECUTE_READ = 0x20;
+inline constexpr DWORD PAGE_EXECUTE_READWRITE = 0x40;
+struct MEMORY_BASIC_INFORMATION {
+    LPVOID BaseAddress;
+    LPVOID AllocationBase;
+    DWORD AllocationProtect;
+    WORD PartitionId;
+    SIZE_T RegionSize;
+    DWORD State;
+    DWORD Protect;
+    DWORD Type;
+};
+
+// Heaps.
+inline constexpr DWORD HEAP_ZERO_MEMORY = 0x00000008;
+
+// System information.
+inline constexpr WORD PROCESSOR_ARCHITECTURE_INTEL = 0;
+inline constexpr WORD PROCESSOR_ARCHITECTURE_ARM64 = 12;
+inline constexpr WORD PROCESSOR_ARCHITECTURE_AMD64 = 9;
+inline constexpr WORD PROCESSOR_ARCHITECTURE_UNKNOWN = 0xFFFF;
+inline constexpr DWORD PROCESSOR_AMD_X8664 = 8664;
+struct SYSTEM_INFO {
+    union {
+        DWORD dwOemId;
+        struct {
+            WORD wProcessorArchitecture;
+            WORD wReserved;
+        } s;
+    } u;
+    DWORD dwPageSize;
+    LPVOID lpMinimumApplicationAddress;
+    LPVOID lpMaximumApplicationAddress;
+    DWORD_PTR dwActiveProcessorMask;
+    DWORD dwNumberOfProcessors;
+    DWORD dwProcessorType;
+    DWORD dwAllocationGranularity;
+    WORD wProcessorLevel;
+    WORD wProcessorRevision;
+};
+struct MEMORYSTATUS {
+    DWORD dwLength;
+    DWORD dwMemoryLoad;
+    SIZE_T dwTotalPhys;
+    SIZE_T dwAvailPhys;
+    SIZE_T dwTotalPageFile;
+    SIZE_T dwAvailPageFile;
+    SIZE_T dwTotalVirtual;
+    SIZE_T dwAvailVirtual;
+};
+struct MEMORYSTATUSEX {
+    DWORD dwLength;
+    DWORD dwMemoryLoad;
+    ULONGLONG ullTotalPhys;
+    ULONGLONG ullAvailPhys;
+    ULONGLONG ullTotalPageFile;
+    ULONGLONG ullAvailPageFile;
+    ULONGLONG ullTotalVirtual;
+    ULONGLONG ullAvailVirtual;
+    ULONGLONG ullAvailExtendedVirtual;
+};
+
+// Time.
+// Multimedia timer results.
+using MMRESULT = UINT;
+inline constexpr MMRESULT TIMERR_NOERROR = 0;
+inline constexpr MMRESULT TIMERR_NOCANDO = 97;
