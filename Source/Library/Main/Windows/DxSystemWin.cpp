@@ -1,0 +1,7 @@
+#include "Main/Windows/DxSystemWin.h"
+
+namespace ZiDaz {
+
+LibrarySystemState LibrarySystem;
+
+}  // namespace ZiDaz
