@@ -1,0 +1,3 @@
+#include "runtime/shell/ShellGlobals.h"
+
+std::int32_t UiLanguage = 1;
