@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "runtime/dictionary/MessageDictionary.h"
 #include "runtime/shell/ShellMessages.h"
 #include "runtime/shell/StringUtil.h"
 #include "runtime/shell/TextConversion.h"
@@ -111,7 +112,7 @@ int ReadGameIni(std::int32_t& start, std::int32_t& softModeFlag, std::int32_t& w
 }
 
 std::string FormatGameIniText(std::int32_t start, std::int32_t frameSkip) {
-    const std::string format = TranslateShellMessage(
+    const std::string format = TranslateMessageUtf8(
         u"Start=%d\nSoftModeFlag=%d\nWindowModeFlag=%d\n"
         u"SEandBGM=%d  # 0:SE\uFF65BGMなし 1:SEのみ 2:BGMのみ 3:SE+BGMあり\n"
         u"FrameSkip=%d\nProxy=%s\nProxyPort=%s\nScreenShotFlag=%d\nF12_Reset=%d\n"
@@ -135,8 +136,8 @@ std::string FormatGameIniText(std::int32_t start, std::int32_t frameSkip) {
 
 int WriteGameIniFile(const char* path, std::int32_t start, std::int32_t frameSkip) {
     if (WriteTextModeFile(path, FormatGameIniText(start, frameSkip))) return 1;
-    std::string caption = TranslateShellMessage(u"書き込みエラー");
-    std::string message = TranslateShellMessage(
+    std::string caption = TranslateMessageUtf8(u"書き込みエラー");
+    std::string message = TranslateMessageUtf8(
         u"Game.iniに書き込めませんでした。\r\nアクセス権限などをご確認下さい。");
     ShowShellMessageBox(ConvertUtf8ToWide(message.c_str()), ConvertUtf8ToWide(caption.c_str()));
     return 0;

@@ -1,6 +1,6 @@
 #include "runtime/shell/GameRandom.h"
 
-#include <time.h>
+#include "platform/Kernel32.h"
 
 namespace {
 constexpr std::uint64_t kMultiplier = 16807;
@@ -18,21 +18,14 @@ std::uint32_t GameRandomStep(std::uint32_t state) {
     return next;
 }
 
-std::uint32_t GameRandomTickCount() {
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    std::uint64_t ms = static_cast<std::uint64_t>(now.tv_sec) * 1000u +
-                       static_cast<std::uint64_t>(now.tv_nsec) / 1000000u;
-    return static_cast<std::uint32_t>(ms);
-}
-
 std::uint32_t GameRandom(int mode, std::uint32_t value) {
-    static std::uint32_t state = GameRandomTickCount();  // thread-safe one-time initialisation
+    static std::uint32_t state =
+        platform::kernel32::GetTickCount();  // thread-safe one-time initialisation
     if (mode == 0) {
         state = GameRandomStep(state);
     } else if (mode == 2) {
         state = value;
     }
-    if (state == 0) state = GameRandomTickCount();
+    if (state == 0) state = platform::kernel32::GetTickCount();
     return state;
 }

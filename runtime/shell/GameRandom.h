@@ -18,6 +18,3 @@ std::uint32_t GameRandomStep(std::uint32_t state);
 // mode only reads it. A result of 0 is never handed out: the state is reseeded from the tick
 // count, which is returned instead. The state starts from the tick count on first use.
 std::uint32_t GameRandom(int mode, std::uint32_t value);
-
-// Milliseconds since boot, truncated to 32 bits: the seed of the generator.
-std::uint32_t GameRandomTickCount();

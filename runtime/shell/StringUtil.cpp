@@ -6,8 +6,10 @@
 #include <array>
 #include <cstdint>
 #include <cstdio>
-#include <vector>
 
+#include "platform/HostPath.h"
+#include "platform/Kernel32.h"
+#include "runtime/dictionary/MessageDictionary.h"
 #include "runtime/shell/ShellMessages.h"
 #include "runtime/shell/TextConversion.h"
 
@@ -163,18 +165,17 @@ std::string EncodeUrlForm(std::string_view text) {
     return out;
 }
 
-std::string GetExeFolderUtf8() {
-    std::vector<char> path(1024 * 4 + 1);
-    ssize_t size = readlink("/proc/self/exe", path.data(), path.size() - 1);
-    if (size <= 0) return "./";
-    std::string folder(path.data(), static_cast<std::size_t>(size));
-    std::size_t slash = folder.rfind('/');
-    folder.erase(slash == std::string::npos ? 0 : slash + 1);
-    return folder.empty() ? "./" : folder;
+std::u16string GetExeFolderWide() {
+    char16_t path[1024 + 1] = {};
+    DWORD length = platform::kernel32::GetModuleFileNameW(nullptr, path, 1024);
+    std::u16string folder(path, length <= 1024 ? length : 0);
+    std::size_t separator = folder.find_last_of(u"\\/");
+    folder.erase(separator == std::u16string::npos ? 0 : separator + 1);
+    return folder;
 }
 
-std::u16string GetExeFolderWide() {
-    return ConvertUtf8ToWide(GetExeFolderUtf8().c_str());
+std::string GetExeFolderUtf8() {
+    return ConvertWideToUtf8(GetExeFolderWide().c_str());
 }
 
 std::string CreateFolderChain(std::string_view relativePath, std::string_view baseFolder) {
@@ -191,7 +192,8 @@ std::string CreateFolderChain(std::string_view relativePath, std::string_view ba
              slash = path.find('/', from)) {
             folder.append(path, from, slash - from);
             folder += '/';
-            mkdir(folder.c_str(), 0777);  // an existing folder is no error
+            // An existing folder is no error; one spelt in another case is the same folder.
+            mkdir(platform::ResolveHostPath(folder).c_str(), 0777);
             from = slash + 1;
         }
     }
@@ -229,12 +231,14 @@ bool IsSafeRelativePath(std::string_view path, int flag) {
 bool WriteTextFile(std::string_view text, const char* path) {
     std::size_t zero = text.find('\0');
     if (zero != std::string_view::npos) text = text.substr(0, zero);
-    if (path != nullptr && WriteTextModeFile(path, text)) return true;
+    if (path != nullptr && WriteTextModeFile(platform::ResolveHostPath(path).c_str(), text)) {
+        return true;
+    }
     std::array<char, 512> message{};
     std::string format =
-        TranslateShellMessage(u"%sに書き込めませんでした。\r\nアクセス権限などをご確認下さい。");
+        TranslateMessageUtf8(u"%sに書き込めませんでした。\r\nアクセス権限などをご確認下さい。");
     std::snprintf(message.data(), message.size(), format.c_str(), path ? path : "");
-    std::string caption = TranslateShellMessage(u"書き込みエラー");
+    std::string caption = TranslateMessageUtf8(u"書き込みエラー");
     ShowShellMessageBox(ConvertUtf8ToWide(message.data()), ConvertUtf8ToWide(caption.c_str()));
     return false;
 }

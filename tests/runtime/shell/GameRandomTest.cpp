@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "platform/Kernel32.h"
+
 namespace {
 
 TEST(GameRandom, FromSeedOneFollowsTheMinimalStandardSequence) {
@@ -53,18 +55,18 @@ TEST(GameRandom, ReadingLeavesTheStateAndASavedStateContinuesTheSequence) {
 }
 
 TEST(GameRandom, AZeroResultIsReplacedByTheTickCount) {
-    std::uint32_t before = GameRandomTickCount();
+    std::uint32_t before = platform::kernel32::GetTickCount();
     std::uint32_t reseeded = GameRandom(2, 0);
-    std::uint32_t after = GameRandomTickCount();
+    std::uint32_t after = platform::kernel32::GetTickCount();
     EXPECT_GE(reseeded, before);
     EXPECT_LE(reseeded, after);
     EXPECT_EQ(GameRandom(1, 0), reseeded);
 
     // 2147483647 is the modulus itself: its next value is 0, which reseeds as well.
     EXPECT_EQ(GameRandom(2, 2147483647u), 2147483647u);
-    before = GameRandomTickCount();
+    before = platform::kernel32::GetTickCount();
     reseeded = GameRandom(0, 0);
-    after = GameRandomTickCount();
+    after = platform::kernel32::GetTickCount();
     EXPECT_GE(reseeded, before);
     EXPECT_LE(reseeded, after);
 }

@@ -10,7 +10,7 @@
 #include <iterator>
 #include <string>
 
-#include "runtime/shell/ShellGlobals.h"
+#include "runtime/dictionary/MessageDictionary.h"
 #include "runtime/shell/ShellMessages.h"
 
 namespace shell_test {

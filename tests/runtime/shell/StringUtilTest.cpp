@@ -180,6 +180,11 @@ TEST(FolderChain, CreatesTheFoldersOfAPathBelowTheBase) {
     EXPECT_EQ(CreateFolderChain("x", base), "x");
     EXPECT_EQ(CreateFolderChain("", base), "");
 
+    // Games are made on Windows: a folder spelt in another case is the folder that exists.
+    EXPECT_EQ(CreateFolderChain("SAVE\\3\\f.sav", base), "f.sav");
+    EXPECT_TRUE(std::filesystem::is_directory(scratch.path() / "save" / "3"));
+    EXPECT_FALSE(std::filesystem::exists(scratch.path() / "SAVE"));
+
     // ".." is removed, so a path cannot climb out of the base folder.
     std::filesystem::create_directory(scratch.path() / "inner");
     const std::string inner = (scratch.path() / "inner").string() + "/";
@@ -239,6 +244,11 @@ TEST(TextFile, WritesLineFeedsAsCrLfUpToTheFirstZero) {
     EXPECT_EQ(ReadBytes(path), "short");  // truncated, and only up to the zero
     ASSERT_TRUE(WriteTextFile("", path.c_str()));
     EXPECT_EQ(ReadBytes(path), "");
+
+    // A Windows-style path names the file in its folder.
+    std::filesystem::create_directory(scratch.path() / "Sub");
+    ASSERT_TRUE(WriteTextFile("x", (scratch.path().string() + "/sub\\f.txt").c_str()));
+    EXPECT_EQ(ReadBytes(scratch.File("Sub/f.txt")), "x");
 }
 
 TEST(TextFile, AFileThatCannotBeOpenedIsReported) {

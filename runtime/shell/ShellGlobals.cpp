@@ -1,3 +1,0 @@
-#include "runtime/shell/ShellGlobals.h"
-
-std::int32_t UiLanguage = 1;
