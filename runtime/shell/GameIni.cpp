@@ -30,10 +30,6 @@ std::int32_t ReadInteger(std::string_view text) {
     return static_cast<std::int32_t>(value);
 }
 
-std::string_view ValueAfter(std::string_view text, std::size_t valueStart, std::size_t count) {
-    return text.substr(valueStart, count);
-}
-
 // A text value runs to the character before the next line feed (the CR of a CR LF line end), or
 // to one character before the end of the text. A line feed right after the key gives nothing.
 std::string TextValue(std::string_view text, std::size_t valueStart) {
@@ -62,7 +58,7 @@ void ParseGameIniText(std::string_view original, std::int32_t& start, std::int32
     };
     auto number = [&](std::string_view key, std::size_t count, std::int32_t fallback) {
         std::size_t at;
-        return find(key, at) ? ReadInteger(ValueAfter(all, at, count)) : fallback;
+        return find(key, at) ? ReadInteger(all.substr(at, count)) : fallback;
     };
 
     std::size_t at;
@@ -112,12 +108,16 @@ int ReadGameIni(std::int32_t& start, std::int32_t& softModeFlag, std::int32_t& w
 }
 
 std::string FormatGameIniText(std::int32_t start, std::int32_t frameSkip) {
-    const std::string format = TranslateMessageUtf8(
+    static constexpr char16_t kTemplate[] =
         u"Start=%d\nSoftModeFlag=%d\nWindowModeFlag=%d\n"
         u"SEandBGM=%d  # 0:SE\uFF65BGMなし 1:SEのみ 2:BGMのみ 3:SE+BGMあり\n"
         u"FrameSkip=%d\nProxy=%s\nProxyPort=%s\nScreenShotFlag=%d\nF12_Reset=%d\n"
         u"Display_Number=%d\nOld_DirectX_Use=%d\nClipBoard_Use=%d\nMainText_to_ClipBoard=%d\n"
-        u"SelectedText_to_ClipBoard_F2=%d\n");
+        u"SelectedText_to_ClipBoard_F2=%d\n";
+    // The file's layout must survive a language the dictionary has no texts for: written as the
+    // miss text, the player's settings would be lost.
+    std::string format = TranslateMessageUtf8(kTemplate);
+    if (format == kMessageErrorString) format = ConvertWideToUtf8(kTemplate);
     const GameIniValues& s = GameIniSettings;
     auto print = [&](char* out, std::size_t size) {
         return std::snprintf(out, size, format.c_str(), start, s.SoftModeFlag, s.WindowModeFlag,

@@ -194,6 +194,18 @@ TEST(GameIni, WritesTheExactBytesInEitherLanguage) {
     }
 }
 
+TEST(GameIni, ALanguageWithoutTextsStillWritesTheSettings) {
+    ScratchFolder folder;
+    const std::string path = folder.File("Game.ini");
+    UiLanguage = 0;
+    GameIniSettings = SampleSettings();
+    ASSERT_EQ(WriteGameIniFile(path.c_str(), 1, 0), 1);
+    const std::string japanese = ReadBytes(path);
+    UiLanguage = 5;
+    ASSERT_EQ(WriteGameIniFile(path.c_str(), 1, 0), 1);
+    EXPECT_EQ(ReadBytes(path), japanese);
+}
+
 TEST(GameIni, WhatIsWrittenReadsBack) {
     ScratchFolder folder;
     const std::string path = folder.File("Game.ini");
