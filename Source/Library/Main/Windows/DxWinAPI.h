@@ -30,7 +30,8 @@ extern SystemApiTable SystemApi;
 void LoadSystemApiTable();
 // Frees the module handles and empties the table; the wide-calls flag keeps its value. Returns 0.
 int ReleaseSystemApiTable();
-// What every function that calls through the table does first: load it when it is not loaded yet.
+// What every function that calls through the table does first: load it when it is not loaded yet
+// (and, once the table holds SetProcessDpiAwareness, make the process system-DPI aware).
 void EnsureSystemApiTable();
 
 }  // namespace ZiDaz
