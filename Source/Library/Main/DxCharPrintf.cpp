@@ -21,7 +21,7 @@ namespace {
 // Unsigned big integer of fixed capacity, 32-bit words, least significant first. Large enough for
 // the biggest value either engine builds (a 255 + 255 digit decimal scaled by 10^836).
 class BigNum {
-public:
+  public:
     static constexpr int kWords = 192;
 
     void Set(uint64_t v) {
@@ -77,8 +77,7 @@ public:
         Trim();
     }
     void ShiftRight1() {
-        for (int i = 0; i < n_; ++i)
-            w_[i] = (w_[i] >> 1) | (i + 1 < n_ ? w_[i + 1] << 31 : 0);
+        for (int i = 0; i < n_; ++i) w_[i] = (w_[i] >> 1) | (i + 1 < n_ ? w_[i + 1] << 31 : 0);
         Trim();
     }
     int Compare(const BigNum& o) const {
@@ -125,7 +124,7 @@ public:
         return result;
     }
 
-private:
+  private:
     void Trim() {
         while (n_ > 0 && w_[n_ - 1] == 0) --n_;
     }
@@ -135,7 +134,7 @@ private:
 
 // A fraction r / 2^k that fits in 128 bits (k <= 98, so r * 10^9 still fits).
 class SmallFraction {
-public:
+  public:
     SmallFraction(unsigned __int128 r, int k) : r_(r), k_(k) {}
     bool IsZero() const { return r_ == 0; }
     uint32_t Next9() {
@@ -145,14 +144,14 @@ public:
         return chunk;
     }
 
-private:
+  private:
     unsigned __int128 r_;
     int k_;
 };
 
 // A fraction r / 2^k of any size.
 class BigFraction {
-public:
+  public:
     BigFraction(uint64_t r, int k) : k_(k) { r_.Set(r); }
     bool IsZero() const { return r_.IsZero(); }
     uint32_t Next9() {
@@ -160,7 +159,7 @@ public:
         return r_.TakeBitsFrom(k_);
     }
 
-private:
+  private:
     BigNum r_;
     int k_;
 };
@@ -328,8 +327,8 @@ void Generate(double value, int64_t amount, Form form, char (&room)[kDigitRoom],
     } else if (v.exponent < 0 && v.exponent >= -98) {
         int k = -v.exponent;
         uint64_t integer = k >= 64 ? 0 : v.mantissa >> k;
-        unsigned __int128 rest =
-            static_cast<unsigned __int128>(v.mantissa) & ((static_cast<unsigned __int128>(1) << k) - 1);
+        unsigned __int128 rest = static_cast<unsigned __int128>(v.mantissa) &
+                                 ((static_cast<unsigned __int128>(1) << k) - 1);
         SmallFraction fraction(rest, k);
         run(WriteUInt64(d, integer), fraction);
     } else if (v.exponent > 11) {
@@ -346,8 +345,8 @@ void Generate(double value, int64_t amount, Form form, char (&room)[kDigitRoom],
 
 // Rounds mantissa * 2^exponent (plus a sticky non-zero rest below it) to the nearest value of a
 // binary format with `bits` significant bits and the given smallest normal exponent, ties to even.
-double RoundToBinary(unsigned __int128 mantissa, int exponent, bool sticky, int bits, int minExponent,
-                     int maxExponent) {
+double RoundToBinary(unsigned __int128 mantissa, int exponent, bool sticky, int bits,
+                     int minExponent, int maxExponent) {
     int length = 0;
     for (unsigned __int128 t = mantissa; t != 0; t >>= 1) ++length;
     int lead = length - 1 + exponent;  // weight of the leading bit
@@ -467,7 +466,8 @@ int64_t CountUnitsUpTo(const void* text, int unit, int64_t limit) {
             while (n < limit && p[n] != 0) ++n;
             break;
         }
-        default: break;
+        default:
+            break;
     }
     return n;
 }
@@ -475,7 +475,7 @@ int64_t CountUnitsUpTo(const void* text, int unit, int64_t limit) {
 // Where the formatted text goes: characters are encoded into the caller's buffer, always keeping
 // room for the terminator. Once a character does not fit, the output has ended.
 class OutputSink {
-public:
+  public:
     OutputSink(int32_t encoding, uint8_t* buffer, size_t limit, int unit)
         : encoding_(encoding), buffer_(buffer), limit_(limit), unit_(unit) {
         bigEndian_ = encoding == static_cast<int32_t>(CharEncoding::Utf16Be) ||
@@ -552,10 +552,12 @@ public:
         std::memset(buffer_ + used_, 0, unit_);
     }
 
-private:
+  private:
     void StoreUnit(uint8_t* at, uint32_t code) {
         switch (unit_) {
-            case 1: at[0] = static_cast<uint8_t>(code); break;
+            case 1:
+                at[0] = static_cast<uint8_t>(code);
+                break;
             case 2:
                 if (bigEndian_) {
                     at[0] = 0;
@@ -597,7 +599,7 @@ struct Directive {
 // The text of a number: pieces of stored characters or repeated fill characters, so that huge
 // precisions cost no memory.
 class NumberText {
-public:
+  public:
     void Add(const char* text, int64_t count) {
         if (count <= 0) return;
         if (n_ < kPieces) pieces_[n_++] = {text, 0, count};
@@ -628,7 +630,7 @@ public:
         }
     }
 
-private:
+  private:
     struct Piece {
         const char* text;
         char fill;
@@ -753,7 +755,9 @@ void FloatField(OutputSink& out, const Directive& d, uint32_t conversion, double
                 SpecialText(text, nan, precision, d.alternate, true);
                 text.Add(upper ? "P+0" : "p+0", 3);
                 break;
-            default: SpecialText(text, nan, precision, d.alternate, true); break;
+            default:
+                SpecialText(text, nan, precision, d.alternate, true);
+                break;
         }
     } else if (kind == 'e') {
         FormatDigits::SignificantDigits(value, precision + 1, room, digits);
@@ -866,9 +870,14 @@ void CharField(OutputSink& out, const Directive& d, const Encodings& e, bool low
     int32_t encoding = e.ForLetter(lower);
     uint32_t value = static_cast<uint32_t>(va_arg(args.ap, int));
     switch (UnitBytesOfCharCode(encoding)) {
-        case 1: value &= 0xFF; break;
-        case 2: value &= 0xFFFF; break;
-        default: break;
+        case 1:
+            value &= 0xFF;
+            break;
+        case 2:
+            value &= 0xFFFF;
+            break;
+        default:
+            break;
     }
     uint32_t code = encoding == e.output ? value : TranscodeChar(value, encoding, e.output);
     // Code 0 (also a character without a mapping) writes nothing: it would end the text early.
@@ -911,8 +920,8 @@ void StringField(OutputSink& out, const Directive& d, const Encodings& e, bool l
             if (scratch == nullptr) return;
             into = scratch;
         }
-        int32_t written = TranscodeString(text, -1, encoding, into, static_cast<int32_t>(bytes),
-                                          e.output);
+        int32_t written =
+            TranscodeString(text, -1, encoding, into, static_cast<int32_t>(bytes), e.output);
         converted = into;
         units = written > e.unit ? (written - e.unit) / e.unit : 0;
     }
@@ -933,7 +942,9 @@ void StringField(OutputSink& out, const Directive& d, const Encodings& e, bool l
     if (scratch != nullptr) DX_FREE(scratch);
 }
 
-bool IsDigit(uint32_t c) { return c >= '0' && c <= '9'; }
+bool IsDigit(uint32_t c) {
+    return c >= '0' && c <= '9';
+}
 
 int32_t ReadCount(const uint32_t*& f) {
     uint32_t v = 0;
@@ -1013,7 +1024,9 @@ void FormatCodes(OutputSink& out, const uint32_t* f, const Encodings& e, ArgList
                         d.size = 32;
                     }
                     break;
-                default: more = false; break;
+                default:
+                    more = false;
+                    break;
             }
         }
         uint32_t conversion = *f;
@@ -1029,7 +1042,8 @@ void FormatCodes(OutputSink& out, const uint32_t* f, const Encodings& e, ArgList
                     v = static_cast<int16_t>(va_arg(args.ap, int));
                 else
                     v = va_arg(args.ap, int32_t);
-                uint64_t magnitude = v < 0 ? 0 - static_cast<uint64_t>(v) : static_cast<uint64_t>(v);
+                uint64_t magnitude =
+                    v < 0 ? 0 - static_cast<uint64_t>(v) : static_cast<uint64_t>(v);
                 IntegerField(out, d, magnitude, v < 0, true, 10, false, d.precision);
                 break;
             }
@@ -1054,19 +1068,28 @@ void FormatCodes(OutputSink& out, const uint32_t* f, const Encodings& e, ArgList
                 break;
             }
             case 'c':
-            case 'C': CharField(out, d, e, conversion == 'c', args); break;
+            case 'C':
+                CharField(out, d, e, conversion == 'c', args);
+                break;
             case 's':
-            case 'S': StringField(out, d, e, conversion == 's', args); break;
+            case 'S':
+                StringField(out, d, e, conversion == 's', args);
+                break;
             case 'e':
             case 'E':
             case 'f':
             case 'g':
             case 'G':
             case 'a':
-            case 'A': FloatField(out, d, conversion, va_arg(args.ap, double)); break;
+            case 'A':
+                FloatField(out, d, conversion, va_arg(args.ap, double));
+                break;
             case 'n':
-            case 'Z': break;
-            default: out.Put(conversion); break;
+            case 'Z':
+                break;
+            default:
+                out.Put(conversion);
+                break;
         }
     }
 }

@@ -21,8 +21,12 @@ struct ArgList {
     va_list ap;
 };
 
-bool IsSpace(uint32_t c) { return c == 9 || c == 10 || c == 13 || c == 32; }
-bool IsDigit(uint32_t c) { return c >= '0' && c <= '9'; }
+bool IsSpace(uint32_t c) {
+    return c == 9 || c == 10 || c == 13 || c == 32;
+}
+bool IsDigit(uint32_t c) {
+    return c >= '0' && c <= '9';
+}
 
 int DigitValue(uint32_t c, unsigned radix) {
     int v = -1;
@@ -37,7 +41,7 @@ int DigitValue(uint32_t c, unsigned radix) {
 
 // Expanded 32-bit codes of a string: on the stack when small, else from the tracked allocator.
 class CodeArray {
-public:
+  public:
     bool Expand(const void* text, int32_t encoding) {
         int32_t bytes = ExpandToCodeArray(text, encoding, nullptr);
         if (bytes < 4) {
@@ -60,7 +64,7 @@ public:
     }
     const uint32_t* Codes() const { return codes_; }
 
-private:
+  private:
     uint32_t stack_[kStackCodeBytes / 4];
     uint32_t* codes_ = stack_;
     uint32_t* heap_ = nullptr;
@@ -68,7 +72,7 @@ private:
 
 // Members of a %[ set: a bitmap for codes below 256, a list for the rest.
 class ScanSet {
-public:
+  public:
     void Add(uint32_t code) {
         if (count_ >= kMaxSetMembers) return;
         ++count_;
@@ -84,7 +88,7 @@ public:
         return false;
     }
 
-private:
+  private:
     uint32_t bits_[8] = {};
     uint32_t others_[kMaxSetMembers];
     int others_n_ = 0;
@@ -92,7 +96,7 @@ private:
 };
 
 class Scanner {
-public:
+  public:
     Scanner(int32_t textEncoding, bool wideCall, int32_t narrowArg, int32_t wideArg, ArgList& args)
         : textEncoding_(textEncoding),
           wideCall_(wideCall),
@@ -126,7 +130,7 @@ public:
         return stored_;
     }
 
-private:
+  private:
     // Compares one text character with a literal; a mismatch consumes the text character.
     bool MatchLiteral(uint32_t code) {
         if (*t_ == 0) return false;
@@ -183,23 +187,30 @@ private:
             case 'd':
             case 'D':
             case 'u':
-            case 'U': return Integer(10, false, bits);
+            case 'U':
+                return Integer(10, false, bits);
             case 'o':
-            case 'O': return Integer(8, false, bits);
+            case 'O':
+                return Integer(8, false, bits);
             case 'x':
-            case 'X': return Integer(16, false, bits);
+            case 'X':
+                return Integer(16, false, bits);
             case 'i':
-            case 'I': return Integer(10, true, bits);
+            case 'I':
+                return Integer(10, true, bits);
             case 'e':
             case 'E':
             case 'f':
             case 'F':
             case 'g':
-            case 'G': return Floating(isDouble);
+            case 'G':
+                return Floating(isDouble);
             case 'c':
-            case 'C': return Characters(conversion == 'c');
+            case 'C':
+                return Characters(conversion == 'c');
             case 's':
-            case 'S': return String(conversion == 's');
+            case 'S':
+                return String(conversion == 's');
             case '[':
                 if (sized) return false;
                 return Set(f);
@@ -326,8 +337,8 @@ private:
         int64_t units = width_ < 0 ? 1 : width_;
         int64_t written = 0;
         while (written < units && *t_ != 0) {
-            int n = PutChar(*t_, encoding, unit, to ? to + written * unit : nullptr,
-                            units - written);
+            int n =
+                PutChar(*t_, encoding, unit, to ? to + written * unit : nullptr, units - written);
             if (n == 0) break;
             ++t_;
             if (n > 0) written += n;

@@ -6,8 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cfenv>
 #include <cctype>
+#include <cfenv>
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
@@ -90,13 +90,25 @@ struct Value {
     double d;
     const char* s;
 };
-Value I(int64_t v) { return {Value::Int, v, 0, nullptr}; }
-Value L(int64_t v) { return {Value::Int64, v, 0, nullptr}; }
-Value D(double v) { return {Value::Double, 0, v, nullptr}; }
-Value S(const char* v) { return {Value::Text, 0, 0, v}; }
-Value N() { return {Value::None, 0, 0, nullptr}; }
+Value I(int64_t v) {
+    return {Value::Int, v, 0, nullptr};
+}
+Value L(int64_t v) {
+    return {Value::Int64, v, 0, nullptr};
+}
+Value D(double v) {
+    return {Value::Double, 0, v, nullptr};
+}
+Value S(const char* v) {
+    return {Value::Text, 0, 0, v};
+}
+Value N() {
+    return {Value::None, 0, 0, nullptr};
+}
 // glibc stores through %n; the engine takes no argument for it, so the extra one is ignored.
-Value CountTarget() { return {Value::CountTarget, 0, 0, nullptr}; }
+Value CountTarget() {
+    return {Value::CountTarget, 0, 0, nullptr};
+}
 
 struct Difference {
     Diff id;
@@ -139,8 +151,8 @@ const Difference kDifferences[] = {
      "00010", "0010"},
     {Diff::ZeroFlagOnText, "'0' pads strings and characters with zeros; not generated", false,
      "%05s", S("ab"), "000ab", "   ab"},
-    {Diff::CharZero, "%c of code 0 writes nothing (glibc a NUL byte); not generated", false, "[%c]", I(0), "[]",
-     "["},
+    {Diff::CharZero, "%c of code 0 writes nothing (glibc a NUL byte); not generated", false, "[%c]",
+     I(0), "[]", "["},
     {Diff::PointerForm, "%p is uppercase with eight digits at least and no 0x; not generated",
      false, "%p", I(0xABCDEF), "00ABCDEF", "0xabcdef"},
     {Diff::LongIs32Bit, "'l' reads a 32-bit value; 'll' and 'I64' read 64 bits; not generated",
@@ -151,39 +163,45 @@ const Difference kDifferences[] = {
      false, "%hhd", I(300), "300", "44"},
     {Diff::CapitalF, "'F' is not a conversion and prints itself; not generated", false, "%F",
      D(1.0), "F", "1.000000"},
-    {Diff::PercentN, "%n writes nothing and takes no argument; not generated", false, "a%nb", CountTarget(),
-     "ab", "ab"},
+    {Diff::PercentN, "%n writes nothing and takes no argument; not generated", false, "a%nb",
+     CountTarget(), "ab", "ab"},
     {Diff::ScanPlusSign, "scanf numbers take '-' but no '+'; not generated", true, "%d", S("+5"),
      "0:", "1:5"},
     {Diff::ScanHexPrefix, "scanf %x takes no 0x prefix; not generated", true, "%x", S("0x1f"),
      "1:0", "1:31"},
-    {Diff::ScanIntegerUpperX, "scanf %i takes 0x but not 0X; not generated", true, "%i",
-     S("0X1f"), "1:0", "1:31"},
+    {Diff::ScanIntegerUpperX, "scanf %i takes 0x but not 0X; not generated", true, "%i", S("0X1f"),
+     "1:0", "1:31"},
     {Diff::ScanPrefixWithoutDigits,
-     "scanf %i: a 0x that the width or the text leaves without digits ends the scan; skipped",
-     true, "%3i", S("-0x2a"), "0:", "1:0"},
+     "scanf %i: a 0x that the width or the text leaves without digits ends the scan; skipped", true,
+     "%3i", S("-0x2a"), "0:", "1:0"},
     {Diff::ScanSetSkipsSpace, "scanf %[ skips white space first; skipped", true, "%[a-c]",
      S("  ab"), "1:ab", "0:"},
-    {Diff::ScanSetEmptyMatch, "scanf %[ stores an empty string when nothing matches; skipped",
-     true, "%[a-c]", S("xy"), "1:", "0:"},
+    {Diff::ScanSetEmptyMatch, "scanf %[ stores an empty string when nothing matches; skipped", true,
+     "%[a-c]", S("xy"), "1:", "0:"},
     {Diff::ScanInfinityNan, "scanf reads neither inf, nan nor hexadecimal floats; not generated",
      true, "%lf", S("inf"), "0:", "1:inf"},
-    {Diff::ScanLongLong, "scanf 'I64' is the 64-bit size; in %lld the second l is an unknown "
+    {Diff::ScanLongLong,
+     "scanf 'I64' is the 64-bit size; in %lld the second l is an unknown "
      "conversion (counted, nothing stored); not generated",
      true, "%lld", S("5"), "1:0", "1:5"},
 };
 
 std::string FormatWith(std::string (*format)(const char*, ...), const char* f, const Value& v) {
     switch (v.kind) {
-        case Value::Int: return format(f, static_cast<int>(v.i));
-        case Value::Int64: return format(f, v.i);
-        case Value::Double: return format(f, v.d);
-        case Value::Text: return format(f, v.s);
+        case Value::Int:
+            return format(f, static_cast<int>(v.i));
+        case Value::Int64:
+            return format(f, v.i);
+        case Value::Double:
+            return format(f, v.d);
+        case Value::Text:
+            return format(f, v.s);
         case Value::CountTarget: {
             int count = 0;
             return format(f, &count);
         }
-        default: return format(f);
+        default:
+            return format(f);
     }
 }
 
@@ -247,7 +265,9 @@ struct Spec {
         if (p >= 0) s += "." + std::to_string(p);
         return s + size + conversion;
     }
-    int EffectivePrecision(int fallback) const { return precision == -2 ? fallback : precision < 0 ? 0 : precision; }
+    int EffectivePrecision(int fallback) const {
+        return precision == -2 ? fallback : precision < 0 ? 0 : precision;
+    }
 };
 
 Spec RandomSpec(std::mt19937_64& rng, const char* conversions) {
@@ -257,9 +277,14 @@ Spec RandomSpec(std::mt19937_64& rng, const char* conversions) {
         if (rng() % 4 == 0) s.flags += flagChars[i];
     if (rng() % 2) s.width = static_cast<int>(rng() % 25);
     switch (rng() % 4) {
-        case 0: break;
-        case 1: s.precision = -1; break;
-        default: s.precision = static_cast<int>(rng() % 22); break;
+        case 0:
+            break;
+        case 1:
+            s.precision = -1;
+            break;
+        default:
+            s.precision = static_cast<int>(rng() % 22);
+            break;
     }
     size_t n = std::strlen(conversions);
     s.conversion = conversions[rng() % n];
@@ -307,11 +332,17 @@ double RandomDouble(std::mt19937_64& rng) {
                 if (std::isfinite(d)) return d;
             }
         }
-        case 1: return std::ldexp(static_cast<double>(rng() % 4096), -static_cast<int>(rng() % 12));
-        case 2: return static_cast<double>(static_cast<int64_t>(rng() % 2000000) - 1000000);
-        case 3: return std::pow(10.0, static_cast<int>(rng() % 40) - 20);
-        case 4: return (static_cast<double>(rng() % 100000) + 0.5) / std::pow(10.0, rng() % 6);
-        default: return std::ldexp(static_cast<double>(rng() >> 11), static_cast<int>(rng() % 200) - 120);
+        case 1:
+            return std::ldexp(static_cast<double>(rng() % 4096), -static_cast<int>(rng() % 12));
+        case 2:
+            return static_cast<double>(static_cast<int64_t>(rng() % 2000000) - 1000000);
+        case 3:
+            return std::pow(10.0, static_cast<int>(rng() % 40) - 20);
+        case 4:
+            return (static_cast<double>(rng() % 100000) + 0.5) / std::pow(10.0, rng() % 6);
+        default:
+            return std::ldexp(static_cast<double>(rng() >> 11),
+                              static_cast<int>(rng() % 200) - 120);
     }
 }
 
@@ -330,7 +361,9 @@ TEST(FormatAgainstGlibc, GeneratedFloatingFieldsAgree) {
 
         // Where the rounding cut lies, counted in significant digits from the first.
         int p = spec.EffectivePrecision(6);
-        long cut = kind == 'e' ? p + 1 : kind == 'g' ? (p == 0 ? 1 : p) : DecimalExponent(value) + 1 + p;
+        long cut = kind == 'e'   ? p + 1
+                   : kind == 'g' ? (p == 0 ? 1 : p)
+                                 : DecimalExponent(value) + 1 + p;
         double compareValue = value == 0 ? 0.0 : value;  // NegativeZero: glibc of +0
         bool tie = IsDecimalTie(std::fabs(value), cut);  // ExactHalfRoundsDown
 
@@ -353,7 +386,8 @@ TEST(FormatAgainstGlibc, GeneratedHexFloatsAgree) {
     int compared = 0;
     for (int i = 0; i < 1500; ++i) {
         Spec spec = RandomSpec(rng, "aA");
-        if (spec.precision == -2) spec.precision = static_cast<int>(rng() % 15);  // HexDefaultPrecision
+        if (spec.precision == -2)
+            spec.precision = static_cast<int>(rng() % 15);  // HexDefaultPrecision
         double value = RandomDouble(rng);
         if (value != 0 && std::fabs(value) < 0x1p-1022) continue;  // HexSubnormal
         std::string format = spec.Text();
@@ -380,28 +414,31 @@ TEST(FormatAgainstGlibc, GeneratedHexFloatsAgree) {
 
 TEST(FormatAgainstGlibc, GeneratedIntegerFieldsAgree) {
     std::mt19937_64 rng(4242);
-    const int64_t kSpecial[] = {0, 1, -1, 7, 42, -42, 255, 0x18000, INT32_MAX, INT32_MIN,
-                                INT64_MAX, INT64_MIN};
+    const int64_t kSpecial[] = {0,   1,       -1,        7,         42,        -42,
+                                255, 0x18000, INT32_MAX, INT32_MIN, INT64_MAX, INT64_MIN};
     int compared = 0;
     for (int i = 0; i < 4000; ++i) {
         Spec spec = RandomSpec(rng, "diuoxX");
         int sizeChoice = static_cast<int>(rng() % 4);
         spec.size = sizeChoice == 0 ? "h" : sizeChoice == 1 ? "ll" : "";
-        int64_t value = rng() % 3 == 0 ? kSpecial[rng() % 12] : static_cast<int64_t>(rng() >> (rng() % 64));
+        int64_t value =
+            rng() % 3 == 0 ? kSpecial[rng() % 12] : static_cast<int64_t>(rng() >> (rng() % 64));
         if (rng() % 2) value = -value;
         bool wide = spec.size == "ll";
         if (!wide) value = static_cast<int32_t>(value);
         bool isZero = spec.size == "h" ? static_cast<int16_t>(value) == 0 : value == 0;
         bool alternate = spec.flags.find('#') != std::string::npos;
         bool hasPrecision = spec.precision != -2;
-        if (alternate && isZero) continue;                                  // AlternatePrefixOnZero
-        if (alternate && spec.conversion == 'o' && hasPrecision) continue;  // AlternateOctalWithPrecision
+        if (alternate && isZero) continue;  // AlternatePrefixOnZero
+        if (alternate && spec.conversion == 'o' && hasPrecision)
+            continue;  // AlternateOctalWithPrecision
         std::string format = spec.Text();
         SCOPED_TRACE(format);
         // ZeroPrecisionZero: glibc with precision 1.
-        std::string reference = isZero && spec.EffectivePrecision(1) == 0 ? spec.Text(0, 1) : format;
-        std::string ours = wide ? Ours(format.c_str(), value)
-                                : Ours(format.c_str(), static_cast<int>(value));
+        std::string reference =
+            isZero && spec.EffectivePrecision(1) == 0 ? spec.Text(0, 1) : format;
+        std::string ours =
+            wide ? Ours(format.c_str(), value) : Ours(format.c_str(), static_cast<int>(value));
         std::string glibc = wide ? Glibc(reference.c_str(), static_cast<long long>(value))
                                  : Glibc(reference.c_str(), static_cast<int>(value));
         EXPECT_EQ(ours, glibc);
@@ -433,7 +470,8 @@ TEST(FormatAgainstGlibc, GeneratedStringFieldsAgree) {
 
 template <class T>
 int ScanOne(bool ours, const std::string& format, const std::string& text, T* value, char* rest) {
-    if (ours) return ScanCodeString(kUtf8, 0, kUtf8, kUtf16, text.c_str(), format.c_str(), value, rest);
+    if (ours)
+        return ScanCodeString(kUtf8, 0, kUtf8, kUtf16, text.c_str(), format.c_str(), value, rest);
     int n = sscanf(text.c_str(), format.c_str(), value, rest);
     return n < 0 ? 0 : n;
 }
@@ -448,9 +486,16 @@ TEST(ScanAgainstGlibc, GeneratedIntegerFieldsAgree) {
         if (rng() % 3 == 0) text += '-';
         if (conversion == 'i') {
             switch (rng() % 3) {
-                case 0: text += "0x"; radix = 16; break;
-                case 1: text += "0"; radix = 8; break;
-                default: break;
+                case 0:
+                    text += "0x";
+                    radix = 16;
+                    break;
+                case 1:
+                    text += "0";
+                    radix = 8;
+                    break;
+                default:
+                    break;
             }
         }
         int digits = 1 + static_cast<int>(rng() % 18);  // stays below 2^64 in every radix
@@ -465,8 +510,16 @@ TEST(ScanAgainstGlibc, GeneratedIntegerFieldsAgree) {
         if (prefixEnd != std::string::npos && widthValue > 0 &&
             widthValue <= static_cast<int>(prefixEnd + 2 - text.find_first_not_of(' ')))
             continue;  // ScanPrefixWithoutDigits
-        std::string ours = "%" + width + (size == 1 ? "h" : size == 2 ? "I64" : "") + conversion + "%s";
-        std::string theirs = "%" + width + (size == 1 ? "h" : size == 2 ? "ll" : "") + conversion + "%s";
+        std::string ours = "%" + width +
+                           (size == 1   ? "h"
+                            : size == 2 ? "I64"
+                                        : "") +
+                           conversion + "%s";
+        std::string theirs = "%" + width +
+                             (size == 1   ? "h"
+                              : size == 2 ? "ll"
+                                          : "") +
+                             conversion + "%s";
         SCOPED_TRACE(ours + " over \"" + text + "\"");
         char restOurs[64] = {}, restTheirs[64] = {};
         int64_t a = 0, b = 0;
@@ -530,8 +583,8 @@ TEST(ScanAgainstGlibc, GeneratedFloatingFieldsAgreeBitForBit) {
 
 TEST(ScanAgainstGlibc, GeneratedTextFieldsAgree) {
     std::mt19937_64 rng(31337);
-    const char* formats[] = {"%s%s", "%3s%s", "%c%s", "%4c%s", "%[a-m]%s", "%[^,]%s", "%2[abc]%s",
-                             "%*s%s"};
+    const char* formats[] = {"%s%s",     "%3s%s",   "%c%s",      "%4c%s",
+                             "%[a-m]%s", "%[^,]%s", "%2[abc]%s", "%*s%s"};
     const char alphabet[] = "abcmnxyz, ";
     for (int i = 0; i < 1500; ++i) {
         const char* format = formats[rng() % 8];
