@@ -283,3 +283,72 @@ struct MEMORYSTATUSEX {
 using MMRESULT = UINT;
 inline constexpr MMRESULT TIMERR_NOERROR = 0;
 inline constexpr MMRESULT TIMERR_NOCANDO = 97;
+// timeGetDevCaps: the timer's shortest and longest period in milliseconds.
+struct TIMECAPS {
+    UINT wPeriodMin;
+    UINT wPeriodMax;
+};
+
+// Window and registry handles.
+struct HWND__;
+using HWND = HWND__*;
+struct HKEY__;
+using HKEY = HKEY__*;
+
+// Version queries (GetVersionEx, VerifyVersionInfo, RtlGetVersion).
+struct OSVERSIONINFOA {  // 148 bytes
+    DWORD dwOSVersionInfoSize;
+    DWORD dwMajorVersion;
+    DWORD dwMinorVersion;
+    DWORD dwBuildNumber;
+    DWORD dwPlatformId;
+    CHAR szCSDVersion[128];
+};
+struct OSVERSIONINFOW {  // 276 bytes
+    DWORD dwOSVersionInfoSize;
+    DWORD dwMajorVersion;
+    DWORD dwMinorVersion;
+    DWORD dwBuildNumber;
+    DWORD dwPlatformId;
+    WCHAR szCSDVersion[128];
+};
+struct OSVERSIONINFOEXA {  // 156 bytes
+    DWORD dwOSVersionInfoSize;
+    DWORD dwMajorVersion;
+    DWORD dwMinorVersion;
+    DWORD dwBuildNumber;
+    DWORD dwPlatformId;
+    CHAR szCSDVersion[128];
+    WORD wServicePackMajor;
+    WORD wServicePackMinor;
+    WORD wSuiteMask;
+    BYTE wProductType;
+    BYTE wReserved;
+};
+struct OSVERSIONINFOEXW {  // 284 bytes
+    DWORD dwOSVersionInfoSize;
+    DWORD dwMajorVersion;
+    DWORD dwMinorVersion;
+    DWORD dwBuildNumber;
+    DWORD dwPlatformId;
+    WCHAR szCSDVersion[128];
+    WORD wServicePackMajor;
+    WORD wServicePackMinor;
+    WORD wSuiteMask;
+    BYTE wProductType;
+    BYTE wReserved;
+};
+inline constexpr DWORD VER_PLATFORM_WIN32s = 0;
+inline constexpr DWORD VER_PLATFORM_WIN32_WINDOWS = 1;
+inline constexpr DWORD VER_PLATFORM_WIN32_NT = 2;
+inline constexpr DWORD VER_MINORVERSION = 0x0000001;
+inline constexpr DWORD VER_MAJORVERSION = 0x0000002;
+inline constexpr DWORD VER_BUILDNUMBER = 0x0000004;
+inline constexpr DWORD VER_SERVICEPACKMINOR = 0x0000010;
+inline constexpr DWORD VER_SERVICEPACKMAJOR = 0x0000020;
+inline constexpr BYTE VER_EQUAL = 1;
+inline constexpr BYTE VER_GREATER = 2;
+inline constexpr BYTE VER_GREATER_EQUAL = 3;
+inline constexpr BYTE VER_LESS = 4;
+inline constexpr BYTE VER_LESS_EQUAL = 5;
+inline constexpr DWORD ERROR_OLD_WIN_VERSION = 1150;

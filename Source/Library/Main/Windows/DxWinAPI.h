@@ -1,6 +1,10 @@
 // The table of system entry points the library calls. Every entry is looked up by name at run
 // time (LoadLibraryA / GetProcAddress), so a missing DLL or entry point leaves a null pointer and
 // the caller's own fallback runs. Callers test optional entries for null before calling them.
+//
+// 19 DLL groups with 361 entry points. An entry that no caller of ours uses yet is kept untyped
+// (FARPROC); its caller gives it its type when it is built. The Win... wrappers call the wide (W)
+// form when wide calls work and otherwise convert their texts and call the narrow (A) form.
 #pragma once
 
 #include "platform/WinTypes.h"
@@ -11,16 +15,429 @@ struct SystemApiTable {
     int loaded;     // 1 once LoadSystemApiTable has run
     int wideCalls;  // 1 when the wide (W) entry points really work
 
+    // "ws2_32.dll"
+    HMODULE ws2_32Module;
+    FARPROC WSAGetLastError;
+    FARPROC WSAStartup;
+    FARPROC WSACleanup;
+    FARPROC WSAAsyncSelect;
+    FARPROC getaddrinfo;
+    FARPROC freeaddrinfo;
+    FARPROC gethostbyaddr;
+    FARPROC gethostbyname;
+    FARPROC gethostname;
+    FARPROC ntohs;
+    FARPROC htons;
+    FARPROC connect;
+    FARPROC socket;
+    FARPROC send;
+    FARPROC sendto;
+    FARPROC recvfrom;
+    FARPROC accept;
+    FARPROC closesocket;
+    FARPROC shutdown;
+    FARPROC listen;
+    FARPROC bind;
+    FARPROC inet_addr;
+    FARPROC recv;
+    FARPROC setsockopt;
+
+    // "Imm32.dll"
+    HMODULE imm32Module;
+    FARPROC ImmAssociateContext;
+    FARPROC ImmGetContext;
+    FARPROC ImmReleaseContext;
+    FARPROC ImmGetOpenStatus;
+    FARPROC ImmGetConversionStatus;
+    FARPROC ImmNotifyIME;
+    FARPROC ImmSetOpenStatus;
+    FARPROC ImmGetCandidateListW;
+    FARPROC ImmGetCandidateListCountW;
+    FARPROC ImmGetCompositionStringW;
+    FARPROC ImmSetCompositionStringW;
+
+    // "winmm.dll"
+    HMODULE winmmModule;
+    FARPROC timeSetEvent;
+    FARPROC timeKillEvent;
+    MMRESULT (*timeBeginPeriod)(UINT);
+    MMRESULT (*timeEndPeriod)(UINT);
+    DWORD (*timeGetTime)();
+    MMRESULT (*timeGetDevCaps)(TIMECAPS*, UINT);
+    FARPROC joyGetPosEx;
+    FARPROC joyGetDevCapsW;
+    FARPROC mciSendCommandW;
+    FARPROC waveOutOpen;
+    FARPROC waveOutClose;
+    FARPROC waveOutPrepareHeader;
+    FARPROC waveOutUnprepareHeader;
+    FARPROC waveOutWrite;
+    FARPROC waveOutReset;
+
     // "kernel32.dll"
     HMODULE kernel32Module;
+    HMODULE (*GetModuleHandleA)(LPCSTR);
+    HMODULE (*GetModuleHandleW)(LPCWSTR);
+    BOOL (*VerifyVersionInfoA)(OSVERSIONINFOEXA*, DWORD, ULONGLONG);
+    BOOL (*VerifyVersionInfoW)(OSVERSIONINFOEXW*, DWORD, ULONGLONG);
+    ULONGLONG (*VerSetConditionMask)(ULONGLONG, DWORD, BYTE);
+    HANDLE (*CreateEventA)(LPSECURITY_ATTRIBUTES, BOOL, BOOL, LPCSTR);
+    BOOL (*SetEvent)(HANDLE);
+    BOOL (*ResetEvent)(HANDLE);
+    HANDLE (*CreateThread)
+    (LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE, LPVOID, DWORD, LPDWORD);
+    BOOL (*SetThreadPriority)(HANDLE, int);
+    int (*GetThreadPriority)(HANDLE);
+    void (*ExitThread)(DWORD);
+    BOOL (*GetExitCodeThread)(HANDLE, LPDWORD);
+    HANDLE (*GetCurrentThread)();
+    DWORD (*GetCurrentThreadId)();
+    DWORD (*SuspendThread)(HANDLE);
+    DWORD (*ResumeThread)(HANDLE);
+    DWORD (*WaitForSingleObject)(HANDLE, DWORD);
+    DWORD (*WaitForMultipleObjects)(DWORD, const HANDLE*, BOOL, DWORD);
+    HANDLE (*GetProcessHeap)();
+    LPVOID (*HeapAlloc)(HANDLE, DWORD, SIZE_T);
+    BOOL (*HeapFree)(HANDLE, DWORD, LPVOID);
+    LPVOID (*VirtualAlloc)(LPVOID, SIZE_T, DWORD, DWORD);
+    BOOL (*VirtualFree)(LPVOID, SIZE_T, DWORD);
+    SIZE_T (*VirtualQuery)(LPCVOID, MEMORY_BASIC_INFORMATION*, SIZE_T);
+    FARPROC GlobalAlloc;
+    FARPROC GlobalFree;
+    FARPROC GlobalLock;
+    FARPROC GlobalUnlock;
+    FARPROC GlobalSize;
+    HANDLE (*CreateSemaphoreA)(LPSECURITY_ATTRIBUTES, LONG, LONG, LPCSTR);
+    BOOL (*ReleaseSemaphore)(HANDLE, LONG, LONG*);
+    BOOL (*GetVersionExA)(OSVERSIONINFOA*);
+    BOOL (*GetVersionExW)(OSVERSIONINFOW*);
+    void (*GetSystemInfo)(SYSTEM_INFO*);
+    int (*lstrlenA)(LPCSTR);
+    int (*lstrlenW)(LPCWSTR);
+    int (*lstrcmpA)(LPCSTR, LPCSTR);
+    int (*lstrcmpW)(LPCWSTR, LPCWSTR);
+    LPSTR (*lstrcpyA)(LPSTR, LPCSTR);
+    LPWSTR (*lstrcpyW)(LPWSTR, LPCWSTR);
+    LPSTR (*lstrcpynA)(LPSTR, LPCSTR, int);
+    LPWSTR (*lstrcpynW)(LPWSTR, LPCWSTR, int);
+    DWORD (*GetTickCount)();
+    BOOL (*QueryPerformanceCounter)(LARGE_INTEGER*);
+    BOOL (*QueryPerformanceFrequency)(LARGE_INTEGER*);
+    BOOL (*CloseHandle)(HANDLE);
+    DWORD (*GetTempPathA)(DWORD, LPSTR);
+    DWORD (*GetTempPathW)(DWORD, LPWSTR);
+    UINT (*GetTempFileNameA)(LPCSTR, LPCSTR, UINT, LPSTR);
+    UINT (*GetTempFileNameW)(LPCWSTR, LPCWSTR, UINT, LPWSTR);
+    HANDLE (*CreateFileA)(LPCSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE);
+    HANDLE (*CreateFileW)(LPCWSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE);
+    BOOL (*DeleteFileA)(LPCSTR);
+    BOOL (*DeleteFileW)(LPCWSTR);
+    DWORD (*GetFileSize)(HANDLE, LPDWORD);
+    BOOL (*WriteFile)(HANDLE, LPCVOID, DWORD, LPDWORD, LPOVERLAPPED);
+    BOOL (*ReadFile)(HANDLE, LPVOID, DWORD, LPDWORD, LPOVERLAPPED);
+    DWORD (*SetFilePointer)(HANDLE, LONG, PLONG, DWORD);
+    HANDLE (*FindFirstFileA)(LPCSTR, WIN32_FIND_DATAA*);
+    HANDLE (*FindFirstFileW)(LPCWSTR, WIN32_FIND_DATAW*);
+    BOOL (*FindNextFileA)(HANDLE, WIN32_FIND_DATAA*);
+    BOOL (*FindNextFileW)(HANDLE, WIN32_FIND_DATAW*);
+    BOOL (*FindClose)(HANDLE);
+    BOOL (*SetCurrentDirectoryA)(LPCSTR);
+    BOOL (*SetCurrentDirectoryW)(LPCWSTR);
+    DWORD (*GetCurrentDirectoryA)(DWORD, LPSTR);
     DWORD (*GetCurrentDirectoryW)(DWORD bufferLength, LPWSTR buffer);
+    void (*Sleep)(DWORD);
+    void (*InitializeCriticalSection)(LPCRITICAL_SECTION);
+    void (*DeleteCriticalSection)(LPCRITICAL_SECTION);
+    void (*EnterCriticalSection)(LPCRITICAL_SECTION);
+    void (*LeaveCriticalSection)(LPCRITICAL_SECTION);
+    void (*ExitProcess)(UINT);
+    FARPROC LoadResource;
+    FARPROC FindResourceA;
+    FARPROC FindResourceW;
+    FARPROC LockResource;
+    FARPROC SizeofResource;
     UINT (*GetOEMCP)();
+    void (*OutputDebugStringA)(LPCSTR);
+    void (*OutputDebugStringW)(LPCWSTR);
+    void (*GlobalMemoryStatus)(MEMORYSTATUS*);
+    int (*MulDiv)(int, int, int);
+    void (*GetLocalTime)(SYSTEMTIME*);
+    FARPROC GetSystemPowerStatus;
+    BOOL (*FileTimeToLocalFileTime)(const FILETIME*, FILETIME*);
+    BOOL (*FileTimeToSystemTime)(const FILETIME*, SYSTEMTIME*);
+    DWORD (*GetLastError)();
     int (*MultiByteToWideChar)(UINT codePage, DWORD flags, LPCSTR text, int bytes, LPWSTR out,
                                int outUnits);
-    // Not used by the older code-page builder: asked only to settle which of several codes that
+    // Beyond the system's own list: the code-page builder asks it which of several codes that
     // give the same character the system itself writes for it.
     int (*WideCharToMultiByte)(UINT codePage, DWORD flags, LPCWSTR text, int units, LPSTR out,
                                int outBytes, LPCSTR defaultChar, LPBOOL usedDefaultChar);
+
+    // "ole32.dll"
+    HMODULE ole32Module;
+    FARPROC CoCreateInstance;
+    FARPROC CoTaskMemAlloc;
+    FARPROC CoTaskMemFree;
+    FARPROC CoInitializeEx;
+    FARPROC CoFreeUnusedLibraries;
+    FARPROC CoUninitialize;
+    FARPROC CLSIDFromString;
+
+    // "oleaut32.dll"
+    HMODULE oleaut32Module;
+    FARPROC SysAllocString;
+    FARPROC SysFreeString;
+    FARPROC VariantClear;
+    FARPROC VariantInit;
+
+    // "comctl32.dll"
+    HMODULE comctl32Module;
+    FARPROC InitCommonControls;
+
+    // "User32.dll"
+    HMODULE user32Module;
+    FARPROC WINNLSEnableIME;
+    FARPROC UpdateLayeredWindow;
+    FARPROC CreateWindowExA;
+    FARPROC CreateWindowExW;
+    FARPROC DestroyWindow;
+    FARPROC IsWindow;
+    FARPROC ShowWindow;
+    FARPROC UpdateWindow;
+    FARPROC BringWindowToTop;
+    FARPROC SetForegroundWindow;
+    FARPROC GetWindowThreadProcessId;
+    FARPROC SetActiveWindow;
+    FARPROC GetForegroundWindow;
+    FARPROC GetDesktopWindow;
+    HWND (*FindWindowA)(LPCSTR, LPCSTR);
+    HWND (*FindWindowW)(LPCWSTR, LPCWSTR);
+    FARPROC MoveWindow;
+    FARPROC SetWindowPos;
+    FARPROC GetClientRect;
+    FARPROC AdjustWindowRectEx;
+    FARPROC GetWindowRect;
+    FARPROC SetWindowLongA;
+    FARPROC SetWindowLongW;
+    FARPROC SetWindowLongPtrA;
+    FARPROC SetWindowLongPtrW;
+    FARPROC GetWindowLongA;
+    FARPROC GetWindowLongW;
+    FARPROC GetWindowLongPtrA;
+    FARPROC GetWindowLongPtrW;
+    BOOL (*SetWindowTextA)(HWND, LPCSTR);
+    BOOL (*SetWindowTextW)(HWND, LPCWSTR);
+    FARPROC ClientToScreen;
+    FARPROC EnumDisplayDevicesA;
+    FARPROC EnumDisplayDevicesW;
+    FARPROC CloseTouchInputHandle;
+    FARPROC GetTouchInputInfo;
+    FARPROC IsTouchWindow;
+    FARPROC RegisterTouchWindow;
+    FARPROC UnregisterTouchWindow;
+    FARPROC ShutdownBlockReasonCreate;
+    FARPROC ShutdownBlockReasonDestroy;
+    FARPROC SetTimer;
+    FARPROC PostThreadMessageA;
+    FARPROC PostThreadMessageW;
+    FARPROC PeekMessageA;
+    FARPROC PeekMessageW;
+    FARPROC GetMessageA;
+    FARPROC GetMessageW;
+    FARPROC SendMessageA;
+    FARPROC SendMessageW;
+    FARPROC PostMessageA;
+    FARPROC PostMessageW;
+    FARPROC PostQuitMessage;
+    FARPROC DefWindowProcA;
+    FARPROC DefWindowProcW;
+    FARPROC TranslateAcceleratorA;
+    FARPROC TranslateAcceleratorW;
+    FARPROC TranslateMessage;
+    FARPROC DispatchMessageA;
+    FARPROC DispatchMessageW;
+    FARPROC MsgWaitForMultipleObjects;
+    FARPROC GetQueueStatus;
+    FARPROC RegisterWindowMessageA;
+    FARPROC RegisterWindowMessageW;
+    FARPROC RegisterClassA;
+    FARPROC RegisterClassW;
+    FARPROC RegisterClassExA;
+    FARPROC RegisterClassExW;
+    BOOL (*UnregisterClassA)(LPCSTR, HINSTANCE);
+    BOOL (*UnregisterClassW)(LPCWSTR, HINSTANCE);
+    FARPROC SetClassLongA;
+    FARPROC SetClassLongW;
+    FARPROC SetClassLongPtrA;
+    FARPROC SetClassLongPtrW;
+    FARPROC GetDC;
+    FARPROC ReleaseDC;
+    FARPROC BeginPaint;
+    FARPROC EndPaint;
+    int (*MessageBoxA)(HWND, LPCSTR, LPCSTR, UINT);
+    int (*MessageBoxW)(HWND, LPCWSTR, LPCWSTR, UINT);
+    FARPROC GetSystemMetrics;
+    FARPROC ChangeDisplaySettingsA;
+    FARPROC ChangeDisplaySettingsW;
+    FARPROC ShowCursor;
+    FARPROC SetCursorPos;
+    FARPROC GetCursorPos;
+    FARPROC SetCursor;
+    FARPROC LoadCursorA;
+    FARPROC LoadCursorW;
+    FARPROC LoadIconA;
+    FARPROC LoadIconW;
+    FARPROC ClipCursor;
+    FARPROC LoadMenuA;
+    FARPROC LoadMenuW;
+    FARPROC CreateMenu;
+    FARPROC DeleteMenu;
+    FARPROC DestroyMenu;
+    FARPROC EnableMenuItem;
+    FARPROC GetSubMenu;
+    FARPROC SetMenuItemInfoA;
+    FARPROC SetMenuItemInfoW;
+    FARPROC GetMenuItemInfoA;
+    FARPROC GetMenuItemInfoW;
+    FARPROC SetMenu;
+    FARPROC DrawMenuBar;
+    FARPROC GetMenuItemCount;
+    FARPROC InsertMenuItemA;
+    FARPROC InsertMenuItemW;
+    FARPROC SetWindowRgn;
+    FARPROC FillRect;
+    FARPROC SystemParametersInfoA;
+    FARPROC SystemParametersInfoW;
+    FARPROC AttachThreadInput;
+    FARPROC UnhookWindowsHookEx;
+    FARPROC GetKeyboardState;
+    FARPROC KillTimer;
+    FARPROC EnumDisplaySettingsA;
+    FARPROC EnumDisplaySettingsW;
+    FARPROC EnumDisplayMonitors;
+    FARPROC IsDialogMessageA;
+    FARPROC IsDialogMessageW;
+    FARPROC OpenClipboard;
+    FARPROC CloseClipboard;
+    FARPROC EmptyClipboard;
+    FARPROC SetClipboardData;
+    FARPROC GetClipboardData;
+    FARPROC IsClipboardFormatAvailable;
+    FARPROC CreateAcceleratorTableA;
+    FARPROC CreateAcceleratorTableW;
+    FARPROC DestroyAcceleratorTable;
+    FARPROC CopyAcceleratorTableA;
+    FARPROC CopyAcceleratorTableW;
+    FARPROC GetMonitorInfoA;
+    FARPROC GetMonitorInfoW;
+    DWORD (*CharLowerBuffA)(LPSTR, DWORD);
+    DWORD (*CharLowerBuffW)(LPWSTR, DWORD);
+    FARPROC GetRawInputDeviceList;
+    FARPROC GetRawInputDeviceInfoA;
+
+    // "gdi32.dll"
+    HMODULE gdi32Module;
+    FARPROC AddFontMemResourceEx;
+    FARPROC RemoveFontMemResourceEx;
+    FARPROC GetFontUnicodeRanges;
+    FARPROC GetDeviceCaps;
+    FARPROC EnumFontFamiliesExA;
+    FARPROC EnumFontFamiliesExW;
+    FARPROC CreateFontA;
+    FARPROC CreateFontW;
+    FARPROC GetTextMetricsA;
+    FARPROC GetTextMetricsW;
+    FARPROC GetTextExtentPoint32A;
+    FARPROC GetTextExtentPoint32W;
+    FARPROC GetCharacterPlacementA;
+    FARPROC GetCharacterPlacementW;
+    FARPROC GetGlyphOutlineA;
+    FARPROC GetGlyphOutlineW;
+    FARPROC TextOutA;
+    FARPROC TextOutW;
+    FARPROC SetTextColor;
+    FARPROC SetBkColor;
+    FARPROC SetBkMode;
+    FARPROC CreateCompatibleDC;
+    FARPROC CreateDCA;
+    FARPROC CreateDCW;
+    FARPROC GetObjectA;
+    FARPROC GetObjectW;
+    FARPROC GetStockObject;
+    FARPROC SelectObject;
+    FARPROC DeleteObject;
+    FARPROC DeleteDC;
+    FARPROC CreateSolidBrush;
+    FARPROC Rectangle;
+    FARPROC BitBlt;
+    FARPROC CreateDIBSection;
+    FARPROC StretchDIBits;
+    FARPROC SetDIBitsToDevice;
+    FARPROC CreateRectRgn;
+    FARPROC CombineRgn;
+    FARPROC GetKerningPairsW;
+
+    // "advapi32.dll"
+    HMODULE advapi32Module;
+    LONG (*RegOpenKeyA)(HKEY, LPCSTR, HKEY*);
+    LONG (*RegOpenKeyW)(HKEY, LPCWSTR, HKEY*);
+    LONG (*RegEnumKeyA)(HKEY, DWORD, LPSTR, DWORD);
+    LONG (*RegEnumKeyW)(HKEY, DWORD, LPWSTR, DWORD);
+    LONG (*RegOpenKeyExA)(HKEY, LPCSTR, DWORD, DWORD, HKEY*);
+    LONG (*RegOpenKeyExW)(HKEY, LPCWSTR, DWORD, DWORD, HKEY*);
+    LONG (*RegQueryValueExA)(HKEY, LPCSTR, LPDWORD, LPDWORD, BYTE*, LPDWORD);
+    LONG (*RegQueryValueExW)(HKEY, LPCWSTR, LPDWORD, LPDWORD, BYTE*, LPDWORD);
+
+    // "shell32.dll"
+    HMODULE shell32Module;
+    FARPROC DragQueryFileA;
+    FARPROC DragQueryFileW;
+    FARPROC DragFinish;
+    FARPROC DragAcceptFiles;
+
+    // "ntdll.dll"
+    HMODULE ntdllModule;
+    LONG (*RtlGetVersion)(OSVERSIONINFOW*);
+
+    // "Mfplat.dll"
+    HMODULE mfplatModule;
+    FARPROC MFStartup;
+    FARPROC MFShutdown;
+    FARPROC MFCreateMediaType;
+    FARPROC MFCreateWaveFormatExFromMFMediaType;
+    FARPROC MFCreateAttributes;
+    FARPROC MFCreateAsyncResult;
+    FARPROC MFInvokeCallback;
+
+    // "Mfreadwrite.dll"
+    HMODULE mfreadwriteModule;
+    FARPROC MFCreateSourceReaderFromURL;
+    FARPROC MFCreateSourceReaderFromByteStream;
+
+    // "Propsys.dll"
+    HMODULE propsysModule;
+    FARPROC PropVariantToInt64;
+
+    // "usp10.dll"
+    HMODULE usp10Module;
+    FARPROC ScriptItemize;
+    FARPROC ScriptShape;
+
+    // "shcore.dll"
+    HMODULE shcoreModule;
+    HRESULT (*SetProcessDpiAwareness)(int);
+    FARPROC GetProcessDpiAwareness;
+    FARPROC GetDpiForMonitor;
+
+    // "Ole32.dll" (a second group with its own handle)
+    HMODULE ole32SecondModule;
+    FARPROC CoSetProxyBlanket;
+    FARPROC PropVariantClear;
+
+    // "dwmapi.dll"
+    HMODULE dwmapiModule;
+    HRESULT (*DwmEnableComposition)(UINT);
+    FARPROC DwmGetWindowAttribute;
 };
 
 // The one table; zero at program load.
@@ -30,8 +447,40 @@ extern SystemApiTable SystemApi;
 void LoadSystemApiTable();
 // Frees the module handles and empties the table; the wide-calls flag keeps its value. Returns 0.
 int ReleaseSystemApiTable();
-// What every function that calls through the table does first: load it when it is not loaded yet
-// (and, once the table holds SetProcessDpiAwareness, make the process system-DPI aware).
+// What every function that calls through the table does first: load it when it is not loaded yet,
+// and on that first load make the process system-DPI aware.
 void EnsureSystemApiTable();
+
+// ---- Wide-or-narrow wrappers: the arguments and result of the wide function they are named
+// after. Without working wide calls, a conversion buffer that cannot be had makes them fail (0, a
+// null handle or FALSE; -1 for the registry wrappers) without calling the system.
+
+HANDLE WinCreateFileW(LPCWSTR path, DWORD access, DWORD shareMode, LPSECURITY_ATTRIBUTES security,
+                      DWORD creation, DWORD flags, HANDLE templateFile);
+BOOL WinDeleteFileW(LPCWSTR path);
+DWORD WinGetCurrentDirectoryW(DWORD length, LPWSTR buffer);
+BOOL WinSetCurrentDirectoryW(LPCWSTR path);
+DWORD WinGetTempPathW(DWORD length, LPWSTR buffer);
+UINT WinGetTempFileNameW(LPCWSTR folder, LPCWSTR prefix, UINT unique, LPWSTR name);
+HANDLE WinFindFirstFileW(LPCWSTR pattern, WIN32_FIND_DATAW* data);
+BOOL WinFindNextFileW(HANDLE search, WIN32_FIND_DATAW* data);
+HMODULE WinGetModuleHandleW(LPCWSTR name);
+void WinOutputDebugStringW(LPCWSTR text);
+BOOL WinGetVersionExW(OSVERSIONINFOW* info);
+BOOL WinVerifyVersionInfoW(OSVERSIONINFOEXW* info, DWORD typeMask, ULONGLONG conditionMask);
+int WinLstrcmpW(LPCWSTR a, LPCWSTR b);
+LPWSTR WinLstrcpyW(LPWSTR dst, LPCWSTR src);
+LPWSTR WinLstrcpynW(LPWSTR dst, LPCWSTR src, int count);
+int WinLstrlenW(LPCWSTR text);
+DWORD WinCharLowerBuffW(LPWSTR text, DWORD length);
+int WinMessageBoxW(HWND window, LPCWSTR text, LPCWSTR caption, UINT type);
+HWND WinFindWindowW(LPCWSTR className, LPCWSTR title);
+BOOL WinSetWindowTextW(HWND window, LPCWSTR text);
+BOOL WinUnregisterClassW(LPCWSTR className, HINSTANCE instance);
+LONG WinRegOpenKeyW(HKEY key, LPCWSTR subKey, HKEY* result);
+LONG WinRegOpenKeyExW(HKEY key, LPCWSTR subKey, DWORD options, DWORD access, HKEY* result);
+LONG WinRegEnumKeyW(HKEY key, DWORD index, LPWSTR name, DWORD length);
+LONG WinRegQueryValueExW(HKEY key, LPCWSTR valueName, LPDWORD reserved, LPDWORD type, BYTE* data,
+                         LPDWORD dataBytes);
 
 }  // namespace ZiDaz
