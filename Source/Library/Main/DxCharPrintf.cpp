@@ -512,10 +512,28 @@ class OutputSink {
     }
 
     void PutRepeat(uint32_t code, int64_t count) {
+        if (count <= 0 || full_) return;
+        if (unit_ == 1 && code < 0x80 && static_cast<uint64_t>(count) < limit_ - used_) {
+            std::memset(buffer_ + used_, static_cast<int>(code), static_cast<size_t>(count));
+            used_ += static_cast<size_t>(count);
+            return;
+        }
         for (; count > 0 && !full_; --count) Put(code);
     }
 
+    // ASCII characters (every encoding writes them as one unit of their value).
     void PutAscii(const char* text, int64_t count) {
+        if (count <= 0 || full_) return;
+        if (static_cast<uint64_t>(count) * unit_ < limit_ - used_) {
+            if (unit_ == 1) {
+                std::memcpy(buffer_ + used_, text, static_cast<size_t>(count));
+            } else {
+                for (int64_t i = 0; i < count; ++i)
+                    StoreUnit(buffer_ + used_ + i * unit_, static_cast<uint8_t>(text[i]));
+            }
+            used_ += static_cast<size_t>(count) * unit_;
+            return;
+        }
         for (int64_t i = 0; i < count && !full_; ++i) Put(static_cast<uint8_t>(text[i]));
     }
 
@@ -677,13 +695,23 @@ void IntegerField(OutputSink& out, const Directive& d, uint64_t magnitude, bool 
     if (magnitude == 0) {
         if (p == 0) digits[n++] = '0';
     } else {
-        char reversed[24];
-        int r = 0;
-        while (magnitude != 0) {
-            reversed[r++] = table[magnitude % radix];
-            magnitude /= radix;
+        // Digits from the right end of the scratch area; constant divisors keep this cheap.
+        char* end = digits + sizeof digits;
+        char* at = end;
+        if (radix == 10) {
+            while (magnitude != 0) {
+                *--at = static_cast<char>('0' + magnitude % 10);
+                magnitude /= 10;
+            }
+        } else {
+            const unsigned shift = radix == 16 ? 4 : 3;
+            while (magnitude != 0) {
+                *--at = table[magnitude & (radix - 1)];
+                magnitude >>= shift;
+            }
         }
-        while (r > 0) digits[n++] = reversed[--r];
+        n = static_cast<int>(end - at);
+        std::memmove(digits, at, static_cast<size_t>(n));
     }
     char sign = 0;
     if (negative)
@@ -1110,15 +1138,30 @@ int FormatCodeStringV(int32_t outputEncoding, int32_t wideCall, int32_t narrowAr
     if (format == nullptr) {
         codes = &empty;
     } else {
-        // Every character takes at least one unit, so the unit count bounds the expanded size.
-        int64_t units = CountUnitsUpTo(format, unit, (kStackCodeBytes - 64) / 4);
-        if (static_cast<size_t>(units + 1) * 4 + 64 > kStackCodeBytes) {
-            int32_t bytes = ExpandToCodeArray(format, outputEncoding, nullptr);
-            allocated = static_cast<uint32_t*>(DX_ALLOC(bytes > 4 ? bytes : 4));
-            if (allocated == nullptr) return -1;
-            codes = allocated;
+        // A one-byte format of plain ASCII (the common case) is its own code array; anything
+        // else goes through the encoding's reader.
+        bool expanded = false;
+        if (unit == 1) {
+            auto* bytes = static_cast<const uint8_t*>(format);
+            for (size_t i = 0; i < kStackCodeBytes / 4 - 16 && bytes[i] < 0x80; ++i) {
+                stackCodes[i] = bytes[i];
+                if (bytes[i] == 0) {
+                    expanded = true;
+                    break;
+                }
+            }
         }
-        ExpandToCodeArray(format, outputEncoding, codes);
+        if (!expanded) {
+            // Every character takes at least one unit, so the unit count bounds the expanded size.
+            int64_t units = CountUnitsUpTo(format, unit, (kStackCodeBytes - 64) / 4);
+            if (static_cast<size_t>(units + 1) * 4 + 64 > kStackCodeBytes) {
+                int32_t bytes = ExpandToCodeArray(format, outputEncoding, nullptr);
+                allocated = static_cast<uint32_t*>(DX_ALLOC(bytes > 4 ? bytes : 4));
+                if (allocated == nullptr) return -1;
+                codes = allocated;
+            }
+            ExpandToCodeArray(format, outputEncoding, codes);
+        }
     }
 
     Encodings e{outputEncoding, unit, narrowArgEncoding, wideArgEncoding, wideCall != 0};

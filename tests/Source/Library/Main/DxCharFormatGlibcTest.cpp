@@ -423,7 +423,7 @@ TEST(FormatAgainstGlibc, GeneratedIntegerFieldsAgree) {
         spec.size = sizeChoice == 0 ? "h" : sizeChoice == 1 ? "ll" : "";
         int64_t value =
             rng() % 3 == 0 ? kSpecial[rng() % 12] : static_cast<int64_t>(rng() >> (rng() % 64));
-        if (rng() % 2) value = -value;
+        if (rng() % 2) value = static_cast<int64_t>(0 - static_cast<uint64_t>(value));
         bool wide = spec.size == "ll";
         if (!wide) value = static_cast<int32_t>(value);
         bool isZero = spec.size == "h" ? static_cast<int16_t>(value) == 0 : value == 0;
