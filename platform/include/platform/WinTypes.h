@@ -55,6 +55,14 @@ union LARGE_INTEGER {
     LONGLONG QuadPart;
 };
 
+// A rectangle of four signed 32-bit edges; right and bottom are exclusive.
+struct RECT {
+    LONG left;
+    LONG top;
+    LONG right;
+    LONG bottom;
+};
+
 // Files and folders.
 inline constexpr DWORD MAX_PATH = 260;
 

@@ -1,0 +1,340 @@
+// Memory images, the software renderer's drawing state and its lookup tables.
+#include "Main/DxMemImg.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "Main/DxMemImgBlend.h"
+#include "Main/DxMemory.h"
+
+namespace ZiDaz {
+
+MemImgDrawStateRecord MemImgDrawState;
+
+namespace {
+
+// Allocation tags of this module: the shared record, the palette block, the pixels and the run
+// table each carry their own line so the memory dumps tell them apart.
+constexpr const char* kAllocTag = "DxMemImg";
+constexpr int kSharedLine = 298;
+constexpr int kPaletteLine = 329;
+constexpr int kPixelsLine = 415;
+constexpr int kRunTableLine = 437;
+
+void FreeSharedContents(MemImgShared* shared) {
+    if (shared->UserPixels == 0) FreeTrackedMemory(shared->Pixels);
+    shared->Pixels = nullptr;
+    FreeTrackedMemory(shared->RunTable);
+    shared->RunTable = nullptr;
+    FreeTrackedMemory(shared->PaletteTable);
+    shared->PaletteTable = nullptr;
+}
+
+}  // namespace
+
+int InitMemImgModule() {
+    for (int p = 0; p < 256; ++p) {
+        std::int32_t* row = MemImgDrawState.MemImgSignedScaleTable[p];
+        row[0] = 0;
+        for (int j = 1; j < 512; ++j) row[j] = p * (j - 256) / 255;  // truncates toward zero
+    }
+    for (int p = 0; p < 256; ++p) {
+        for (int v = 0; v < 256; ++v) MemImgDrawState.MemImgScaleTable[p][v] = p * v / 255;
+    }
+    return 0;
+}
+
+void BuildMemImgBlendImageTable(int borderPosition, int borderRange) {
+    const int q = 65536 / (borderRange + 1) + 256;
+    const int k = 256 - (borderPosition * q) / 256;
+    for (int v = 0; v < 256; ++v) {
+        const int t = (256 * v) / (borderRange + 1) + k;
+        const int entry = k > 0 ? std::min(t, 255) : std::clamp(t, 0, 255);
+        MemImgDrawState.BlendImageTable[v] = static_cast<std::uint8_t>(entry);
+    }
+}
+
+int SetDefaultMemImgColorType(int colorType) {
+    MemImgDrawState.DefaultColorType = colorType;
+    return 0;
+}
+
+int SetMemImgDrawArea(const RECT* area) {
+    MemImgDrawState.DrawArea = *area;
+    return 0;
+}
+
+int SetMemImgBlendMode(int mode, int param) {
+    MemImgDrawState.BlendMode = mode;
+    MemImgDrawState.BlendParam = param;
+    return 0;
+}
+
+int SetMemImgDrawBright(std::uint32_t bright) {
+    MemImgDrawState.DrawBright = bright;
+    return 0;
+}
+
+int ClipRectangle(RECT* rect, const RECT* bound) {
+    if (rect->right < rect->left) rect->right = rect->left;
+    if (rect->bottom < rect->top) rect->bottom = rect->top;
+    rect->top = std::clamp(rect->top, bound->top, std::max(bound->top, bound->bottom));
+    rect->bottom = std::clamp(rect->bottom, bound->top, std::max(bound->top, bound->bottom));
+    rect->left = std::clamp(rect->left, bound->left, std::max(bound->left, bound->right));
+    rect->right = std::clamp(rect->right, bound->left, std::max(bound->left, bound->right));
+    return 0;
+}
+
+const COLORFORMAT* SelectMemImgColorFormat(int colorType, int useAlpha, int usePalette) {
+    if (colorType < 0 || colorType > 3) return nullptr;
+    int slot;
+    if (colorType >= 2) {
+        slot = 6 + colorType;
+    } else {
+        slot = colorType * 4 + (useAlpha != 0 && usePalette != 0 ? 0
+                                : useAlpha != 0                  ? 1
+                                : usePalette != 0                ? 2
+                                                                 : 3);
+    }
+    auto& entry = MemImgDrawState.MemImgColorFormats[slot];
+    if (entry.Built != 0) return &entry.Format;
+    COLORFORMAT* f = &entry.Format;
+    if (colorType >= 2) {
+        // Single-channel formats: one value that every channel reads.
+        const std::uint32_t mask = colorType == 2 ? 0xFFu : 0xFFFFu;
+        const std::uint8_t width = colorType == 2 ? 8 : 16;
+        std::memset(f, 0, sizeof(*f));
+        f->BitsPerPixel = width;
+        f->BytesPerPixel = static_cast<std::uint8_t>(width / 8);
+        f->RedMask = f->GreenMask = f->BlueMask = f->AlphaMask = mask;
+        f->RedWidth = f->GreenWidth = f->BlueWidth = f->AlphaWidth = width;
+    } else {
+        const bool palette = usePalette != 0;
+        const bool alpha = useAlpha != 0;
+        if (colorType == 0) {
+            InitColorFormatFromMasks(f, palette ? 8 : alpha ? 32 : 16, 0xF800, 0x07E0, 0x001F,
+                                     alpha ? 0xFF0000u : 0u, 0, 0, 0);
+        } else {
+            InitColorFormatFromMasks(f, palette ? 8 : 32, 0xFF0000, 0xFF00, 0xFF,
+                                     alpha ? 0xFF000000u : 0u, 0, 0, 0);
+        }
+    }
+    entry.Built = 1;
+    return f;
+}
+
+int MemImgBytesPerPixel(const MemImgShared* shared) {
+    if (shared->UsePalette != 0) return 1;
+    switch (shared->ColorType) {
+        case 0: return shared->UseAlpha != 0 ? 4 : 2;
+        case 1: return 4;
+        case 2: return 1;
+        default: return 2;
+    }
+}
+
+int SetupMemImg(MEMIMG* image, int width, int height, int pitch, std::uint32_t transColor,
+                int colorType, int usePalette, int useAlpha, int withDrawAids,
+                void* userPixels) {
+    if (image->ValidCode == MEMIMG_VALID_CODE) return -1;
+    if (width < 0 || height < 0 || colorType < 0 || colorType > 3) return -1;
+
+    // A failed set-up frees what it allocated, so a fresh record is taken every time.
+    auto* shared = static_cast<MemImgShared*>(
+        AllocateTrackedMemoryZeroed(sizeof(MemImgShared), kAllocTag, kSharedLine));
+    if (shared == nullptr) return -1;
+    image->Shared = nullptr;
+
+    if (colorType >= 2) {
+        usePalette = 0;
+        useAlpha = 0;
+    } else if (usePalette != 0) {
+        useAlpha = 0;
+    }
+    shared->RefCount = 1;
+    shared->Width = width;
+    shared->Height = height;
+    shared->UseTransColor = 1;
+    shared->TransColor = transColor;
+    shared->ColorType = static_cast<std::uint32_t>(colorType);
+    shared->UsePalette = usePalette != 0 ? 1 : 0;
+    shared->UseAlpha = useAlpha != 0 ? 1 : 0;
+    shared->RunTableValid = 0;
+
+    auto fail = [&]() {
+        FreeSharedContents(shared);
+        FreeTrackedMemory(shared);
+        return -1;
+    };
+    if (shared->UsePalette != 0) {
+        shared->PaletteTable = AllocateTrackedMemoryZeroed(1024, kAllocTag, kPaletteLine);
+        if (shared->PaletteTable == nullptr) return fail();
+    }
+    const int bytes = MemImgBytesPerPixel(shared);
+    shared->Pitch = pitch != -1 ? pitch : (bytes * width + 15) / 16 * 16;
+    shared->Format = SelectMemImgColorFormat(colorType, shared->UseAlpha, shared->UsePalette);
+    if (userPixels != nullptr) {
+        shared->Pixels = static_cast<std::uint8_t*>(userPixels);
+        shared->UserPixels = 1;
+    } else {
+        if (shared->Pitch < 0) return fail();
+        const std::size_t size =
+            static_cast<std::size_t>(shared->Pitch) * static_cast<std::size_t>(height);
+        shared->Pixels =
+            static_cast<std::uint8_t*>(AllocateTrackedMemory(size, kAllocTag, kPixelsLine));
+        if (shared->Pixels == nullptr) return fail();
+    }
+    if (colorType != 2 && withDrawAids != 0) {
+        const std::size_t size =
+            (static_cast<std::size_t>(width) + 5) * static_cast<std::size_t>(height);
+        shared->RunTable =
+            static_cast<std::uint8_t*>(AllocateTrackedMemory(size, kAllocTag, kRunTableLine));
+        if (shared->RunTable == nullptr) return fail();
+    }
+    image->Shared = shared;
+    image->Width = width;
+    image->Height = height;
+    image->Pixels = shared->Pixels;
+    image->ValidCode = MEMIMG_VALID_CODE;
+    return 0;
+}
+
+int SetupMemImgDefault(MEMIMG* image, int width, int height, int colorType) {
+    std::memset(image, 0, sizeof(*image));
+    if (colorType == -1) colorType = MemImgDrawState.DefaultColorType;
+    return SetupMemImg(image, width, height, -1, 0, colorType, 0, 0, 0, nullptr);
+}
+
+void ReleaseMemImg(MEMIMG* image) {
+    if (image->ValidCode != MEMIMG_VALID_CODE) return;
+    MemImgShared* shared = image->Shared;
+    if (shared != nullptr && --shared->RefCount == 0) {
+        FreeSharedContents(shared);
+        FreeTrackedMemory(shared);
+    }
+    image->Shared = nullptr;
+    image->ValidCode = 0;
+}
+
+int IsMemImgValid(const MEMIMG* image) {
+    return image->ValidCode == MEMIMG_VALID_CODE && image->Shared != nullptr ? 1 : 0;
+}
+
+void MakeMemImgView(MEMIMG* view, const MEMIMG* source, int x, int y, int width, int height) {
+    if (x < 0 || y < 0 || std::int64_t{x} + width > source->Width ||
+        std::int64_t{y} + height > source->Height) {
+        return;
+    }
+    MemImgShared* shared = source->Shared;
+    view->Width = width;
+    view->Height = height;
+    view->ValidCode = MEMIMG_VALID_CODE;
+    view->Pixels = source->Pixels + static_cast<std::ptrdiff_t>(x) * MemImgBytesPerPixel(shared) +
+                   static_cast<std::ptrdiff_t>(y) * shared->Pitch;
+    view->Shared = shared;
+    ++shared->RefCount;
+}
+
+void FillMemImgRect(MEMIMG* image, const RECT* rect, std::uint32_t value) {
+    const RECT whole{0, 0, image->Width, image->Height};
+    RECT r = whole;
+    if (rect != nullptr) {
+        r = *rect;
+        ClipRectangle(&r, &whole);
+    }
+    if (r.left >= r.right || r.top >= r.bottom) return;
+    const MemImgShared* shared = image->Shared;
+    const int bytes = MemImgBytesPerPixel(shared);
+    const int count = r.right - r.left;
+    std::uint8_t* row = image->Pixels + static_cast<std::ptrdiff_t>(r.top) * shared->Pitch +
+                        static_cast<std::ptrdiff_t>(r.left) * bytes;
+    for (int y = r.top; y < r.bottom; ++y, row += shared->Pitch) {
+        switch (bytes) {
+            case 1: std::memset(row, static_cast<int>(value & 0xFF), count); break;
+            case 2: std::fill_n(reinterpret_cast<std::uint16_t*>(row), count,
+                                static_cast<std::uint16_t>(value));
+                break;
+            case 4: std::fill_n(reinterpret_cast<std::uint32_t*>(row), count, value); break;
+            default: return;
+        }
+    }
+}
+
+void RebuildMemImgRunTable(MEMIMG* image) {
+    MemImgShared* shared = image->Shared;
+    if (shared->RunTable == nullptr || shared->ColorType > 1) return;
+    const int bytes = MemImgBytesPerPixel(shared);
+    // Kind of one pixel: 0 transparent, 1 solid, 2 translucent.
+    auto kindOf = [&](const std::uint8_t* p) -> int {
+        if (shared->UsePalette != 0) return *p == shared->TransColor ? 0 : 1;
+        if (shared->UseAlpha != 0) {
+            const std::uint8_t a = p[shared->ColorType == 1 ? 3 : 2];
+            return a == 0 ? 0 : a == 255 ? 1 : 2;
+        }
+        std::uint32_t v = 0;
+        std::memcpy(&v, p, bytes);
+        return v == shared->TransColor ? 0 : 1;
+    };
+    static constexpr std::uint8_t kCodes[3] = {MEMIMG_RUN_CLEAR, MEMIMG_RUN_SOLID,
+                                               MEMIMG_RUN_BLEND};
+    std::uint8_t* out = shared->RunTable;
+    for (int y = 0; y < shared->Height; ++y) {
+        const std::uint8_t* row = shared->Pixels + static_cast<std::ptrdiff_t>(y) * shared->Pitch;
+        int x = 0;
+        while (x < shared->Width) {
+            const int kind = kindOf(row + x * bytes);
+            int length = 1;
+            while (x + length < shared->Width && length < 64 &&
+                   kindOf(row + (x + length) * bytes) == kind) {
+                ++length;
+            }
+            *out++ = static_cast<std::uint8_t>(kCodes[kind] | (length - 1));
+            x += length;
+        }
+        *out++ = MEMIMG_RUN_END;
+    }
+    shared->RunTableValid = 1;
+}
+
+namespace memimg {
+
+bool SelectMemImgVariant(const MemImgShared* source, bool key, bool blend, int* index,
+                         PixelContext* context) {
+    if (source->ColorType > 1) return false;
+    const auto& state = MemImgDrawState;
+    const int param = state.BlendParam;
+    Op op;
+    switch (state.BlendMode) {
+        case DX_BLEND_NONE: op = Op::kNone; break;
+        case DX_BLEND_ALPHA: op = param == 255 ? Op::kNone : Op::kAlpha; break;
+        case DX_BLEND_ADD: op = Op::kAdd; break;
+        case DX_BLEND_SUBTRACT: op = Op::kSubtract; break;
+        case DX_BLEND_MULTIPLY: op = Op::kMultiply; break;
+        case DX_BLEND_INVERT_SOURCE: op = Op::kInvertSource; break;
+        case DX_BLEND_MULTIPLY_ALPHA: op = Op::kMultiplyAlpha; break;
+        default: return false;
+    }
+    if (param == 0 && (op == Op::kAlpha || op == Op::kAdd || op == Op::kSubtract)) return false;
+    const Kind kind = source->UsePalette != 0 ? Kind::kPalette
+                      : source->UseAlpha != 0 ? Kind::kAlpha
+                                              : Kind::kPlain;
+    const std::uint32_t bright = state.DrawBright;
+    const bool white = (bright & 0xFFFFFFu) == 0xFFFFFFu;
+    *index = VariantIndex(static_cast<int>(source->ColorType), kind, op, blend, white, key);
+
+    const int p = std::clamp(param, 0, 255);
+    context->paramRow = state.MemImgScaleTable[p];
+    context->signedParamRow = state.MemImgSignedScaleTable[p] + 256;
+    context->brightRow[0] = state.MemImgScaleTable[(bright >> 16) & 0xFF];
+    context->brightRow[1] = state.MemImgScaleTable[(bright >> 8) & 0xFF];
+    context->brightRow[2] = state.MemImgScaleTable[bright & 0xFF];
+    context->blendTable = state.BlendImageTable;
+    context->palette = source->PaletteTable;
+    context->key = source->TransColor;
+    context->param = static_cast<std::uint32_t>(p);
+    return true;
+}
+
+}  // namespace memimg
+
+}  // namespace ZiDaz

@@ -1,0 +1,152 @@
+// Row loops of the transfers: one kernel applied along a destination row, with wide loops for the
+// settings that dominate real drawing (opaque copies, colour-keyed copies, alpha sprites). Every
+// wide loop gives exactly the kernel's result.
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+
+#include "Main/DxMemImgBlend.h"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace ZiDaz::memimg {
+
+// The kernel applied pixel by pixel in destination order; safe when source and destination
+// overlap.
+template <class K>
+inline void RunRowInOrder(const PixelContext& c, typename K::Dst* d, const std::uint8_t* s,
+                          const std::uint8_t* b, int count) {
+    for (int i = 0; i < count; ++i) {
+        K::Pixel(c, s + i * K::kSrcBytes, K::kBlend ? b + i : nullptr, d + i);
+    }
+}
+
+template <class T>
+inline void KeyedCopyRow(T* d, const std::uint8_t* s, T key, int count) {
+    typedef T Vec __attribute__((vector_size(16)));
+    constexpr int kLanes = 16 / sizeof(T);
+    Vec keys;
+    for (int j = 0; j < kLanes; ++j) keys[j] = key;
+    int i = 0;
+    for (; i + kLanes <= count; i += kLanes) {
+        Vec sv, dv;
+        std::memcpy(&sv, s + i * sizeof(T), 16);
+        std::memcpy(&dv, d + i, 16);
+        const Vec skip = reinterpret_cast<Vec>(sv == keys);
+        const Vec r = (dv & skip) | (sv & ~skip);
+        std::memcpy(d + i, &r, 16);
+    }
+    for (; i < count; ++i) {
+        T v;
+        std::memcpy(&v, s + i * sizeof(T), sizeof(T));
+        if (v != key) d[i] = v;
+    }
+}
+
+#if defined(__SSE2__)
+// 32-bit alpha source with transparency, no tint, no weights: alpha 0 keeps the destination,
+// 255 copies the whole source pixel, anything else mixes each colour byte by a / 256 and keeps
+// the destination's top byte.
+inline void AlphaOverRow32(std::uint32_t* d, const std::uint8_t* s, int count) {
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i top = _mm_set1_epi32(static_cast<int>(0xFF000000u));
+    const __m128i c256 = _mm_set1_epi16(256);
+    int i = 0;
+    for (; i + 4 <= count; i += 4) {
+        const __m128i sv = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i * 4));
+        const __m128i opaque = _mm_cmpeq_epi32(_mm_and_si128(sv, top), top);
+        const int opaqueBits = _mm_movemask_epi8(opaque);
+        if (opaqueBits == 0xFFFF) {
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(d + i), sv);
+            continue;
+        }
+        const __m128i clear = _mm_cmpeq_epi32(_mm_and_si128(sv, top), zero);
+        if (_mm_movemask_epi8(clear) == 0xFFFF) continue;
+        const __m128i dv = _mm_loadu_si128(reinterpret_cast<const __m128i*>(d + i));
+        const __m128i a32 = _mm_srli_epi32(sv, 24);
+        const __m128i a16 = _mm_packs_epi32(a32, a32);
+        const __m128i a2 = _mm_unpacklo_epi16(a16, a16);
+        const __m128i aLo = _mm_unpacklo_epi32(a2, a2);
+        const __m128i aHi = _mm_unpackhi_epi32(a2, a2);
+        const __m128i sLo = _mm_unpacklo_epi8(sv, zero);
+        const __m128i sHi = _mm_unpackhi_epi8(sv, zero);
+        const __m128i dLo = _mm_unpacklo_epi8(dv, zero);
+        const __m128i dHi = _mm_unpackhi_epi8(dv, zero);
+        // d * (256 - a) + s * a stays below 2^16, so 16-bit lanes hold it exactly.
+        const __m128i mLo = _mm_srli_epi16(
+            _mm_add_epi16(_mm_mullo_epi16(dLo, _mm_sub_epi16(c256, aLo)),
+                          _mm_mullo_epi16(sLo, aLo)),
+            8);
+        const __m128i mHi = _mm_srli_epi16(
+            _mm_add_epi16(_mm_mullo_epi16(dHi, _mm_sub_epi16(c256, aHi)),
+                          _mm_mullo_epi16(sHi, aHi)),
+            8);
+        const __m128i mixed = _mm_or_si128(_mm_andnot_si128(top, _mm_packus_epi16(mLo, mHi)),
+                                           _mm_and_si128(dv, top));
+        const __m128i r = _mm_or_si128(_mm_and_si128(opaque, sv), _mm_andnot_si128(opaque, mixed));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(d + i), r);
+    }
+    for (; i < count; ++i) {
+        std::uint32_t v;
+        std::memcpy(&v, s + i * 4, 4);
+        const std::uint32_t a = v >> 24;
+        if (a == 0) continue;
+        if (a == 255) {
+            d[i] = v;
+            continue;
+        }
+        const std::uint32_t dv = d[i];
+        const std::uint32_t rb =
+            (((dv & 0xFF00FFu) * (256 - a) + (v & 0xFF00FFu) * a) >> 8) & 0xFF00FFu;
+        const std::uint32_t g = (((dv & 0xFF00u) * (256 - a) + (v & 0xFF00u) * a) >> 8) & 0xFF00u;
+        d[i] = (dv & 0xFF000000u) | rb | g;
+    }
+}
+#endif
+
+// The kernel along a row whose source pixels are consecutive; the destination does not overlap
+// the source.
+template <class K>
+inline void RunRow(const PixelContext& c, typename K::Dst* d, const std::uint8_t* s,
+                   const std::uint8_t* b, int count) {
+    using Dst = typename K::Dst;
+    using Src = typename K::Src;
+    if constexpr (K::kCopiesSource && sizeof(Src) == sizeof(Dst) && K::kKind != Kind::kPalette) {
+        std::memcpy(d, s, static_cast<std::size_t>(count) * sizeof(Dst));
+    } else if constexpr (K::kKind == Kind::kPlain && K::kOp == Op::kNone && K::kWhite &&
+                         !K::kBlend && K::kKey) {
+        if (c.key > static_cast<Dst>(~Dst{0})) {
+            std::memcpy(d, s, static_cast<std::size_t>(count) * sizeof(Dst));
+        } else {
+            KeyedCopyRow<Dst>(d, s, static_cast<Dst>(c.key), count);
+        }
+#if defined(__SSE2__)
+    } else if constexpr (K::kColorType == 1 && K::kKind == Kind::kAlpha && K::kOp == Op::kNone &&
+                         K::kWhite && !K::kBlend && K::kKey) {
+        AlphaOverRow32(d, s, count);
+#endif
+    } else {
+        RunRowInOrder<K>(c, d, s, b, count);
+    }
+}
+
+// The kernel along a row whose source pixels are picked by column: destination pixel i takes
+// source pixel cols[i] of the row.
+template <class K>
+inline void RunRowIndexed(const PixelContext& c, typename K::Dst* d, const std::uint8_t* s,
+                          const std::uint8_t* b, const std::int32_t* cols, int count) {
+    using Dst = typename K::Dst;
+    using Src = typename K::Src;
+    if constexpr (K::kCopiesSource && sizeof(Src) == sizeof(Dst) && K::kKind != Kind::kPalette) {
+        for (int i = 0; i < count; ++i) d[i] = LoadPixel<Dst>(s + cols[i] * sizeof(Dst));
+    } else {
+        for (int i = 0; i < count; ++i) {
+            K::Pixel(c, s + cols[i] * K::kSrcBytes, K::kBlend ? b + cols[i] : nullptr, d + i);
+        }
+    }
+}
+
+}  // namespace ZiDaz::memimg

@@ -1,0 +1,265 @@
+// Plain and stretched transfers against the reference pixel function, over every blend mode,
+// colour depth, kind of source, blend image, bright colour, transparency setting and the blend
+// parameters that matter, on seeded random images.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <functional>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "Main/DxMemImg.h"
+#include "Source/Library/Main/MemImgReference.h"
+#include "Source/Library/Main/MemImgTestSupport.h"
+
+using namespace ZiDaz;
+using memimg_test::ReadRaw;
+using memimg_test::WriteRaw;
+
+namespace {
+
+constexpr int kBorderPosition = 64;
+constexpr int kBorderRange = 127;
+constexpr int kModes[] = {0, 1, 2, 3, 4, 10, 11};
+constexpr int kParams[] = {0, 1, 128, 254, 255};
+constexpr std::uint32_t kBrights[] = {0xFFFFFF, 0xAAFFFFFF, 0x00FE80C0, 0x000000};
+// Transparency: off, on, asked for but the source does not use its transparent colour.
+enum Transparency { kTransOff, kTransOn, kTransUnused };
+
+struct Case {
+    int colorType;
+    int kind;
+    int mode;
+    int param;
+    std::uint32_t bright;
+    bool blend;
+    Transparency trans;
+
+    std::string Describe() const {
+        std::ostringstream s;
+        s << "type " << colorType << " kind " << kind << " mode " << mode << " param " << param
+          << " bright 0x" << std::hex << bright << std::dec << " blend " << blend << " trans "
+          << trans;
+        return s.str();
+    }
+};
+
+// Source (7 x 5), destination (13 x 11) and blend image (8 x 6) of one case.
+struct Scene {
+    MEMIMG source{};
+    MEMIMG dest{};
+    MEMIMG blend{};
+    std::vector<std::uint32_t> destStart;
+    std::vector<std::uint32_t> palette;
+
+    Scene(const Case& c, std::uint32_t seed) {
+        std::mt19937 rng(seed);
+        memimg_test::MakeRandomImage(source, 7, 5, c.colorType, c.kind == 1, c.kind == 2, rng);
+        memimg_test::MakeRandomImage(dest, 13, 11, c.colorType, 0, 0, rng);
+        memimg_test::MakeRandomImage(blend, 8, 6, 2, 0, 0, rng);
+        // Make the transparent colour common: a quarter of the source's pixels carry it.
+        const std::uint32_t key = ReadRaw(source, 1, 1);
+        source.Shared->TransColor = key;
+        for (int y = 0; y < 5; ++y) {
+            for (int x = 0; x < 7; ++x) {
+                if (rng() % 4 == 0) WriteRaw(source, x, y, key);
+            }
+        }
+        source.Shared->UseTransColor = c.trans == kTransUnused ? 0 : 1;
+        destStart = memimg_test::Snapshot(dest);
+        palette = memimg_test::PaletteOf(source);
+    }
+    ~Scene() {
+        ReleaseMemImg(&source);
+        ReleaseMemImg(&dest);
+        ReleaseMemImg(&blend);
+    }
+    void ResetDest() {
+        for (int y = 0; y < dest.Height; ++y) {
+            for (int x = 0; x < dest.Width; ++x) WriteRaw(dest, x, y, destStart[y * 13 + x]);
+        }
+    }
+};
+
+memimg_ref::Draw DrawOf(const Case& c, const Scene& scene, bool alphaCopiesWhole) {
+    return memimg_ref::Draw{c.colorType,  c.kind,
+                            c.mode,       c.param,
+                            c.bright,     c.blend,
+                            c.trans == kTransOn, scene.source.Shared->TransColor,
+                            alphaCopiesWhole};
+}
+
+// Compares the destination with the reference: a destination pixel for which sourceOf gives a
+// source position inside the draw area takes the reference blend, every other keeps its value.
+::testing::AssertionResult MatchesReference(
+    const Scene& scene, const memimg_ref::Draw& draw, const RECT& area,
+    const std::function<bool(int, int, int*, int*)>& sourceOf) {
+    for (int y = 0; y < scene.dest.Height; ++y) {
+        for (int x = 0; x < scene.dest.Width; ++x) {
+            std::uint32_t expected = scene.destStart[y * 13 + x];
+            int sx, sy;
+            if (x >= area.left && x < area.right && y >= area.top && y < area.bottom &&
+                sourceOf(x, y, &sx, &sy)) {
+                const std::uint32_t q =
+                    memimg_ref::BlendWeight(kBorderPosition, kBorderRange,
+                                            static_cast<int>(ReadRaw(scene.blend, sx, sy)));
+                expected = memimg_ref::BlendPixel(draw, ReadRaw(scene.source, sx, sy),
+                                                  scene.palette.data(), q, expected);
+            }
+            const std::uint32_t actual = ReadRaw(scene.dest, x, y);
+            if (actual != expected) {
+                return ::testing::AssertionFailure()
+                       << "pixel (" << x << ", " << y << "): 0x" << std::hex << actual
+                       << ", expected 0x" << expected;
+            }
+        }
+    }
+    return ::testing::AssertionSuccess();
+}
+
+std::vector<Case> AllCases() {
+    std::vector<Case> cases;
+    for (int ct = 0; ct < 2; ++ct) {
+        for (int kind = 0; kind < 3; ++kind) {
+            for (int mode : kModes) {
+                for (int param : kParams) {
+                    for (std::uint32_t bright : kBrights) {
+                        for (int blend = 0; blend < 2; ++blend) {
+                            for (int trans = 0; trans < 3; ++trans) {
+                                cases.push_back(Case{ct, kind, mode, param, bright, blend != 0,
+                                                     static_cast<Transparency>(trans)});
+                            }
+                        }
+                    }
+                }
+            }
+        }
+    }
+    return cases;
+}
+
+class MemImgTransferTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        InitMemImgModule();
+        BuildMemImgBlendImageTable(kBorderPosition, kBorderRange);
+    }
+    void TearDown() override {
+        SetMemImgBlendMode(DX_BLEND_NONE, 255);
+        SetMemImgDrawBright(0xFFFFFF);
+    }
+    static constexpr RECT kArea{1, 1, 12, 10};
+};
+
+TEST_F(MemImgTransferTest, PlainTransferEqualsReferenceInEveryVariant) {
+    const struct {
+        int x, y;
+    } positions[] = {{3, 2}, {-2, -1}, {9, 7}, {0, 0}};
+    std::uint32_t seed = 1;
+    for (const Case& c : AllCases()) {
+        Scene scene(c, seed++);
+        SetMemImgDrawArea(&kArea);
+        SetMemImgBlendMode(c.mode, c.param);
+        SetMemImgDrawBright(c.bright);
+        const memimg_ref::Draw draw = DrawOf(c, scene, true);
+        for (const auto& pos : positions) {
+            scene.ResetDest();
+            DrawMemImg(&scene.dest, &scene.source, pos.x, pos.y, c.trans != kTransOff ? 1 : 0,
+                       c.blend ? &scene.blend : nullptr);
+            ASSERT_TRUE(MatchesReference(scene, draw, kArea,
+                                         [&](int x, int y, int* sx, int* sy) {
+                                             *sx = x - pos.x;
+                                             *sy = y - pos.y;
+                                             return *sx >= 0 && *sx < 7 && *sy >= 0 && *sy < 5;
+                                         }))
+                << c.Describe() << " at (" << pos.x << ", " << pos.y << ")";
+        }
+    }
+}
+
+TEST_F(MemImgTransferTest, StretchedTransferEqualsReferenceInEveryVariant) {
+    // Magnified, mirrored both ways and clipped, shrunk, the source's own size (handed to the
+    // plain transfer) and the source's own size mirrored.
+    const RECT rects[] = {{1, 2, 12, 9}, {14, 10, -1, 0}, {0, 0, 4, 3}, {3, 2, 10, 7},
+                          {10, 2, 3, 7}};
+    std::uint32_t seed = 100000;
+    for (const Case& c : AllCases()) {
+        Scene scene(c, seed++);
+        SetMemImgDrawArea(&kArea);
+        SetMemImgBlendMode(c.mode, c.param);
+        SetMemImgDrawBright(c.bright);
+        for (const RECT& r : rects) {
+            scene.ResetDest();
+            DrawMemImgStretched(&scene.dest, &scene.source, &r, c.trans != kTransOff ? 1 : 0,
+                                c.blend ? &scene.blend : nullptr);
+            const bool xMirror = r.left > r.right;
+            const bool yMirror = r.top > r.bottom;
+            const int x0 = xMirror ? r.right : r.left;
+            const int y0 = yMirror ? r.bottom : r.top;
+            const int w = xMirror ? r.left - r.right : r.right - r.left;
+            const int h = yMirror ? r.top - r.bottom : r.bottom - r.top;
+            const bool handOff = w == 7 && h == 5 && !xMirror && !yMirror;
+            const std::uint32_t xScale = static_cast<std::uint32_t>(w) * 65536 / 7;
+            const std::uint32_t yScale = static_cast<std::uint32_t>(h) * 65536 / 5;
+            ASSERT_TRUE(MatchesReference(
+                scene, DrawOf(c, scene, handOff), kArea, [&](int x, int y, int* sx, int* sy) {
+                    if (x < x0 || x >= x0 + w || y < y0 || y >= y0 + h) return false;
+                    const int col = static_cast<int>(std::int64_t{x - x0} * 65536 / xScale);
+                    const int row = static_cast<int>(std::int64_t{y - y0} * 65536 / yScale);
+                    *sx = xMirror ? 6 - col : col;
+                    *sy = yMirror ? 4 - row : row;
+                    return true;
+                }))
+                << c.Describe() << " into (" << r.left << ", " << r.top << ", " << r.right
+                << ", " << r.bottom << ")";
+        }
+    }
+}
+
+TEST_F(MemImgTransferTest, ModesWithoutRulesAndRefusedImagesDrawNothing) {
+    std::mt19937 rng(7);
+    MEMIMG src32{}, src16{}, dst32{}, dstPal{}, dstAlpha{}, gray{}, gray2{};
+    memimg_test::MakeRandomImage(src32, 4, 3, 1, 0, 0, rng);
+    memimg_test::MakeRandomImage(src16, 4, 3, 0, 0, 0, rng);
+    memimg_test::MakeRandomImage(dst32, 8, 8, 1, 0, 0, rng);
+    memimg_test::MakeRandomImage(dstPal, 8, 8, 1, 1, 0, rng);
+    memimg_test::MakeRandomImage(dstAlpha, 8, 8, 1, 0, 1, rng);
+    memimg_test::MakeRandomImage(gray, 4, 3, 2, 0, 0, rng);
+    memimg_test::MakeRandomImage(gray2, 8, 8, 2, 0, 0, rng);
+    const RECT area{0, 0, 8, 8};
+    SetMemImgDrawArea(&area);
+    const RECT stretch{0, 0, 8, 7};
+    auto unchanged = [&](MEMIMG& dst, const MEMIMG& src) {
+        const auto before = memimg_test::Snapshot(dst);
+        DrawMemImg(&dst, &src, 1, 1, 0, nullptr);
+        DrawMemImgStretched(&dst, &src, &stretch, 0, nullptr);
+        return memimg_test::Snapshot(dst) == before;
+    };
+    for (int mode : {5, 9, 12, -1}) {
+        SetMemImgBlendMode(mode, 128);
+        EXPECT_TRUE(unchanged(dst32, src32)) << "mode " << mode;
+    }
+    for (int mode : {1, 2, 3}) {
+        SetMemImgBlendMode(mode, 0);
+        EXPECT_TRUE(unchanged(dst32, src32)) << "mode " << mode << " at 0";
+    }
+    SetMemImgBlendMode(DX_BLEND_NONE, 255);
+    EXPECT_TRUE(unchanged(dst32, src16));
+    EXPECT_TRUE(unchanged(dstPal, src32));
+    EXPECT_TRUE(unchanged(dstAlpha, src32));
+    EXPECT_TRUE(unchanged(gray2, gray));
+    // A blend image smaller than the source would be read past its end: refused.
+    MEMIMG smallBlend{};
+    memimg_test::MakeRandomImage(smallBlend, 3, 3, 2, 0, 0, rng);
+    const auto before = memimg_test::Snapshot(dst32);
+    DrawMemImg(&dst32, &src32, 0, 0, 0, &smallBlend);
+    DrawMemImgStretched(&dst32, &src32, &stretch, 0, &smallBlend);
+    EXPECT_EQ(memimg_test::Snapshot(dst32), before);
+    for (MEMIMG* m : {&src32, &src16, &dst32, &dstPal, &dstAlpha, &gray, &gray2, &smallBlend}) {
+        ReleaseMemImg(m);
+    }
+}
+
+}  // namespace
