@@ -43,8 +43,7 @@ int InitColorFormatFromMasks(COLORFORMAT* format, int bitsPerPixel, std::uint32_
     DescribeMask(greenMask, &format->GreenWidth, &format->GreenPosition);
     DescribeMask(blueMask, &format->BlueWidth, &format->BluePosition);
     DescribeMask(alphaMask, &format->AlphaWidth, &format->AlphaPosition);
-    const std::uint32_t all =
-        bitsPerPixel >= 32 ? 0xFFFFFFFFu : ((1u << bitsPerPixel) - 1u);
+    const std::uint32_t all = bitsPerPixel >= 32 ? 0xFFFFFFFFu : ((1u << bitsPerPixel) - 1u);
     format->NoneMask = all & ~(redMask | greenMask | blueMask | alphaMask);
     return 0;
 }

@@ -17,8 +17,8 @@ struct COLORFORMAT {
     std::uint8_t RedWidth, GreenWidth, BlueWidth, AlphaWidth;
     std::uint8_t RedPosition, GreenPosition, BluePosition, AlphaPosition;
     std::uint32_t RedMask, GreenMask, BlueMask, AlphaMask;
-    std::uint32_t NoneMask;            // bits that no channel covers
-    std::uint8_t Palette[256][4];      // blue, green, red, fourth byte
+    std::uint32_t NoneMask;        // bits that no channel covers
+    std::uint8_t Palette[256][4];  // blue, green, red, fourth byte
 };
 
 // Clears the format and fills it from the channel masks; with all masks 0 from the channel

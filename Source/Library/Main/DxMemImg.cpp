@@ -112,8 +112,11 @@ const COLORFORMAT* SelectMemImgColorFormat(int colorType, int useAlpha, int useP
         const bool palette = usePalette != 0;
         const bool alpha = useAlpha != 0;
         if (colorType == 0) {
-            InitColorFormatFromMasks(f, palette ? 8 : alpha ? 32 : 16, 0xF800, 0x07E0, 0x001F,
-                                     alpha ? 0xFF0000u : 0u, 0, 0, 0);
+            InitColorFormatFromMasks(f,
+                                     palette ? 8
+                                     : alpha ? 32
+                                             : 16,
+                                     0xF800, 0x07E0, 0x001F, alpha ? 0xFF0000u : 0u, 0, 0, 0);
         } else {
             InitColorFormatFromMasks(f, palette ? 8 : 32, 0xFF0000, 0xFF00, 0xFF,
                                      alpha ? 0xFF000000u : 0u, 0, 0, 0);
@@ -126,16 +129,19 @@ const COLORFORMAT* SelectMemImgColorFormat(int colorType, int useAlpha, int useP
 int MemImgBytesPerPixel(const MemImgShared* shared) {
     if (shared->UsePalette != 0) return 1;
     switch (shared->ColorType) {
-        case 0: return shared->UseAlpha != 0 ? 4 : 2;
-        case 1: return 4;
-        case 2: return 1;
-        default: return 2;
+        case 0:
+            return shared->UseAlpha != 0 ? 4 : 2;
+        case 1:
+            return 4;
+        case 2:
+            return 1;
+        default:
+            return 2;
     }
 }
 
 int SetupMemImg(MEMIMG* image, int width, int height, int pitch, std::uint32_t transColor,
-                int colorType, int usePalette, int useAlpha, int withDrawAids,
-                void* userPixels) {
+                int colorType, int usePalette, int useAlpha, int withDrawAids, void* userPixels) {
     if (image->ValidCode == MEMIMG_VALID_CODE) return -1;
     if (width < 0 || height < 0 || colorType < 0 || colorType > 3) return -1;
 
@@ -250,12 +256,18 @@ void FillMemImgRect(MEMIMG* image, const RECT* rect, std::uint32_t value) {
                         static_cast<std::ptrdiff_t>(r.left) * bytes;
     for (int y = r.top; y < r.bottom; ++y, row += shared->Pitch) {
         switch (bytes) {
-            case 1: std::memset(row, static_cast<int>(value & 0xFF), count); break;
-            case 2: std::fill_n(reinterpret_cast<std::uint16_t*>(row), count,
-                                static_cast<std::uint16_t>(value));
+            case 1:
+                std::memset(row, static_cast<int>(value & 0xFF), count);
                 break;
-            case 4: std::fill_n(reinterpret_cast<std::uint32_t*>(row), count, value); break;
-            default: return;
+            case 2:
+                std::fill_n(reinterpret_cast<std::uint16_t*>(row), count,
+                            static_cast<std::uint16_t>(value));
+                break;
+            case 4:
+                std::fill_n(reinterpret_cast<std::uint32_t*>(row), count, value);
+                break;
+            default:
+                return;
         }
     }
 }
@@ -305,14 +317,29 @@ bool SelectMemImgVariant(const MemImgShared* source, bool key, bool blend, int* 
     const int param = state.BlendParam;
     Op op;
     switch (state.BlendMode) {
-        case DX_BLEND_NONE: op = Op::kNone; break;
-        case DX_BLEND_ALPHA: op = param == 255 ? Op::kNone : Op::kAlpha; break;
-        case DX_BLEND_ADD: op = Op::kAdd; break;
-        case DX_BLEND_SUBTRACT: op = Op::kSubtract; break;
-        case DX_BLEND_MULTIPLY: op = Op::kMultiply; break;
-        case DX_BLEND_INVERT_SOURCE: op = Op::kInvertSource; break;
-        case DX_BLEND_MULTIPLY_ALPHA: op = Op::kMultiplyAlpha; break;
-        default: return false;
+        case DX_BLEND_NONE:
+            op = Op::kNone;
+            break;
+        case DX_BLEND_ALPHA:
+            op = param == 255 ? Op::kNone : Op::kAlpha;
+            break;
+        case DX_BLEND_ADD:
+            op = Op::kAdd;
+            break;
+        case DX_BLEND_SUBTRACT:
+            op = Op::kSubtract;
+            break;
+        case DX_BLEND_MULTIPLY:
+            op = Op::kMultiply;
+            break;
+        case DX_BLEND_INVERT_SOURCE:
+            op = Op::kInvertSource;
+            break;
+        case DX_BLEND_MULTIPLY_ALPHA:
+            op = Op::kMultiplyAlpha;
+            break;
+        default:
+            return false;
     }
     if (param == 0 && (op == Op::kAlpha || op == Op::kAdd || op == Op::kSubtract)) return false;
     const Kind kind = source->UsePalette != 0 ? Kind::kPalette

@@ -87,8 +87,7 @@ int ClipRectangle(RECT* rect, const RECT* bound);
 
 // Images.
 int SetupMemImg(MEMIMG* image, int width, int height, int pitch, std::uint32_t transColor,
-                int colorType, int usePalette, int useAlpha, int withDrawAids,
-                void* userPixels);
+                int colorType, int usePalette, int useAlpha, int withDrawAids, void* userPixels);
 int SetupMemImgDefault(MEMIMG* image, int width, int height, int colorType);
 void ReleaseMemImg(MEMIMG* image);
 int IsMemImgValid(const MEMIMG* image);

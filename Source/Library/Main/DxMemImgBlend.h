@@ -192,13 +192,12 @@ struct Kernel {
                 if constexpr (nF == 1) {
                     tc = static_cast<std::uint32_t>(c.paramRow[operand(ch)]);
                 } else if constexpr (CT == 1) {
-                    tc = static_cast<std::uint32_t>(
-                        (static_cast<std::uint64_t>(operand(ch)) * W) >> n);
+                    tc = static_cast<std::uint32_t>((static_cast<std::uint64_t>(operand(ch)) * W) >>
+                                                    n);
                 } else if constexpr (HasA && !Blend && !White) {
                     // Alpha before the tint on 16-bit pixels.
                     const std::uint32_t scaled = (source(ch) * a) >> 8;
-                    tc = static_cast<std::uint32_t>(
-                        c.paramRow[c.brightRow[ch][scaled]]);
+                    tc = static_cast<std::uint32_t>(c.paramRow[c.brightRow[ch][scaled]]);
                 } else {
                     std::uint32_t V = 1;  // the factors other than P
                     if constexpr (Blend) V *= q;
@@ -226,10 +225,9 @@ struct Kernel {
                 r = nF == 0 ? x : Mix(x, dc, W, n);
             } else if constexpr (M == Op::kAlpha || M == Op::kInvertSource) {
                 if constexpr (CT == 0 && nF == 1) {
-                    r = static_cast<std::uint32_t>(
-                        static_cast<std::int32_t>(dc) +
-                        c.signedParamRow[static_cast<std::int32_t>(x) -
-                                         static_cast<std::int32_t>(dc)]);
+                    r = static_cast<std::uint32_t>(static_cast<std::int32_t>(dc) +
+                                                   c.signedParamRow[static_cast<std::int32_t>(x) -
+                                                                    static_cast<std::int32_t>(dc)]);
                 } else {
                     r = Mix(x, dc, W, n);
                 }
@@ -239,10 +237,9 @@ struct Kernel {
             } else {  // kMultiplyAlpha
                 const std::uint32_t m = (x * dc) >> Ch::kWidth[ch];
                 if constexpr (CT == 0 && nF == 1) {
-                    r = static_cast<std::uint32_t>(
-                        static_cast<std::int32_t>(dc) +
-                        c.signedParamRow[static_cast<std::int32_t>(m) -
-                                         static_cast<std::int32_t>(dc)]);
+                    r = static_cast<std::uint32_t>(static_cast<std::int32_t>(dc) +
+                                                   c.signedParamRow[static_cast<std::int32_t>(m) -
+                                                                    static_cast<std::int32_t>(dc)]);
                 } else if constexpr (CT == 0 && HasA && !Blend && White) {
                     if (ch == 1) {
                         // Green keeps five more fraction bits of the product.
@@ -266,8 +263,7 @@ struct Kernel {
 
 // Index of a variant in a variant table.
 constexpr int VariantIndex(int colorType, Kind kind, Op op, bool blend, bool white, bool key) {
-    return ((((colorType * kKindCount + static_cast<int>(kind)) * kOpCount +
-              static_cast<int>(op)) *
+    return ((((colorType * kKindCount + static_cast<int>(kind)) * kOpCount + static_cast<int>(op)) *
                  2 +
              int{blend}) *
                 2 +
@@ -289,7 +285,8 @@ constexpr auto MakeVariantTable() {
     std::array<Fn, kVariantCount> table{};
     [&]<std::size_t... I>(std::index_sequence<I...>) {
         ((table[I] = &Walker<KernelAt<static_cast<int>(I), R>>::Run), ...);
-    }(std::make_index_sequence<kVariantCount>{});
+    }
+    (std::make_index_sequence<kVariantCount>{});
     return table;
 }
 

@@ -76,16 +76,16 @@ inline void AlphaOverRow32(std::uint32_t* d, const std::uint8_t* s, int count) {
         const __m128i dLo = _mm_unpacklo_epi8(dv, zero);
         const __m128i dHi = _mm_unpackhi_epi8(dv, zero);
         // d * (256 - a) + s * a stays below 2^16, so 16-bit lanes hold it exactly.
-        const __m128i mLo = _mm_srli_epi16(
-            _mm_add_epi16(_mm_mullo_epi16(dLo, _mm_sub_epi16(c256, aLo)),
-                          _mm_mullo_epi16(sLo, aLo)),
-            8);
-        const __m128i mHi = _mm_srli_epi16(
-            _mm_add_epi16(_mm_mullo_epi16(dHi, _mm_sub_epi16(c256, aHi)),
-                          _mm_mullo_epi16(sHi, aHi)),
-            8);
-        const __m128i mixed = _mm_or_si128(_mm_andnot_si128(top, _mm_packus_epi16(mLo, mHi)),
-                                           _mm_and_si128(dv, top));
+        const __m128i mLo =
+            _mm_srli_epi16(_mm_add_epi16(_mm_mullo_epi16(dLo, _mm_sub_epi16(c256, aLo)),
+                                         _mm_mullo_epi16(sLo, aLo)),
+                           8);
+        const __m128i mHi =
+            _mm_srli_epi16(_mm_add_epi16(_mm_mullo_epi16(dHi, _mm_sub_epi16(c256, aHi)),
+                                         _mm_mullo_epi16(sHi, aHi)),
+                           8);
+        const __m128i mixed =
+            _mm_or_si128(_mm_andnot_si128(top, _mm_packus_epi16(mLo, mHi)), _mm_and_si128(dv, top));
         const __m128i r = _mm_or_si128(_mm_and_si128(opaque, sv), _mm_andnot_si128(opaque, mixed));
         _mm_storeu_si128(reinterpret_cast<__m128i*>(d + i), r);
     }

@@ -47,17 +47,16 @@ struct StretchWalker {
         for (int y = 0; y < call.height; ++y) {
             if (K::kCopiesSource && !call.overlap && s == lastRow) {
                 // Same source row and a result independent of the destination: same pixels.
-                std::memcpy(d, d - call.dstPitch, static_cast<std::size_t>(call.width) *
-                                                      sizeof(Dst));
+                std::memcpy(d, d - call.dstPitch,
+                            static_cast<std::size_t>(call.width) * sizeof(Dst));
             } else if (call.overlap) {
                 for (int i = 0; i < call.width; ++i) {
                     K::Pixel(call.context, s + call.cols[i] * K::kSrcBytes,
-                             K::kBlend ? b + call.cols[i] : nullptr,
-                             reinterpret_cast<Dst*>(d) + i);
+                             K::kBlend ? b + call.cols[i] : nullptr, reinterpret_cast<Dst*>(d) + i);
                 }
             } else {
-                memimg::RunRowIndexed<K>(call.context, reinterpret_cast<Dst*>(d), s, b,
-                                         call.cols, call.width);
+                memimg::RunRowIndexed<K>(call.context, reinterpret_cast<Dst*>(d), s, b, call.cols,
+                                         call.width);
             }
             lastRow = s;
             if (y + 1 == call.height) break;
@@ -130,8 +129,7 @@ void DrawMemImgStretched(MEMIMG* dest, const MEMIMG* source, const RECT* rect, i
 
     int index;
     StretchCall call;
-    if (!memimg::SelectMemImgVariant(ss, key != 0, blendImage != nullptr, &index,
-                                     &call.context)) {
+    if (!memimg::SelectMemImgVariant(ss, key != 0, blendImage != nullptr, &index, &call.context)) {
         return;
     }
 

@@ -34,8 +34,7 @@ struct PlainWalker {
         const std::uint8_t* b = call.blend;
         for (int y = 0; y < call.height; ++y) {
             if (call.overlap) {
-                memimg::RunRowInOrder<K>(call.context, reinterpret_cast<Dst*>(d), s, b,
-                                         call.width);
+                memimg::RunRowInOrder<K>(call.context, reinterpret_cast<Dst*>(d), s, b, call.width);
             } else {
                 memimg::RunRow<K>(call.context, reinterpret_cast<Dst*>(d), s, b, call.width);
             }

@@ -14,9 +14,13 @@ inline std::int64_t FloorDiv(std::int64_t a, std::int64_t b) {
     return q;
 }
 // floor(p * v / 255)
-inline std::uint32_t Scale(std::uint32_t p, std::uint32_t v) { return p * v / 255; }
+inline std::uint32_t Scale(std::uint32_t p, std::uint32_t v) {
+    return p * v / 255;
+}
 // p * k / 255 truncated toward zero
-inline std::int32_t SignedScale(std::int32_t p, std::int32_t k) { return p * k / 255; }
+inline std::int32_t SignedScale(std::int32_t p, std::int32_t k) {
+    return p * k / 255;
+}
 
 // The blend-image weight of one blend byte, from the border parameters.
 inline std::uint8_t BlendWeight(int position, int range, int v) {
@@ -45,9 +49,17 @@ struct Draw {
 // Whether the draw changes anything at all (drawn mode, no parameter shortcut).
 inline bool Draws(const Draw& s) {
     switch (s.mode) {
-        case 0: case 4: case 10: case 11: return true;
-        case 1: case 2: case 3: return s.param != 0;
-        default: return false;
+        case 0:
+        case 4:
+        case 10:
+        case 11:
+            return true;
+        case 1:
+        case 2:
+        case 3:
+            return s.param != 0;
+        default:
+            return false;
     }
 }
 
@@ -91,8 +103,7 @@ inline std::uint32_t BlendPixel(const Draw& s, std::uint32_t raw, const std::uin
     // Channels: red, green, blue.
     const int shift[3] = {ct1 ? 16 : 11, ct1 ? 8 : 5, 0};
     const int width[3] = {ct1 ? 8 : 5, ct1 ? 8 : 6, ct1 ? 8 : 5};
-    const std::uint32_t bch[3] = {(s.bright >> 16) & 0xFF, (s.bright >> 8) & 0xFF,
-                                  s.bright & 0xFF};
+    const std::uint32_t bch[3] = {(s.bright >> 16) & 0xFF, (s.bright >> 8) & 0xFF, s.bright & 0xFF};
     std::int64_t c[3], x[3], dc[3];
     for (int i = 0; i < 3; ++i) {
         const std::uint32_t max = (1u << width[i]) - 1;
@@ -130,9 +141,10 @@ inline std::uint32_t BlendPixel(const Draw& s, std::uint32_t raw, const std::uin
         case 1:
         case 10:
             for (int i = 0; i < 3; ++i) {
-                r[i] = (!ct1 && onlyP) ? dc[i] + SignedScale(static_cast<std::int32_t>(P),
-                                                             static_cast<std::int32_t>(x[i] - dc[i]))
-                                       : mix(x[i], dc[i]);
+                r[i] = (!ct1 && onlyP)
+                           ? dc[i] + SignedScale(static_cast<std::int32_t>(P),
+                                                 static_cast<std::int32_t>(x[i] - dc[i]))
+                           : mix(x[i], dc[i]);
             }
             return top | pack(r);
         case 4:
@@ -155,7 +167,8 @@ inline std::uint32_t BlendPixel(const Draw& s, std::uint32_t raw, const std::uin
                 }
             }
             return top | pack(r);
-        default: break;
+        default:
+            break;
     }
 
     // Add and subtract: the operand t of each channel, then saturating channel arithmetic.

@@ -37,8 +37,8 @@ inline std::vector<std::uint32_t> Snapshot(const ZiDaz::MEMIMG& image) {
 
 // Sets up an image and fills its pixels (and palette) with random values. Alpha images get alpha
 // 0 and 255 often, so that both special cases occur.
-inline void MakeRandomImage(ZiDaz::MEMIMG& image, int width, int height, int colorType,
-                            int palette, int alpha, std::mt19937& rng) {
+inline void MakeRandomImage(ZiDaz::MEMIMG& image, int width, int height, int colorType, int palette,
+                            int alpha, std::mt19937& rng) {
     std::memset(&image, 0, sizeof(image));
     ZiDaz::SetupMemImg(&image, width, height, -1, 0, colorType, palette, alpha, 0, nullptr);
     for (int y = 0; y < height; ++y) {
@@ -47,8 +47,7 @@ inline void MakeRandomImage(ZiDaz::MEMIMG& image, int width, int height, int col
             if (image.Shared->UseAlpha != 0) {
                 const int pick = static_cast<int>(rng() % 4);
                 const std::uint32_t a = pick == 0 ? 0u : pick == 1 ? 255u : (rng() & 0xFF);
-                v = colorType == 1 ? (v & 0xFFFFFFu) | (a << 24)
-                                   : (v & 0xFF00FFFFu) | (a << 16);
+                v = colorType == 1 ? (v & 0xFFFFFFu) | (a << 24) : (v & 0xFF00FFFFu) | (a << 16);
             }
             WriteRaw(image, x, y, v);
         }

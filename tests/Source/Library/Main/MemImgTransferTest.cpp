@@ -20,6 +20,8 @@ using memimg_test::WriteRaw;
 
 namespace {
 
+// Wide enough for the wide row loops to run on every variant.
+constexpr int kSrcW = 19, kSrcH = 5, kDstW = 29, kDstH = 11;
 constexpr int kBorderPosition = 64;
 constexpr int kBorderRange = 127;
 constexpr int kModes[] = {0, 1, 2, 3, 4, 10, 11};
@@ -46,7 +48,7 @@ struct Case {
     }
 };
 
-// Source (7 x 5), destination (13 x 11) and blend image (8 x 6) of one case.
+// Source, destination and blend image (a little larger than the source) of one case.
 struct Scene {
     MEMIMG source{};
     MEMIMG dest{};
@@ -56,14 +58,15 @@ struct Scene {
 
     Scene(const Case& c, std::uint32_t seed) {
         std::mt19937 rng(seed);
-        memimg_test::MakeRandomImage(source, 7, 5, c.colorType, c.kind == 1, c.kind == 2, rng);
-        memimg_test::MakeRandomImage(dest, 13, 11, c.colorType, 0, 0, rng);
-        memimg_test::MakeRandomImage(blend, 8, 6, 2, 0, 0, rng);
+        memimg_test::MakeRandomImage(source, kSrcW, kSrcH, c.colorType, c.kind == 1, c.kind == 2,
+                                     rng);
+        memimg_test::MakeRandomImage(dest, kDstW, kDstH, c.colorType, 0, 0, rng);
+        memimg_test::MakeRandomImage(blend, kSrcW + 1, kSrcH + 1, 2, 0, 0, rng);
         // Make the transparent colour common: a quarter of the source's pixels carry it.
         const std::uint32_t key = ReadRaw(source, 1, 1);
         source.Shared->TransColor = key;
-        for (int y = 0; y < 5; ++y) {
-            for (int x = 0; x < 7; ++x) {
+        for (int y = 0; y < kSrcH; ++y) {
+            for (int x = 0; x < kSrcW; ++x) {
                 if (rng() % 4 == 0) WriteRaw(source, x, y, key);
             }
         }
@@ -78,16 +81,20 @@ struct Scene {
     }
     void ResetDest() {
         for (int y = 0; y < dest.Height; ++y) {
-            for (int x = 0; x < dest.Width; ++x) WriteRaw(dest, x, y, destStart[y * 13 + x]);
+            for (int x = 0; x < dest.Width; ++x) WriteRaw(dest, x, y, destStart[y * kDstW + x]);
         }
     }
 };
 
 memimg_ref::Draw DrawOf(const Case& c, const Scene& scene, bool alphaCopiesWhole) {
-    return memimg_ref::Draw{c.colorType,  c.kind,
-                            c.mode,       c.param,
-                            c.bright,     c.blend,
-                            c.trans == kTransOn, scene.source.Shared->TransColor,
+    return memimg_ref::Draw{c.colorType,
+                            c.kind,
+                            c.mode,
+                            c.param,
+                            c.bright,
+                            c.blend,
+                            c.trans == kTransOn,
+                            scene.source.Shared->TransColor,
                             alphaCopiesWhole};
 }
 
@@ -98,21 +105,21 @@ memimg_ref::Draw DrawOf(const Case& c, const Scene& scene, bool alphaCopiesWhole
     const std::function<bool(int, int, int*, int*)>& sourceOf) {
     for (int y = 0; y < scene.dest.Height; ++y) {
         for (int x = 0; x < scene.dest.Width; ++x) {
-            std::uint32_t expected = scene.destStart[y * 13 + x];
+            std::uint32_t expected = scene.destStart[y * kDstW + x];
             int sx, sy;
             if (x >= area.left && x < area.right && y >= area.top && y < area.bottom &&
                 sourceOf(x, y, &sx, &sy)) {
-                const std::uint32_t q =
-                    memimg_ref::BlendWeight(kBorderPosition, kBorderRange,
-                                            static_cast<int>(ReadRaw(scene.blend, sx, sy)));
+                const std::uint32_t q = memimg_ref::BlendWeight(
+                    kBorderPosition, kBorderRange, static_cast<int>(ReadRaw(scene.blend, sx, sy)));
                 expected = memimg_ref::BlendPixel(draw, ReadRaw(scene.source, sx, sy),
                                                   scene.palette.data(), q, expected);
             }
             const std::uint32_t actual = ReadRaw(scene.dest, x, y);
             if (actual != expected) {
-                return ::testing::AssertionFailure()
-                       << "pixel (" << x << ", " << y << "): 0x" << std::hex << actual
-                       << ", expected 0x" << expected;
+                std::ostringstream text;
+                text << "pixel (" << x << ", " << y << "): 0x" << std::hex << actual
+                     << ", expected 0x" << expected;
+                return ::testing::AssertionFailure() << text.str();
             }
         }
     }
@@ -141,7 +148,7 @@ std::vector<Case> AllCases() {
 }
 
 class MemImgTransferTest : public ::testing::Test {
-protected:
+  protected:
     static void SetUpTestSuite() {
         InitMemImgModule();
         BuildMemImgBlendImageTable(kBorderPosition, kBorderRange);
@@ -150,13 +157,11 @@ protected:
         SetMemImgBlendMode(DX_BLEND_NONE, 255);
         SetMemImgDrawBright(0xFFFFFF);
     }
-    static constexpr RECT kArea{1, 1, 12, 10};
+    static constexpr RECT kArea{1, 1, kDstW - 1, kDstH - 1};
 };
 
 TEST_F(MemImgTransferTest, PlainTransferEqualsReferenceInEveryVariant) {
-    const struct {
-        int x, y;
-    } positions[] = {{3, 2}, {-2, -1}, {9, 7}, {0, 0}};
+    const struct { int x, y; } positions[] = {{3, 2}, {-2, -1}, {kDstW - kSrcW + 1, 7}, {0, 0}};
     std::uint32_t seed = 1;
     for (const Case& c : AllCases()) {
         Scene scene(c, seed++);
@@ -172,7 +177,8 @@ TEST_F(MemImgTransferTest, PlainTransferEqualsReferenceInEveryVariant) {
                                          [&](int x, int y, int* sx, int* sy) {
                                              *sx = x - pos.x;
                                              *sy = y - pos.y;
-                                             return *sx >= 0 && *sx < 7 && *sy >= 0 && *sy < 5;
+                                             return *sx >= 0 && *sx < kSrcW && *sy >= 0 &&
+                                                    *sy < kSrcH;
                                          }))
                 << c.Describe() << " at (" << pos.x << ", " << pos.y << ")";
         }
@@ -182,8 +188,11 @@ TEST_F(MemImgTransferTest, PlainTransferEqualsReferenceInEveryVariant) {
 TEST_F(MemImgTransferTest, StretchedTransferEqualsReferenceInEveryVariant) {
     // Magnified, mirrored both ways and clipped, shrunk, the source's own size (handed to the
     // plain transfer) and the source's own size mirrored.
-    const RECT rects[] = {{1, 2, 12, 9}, {14, 10, -1, 0}, {0, 0, 4, 3}, {3, 2, 10, 7},
-                          {10, 2, 3, 7}};
+    const RECT rects[] = {{1, 2, kDstW - 1, 9},
+                          {kDstW + 1, kDstH - 1, -1, 0},
+                          {0, 0, kSrcW / 2, 3},
+                          {3, 2, 3 + kSrcW, 2 + kSrcH},
+                          {3 + kSrcW, 2, 3, 2 + kSrcH}};
     std::uint32_t seed = 100000;
     for (const Case& c : AllCases()) {
         Scene scene(c, seed++);
@@ -200,20 +209,21 @@ TEST_F(MemImgTransferTest, StretchedTransferEqualsReferenceInEveryVariant) {
             const int y0 = yMirror ? r.bottom : r.top;
             const int w = xMirror ? r.left - r.right : r.right - r.left;
             const int h = yMirror ? r.top - r.bottom : r.bottom - r.top;
-            const bool handOff = w == 7 && h == 5 && !xMirror && !yMirror;
-            const std::uint32_t xScale = static_cast<std::uint32_t>(w) * 65536 / 7;
-            const std::uint32_t yScale = static_cast<std::uint32_t>(h) * 65536 / 5;
+            const bool handOff = w == kSrcW && h == kSrcH && !xMirror && !yMirror;
+            const std::uint32_t xScale = static_cast<std::uint32_t>(w) * 65536 / kSrcW;
+            const std::uint32_t yScale = static_cast<std::uint32_t>(h) * 65536 / kSrcH;
             ASSERT_TRUE(MatchesReference(
-                scene, DrawOf(c, scene, handOff), kArea, [&](int x, int y, int* sx, int* sy) {
+                scene, DrawOf(c, scene, handOff), kArea,
+                [&](int x, int y, int* sx, int* sy) {
                     if (x < x0 || x >= x0 + w || y < y0 || y >= y0 + h) return false;
                     const int col = static_cast<int>(std::int64_t{x - x0} * 65536 / xScale);
                     const int row = static_cast<int>(std::int64_t{y - y0} * 65536 / yScale);
-                    *sx = xMirror ? 6 - col : col;
-                    *sy = yMirror ? 4 - row : row;
+                    *sx = xMirror ? kSrcW - 1 - col : col;
+                    *sy = yMirror ? kSrcH - 1 - row : row;
                     return true;
                 }))
-                << c.Describe() << " into (" << r.left << ", " << r.top << ", " << r.right
-                << ", " << r.bottom << ")";
+                << c.Describe() << " into (" << r.left << ", " << r.top << ", " << r.right << ", "
+                << r.bottom << ")";
         }
     }
 }
