@@ -1,0 +1,135 @@
+#include "runtime/data/DataFileIo.h"
+
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <stdio.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iostream>
+
+#include "platform/Kernel32.h"
+
+// Whole-file reads and the no-replace move go straight to the host for now; once the library's
+// file layer is in place the read goes through its read-file handles (so that data files inside
+// archives are found) and the move through its platform entry point.
+bool ReadWholeDataFile(const std::string& path, std::vector<std::uint8_t>& bytes) {
+    bytes.clear();
+    if (path.empty()) return false;
+    std::ifstream in(path, std::ios::binary | std::ios::ate);
+    if (!in) return false;
+    const std::streamoff size = in.tellg();
+    if (size < 0) return false;
+    bytes.resize(static_cast<std::size_t>(size));
+    in.seekg(0);
+    if (size > 0 && !in.read(reinterpret_cast<char*>(bytes.data()), size)) {
+        bytes.clear();
+        return false;
+    }
+    return true;
+}
+
+bool RenameWithoutReplacing(const std::string& from, const std::string& to) {
+#if defined(SYS_renameat2)
+    if (syscall(SYS_renameat2, AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) ==
+        0) {
+        return true;
+    }
+    if (errno != ENOSYS && errno != EINVAL) return false;
+#endif
+    // File systems without renameat2: a hard link fails on an existing target, and the old name
+    // is removed only once the new one exists.
+    if (link(from.c_str(), to.c_str()) != 0) return false;
+    unlink(from.c_str());
+    return true;
+}
+
+std::string MoveDamagedFile(const std::string& path) {
+    if (path.empty()) return {};
+    std::string target = path + ".broken";
+    for (int attempt = 0; attempt < kDamagedFileRenameAttempts; ++attempt) {
+        if (RenameWithoutReplacing(path, target)) return target;
+        target += 'x';
+    }
+    return {};
+}
+
+const char* const GameCodePageLocales[kGameCharSetCount] = {
+    "jpn_jpn.932", "jpn_jpn.932",  "KOR_KOR.949",  "cht_hkg.950",
+    "chs_chn.936", "ENU_USA.1252", "DEU_DEU.1252",
+};
+std::int32_t GameCharSetIndex = 1;
+
+namespace {
+
+unsigned CodePageOf(const char* locale) {
+    unsigned page = 0;
+    const char* dot = locale;
+    while (*dot && *dot != '.') ++dot;
+    if (*dot == '.') {
+        for (const char* p = dot + 1; *p >= '0' && *p <= '9'; ++p) page = page * 10 + (*p - '0');
+    }
+    return page;
+}
+
+}  // namespace
+
+// The one place where stored code-page text becomes UTF-8.
+std::string ConvertGameTextToUtf8(std::string_view text) {
+    if (text.empty()) return {};
+    const std::int32_t index =
+        GameCharSetIndex >= 0 && GameCharSetIndex < kGameCharSetCount ? GameCharSetIndex : 1;
+    const unsigned page = CodePageOf(GameCodePageLocales[index]);
+    const int bytes = static_cast<int>(text.size());
+    const int units =
+        platform::kernel32::MultiByteToWideChar(page, 0, text.data(), bytes, nullptr, 0);
+    if (units <= 0) return {};
+    std::u16string wide(static_cast<std::size_t>(units), u'\0');
+    platform::kernel32::MultiByteToWideChar(page, 0, text.data(), bytes, wide.data(), units);
+    const int outBytes = platform::kernel32::WideCharToMultiByte(CP_UTF8, 0, wide.data(), units,
+                                                                 nullptr, 0, nullptr, nullptr);
+    if (outBytes <= 0) return {};
+    std::string out(static_cast<std::size_t>(outBytes), '\0');
+    platform::kernel32::WideCharToMultiByte(CP_UTF8, 0, wide.data(), units, out.data(), outBytes,
+                                            nullptr, nullptr);
+    return out;
+}
+
+namespace {
+
+void DefaultMessageBox(const std::string& text, const std::string& caption) {
+    std::cerr << "[" << caption << "] " << text << "\n";
+}
+
+void DefaultReport(const std::string& line1, const std::string& line2, const std::string& line3) {
+    std::cerr << line1 << "\n" << line2 << "\n" << line3 << "\n";
+}
+
+std::string DefaultScriptLocation() {
+    return {};
+}
+
+void DefaultExit(int code) {
+    std::exit(code);
+}
+
+DataFileServices& Services() {
+    static DataFileServices services{DefaultMessageBox, DefaultReport, DefaultScriptLocation,
+                                     DefaultExit};
+    return services;
+}
+
+}  // namespace
+
+DataFileServices& GetDataFileServices() {
+    return Services();
+}
+
+void ResetDataFileServices() {
+    Services() =
+        DataFileServices{DefaultMessageBox, DefaultReport, DefaultScriptLocation, DefaultExit};
+}

@@ -1,0 +1,432 @@
+#include "tools/gamedata/GameDataJson.h"
+
+#include <stdexcept>
+
+#include "runtime/data/ArchiveKey.h"
+#include "runtime/data/DataFileBuffer.h"
+#include "runtime/data/DataFileIo.h"
+
+namespace gamedata {
+
+namespace {
+
+template <typename T>
+std::vector<T> ListOf(const Json& j, const char* key) {
+    return j.contains(key) ? j.at(key).get<std::vector<T>>() : std::vector<T>{};
+}
+
+template <typename T>
+T Value(const Json& j, const char* key, T fallback) {
+    return j.contains(key) ? j.at(key).get<T>() : fallback;
+}
+
+Json MoveCommandToJson(const Game_MoveCommand& c) {
+    Json j{{"code", c.code}, {"arguments", c.arguments}};
+    if (!c.text.empty()) j["text"] = c.text;
+    return j;
+}
+
+}  // namespace
+
+Json ToJson(const Game_MoveRoute& r) {
+    Json commands = Json::array();
+    for (const auto& c : r.commands) commands.push_back(MoveCommandToJson(c));
+    return Json{{"settings", {r.setting0, r.setting1, r.setting2, r.setting3}},
+                {"options", r.options},
+                {"routeOptions", r.routeOptions},
+                {"commands", commands}};
+}
+
+void FromJson(const Json& j, Game_MoveRoute& r) {
+    r = Game_MoveRoute{};
+    if (j.contains("settings")) {
+        const auto s = j.at("settings").get<std::vector<std::uint8_t>>();
+        if (s.size() != 4) throw std::runtime_error("a route's \"settings\" holds four bytes");
+        r.setting0 = s[0], r.setting1 = s[1], r.setting2 = s[2], r.setting3 = s[3];
+    }
+    r.options = Value<std::uint8_t>(j, "options", r.options);
+    r.routeOptions = Value<std::uint8_t>(j, "routeOptions", r.routeOptions);
+    if (j.contains("commands")) {
+        for (const auto& c : j.at("commands")) {
+            Game_MoveCommand command;
+            command.code = c.at("code").get<std::uint8_t>();
+            command.arguments = ListOf<std::int32_t>(c, "arguments");
+            command.text = Value<std::string>(c, "text", "");
+            r.commands.push_back(std::move(command));
+        }
+    }
+}
+
+Json ToJson(const Game_EventCommand& c) {
+    Json j{{"arguments", c.arguments}};
+    if (c.indent) j["indent"] = c.indent;
+    if (!c.strings.empty()) j["strings"] = c.strings;
+    if (c.moveRoute) j["route"] = ToJson(*c.moveRoute);
+    return j;
+}
+
+void FromJson(const Json& j, Game_EventCommand& c) {
+    c = Game_EventCommand{};
+    c.arguments = ListOf<std::int32_t>(j, "arguments");
+    if (c.arguments.empty()) c.arguments.push_back(0);
+    c.indent = Value<std::uint8_t>(j, "indent", 0);
+    c.strings = ListOf<std::string>(j, "strings");
+    if (j.contains("route")) {
+        c.moveRoute.emplace();
+        FromJson(j.at("route"), *c.moveRoute);
+    }
+}
+
+Json ToJson(const Game_EventPage& p) {
+    Json commands = Json::array();
+    for (const auto& c : p.commands) commands.push_back(ToJson(c));
+    const auto& k = p.condition;
+    return Json{{"graphicTile", p.graphicTile},
+                {"graphicFile", p.graphicFile},
+                {"direction", p.direction},
+                {"pattern", p.pattern},
+                {"opacity", p.opacity},
+                {"blendMode", p.blendMode},
+                {"condition",
+                 {{"trigger", k.trigger},
+                  {"conditions", k.conditions},
+                  {"variableIds", k.variableIds},
+                  {"values", k.values}}},
+                {"movement", ToJson(p.movement)},
+                {"commands", commands},
+                {"contactBytes", p.contactBytes}};
+}
+
+void FromJson(const Json& j, Game_EventPage& p) {
+    p = Game_EventPage{};
+    p.graphicTile = Value<std::int32_t>(j, "graphicTile", p.graphicTile);
+    p.graphicFile = Value<std::string>(j, "graphicFile", "");
+    p.direction = Value<std::uint8_t>(j, "direction", p.direction);
+    p.pattern = Value<std::uint8_t>(j, "pattern", p.pattern);
+    p.opacity = Value<std::uint8_t>(j, "opacity", p.opacity);
+    p.blendMode = Value<std::uint8_t>(j, "blendMode", p.blendMode);
+    if (j.contains("condition")) {
+        const Json& k = j.at("condition");
+        p.condition.trigger = Value<std::uint8_t>(k, "trigger", 0);
+        auto four = [&](const char* key, auto& out) {
+            if (!k.contains(key)) return;
+            const auto v = k.at(key).get<std::vector<std::int64_t>>();
+            if (v.size() != 4) throw std::runtime_error("page conditions hold four entries");
+            for (int i = 0; i < 4; ++i)
+                out[i] = static_cast<std::remove_reference_t<decltype(out[0])>>(v[i]);
+        };
+        four("conditions", p.condition.conditions);
+        four("variableIds", p.condition.variableIds);
+        four("values", p.condition.values);
+    }
+    if (j.contains("movement")) FromJson(j.at("movement"), p.movement);
+    if (j.contains("commands")) {
+        p.commands.clear();
+        for (const auto& c : j.at("commands")) {
+            p.commands.emplace_back();
+            FromJson(c, p.commands.back());
+        }
+    }
+    if (p.commands.empty()) p.commands.emplace_back();
+    // A stored list always ends with the end-of-list command.
+    p.commands.back().arguments[0] = kEndOfListCode;
+    p.commandCount = static_cast<std::int32_t>(p.commands.size());
+    if (j.contains("contactBytes")) {
+        p.contactBytes = ListOf<std::uint8_t>(j, "contactBytes");
+        if (p.contactBytes.size() < 3) p.contactBytes.resize(3);
+    }
+}
+
+Json ToJson(const Game_EventData& e) {
+    Json pages = Json::array();
+    for (const auto& p : e.pages) pages.push_back(ToJson(p));
+    Json j{{"id", e.id}, {"name", e.name}, {"x", e.x}, {"y", e.y}};
+    if (!e.extraBytes.empty()) j["extraBytes"] = e.extraBytes;
+    j["pages"] = pages;
+    return j;
+}
+
+void FromJson(const Json& j, Game_EventData& e) {
+    e = Game_EventData{};
+    e.id = j.at("id").get<std::int32_t>();
+    e.name = Value<std::string>(j, "name", "");
+    e.x = Value<std::int32_t>(j, "x", 0);
+    e.y = Value<std::int32_t>(j, "y", 0);
+    e.extraBytes = ListOf<std::uint8_t>(j, "extraBytes");
+    if (j.contains("pages")) {
+        e.pages.clear();
+        for (const auto& p : j.at("pages")) {
+            e.pages.emplace_back();
+            FromJson(p, e.pages.back());
+        }
+    }
+    if (e.pages.empty()) e.pages.emplace_back();
+    e.pageCount = static_cast<std::int32_t>(e.pages.size());
+}
+
+Json ToJson(const Game_MapData& m) {
+    Json layers = Json::array();
+    for (const auto& layer : m.layers) layers.push_back(layer);
+    Json events = Json::array();
+    for (const auto& e : m.events) events.push_back(ToJson(e));
+    return Json{{"name", m.header.name},   {"tileSet", m.header.tileSetNumber},
+                {"width", m.header.width}, {"height", m.header.height},
+                {"layers", layers},        {"events", events}};
+}
+
+void FromJson(const Json& j, Game_MapData& m) {
+    m = Game_MapData{};
+    m.header.name = Value<std::string>(j, "name", m.header.name);
+    m.header.tileSetNumber = Value<std::int32_t>(j, "tileSet", 0);
+    m.header.width = Value<std::int32_t>(j, "width", 20);
+    m.header.height = Value<std::int32_t>(j, "height", 15);
+    if (m.header.width < 0 || m.header.height < 0 ||
+        static_cast<std::int64_t>(m.header.width) * m.header.height > kMaxMapCells) {
+        throw std::runtime_error("map size out of range");
+    }
+    m.ResetLayers();
+    if (j.contains("layers")) {
+        const Json& layers = j.at("layers");
+        if (layers.size() != 3) throw std::runtime_error("a map has three layers");
+        for (int l = 0; l < 3; ++l) {
+            auto cells = layers[static_cast<std::size_t>(l)].get<std::vector<std::int32_t>>();
+            if (cells.size() != m.layers[l].size()) {
+                throw std::runtime_error("each layer holds width x height tile ids (x outer)");
+            }
+            m.layers[l] = std::move(cells);
+        }
+    }
+    if (j.contains("events")) {
+        for (const auto& e : j.at("events")) {
+            m.events.emplace_back();
+            FromJson(e, m.events.back());
+        }
+    }
+    m.header.eventCount = static_cast<std::int32_t>(m.events.size());
+}
+
+Json ToJson(const Game_BasicData& d) {
+    return Json{{"settingBytes", d.settingBytes},
+                {"settingTexts", d.settingTexts},
+                {"settingNumbers", d.settingNumbers}};
+}
+
+void FromJson(const Json& j, Game_BasicData& d) {
+    d = Game_BasicData{};
+    auto overlay = [&](const char* key, auto& list) {
+        if (!j.contains(key)) return;
+        using T = typename std::remove_reference_t<decltype(list)>::value_type;
+        const auto values = j.at(key).get<std::vector<T>>();
+        if (list.size() < values.size()) list.resize(values.size());
+        std::copy(values.begin(), values.end(), list.begin());
+    };
+    overlay("settingBytes", d.settingBytes);
+    overlay("settingTexts", d.settingTexts);
+    overlay("settingNumbers", d.settingNumbers);
+}
+
+Json ToJson(const Game_TileSetList& list) {
+    Json sets = Json::array();
+    for (const auto& t : list.tileSets) {
+        sets.push_back(Json{{"name", t.name},
+                            {"imageFiles", t.imageFiles},
+                            {"chipTags", t.chipTags},
+                            {"chipFlags", t.chipFlags}});
+    }
+    return sets;
+}
+
+void FromJson(const Json& j, Game_TileSetList& list) {
+    list.tileSets.clear();
+    for (const auto& t : j) {
+        Game_TileSet set;
+        set.name = Value<std::string>(t, "name", "");
+        if (t.contains("imageFiles")) {
+            auto files = t.at("imageFiles").get<std::vector<std::string>>();
+            if (files.size() > kTileSetImageSlots) throw std::runtime_error("32 image slots");
+            files.resize(kTileSetImageSlots);
+            set.imageFiles = std::move(files);
+        }
+        if (t.contains("chipTags")) set.chipTags = ListOf<std::uint8_t>(t, "chipTags");
+        if (t.contains("chipFlags")) set.chipFlags = ListOf<std::int32_t>(t, "chipFlags");
+        list.tileSets.push_back(std::move(set));
+    }
+}
+
+namespace {
+
+DataFileForm FormFromText(const std::string& text) {
+    if (text == "plain") return DataFileForm::Plain;
+    if (text == "protected") return DataFileForm::Protected;
+    if (text == "scrambled") return DataFileForm::Scrambled;
+    throw std::runtime_error("form must be plain, protected or scrambled");
+}
+
+const char* FormText(ScrambledHeaderForm form) {
+    switch (form) {
+        case ScrambledHeaderForm::Plain:
+            return "plain";
+        case ScrambledHeaderForm::Protected:
+            return "protected";
+        default:
+            return "scrambled";
+    }
+}
+
+DataFileOptions OptionsFrom(const Json& doc) {
+    DataFileOptions o;
+    o.form = FormFromText(Value<std::string>(doc, "form", "plain"));
+    if (doc.contains("seeds")) {
+        const auto seeds = doc.at("seeds").get<std::vector<std::uint8_t>>();
+        if (seeds.size() != 3) throw std::runtime_error("\"seeds\" holds three bytes");
+        std::copy(seeds.begin(), seeds.end(), o.seeds.begin());
+    }
+    o.utf8 = Value<bool>(doc, "utf8", true);
+    o.locale = Value<std::string>(doc, "locale", o.locale);
+    o.protectionBlock = ListOf<std::uint8_t>(doc, "protectionBlock");
+    return o;
+}
+
+}  // namespace
+
+std::vector<std::uint8_t> EncodeDocument(const Json& doc) {
+    const std::string kind = doc.at("kind").get<std::string>();
+    const Json& data = doc.at("data");
+    if (kind == "basic") {
+        Game_BasicData d;
+        FromJson(data, d);
+        return WriteBasicData(d, OptionsFrom(doc));
+    }
+    if (kind == "tileset") {
+        Game_TileSetList list;
+        FromJson(data, list);
+        const int generation = Value<int>(doc, "generation", 4);
+        if (generation < 1 || generation > 4) throw std::runtime_error("generation is 1 to 4");
+        return WriteTileSetData(list, generation, OptionsFrom(doc));
+    }
+    if (kind == "map") {
+        Game_MapData map;
+        FromJson(data, map);
+        const DataFileOptions o = OptionsFrom(doc);
+        if (o.form == DataFileForm::Protected) {
+            throw std::runtime_error("map files have no protected form");
+        }
+        MapFileOptions m;
+        m.scrambled = o.form == DataFileForm::Scrambled;
+        m.seeds = o.seeds;
+        m.utf8 = o.utf8;
+        m.locale = o.locale;
+        const std::string letter = Value<std::string>(doc, "formatLetter", "f");
+        if (letter.size() != 1) throw std::runtime_error("formatLetter is one letter");
+        m.formatLetter = static_cast<std::uint8_t>(letter[0]);
+        m.storeLayers = Value<bool>(doc, "storeLayers", true);
+        return WriteMapFile(map, m);
+    }
+    if (kind == "archivekey") {
+        const std::string key = data.at("key").get<std::string>();
+        const std::string extension = Value<std::string>(data, "extension", "velk");
+        int index = -1;
+        for (int i = 0; i < 8; ++i) {
+            if (extension == kArchiveExtensions[i] + 1) index = i;
+        }
+        if (index < 0) throw std::runtime_error("unknown archive extension " + extension);
+        if (key.empty() || key.size() > kArchiveKeyMaxLength) {
+            throw std::runtime_error("an archive key has 1 to 127 characters");
+        }
+        return WriteArchiveKeyFile(key, index, Value<std::uint8_t>(doc, "seed", 1));
+    }
+    throw std::runtime_error("unknown kind " + kind);
+}
+
+std::string GuessKind(const std::string& fileName, const std::vector<std::uint8_t>& bytes) {
+    const std::size_t slash = fileName.find_last_of("/\\");
+    const std::string base = slash == std::string::npos ? fileName : fileName.substr(slash + 1);
+    if (base == "Game.dat") return "basic";
+    if (base == "TileSetData.dat") return "tileset";
+    if (bytes.size() == kArchiveKeyFileSize) return "archivekey";
+    return "map";
+}
+
+namespace {
+
+// While a file is decoded, a damaged file is only refused: nothing is moved and the tool goes on.
+struct QuietServices {
+    DataFileServices saved = GetDataFileServices();
+    QuietServices() {
+        GetDataFileServices().reportRuntimeError = [](const std::string& a, const std::string&,
+                                                      const std::string&) {
+            throw std::runtime_error(a);
+        };
+        GetDataFileServices().exitProgram = [](int) {
+            throw std::runtime_error("the file is damaged");
+        };
+    }
+    ~QuietServices() { GetDataFileServices() = saved; }
+};
+
+Json HeaderJson(const std::vector<std::uint8_t>& bytes, const ScrambledHeaderLayout& layout) {
+    Json j;
+    const ScrambledHeaderForm form = ClassifyShortHeader(bytes.data(), layout.kindLetter);
+    j["form"] = FormText(form);
+    j["seeds"] = {bytes[layout.seedOffsets[0]], bytes[layout.seedOffsets[1]],
+                  bytes[layout.seedOffsets[2]]};
+    j["utf8"] = bytes[layout.utf8Offset] == 'U';
+    if (form == ScrambledHeaderForm::Protected) {
+        // The block, unscrambled by the reader, is still in the buffer.
+        DataFileBuffer& b = TheDataFileBuffer;
+        std::int32_t n = 0;
+        for (int i = 0; i < 4; ++i) n |= b.bytes[15 + i] << (8 * i);
+        j["protectionBlock"] =
+            std::vector<std::uint8_t>(b.bytes.begin() + 19, b.bytes.begin() + 19 + n);
+    }
+    return j;
+}
+
+}  // namespace
+
+Json DecodeFile(const std::vector<std::uint8_t>& bytes, const std::string& kind) {
+    QuietServices quiet;
+    Json doc{{"kind", kind}};
+    DataFileBuffer& b = TheDataFileBuffer;
+    b.Load(bytes);
+    struct Release {
+        ~Release() { TheDataFileBuffer.Release(); }
+    } release;
+    if (kind == "basic") {
+        Game_BasicData d;
+        if (!ParseBasicData(d, "", false)) throw std::runtime_error("not a readable Game.dat");
+        doc.update(HeaderJson(bytes, kBasicDataHeader));
+        doc["data"] = ToJson(d);
+    } else if (kind == "tileset") {
+        Game_TileSetList list;
+        if (!ParseTileSetData(list, "")) throw std::runtime_error("not a readable tileset file");
+        doc.update(HeaderJson(bytes, kTileSetHeader));
+        const std::uint8_t version =
+            b.bytes[doc.contains("protectionBlock") ? 19 + doc["protectionBlock"].size()
+                                                    : kShortHeaderSize];
+        doc["generation"] = version - kTileSetFirstVersion + 1;
+        doc["data"] = ToJson(list);
+    } else if (kind == "map") {
+        Game_MapData map;
+        if (ParseMapFile(map, "", "") != MapReadResult::Ok) {
+            throw std::runtime_error("not a readable map file");
+        }
+        doc["form"] =
+            std::equal(bytes.begin() + 10, bytes.begin() + 15, "VELKM") ? "plain" : "scrambled";
+        doc["seeds"] = {bytes[0], bytes[3], bytes[9]};
+        doc["utf8"] = bytes[16] == 'U';
+        doc["formatLetter"] = std::string(1, static_cast<char>(b.bytes[24]));
+        doc["data"] = ToJson(map);
+    } else if (kind == "archivekey") {
+        std::string extension;
+        const std::string key = ParseArchiveKeyFile(bytes, extension);
+        if (key.empty()) throw std::runtime_error("not a valid archive key file");
+        doc["seed"] = bytes[0];
+        doc["data"] = Json{{"key", key}, {"extension", extension}};
+    } else {
+        throw std::runtime_error("unknown kind " + kind);
+    }
+    return doc;
+}
+
+}  // namespace gamedata

@@ -1,0 +1,53 @@
+// JSON descriptions of the game's data files, for the velk-gamedata tool: a document names the
+// kind of file, its header form and seeds, and holds the records.
+//
+//   {"kind": "basic" | "map" | "tileset" | "archivekey",
+//    "form": "plain" | "protected" | "scrambled", "seeds": [s1, s2, s3], "utf8": true,
+//    "locale": "jpn_jpn.932",              code page of code-page text (utf8 false)
+//    "generation": 4,                      tileset files only (1..4)
+//    "formatLetter": "f", "storeLayers": true,   map files only
+//    "protectionBlock": [bytes],           protected form only
+//    "data": {...}}                        the records
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "tools/gamedata/GameDataWriter.h"
+
+namespace gamedata {
+
+using Json = nlohmann::ordered_json;
+
+Json ToJson(const Game_MoveRoute& route);
+Json ToJson(const Game_EventCommand& command);
+Json ToJson(const Game_EventPage& page);
+Json ToJson(const Game_EventData& event);
+Json ToJson(const Game_MapData& map);
+Json ToJson(const Game_BasicData& data);
+Json ToJson(const Game_TileSetList& list);
+
+void FromJson(const Json& j, Game_MoveRoute& route);
+void FromJson(const Json& j, Game_EventCommand& command);
+void FromJson(const Json& j, Game_EventPage& page);
+void FromJson(const Json& j, Game_EventData& event);
+void FromJson(const Json& j, Game_MapData& map);
+void FromJson(const Json& j, Game_BasicData& data);
+void FromJson(const Json& j, Game_TileSetList& list);
+
+// Writes the file a document describes. Throws std::exception (with a message) on a document it
+// cannot use.
+std::vector<std::uint8_t> EncodeDocument(const Json& document);
+
+// Guesses the kind of a data file from its name and bytes: "basic", "tileset", "archivekey" or
+// "map".
+std::string GuessKind(const std::string& fileName, const std::vector<std::uint8_t>& bytes);
+
+// Reads a file through the runtime's own readers and describes it. A file the readers refuse
+// throws std::runtime_error; the file itself is never moved or changed.
+Json DecodeFile(const std::vector<std::uint8_t>& bytes, const std::string& kind);
+
+}  // namespace gamedata

@@ -1,0 +1,64 @@
+// velk-gamedata: writes game data files from JSON descriptions and prints data files as JSON.
+//
+//   velk-gamedata encode DESCRIPTION.json OUTPUT
+//   velk-gamedata decode [--kind basic|map|tileset|archivekey] FILE
+#include <fstream>
+#include <iostream>
+#include <iterator>
+#include <string>
+
+#include "runtime/data/DataFileIo.h"
+#include "tools/gamedata/GameDataJson.h"
+
+namespace {
+
+int Usage() {
+    std::cerr << "usage:\n"
+                 "  velk-gamedata encode DESCRIPTION.json OUTPUT\n"
+                 "  velk-gamedata decode [--kind basic|map|tileset|archivekey] FILE\n";
+    return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2) return Usage();
+    const std::string command = argv[1];
+    try {
+        if (command == "encode" && argc == 4) {
+            std::ifstream in(argv[2]);
+            if (!in) {
+                std::cerr << "cannot open " << argv[2] << "\n";
+                return 1;
+            }
+            const auto document = gamedata::Json::parse(in);
+            const auto bytes = gamedata::EncodeDocument(document);
+            if (!gamedata::SaveBytes(argv[3], bytes)) {
+                std::cerr << "cannot write " << argv[3] << "\n";
+                return 1;
+            }
+            return 0;
+        }
+        if (command == "decode" && (argc == 3 || argc == 5)) {
+            std::string kind;
+            std::string path = argv[2];
+            if (argc == 5) {
+                if (std::string(argv[2]) != "--kind") return Usage();
+                kind = argv[3];
+                path = argv[4];
+            }
+            std::vector<std::uint8_t> bytes;
+            if (!ReadWholeDataFile(path, bytes)) {
+                std::cerr << "cannot read " << path << "\n";
+                return 1;
+            }
+            if (kind.empty()) kind = gamedata::GuessKind(path, bytes);
+            std::cout << gamedata::DecodeFile(bytes, kind).dump(2) << "\n";
+            return 0;
+        }
+    } catch (const std::exception& e) {
+        std::cerr << "velk-gamedata: " << e.what() << "\n";
+        return 1;
+    }
+    return Usage();
+}
