@@ -75,25 +75,8 @@ void FutexWakeOne(LONG* word) {
     syscall(SYS_futex, word, FUTEX_WAKE_PRIVATE, 1, nullptr, nullptr, 0);
 }
 
-inline void CpuRelax() {
-#if defined(__x86_64__) || defined(__i386__)
-    __builtin_ia32_pause();
-#elif defined(__aarch64__)
-    asm volatile("yield");
-#endif
-}
-
 void LockContended(LPCRITICAL_SECTION section) {
     auto word = LockWord(section);
-    // A short spin first: critical sections are held for very short stretches.
-    for (int spin = 0; spin < 100; ++spin) {
-        LONG expected = 0;
-        if (word.load(std::memory_order_relaxed) == 0 &&
-            word.compare_exchange_weak(expected, 1, std::memory_order_acquire)) {
-            return;
-        }
-        CpuRelax();
-    }
     LONG previous = word.exchange(2, std::memory_order_acquire);
     while (previous != 0) {
         FutexWait(&section->LockCount, 2);

@@ -1,0 +1,120 @@
+// Traced locks and worker threads over the system's critical sections and threads.
+#include "Main/DxThread.h"
+
+#include "Main/DxBaseFunc.h"
+
+#include "Main/Windows/DxWinAPI.h"
+
+namespace ZiDaz {
+
+namespace {
+
+// The table test of every function that calls Windows, inlined: locks are taken very often.
+inline void EnsureApi() {
+    if (!SystemApi.loaded) LoadSystemApiTable();
+}
+
+}  // namespace
+
+int InitTracedLock(TracedLock* lock) {
+    EnsureApi();
+    SystemApi.InitializeCriticalSection(&lock->section);
+    lock->file[0] = '\0';
+    lock->line = 0;
+    lock->thread = 0;
+    lock->filePointer = nullptr;
+    return 0;
+}
+
+int DeleteTracedLock(TracedLock* lock) {
+    EnsureSystemApiTable();
+    SystemApi.DeleteCriticalSection(&lock->section);
+    return 0;
+}
+
+int AcquireTracedLock(TracedLock* lock, const char* file, int line) {
+    EnsureApi();
+    std::uint32_t thread = SystemApi.GetCurrentThreadId();
+    SystemApi.EnterCriticalSection(&lock->section);
+    // Written after the lock is taken, so the fields always describe the current owner.
+    if (file != lock->filePointer || file == nullptr) {
+        std::size_t length = 0;
+        if (file != nullptr) {
+            while (length < sizeof(lock->file) - 1 && file[length] != '\0') ++length;
+            CopyByteBlock(lock->file, file, length);
+        }
+        lock->file[length] = '\0';
+        lock->filePointer = file;
+    }
+    lock->line = line;
+    lock->thread = thread;
+    return 0;
+}
+
+int ReleaseTracedLock(TracedLock* lock) {
+    EnsureApi();
+    SystemApi.LeaveCriticalSection(&lock->section);
+    return 0;
+}
+
+namespace {
+
+// Runs on the new thread: parks until the owner resumes it, then runs the function.
+DWORD WorkerThreadEntry(LPVOID parameter) {
+    auto* thread = static_cast<WorkerThread*>(parameter);
+    SystemApi.SuspendThread(SystemApi.GetCurrentThread());
+    thread->function(thread, thread->parameter);
+    SystemApi.ExitThread(0);
+    return 0;
+}
+
+}  // namespace
+
+int StartWorkerThread(WorkerThread* thread, WorkerThreadFunction function, void* parameter) {
+    EnsureSystemApiTable();
+    thread->function = function;
+    thread->parameter = parameter;
+    DWORD id = 0;
+    thread->handle = SystemApi.CreateThread(nullptr, 0, &WorkerThreadEntry, thread, 0, &id);
+    thread->id = id;
+    return thread->handle != nullptr ? 0 : -1;
+}
+
+int ResumeWorkerThread(WorkerThread* thread) {
+    EnsureSystemApiTable();
+    DWORD previous = SystemApi.ResumeThread(thread->handle);
+    return previous != 0 ? 1 : 0;  // (DWORD)-1, an error, also counts as nonzero
+}
+
+int SetWorkerThreadPriority(WorkerThread* thread, int level) {
+    static const int kPriorities[] = {THREAD_PRIORITY_LOWEST, THREAD_PRIORITY_BELOW_NORMAL,
+                                      THREAD_PRIORITY_NORMAL, THREAD_PRIORITY_HIGHEST};
+    if (level < 0 || level > 3) return 0;
+    EnsureSystemApiTable();
+    SystemApi.SetThreadPriority(thread->handle, kPriorities[level]);
+    return 0;
+}
+
+int CloseWorkerThread(WorkerThread* thread) {
+    EnsureSystemApiTable();
+    if (thread->handle != nullptr) SystemApi.CloseHandle(thread->handle);
+    thread->handle = nullptr;
+    return 0;
+}
+
+int WorkerThreadExists(WorkerThread* thread) {
+    return thread->handle != nullptr ? 1 : 0;
+}
+
+std::uint32_t QueryCurrentThreadId() {
+    EnsureSystemApiTable();
+    return SystemApi.GetCurrentThreadId();
+}
+
+int SuspendCurrentThread() {
+    EnsureSystemApiTable();
+    SystemApi.SuspendThread(SystemApi.GetCurrentThread());
+    return 0;
+}
+
+}  // namespace ZiDaz

@@ -1,0 +1,154 @@
+// The TLSF heap and the tracked allocator against glibc malloc on one mixed workload (a pool of
+// 4,096 live blocks, each step freeing a random slot and allocating a new block of a mixed size),
+// and the traced lock against std::mutex. Compare the times per iteration of each pair.
+#include <benchmark/benchmark.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <random>
+#include <vector>
+
+#include "Main/DxHeap.h"
+#include "Main/DxMemory.h"
+#include "Main/DxThread.h"
+#include "platform/Kernel32.h"
+
+namespace {
+
+constexpr int kSlots = 4096;
+constexpr int kSteps = 1 << 16;
+
+struct Workload {
+    Workload() {
+        std::mt19937 random(99);
+        for (int i = 0; i < kSteps; ++i) {
+            slot.push_back(static_cast<int>(random() % kSlots));
+            switch (random() % 8) {
+                case 0:
+                    size.push_back(1 + random() % 16);
+                    break;
+                case 1:
+                case 2:
+                case 3:
+                    size.push_back(16 + random() % 240);
+                    break;
+                case 4:
+                case 5:
+                    size.push_back(256 + random() % 1792);
+                    break;
+                case 6:
+                    size.push_back(2048 + random() % 14336);
+                    break;
+                default:
+                    size.push_back(16384 + random() % 49152);
+                    break;
+            }
+        }
+    }
+    std::vector<int> slot;
+    std::vector<std::size_t> size;
+};
+
+const Workload& TheWorkload() {
+    static const Workload workload;
+    return workload;
+}
+
+template <typename Allocate, typename Free>
+void RunMixed(benchmark::State& state, Allocate allocate, Free release) {
+    const Workload& w = TheWorkload();
+    std::vector<void*> live(kSlots, nullptr);
+    int step = 0;
+    for (auto _ : state) {
+        int s = w.slot[step];
+        if (live[s] != nullptr) release(live[s]);
+        live[s] = allocate(w.size[step]);
+        static_cast<char*>(live[s])[0] = 1;
+        benchmark::DoNotOptimize(live[s]);
+        step = (step + 1) & (kSteps - 1);
+    }
+    for (void* p : live) {
+        if (p != nullptr) release(p);
+    }
+}
+
+void MixedMalloc(benchmark::State& state) {
+    RunMixed(
+        state, [](std::size_t n) { return std::malloc(n); }, [](void* p) { std::free(p); });
+}
+BENCHMARK(MixedMalloc);
+
+// The heap alone, with the tracked allocator's system-memory callbacks (VirtualAlloc).
+int SystemAllocate(void*, ZiDaz::HeapSystemHandle* handle, std::size_t size) {
+    void* base = platform::kernel32::VirtualAlloc(nullptr, size, MEM_COMMIT, PAGE_READWRITE);
+    std::memcpy(handle->bytes, &base, sizeof(base));
+    return base != nullptr ? 0 : -1;
+}
+void* SystemAddress(ZiDaz::HeapSystemHandle* handle) {
+    void* base;
+    std::memcpy(&base, handle->bytes, sizeof(base));
+    return base;
+}
+std::size_t SystemSize(ZiDaz::HeapSystemHandle* handle) {
+    MEMORY_BASIC_INFORMATION info;
+    platform::kernel32::VirtualQuery(SystemAddress(handle), &info, sizeof(info));
+    return info.RegionSize;
+}
+int SystemFree(ZiDaz::HeapSystemHandle* handle) {
+    platform::kernel32::VirtualFree(SystemAddress(handle), 0, MEM_RELEASE);
+    return 0;
+}
+
+void MixedTlsfHeap(benchmark::State& state) {
+    static ZiDaz::TlsfHeap heap;
+    ZiDaz::SetUpTlsfHeap(&heap, 1, 16, 1, 4194304, nullptr, &SystemAllocate, &SystemAddress,
+                         &SystemSize, &SystemFree);
+    RunMixed(
+        state,
+        [](std::size_t n) {
+            return ZiDaz::AllocateHeapBlock(&heap, n, 0, 0, __FILE__, __LINE__, 0);
+        },
+        [](void* p) { ZiDaz::FreeMemory(p); });
+    ZiDaz::CloseTlsfHeap(&heap);
+}
+BENCHMARK(MixedTlsfHeap);
+
+void MixedTrackedAllocator(benchmark::State& state) {
+    RunMixed(
+        state, [](std::size_t n) { return DX_ALLOC(n); }, [](void* p) { DX_FREE(p); });
+}
+BENCHMARK(MixedTrackedAllocator);
+
+// Lock and release: one thread, and eight threads on one lock.
+ZiDaz::TracedLock tracedLock;
+std::mutex plainMutex;
+long guarded = 0;
+
+void TracedLockPair(benchmark::State& state) {
+    static const bool ready = [] {
+        ZiDaz::InitTracedLock(&tracedLock);
+        return true;
+    }();
+    (void)ready;
+    for (auto _ : state) {
+        DX_LOCK(&tracedLock);
+        ++guarded;
+        DX_UNLOCK(&tracedLock);
+    }
+}
+BENCHMARK(TracedLockPair);
+BENCHMARK(TracedLockPair)->Threads(8)->UseRealTime();
+
+void StdMutexPair(benchmark::State& state) {
+    for (auto _ : state) {
+        std::lock_guard<std::mutex> lock(plainMutex);
+        ++guarded;
+    }
+}
+BENCHMARK(StdMutexPair);
+BENCHMARK(StdMutexPair)->Threads(8)->UseRealTime();
+
+}  // namespace
+
+BENCHMARK_MAIN();
