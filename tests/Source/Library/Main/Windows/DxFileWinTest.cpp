@@ -197,7 +197,10 @@ TEST_F(PlainFiles, FindsFilesWithSizesAndTimes) {
     EXPECT_EQ(PlainFileFindClose(search), 0);
     EXPECT_EQ(names, (std::vector<std::string>{"a.png5", "b.PNG0", "sub.png/0"}));
     EXPECT_EQ(PlainFileFindFirst(Path("*.none").c_str(), &record), -1);
-    EXPECT_EQ(PlainFileFindFirst(Path("*.png").c_str(), nullptr) != -1, true);
+    search = PlainFileFindFirst(Path("*.png").c_str(), nullptr);  // a record is optional
+    ASSERT_NE(search, -1);
+    EXPECT_EQ(PlainFileFindNext(search, nullptr), 0);
+    EXPECT_EQ(PlainFileFindClose(search), 0);
 }
 
 TEST_F(PlainFiles, WriteFilesAndTemporaryFiles) {
