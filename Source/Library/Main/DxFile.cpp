@@ -2,6 +2,7 @@
 
 #include <type_traits>
 
+#include "Main/DxChar.h"
 #include "Main/DxMemory.h"
 #include "Main/Windows/DxFileWin.h"
 
@@ -54,6 +55,7 @@ class BoundedPath {
     }
     std::size_t Length() const { return length_; }
     Char At(std::size_t i) const { return out_[i]; }
+    const Char* Data() const { return out_; }
     Char Last() const { return length_ ? out_[length_ - 1] : Char(0); }
     void Cut(std::size_t length) { length_ = length < length_ ? length : length_; }
     void Finish() {
@@ -90,11 +92,12 @@ void CutLastComponent(BoundedPath<Char>& result, IsSeparatorFn isSeparator,
     result.Cut(0);
 }
 
-// The shared walk over a path's components (steps 3 to 6); `lead` tells whether a byte starts a
-// two-byte character in the narrow form (never for UTF-16).
-template <typename Char, typename LeadFn>
+// The shared walk over a path's components (steps 3 to 6); `charUnits` gives the code units of
+// the character at a position, so that no trail byte of a two-byte character is taken for a
+// separator in the narrow form (it is 1 for UTF-16, where no surrogate equals a separator).
+template <typename Char, typename CharUnitsFn>
 int BuildFullPath(const Char* path, Char* out, std::size_t outBytes, const Char* base,
-                  LeadFn lead) {
+                  CharUnitsFn charUnits) {
     auto isSeparator = [](Char c) { return c == Char('\\') || c == Char('/'); };
     auto length = [](const Char* text) {
         std::size_t n = 0;
@@ -140,7 +143,11 @@ int BuildFullPath(const Char* path, Char* out, std::size_t outBytes, const Char*
         ++p;
     } else {
         std::size_t keep = baseLength;
-        if (keep > 1 && isSeparator(base[keep - 1])) --keep;  // a bare root stays
+        // The base's own final separator goes (a bare root stays), when it is a character of
+        // its own and not the second byte of a two-byte character.
+        std::size_t last = 0;
+        for (std::size_t i = 0; i < keep; i += charUnits(base + i)) last = i;
+        if (keep > 1 && last == keep - 1 && isSeparator(base[last])) --keep;
         result.Add(base, keep);
     }
     // Second bytes of two-byte characters already in the result are never separators: in the
@@ -148,7 +155,7 @@ int BuildFullPath(const Char* path, Char* out, std::size_t outBytes, const Char*
     auto isSecondByte = [&](std::size_t index) {
         if constexpr (sizeof(Char) == 1) {
             std::size_t i = 0;
-            while (i < index) i += lead(static_cast<unsigned char>(result.At(i))) ? 2 : 1;
+            while (i < index) i += charUnits(result.Data() + i);
             return i != index;
         } else {
             (void)index;
@@ -164,12 +171,11 @@ int BuildFullPath(const Char* path, Char* out, std::size_t outBytes, const Char*
         // One component: up to the next separator, stepping over two-byte characters whole.
         const Char* start = p;
         while (*p && !isSeparator(*p)) {
-            if (lead(static_cast<std::uint32_t>(static_cast<std::make_unsigned_t<Char>>(*p))) &&
-                p[1]) {
-                p += 2;
-            } else {
-                ++p;
+            std::size_t units = charUnits(p);
+            for (std::size_t k = 1; k < units; ++k) {
+                if (!p[k]) units = k;
             }
+            p += units;
         }
         std::size_t count = static_cast<std::size_t>(p - start);
         bool followed = *p != 0;
@@ -189,8 +195,8 @@ int BuildFullPath(const Char* path, Char* out, std::size_t outBytes, const Char*
     return 0;
 }
 
-bool NeverLead(std::uint32_t) {
-    return false;
+std::size_t OneUnit(const char16_t*) {
+    return 1;
 }
 
 }  // namespace
@@ -204,7 +210,53 @@ int MakeFullPath(const char16_t* path, char16_t* out, std::size_t outBytes, cons
         current[1535] = 0;
         base = current;
     }
-    return BuildFullPath(path, out, outBytes, base, NeverLead);
+    return BuildFullPath(path, out, outBytes, base, OneUnit);
+}
+
+namespace {
+
+std::int32_t Narrow() {
+    if (NarrowEncoding == 0) EnsureDefaultCharCodes();
+    return NarrowEncoding;
+}
+
+std::int32_t Wide() {
+    if (WideEncoding == 0) EnsureDefaultCharCodes();
+    return WideEncoding;
+}
+
+// Narrow <-> wide conversions into fixed buffers; always terminated.
+void NarrowToWide(const char* text, char16_t* out, std::size_t outBytes) {
+    if (outBytes < 2) return;
+    out[0] = 0;
+    if (text) TranscodeString(text, -1, Narrow(), out, static_cast<int>(outBytes), Wide());
+}
+
+void WideToNarrow(const char16_t* text, char* out, std::size_t outBytes) {
+    if (outBytes < 1) return;
+    out[0] = 0;
+    if (text) TranscodeString(text, -1, Wide(), out, static_cast<int>(outBytes), Narrow());
+}
+
+std::size_t NarrowCharUnits(const char* p) {
+    int bytes = MeasureCharAt(p, Narrow());
+    return bytes > 0 ? static_cast<std::size_t>(bytes) : 1;
+}
+
+}  // namespace
+
+int MakeFullPathNarrow(const char* path, char* out, std::size_t outBytes, const char* base) {
+    if (!out) return -1;
+    char current[1536];
+    if (!base) {
+        char16_t wide[1536];
+        wide[0] = 0;
+        StreamGetCurrentDir(wide, sizeof wide);
+        wide[1535] = 0;
+        WideToNarrow(wide, current, sizeof current);
+        base = current;
+    }
+    return BuildFullPath(path, out, outBytes, base, NarrowCharUnits);
 }
 
 int SplitPathAtLastSeparator(const char16_t* path, char16_t* fileName, std::size_t fileNameBytes,
@@ -264,7 +316,7 @@ StreamFunctionTable gTable{};
 bool gTableSet = false;
 const StreamFunctionTable* gArchiveTable = nullptr;
 int gArchiveSwitch = 1;
-[[maybe_unused]] NarrowStreamFunctionTable gNarrowTable{};
+NarrowStreamFunctionTable gNarrowTable{};
 
 // The table as it stands: before anything is installed it is the built-in default.
 StreamFunctionTable& Table() {
@@ -493,6 +545,162 @@ int StreamGetCurrentDir(char16_t* buffer, std::size_t bufferBytes) {
 }
 int EndFileSearch(FileSearchValue search) {
     return Table().FindClose(search);
+}
+
+// ============================================================================================
+// A program's narrow table
+// ============================================================================================
+
+namespace {
+
+constexpr std::size_t kNarrowPathBytes = 1536;
+
+void NarrowRecordToWide(const NarrowFindFileRecord& from, FindFileRecord* to) {
+    if (!to) return;
+    NarrowToWide(from.Name, to->Name, sizeof to->Name);
+    to->DirectoryFlag = from.DirectoryFlag;
+    to->Size = from.Size;
+    to->CreationTime = from.CreationTime;
+    to->LastWriteTime = from.LastWriteTime;
+}
+
+void WideRecordToNarrow(const FindFileRecord& from, NarrowFindFileRecord* to) {
+    if (!to) return;
+    WideToNarrow(from.Name, to->Name, sizeof to->Name);
+    to->DirectoryFlag = from.DirectoryFlag;
+    to->Size = from.Size;
+    to->CreationTime = from.CreationTime;
+    to->LastWriteTime = from.LastWriteTime;
+}
+
+StreamValue NarrowOpen(const char16_t* path, int useCache, int blockRead, int useASyncThread) {
+    char narrow[kNarrowPathBytes];
+    WideToNarrow(path, narrow, sizeof narrow);
+    return gNarrowTable.Open(narrow, useCache, blockRead, useASyncThread);
+}
+
+int NarrowChangeDir(const char16_t* path) {
+    char narrow[kNarrowPathBytes];
+    WideToNarrow(path, narrow, sizeof narrow);
+    return gNarrowTable.ChangeDir(narrow);
+}
+
+int NarrowGetDirWithSize(char16_t* buffer, std::size_t bufferBytes) {
+    char narrow[kNarrowPathBytes];
+    narrow[0] = 0;
+    int result = gNarrowTable.GetDirWithSize
+                     ? gNarrowTable.GetDirWithSize(
+                           narrow, bufferBytes < sizeof narrow ? bufferBytes : sizeof narrow)
+                     : gNarrowTable.GetDir(narrow);
+    narrow[sizeof narrow - 1] = 0;
+    NarrowToWide(narrow, buffer, bufferBytes);
+    return result;
+}
+
+int NarrowGetDir(char16_t* buffer) {
+    // The slot has no size: the text of a 1,536-byte narrow buffer fits in 1,537 wide units.
+    return NarrowGetDirWithSize(buffer, (kNarrowPathBytes + 1) * sizeof(char16_t));
+}
+
+FileSearchValue NarrowFindFirst(const char16_t* pattern, FindFileRecord* record) {
+    char narrow[kNarrowPathBytes];
+    WideToNarrow(pattern, narrow, sizeof narrow);
+    NarrowFindFileRecord found{};
+    FileSearchValue search = gNarrowTable.FindFirst(narrow, &found);
+    if (search != -1) NarrowRecordToWide(found, record);
+    return search;
+}
+
+int NarrowFindNext(FileSearchValue search, FindFileRecord* record) {
+    NarrowFindFileRecord found{};
+    int result = gNarrowTable.FindNext(search, &found);
+    if (result == 0) NarrowRecordToWide(found, record);
+    return result;
+}
+
+}  // namespace
+
+int InstallNarrowStreamFunctions(const NarrowStreamFunctionTable* table) {
+    if (!table) return InstallStreamFunctions(nullptr);
+    gNarrowTable = *table;
+    StreamFunctionTable& global = Table();
+    global.Open = NarrowOpen;
+    global.Close = table->Close;
+    global.Tell = table->Tell;
+    global.Seek = table->Seek;
+    global.Read = table->Read;
+    global.Eof = table->Eof;
+    global.IdleCheck = table->IdleCheck;
+    global.ChangeDir = NarrowChangeDir;
+    global.GetDir = NarrowGetDir;
+    global.GetDirWithSize = NarrowGetDirWithSize;
+    global.FindFirst = NarrowFindFirst;
+    global.FindNext = NarrowFindNext;
+    global.FindClose = table->FindClose;
+    return 0;
+}
+
+FileSearchValue BeginFileSearch(const char* pattern, NarrowFindFileRecord* record) {
+    char16_t wide[1536];
+    NarrowToWide(pattern, wide, sizeof wide);
+    FindFileRecord found{};
+    FileSearchValue search = Table().FindFirst(wide, record ? &found : nullptr);
+    if (search != -1) WideRecordToNarrow(found, record);
+    return search;
+}
+
+int ContinueFileSearch(FileSearchValue search, NarrowFindFileRecord* record) {
+    FindFileRecord found{};
+    int result = Table().FindNext(search, record ? &found : nullptr);
+    if (result == 0) WideRecordToNarrow(found, record);
+    return result;
+}
+
+// ============================================================================================
+// Whole files by path
+// ============================================================================================
+
+namespace {
+
+// A narrow path in the wide encoding: on the stack up to 496 characters, else on the heap.
+class WidePath {
+  public:
+    explicit WidePath(const char* path) {
+        if (!path) return;
+        int bytes = TranscodeString(path, -1, Narrow(), nullptr, 0, Wide());
+        if (bytes <= 0) return;
+        char16_t* target = local_;
+        if (static_cast<std::size_t>(bytes) > sizeof local_) {
+            heap_ = static_cast<char16_t*>(DX_ALLOC(static_cast<std::size_t>(bytes)));
+            if (!heap_) return;
+            target = heap_;
+        }
+        TranscodeString(path, -1, Narrow(), target, bytes, Wide());
+        text_ = target;
+    }
+    ~WidePath() { DX_FREE(heap_); }
+    WidePath(const WidePath&) = delete;
+    WidePath& operator=(const WidePath&) = delete;
+    const char16_t* Get() const { return text_; }
+
+  private:
+    char16_t local_[512];
+    char16_t* heap_ = nullptr;
+    const char16_t* text_ = nullptr;
+};
+
+}  // namespace
+
+std::int64_t GetFileSizeByPath(const char* path) {
+    WidePath wide(path);
+    if (!wide.Get()) return -1;
+    StreamFunctionTable& table = Table();
+    StreamValue stream = table.Open(wide.Get(), 0, 1, 0);
+    if (!stream) return -1;
+    table.Seek(stream, 0, 2);
+    std::int64_t size = table.Tell(stream);
+    table.Close(stream);
+    return size;
 }
 
 }  // namespace ZiDaz

@@ -7,11 +7,17 @@
 
 #include "Main/DxLog.h"
 #include "Main/DxMemory.h"
-#include "Main/Windows/DxFileWinApi.h"
+#include "Main/Windows/DxWinAPI.h"
 
 namespace ZiDaz {
 
 namespace {
+
+// Every call to the system goes through the entry-point table, loaded on first use.
+const SystemApiTable& Api() {
+    EnsureSystemApiTable();
+    return SystemApi;
+}
 
 constexpr std::size_t kCacheBytes = 0x20000;  // 128 KB read-ahead
 constexpr std::size_t kPathUnits = 1536;      // 3,072 bytes
@@ -67,8 +73,8 @@ namespace {
 
 bool PositionFile(HANDLE file, std::int64_t position) {
     LONG high = static_cast<LONG>(position >> 32);
-    DWORD low = FileApi().SetFilePointer(file, static_cast<LONG>(position), &high, FILE_BEGIN);
-    return !(low == INVALID_SET_FILE_POINTER && FileApi().GetLastError() != ERROR_SUCCESS);
+    DWORD low = Api().SetFilePointer(file, static_cast<LONG>(position), &high, FILE_BEGIN);
+    return !(low == INVALID_SET_FILE_POINTER && Api().GetLastError() != ERROR_SUCCESS);
 }
 
 // Reads up to `bytes` at `position`; the count really read (0 on failure).
@@ -78,8 +84,8 @@ std::size_t ReadAt(HANDLE file, std::int64_t position, void* destination, std::s
     while (total < bytes) {
         DWORD piece = static_cast<DWORD>(bytes - total > 0x40000000 ? 0x40000000 : bytes - total);
         DWORD got = 0;
-        if (!FileApi().ReadFile(file, static_cast<unsigned char*>(destination) + total, piece, &got,
-                                nullptr) ||
+        if (!Api().ReadFile(file, static_cast<unsigned char*>(destination) + total, piece, &got,
+                            nullptr) ||
             got == 0) {
             break;
         }
@@ -89,8 +95,9 @@ std::size_t ReadAt(HANDLE file, std::int64_t position, void* destination, std::s
 }
 
 HANDLE OpenForReading(const char16_t* path) {
-    HANDLE file = FileApi().CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                        FILE_ATTRIBUTE_NORMAL, nullptr);
+    EnsureSystemApiTable();
+    HANDLE file = WinCreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr);
     return file == INVALID_HANDLE_VALUE ? nullptr : file;
 }
 
@@ -185,7 +192,7 @@ void FileThreadMain(ThreadBlock* blockPointer) {
                 }
                 break;
             case kCloseFile:
-                if (block.file) FileApi().CloseHandle(block.file);
+                if (block.file) Api().CloseHandle(block.file);
                 block.file = nullptr;
                 break;
             case kRead:
@@ -200,7 +207,7 @@ void FileThreadMain(ThreadBlock* blockPointer) {
                 }
                 break;
             case kEnd:
-                if (block.file) FileApi().CloseHandle(block.file);
+                if (block.file) Api().CloseHandle(block.file);
                 block.file = nullptr;
                 end = true;
                 break;
@@ -242,8 +249,8 @@ void FreeBlock(ThreadBlock* block) {
 
 std::int64_t MeasureFile(HANDLE file) {
     DWORD high = 0;
-    DWORD low = FileApi().GetFileSize(file, &high);
-    if (low == INVALID_FILE_SIZE && FileApi().GetLastError() != ERROR_SUCCESS) return -1;
+    DWORD low = Api().GetFileSize(file, &high);
+    if (low == INVALID_FILE_SIZE && Api().GetLastError() != ERROR_SUCCESS) return -1;
     return static_cast<std::int64_t>((static_cast<std::uint64_t>(high) << 32) | low);
 }
 
@@ -270,7 +277,7 @@ PlainFileStream* PlainFileOpen(const char16_t* path, int useCache, int /*blockRe
     }
     stream->size = MeasureFile(file);
     if (stream->size < 0) {
-        FileApi().CloseHandle(file);
+        Api().CloseHandle(file);
         DX_FREE(stream);
         return nullptr;
     }
@@ -278,7 +285,7 @@ PlainFileStream* PlainFileOpen(const char16_t* path, int useCache, int /*blockRe
         stream->file = file;
         return stream;
     }
-    FileApi().CloseHandle(file);  // the thread opens its own
+    Api().CloseHandle(file);  // the thread opens its own
 
     auto* block = new (std::nothrow) ThreadBlock;
     if (!block) {
@@ -319,7 +326,7 @@ PlainFileStream* PlainFileOpen(const char16_t* path, int useCache, int /*blockRe
 int PlainFileClose(PlainFileStream* stream) {
     if (!stream) return -1;
     if (!stream->threadMode) {
-        if (!FileApi().CloseHandle(stream->file)) return -1;
+        if (!Api().CloseHandle(stream->file)) return -1;
         return 0;
     }
     SendCommand(*stream->block, kEnd, true);
@@ -442,16 +449,18 @@ int PlainFileIdleCheck(PlainFileStream* stream) {
 // ============================================================================================
 
 int PlainFileChangeDir(const char16_t* path) {
-    return FileApi().SetCurrentDirectoryW(path);
+    EnsureSystemApiTable();
+    return WinSetCurrentDirectoryW(path);
 }
 
 int PlainFileGetDir(char16_t* buffer) {
-    return static_cast<int>(FileApi().GetCurrentDirectoryW(0x3FFFFFFF, buffer));
+    EnsureSystemApiTable();
+    return static_cast<int>(WinGetCurrentDirectoryW(0x3FFFFFFF, buffer));
 }
 
 int PlainFileGetDirWithSize(char16_t* buffer, std::size_t bufferBytes) {
-    return static_cast<int>(
-        FileApi().GetCurrentDirectoryW(static_cast<DWORD>(bufferBytes / 2), buffer));
+    EnsureSystemApiTable();
+    return static_cast<int>(WinGetCurrentDirectoryW(static_cast<DWORD>(bufferBytes / 2), buffer));
 }
 
 namespace {
@@ -463,17 +472,17 @@ struct SearchRecord {
 void FileTimeToLocalDateTime(const FILETIME& time, LocalDateTime& out) {
     FILETIME local;
     SYSTEMTIME parts{};
-    if (!FileApi().FileTimeToLocalFileTime(&time, &local) ||
-        !FileApi().FileTimeToSystemTime(&local, &parts)) {
+    if (!Api().FileTimeToLocalFileTime(&time, &local) ||
+        !Api().FileTimeToSystemTime(&local, &parts)) {
         out = LocalDateTime{};
         return;
     }
-    out.Year = parts.wYear;
-    out.Month = parts.wMonth;
-    out.Day = parts.wDay;
-    out.Hour = parts.wHour;
-    out.Minute = parts.wMinute;
-    out.Second = parts.wSecond;
+    out.year = parts.wYear;
+    out.month = parts.wMonth;
+    out.day = parts.wDay;
+    out.hour = parts.wHour;
+    out.minute = parts.wMinute;
+    out.second = parts.wSecond;
 }
 
 void FillRecord(const WIN32_FIND_DATAW& data, FindFileRecord* record) {
@@ -491,10 +500,11 @@ void FillRecord(const WIN32_FIND_DATAW& data, FindFileRecord* record) {
 }  // namespace
 
 FileSearchValue PlainFileFindFirst(const char16_t* pattern, FindFileRecord* record) {
+    EnsureSystemApiTable();
     auto* search = static_cast<SearchRecord*>(DX_ALLOC(sizeof(SearchRecord)));
     if (!search) return -1;
     WIN32_FIND_DATAW data;
-    search->search = FileApi().FindFirstFileW(pattern, &data);
+    search->search = WinFindFirstFileW(pattern, &data);
     if (search->search == INVALID_HANDLE_VALUE) {
         DX_FREE(search);
         return -1;
@@ -504,10 +514,11 @@ FileSearchValue PlainFileFindFirst(const char16_t* pattern, FindFileRecord* reco
 }
 
 int PlainFileFindNext(FileSearchValue handle, FindFileRecord* record) {
+    EnsureSystemApiTable();
     auto* search = reinterpret_cast<SearchRecord*>(handle);
     if (!search || handle == -1) return -1;
     WIN32_FIND_DATAW data;
-    if (!FileApi().FindNextFileW(search->search, &data)) return -1;
+    if (!WinFindNextFileW(search->search, &data)) return -1;
     FillRecord(data, record);
     return 0;
 }
@@ -515,18 +526,20 @@ int PlainFileFindNext(FileSearchValue handle, FindFileRecord* record) {
 int PlainFileFindClose(FileSearchValue handle) {
     auto* search = reinterpret_cast<SearchRecord*>(handle);
     if (!search || handle == -1) return -1;
-    if (!FileApi().FindClose(search->search)) return -1;
+    if (!Api().FindClose(search->search)) return -1;
     DX_FREE(search);
     return 0;
 }
 
 int SetCurrentDirectoryWide(const char16_t* path) {
-    return FileApi().SetCurrentDirectoryW(path) ? 0 : -1;
+    EnsureSystemApiTable();
+    return WinSetCurrentDirectoryW(path) ? 0 : -1;
 }
 
 int GetCurrentDirectoryWide(char16_t* buffer, std::size_t bufferBytes) {
+    EnsureSystemApiTable();
     char16_t local[1025];
-    DWORD length = FileApi().GetCurrentDirectoryW(1024, local);
+    DWORD length = WinGetCurrentDirectoryW(1024, local);
     if (length == 0 || length > 1024) local[0] = 0;
     std::size_t room = bufferBytes / 2;
     if (!buffer || room == 0) return 0;
@@ -600,44 +613,47 @@ const StreamFunctionTable* GetPlainStreamFunctions() {
 // ============================================================================================
 
 void* CreateWriteFile(const char16_t* path) {
-    FileApi().DeleteFileW(path);
-    HANDLE file = FileApi().CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                        FILE_ATTRIBUTE_NORMAL, nullptr);
+    EnsureSystemApiTable();
+    WinDeleteFileW(path);
+    HANDLE file =
+        WinCreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     return file == INVALID_HANDLE_VALUE ? nullptr : file;
 }
 
 int WriteFileBytes(void* handle, const void* data, std::size_t size, std::size_t* written) {
     DWORD done = 0;
-    FileApi().WriteFile(handle, data, static_cast<DWORD>(size), &done, nullptr);
+    Api().WriteFile(handle, data, static_cast<DWORD>(size), &done, nullptr);
     if (written) *written = done;
     return 0;
 }
 
 int SeekWriteFile(void* handle, std::int64_t offset, int origin) {
     DWORD method = origin == 1 ? FILE_CURRENT : origin == 2 ? FILE_END : FILE_BEGIN;
-    FileApi().SetFilePointer(handle, static_cast<LONG>(offset), nullptr, method);
+    Api().SetFilePointer(handle, static_cast<LONG>(offset), nullptr, method);
     return 0;
 }
 
 int CloseWriteFile(void* handle) {
-    return FileApi().CloseHandle(handle);
+    return Api().CloseHandle(handle);
 }
 
 int RemoveFileByPath(const char16_t* path) {
-    FileApi().DeleteFileW(path);
+    EnsureSystemApiTable();
+    WinDeleteFileW(path);
     return 0;
 }
 
 void* CreateTempFileForWrite(char16_t* pathOut, std::size_t pathBytes, const char16_t* extension) {
+    EnsureSystemApiTable();
     char16_t folder[kPathUnits];
-    DWORD length = FileApi().GetTempPathW(kPathUnits, folder);
+    DWORD length = WinGetTempPathW(kPathUnits, folder);
     if (length == 0 || length >= kPathUnits - 1) return nullptr;
     if (folder[length - 1] != u'\\' && folder[length - 1] != u'/') {
         folder[length++] = u'\\';
         folder[length] = 0;
     }
     char16_t name[kPathUnits];
-    if (FileApi().GetTempFileNameW(folder, u"tmp", 0, name) == 0) return nullptr;
+    if (WinGetTempFileNameW(folder, u"tmp", 0, name) == 0) return nullptr;
     char16_t full[kPathUnits];
     MakeFullPath(name, full, sizeof full, nullptr);
     if (extension) {
@@ -646,19 +662,19 @@ void* CreateTempFileForWrite(char16_t* pathOut, std::size_t pathBytes, const cha
         std::size_t extensionLength = 0;
         while (extension[extensionLength]) ++extensionLength;
         if (end + 1 + extensionLength >= kPathUnits) {
-            FileApi().DeleteFileW(name);
+            WinDeleteFileW(name);
             return nullptr;
         }
         full[end++] = u'.';
         for (std::size_t i = 0; i < extensionLength; ++i) full[end++] = extension[i];
         full[end] = 0;
     }
-    FileApi().DeleteFileW(full);
-    HANDLE file = FileApi().CreateFileW(full, GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                        FILE_ATTRIBUTE_NORMAL, nullptr);
+    WinDeleteFileW(full);
+    HANDLE file =
+        WinCreateFileW(full, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     // With an extension the empty file the system made to reserve the name is not the one used:
     // remove it rather than leave one behind per call.
-    if (extension) FileApi().DeleteFileW(name);
+    if (extension) WinDeleteFileW(name);
     if (file == INVALID_HANDLE_VALUE) return nullptr;
     if (pathOut && pathBytes >= 2) {
         std::size_t room = pathBytes / 2 - 1;

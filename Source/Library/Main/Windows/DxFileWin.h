@@ -11,12 +11,12 @@
 namespace ZiDaz {
 
 struct LocalDateTime {
-    int Year;
-    int Month;
-    int Day;
-    int Hour;
-    int Minute;
-    int Second;
+    int year;
+    int month;
+    int day;
+    int hour;
+    int minute;
+    int second;
 };
 
 // One search result. The narrow form carries its name in the library's narrow encoding.

@@ -192,7 +192,7 @@ TEST_F(PlainFiles, FindsFilesWithSizesAndTimes) {
         std::string name;
         platform::Utf16ToUtf8(record.Name, name);
         names.push_back(name + (record.DirectoryFlag ? "/" : "") + std::to_string(record.Size));
-        EXPECT_GE(record.LastWriteTime.Year, 2020);
+        EXPECT_GE(record.LastWriteTime.year, 2020);
     } while (PlainFileFindNext(search, &record) == 0);
     EXPECT_EQ(PlainFileFindClose(search), 0);
     EXPECT_EQ(names, (std::vector<std::string>{"a.png5", "b.PNG0", "sub.png/0"}));
