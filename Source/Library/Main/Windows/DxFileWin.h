@@ -7,17 +7,9 @@
 #include <cstdint>
 
 #include "Main/DxFile.h"
+#include "Main/Windows/DxClock.h"
 
 namespace ZiDaz {
-
-struct LocalDateTime {
-    int year;
-    int month;
-    int day;
-    int hour;
-    int minute;
-    int second;
-};
 
 // One search result. The narrow form carries its name in the library's narrow encoding.
 struct FindFileRecord {
