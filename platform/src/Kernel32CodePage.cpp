@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 
+#include "platform/HostPath.h"
 #include "platform/Kernel32.h"
 #include "platform/Modules.h"
 
@@ -135,21 +136,7 @@ bool EncodeUtf8(const char16_t* text, size_t units, bool strict, std::string& ou
             if (strict) return false;
             c = kReplacement;
         }
-        if (c < 0x80) {
-            out += static_cast<char>(c);
-        } else if (c < 0x800) {
-            out += static_cast<char>(0xC0 | (c >> 6));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            out += static_cast<char>(0xE0 | (c >> 12));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | (c >> 18));
-            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        }
+        platform::AppendUtf8(c, out);
     }
     return true;
 }

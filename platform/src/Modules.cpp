@@ -9,6 +9,7 @@
 #include <string>
 #include <utility>
 
+#include "platform/HostPath.h"
 #include "platform/Kernel32.h"
 
 struct PlatformModule {
@@ -44,28 +45,7 @@ std::string ModuleKey(std::string_view fileName) {
 
 std::string Utf16ToUtf8(const char16_t* text) {
     std::string out;
-    for (; *text; ++text) {
-        char32_t c = *text;
-        if (c >= 0xD800 && c <= 0xDBFF && text[1] >= 0xDC00 && text[1] <= 0xDFFF) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (text[1] - 0xDC00);
-            ++text;
-        }
-        if (c < 0x80) {
-            out += static_cast<char>(c);
-        } else if (c < 0x800) {
-            out += static_cast<char>(0xC0 | (c >> 6));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            out += static_cast<char>(0xE0 | (c >> 12));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | (c >> 18));
-            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        }
-    }
+    platform::Utf16ToUtf8(text, out);
     return out;
 }
 

@@ -10,6 +10,8 @@
 
 namespace platform {
 
+// One code point as UTF-8.
+void AppendUtf8(char32_t c, std::string& out);
 // UTF-16 (unpaired surrogates refused) <-> UTF-8 (invalid bytes become U+FFFD).
 bool Utf16ToUtf8(std::u16string_view text, std::string& out);
 std::u16string Utf8ToUtf16(std::string_view text);
