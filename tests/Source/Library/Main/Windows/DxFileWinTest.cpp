@@ -162,6 +162,29 @@ TEST_F(PlainFiles, FailuresReturnNullAndNeverCrash) {
         }
     }
     EXPECT_EQ(GetPlainStreamFunctions()->Open(Path("nothing").c_str(), 0, 1, 0), 0u);
+    if (geteuid() != 0) {  // root reads anything
+        Write("locked.bin", "secret");
+        chmod((root_ + "/locked.bin").c_str(), 0);
+        for (int cache : {0, 1})
+            EXPECT_EQ(PlainFileOpen(Path("locked.bin").c_str(), cache, 1, 0), nullptr);
+    }
+}
+
+TEST_F(PlainFiles, MixedCaseGameFoldersOpenAsSpeltOnWindows) {
+    mkdir((root_ + "/Data").c_str(), 0755);
+    mkdir((root_ + "/Data/BasicData").c_str(), 0755);
+    Write("Data/BasicData/GAME.DAT", "game data");
+    for (int cache : {0, 1}) {
+        SCOPED_TRACE(cache);
+        PlainFileStream* stream =
+            PlainFileOpen(Path("Data\\BasicData\\Game.dat").c_str(), cache, 1, 0);
+        ASSERT_NE(stream, nullptr);
+        char buffer[16] = {};
+        EXPECT_EQ(PlainFileRead(buffer, 1, sizeof buffer, stream), 9u);
+        EXPECT_EQ(std::string(buffer), "game data");
+        PlainFileClose(stream);
+        DX_FREE(stream);
+    }
 }
 
 TEST_F(PlainFiles, AsynchronousReadsCompleteBeforeTheNextOperation) {
