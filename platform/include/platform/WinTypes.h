@@ -395,12 +395,6 @@ struct POINT {
     LONG x;
     LONG y;
 };
-struct RECT {
-    LONG left;
-    LONG top;
-    LONG right;
-    LONG bottom;
-};
 struct MSG {
     HWND hwnd;
     UINT message;

@@ -46,7 +46,7 @@ TEST_F(SystemApiTableTest, LoadsOnceAndReleasesEverything) {
     EXPECT_EQ(SystemApi.dwmapiModule, nullptr);
     EXPECT_EQ(SystemApi.DwmEnableComposition, nullptr);
     EXPECT_EQ(SystemApi.MFStartup, nullptr);
-    EXPECT_EQ(SystemApi.WINNLSEnableIME, nullptr);
+    EXPECT_EQ(SystemApi.RegisterTouchWindow, nullptr);
 
     EXPECT_EQ(ReleaseSystemApiTable(), 0);
     EXPECT_EQ(SystemApi.loaded, 0);
