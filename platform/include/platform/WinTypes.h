@@ -858,3 +858,17 @@ inline constexpr int VREFRESH = 116;
 inline constexpr int WHITE_BRUSH = 0;
 inline constexpr int BLACK_BRUSH = 4;
 inline constexpr int NULL_BRUSH = 5;
+// COM identifiers and the results the library tests for.
+struct GUID {
+    DWORD Data1;
+    WORD Data2;
+    WORD Data3;
+    BYTE Data4[8];
+};
+using CLSID = GUID;
+using IID = GUID;
+using REFCLSID = const CLSID&;
+using REFIID = const IID&;
+inline constexpr HRESULT S_OK = 0;
+inline constexpr HRESULT E_FAIL = static_cast<HRESULT>(0x80004005u);
+inline constexpr HRESULT REGDB_E_CLASSNOTREG = static_cast<HRESULT>(0x80040154u);

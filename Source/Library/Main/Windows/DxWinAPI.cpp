@@ -4,6 +4,7 @@
 #include <cstring>
 #include <iterator>
 
+#include "Main/DxASyncLoad.h"
 #include "Main/DxChar.h"
 #include "Main/DxMemory.h"
 #include "platform/Modules.h"
@@ -823,6 +824,48 @@ LONG WinRegQueryValueExW(HKEY key, LPCWSTR valueName, LPDWORD reserved, LPDWORD 
     NarrowText narrow(valueName, __LINE__);
     if (narrow.failed()) return -1;
     return SystemApi.RegQueryValueExA(key, narrow.get(), reserved, type, data, dataBytes);
+}
+
+namespace {
+
+// A CoCreateInstance call packed for the main thread; the ids are copied so that the load thread's
+// own records need not outlive anything.
+struct DeferredCoCreateInstance {
+    MainThreadCallRequest request;
+    CLSID classId;
+    void* outer;
+    DWORD context;
+    IID interfaceId;
+    void** object;
+};
+
+HRESULT CallCoCreateInstance(REFCLSID classId, void* outer, DWORD context, REFIID interfaceId,
+                             void** object) {
+    if (SystemApi.CoCreateInstance == nullptr) return REGDB_E_CLASSNOTREG;
+    return SystemApi.CoCreateInstance(classId, outer, context, interfaceId, object);
+}
+
+int RunDeferredCoCreateInstance(MainThreadCallRequest* request) {
+    auto* call = reinterpret_cast<DeferredCoCreateInstance*>(request);
+    CLSID classId = call->classId;
+    IID interfaceId = call->interfaceId;
+    return CallCoCreateInstance(classId, call->outer, call->context, interfaceId, call->object);
+}
+
+}  // namespace
+
+HRESULT WinCoCreateInstance(REFCLSID classId, void* outer, DWORD context, REFIID interfaceId,
+                            void** object, int onLoadThread) {
+    if (onLoadThread == 0)
+        return CallCoCreateInstance(classId, outer, context, interfaceId, object);
+    DeferredCoCreateInstance call{};
+    call.request.function = &RunDeferredCoCreateInstance;
+    call.classId = classId;
+    call.outer = outer;
+    call.context = context;
+    call.interfaceId = interfaceId;
+    call.object = object;
+    return RequestMainThreadCall(&call.request);
 }
 
 }  // namespace ZiDaz

@@ -84,7 +84,7 @@ struct SystemApiTable {
     HANDLE (*CreateEventA)(LPSECURITY_ATTRIBUTES, BOOL, BOOL, LPCSTR);
     BOOL (*SetEvent)(HANDLE);
     BOOL (*ResetEvent)(HANDLE);
-    HANDLE (*CreateThread)
+    HANDLE(*CreateThread)
     (LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE, LPVOID, DWORD, LPDWORD);
     BOOL (*SetThreadPriority)(HANDLE, int);
     int (*GetThreadPriority)(HANDLE);
@@ -175,7 +175,8 @@ struct SystemApiTable {
 
     // "ole32.dll"
     HMODULE ole32Module;
-    FARPROC CoCreateInstance;
+    HRESULT (*CoCreateInstance)
+    (REFCLSID classId, void* outer, DWORD context, REFIID interfaceId, void** object);
     FARPROC CoTaskMemAlloc;
     FARPROC CoTaskMemFree;
     FARPROC CoInitializeEx;
@@ -480,6 +481,11 @@ BOOL WinUnregisterClassW(LPCWSTR className, HINSTANCE instance);
 LONG WinRegOpenKeyW(HKEY key, LPCWSTR subKey, HKEY* result);
 LONG WinRegOpenKeyExW(HKEY key, LPCWSTR subKey, DWORD options, DWORD access, HKEY* result);
 LONG WinRegEnumKeyW(HKEY key, DWORD index, LPWSTR name, DWORD length);
+// CoCreateInstance; on a load thread (onLoadThread nonzero) the call is handed to the main thread,
+// whose COM apartment the objects live in, and the load thread waits for its result. Without the
+// COM library: REGDB_E_CLASSNOTREG.
+HRESULT WinCoCreateInstance(REFCLSID classId, void* outer, DWORD context, REFIID interfaceId,
+                            void** object, int onLoadThread);
 LONG WinRegQueryValueExW(HKEY key, LPCWSTR valueName, LPDWORD reserved, LPDWORD type, BYTE* data,
                          LPDWORD dataBytes);
 
