@@ -12,7 +12,7 @@
 #include <fstream>
 #include <iostream>
 
-#include "platform/Kernel32.h"
+#include "runtime/shell/TextConversion.h"
 
 // Whole-file reads and the no-replace move go straight to the host for now; once the library's
 // file layer is in place the read goes through its read-file handles (so that data files inside
@@ -64,39 +64,16 @@ const char* const GameCodePageLocales[kGameCharSetCount] = {
 };
 std::int32_t GameCharSetIndex = 1;
 
-namespace {
-
-unsigned CodePageOf(const char* locale) {
-    unsigned page = 0;
-    const char* dot = locale;
-    while (*dot && *dot != '.') ++dot;
-    if (*dot == '.') {
-        for (const char* p = dot + 1; *p >= '0' && *p <= '9'; ++p) page = page * 10 + (*p - '0');
-    }
-    return page;
-}
-
-}  // namespace
-
-// The one place where stored code-page text becomes UTF-8.
-std::string ConvertGameTextToUtf8(std::string_view text) {
-    if (text.empty()) return {};
+const char* GameCodePageLocale() {
     const std::int32_t index =
         GameCharSetIndex >= 0 && GameCharSetIndex < kGameCharSetCount ? GameCharSetIndex : 1;
-    const unsigned page = CodePageOf(GameCodePageLocales[index]);
-    const int bytes = static_cast<int>(text.size());
-    const int units =
-        platform::kernel32::MultiByteToWideChar(page, 0, text.data(), bytes, nullptr, 0);
-    if (units <= 0) return {};
-    std::u16string wide(static_cast<std::size_t>(units), u'\0');
-    platform::kernel32::MultiByteToWideChar(page, 0, text.data(), bytes, wide.data(), units);
-    const int outBytes = platform::kernel32::WideCharToMultiByte(CP_UTF8, 0, wide.data(), units,
-                                                                 nullptr, 0, nullptr, nullptr);
-    if (outBytes <= 0) return {};
-    std::string out(static_cast<std::size_t>(outBytes), '\0');
-    platform::kernel32::WideCharToMultiByte(CP_UTF8, 0, wide.data(), units, out.data(), outBytes,
-                                            nullptr, nullptr);
-    return out;
+    return GameCodePageLocales[index];
+}
+
+std::string ConvertGameTextToUtf8(std::string_view text) {
+    if (text.empty()) return {};
+    // The stored text ends at its first zero, so it holds none.
+    return ConvertCodePageToUtf8(GameCodePageLocale(), std::string(text).c_str());
 }
 
 namespace {

@@ -33,8 +33,9 @@ extern const char* const GameCodePageLocales[kGameCharSetCount];
 // The game's character-set index (0..6) into GameCodePageLocales; set when "Game.dat" is read.
 extern std::int32_t GameCharSetIndex;
 
-// Converts `text`, stored in the game's code page, to UTF-8. Bytes that the code page cannot map
-// become replacement characters; the result is never longer than 3 bytes per input byte.
+// The locale string of the game's character set (an index outside the table counts as 1).
+const char* GameCodePageLocale();
+// Converts `text`, stored in the game's code page, to UTF-8.
 std::string ConvertGameTextToUtf8(std::string_view text);
 
 // What the readers need from the rest of the program. The defaults print to the standard error

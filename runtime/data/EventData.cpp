@@ -24,6 +24,10 @@ void GrowTo(std::vector<T>& list, std::int32_t count) {
 // The text of a move command: the bytes before the first zero of its `length` stored bytes.
 // A text without its zero that fills all 255 bytes cannot be held.
 bool MoveTextFromBytes(const std::uint8_t* p, std::size_t length, std::string& text) {
+    if (length == 0) {
+        text.clear();
+        return true;
+    }
     const char* c = reinterpret_cast<const char*>(p);
     const std::size_t stored = strnlen(c, length);
     if (stored > kMaxMoveTextBytes) return false;
@@ -177,6 +181,7 @@ bool ReadCommandList(Game_CommandList& list) {
         b.MarkDamaged();
         return false;
     }
+    list.reserve(static_cast<std::size_t>(count));
     for (std::int32_t i = 0; i < count; ++i) {
         list.emplace_back();
         if (!list.back().Read()) return false;

@@ -114,7 +114,14 @@ MapReadResult ParseMapFile(Game_MapData& map, const std::string& path,
         const std::size_t cells = map.layers[0].size();
         if (!b.Has(cells * 3 * 4)) return damaged();
         for (auto& layer : map.layers) {
-            for (std::size_t i = 0; i < cells; ++i) layer[i] = b.ReadInt32();
+            const std::uint8_t* p = b.bytes.data() + b.position;
+            for (std::size_t i = 0; i < cells; ++i, p += 4) {
+                layer[i] = static_cast<std::int32_t>(static_cast<std::uint32_t>(p[0]) |
+                                                     (static_cast<std::uint32_t>(p[1]) << 8) |
+                                                     (static_cast<std::uint32_t>(p[2]) << 16) |
+                                                     (static_cast<std::uint32_t>(p[3]) << 24));
+            }
+            b.Skip(cells * 4);
         }
     }
 

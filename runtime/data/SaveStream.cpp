@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "runtime/data/DataFileIo.h"
+#include "runtime/shell/TextConversion.h"
 
 SaveStream TheSaveStream;
 
@@ -165,26 +166,6 @@ bool SaveStream::ReadLongString(std::string& text) {
     return ReadCountedText(count, text);
 }
 
-// Old message text holds binary code runs: 0x01, a length byte L (at most 15), then L - 1 more
-// bytes. They are copied as they are and only the text between them is converted. A length byte
-// above 15 means the text holds no runs.
 std::string ConvertOldSaveString(const std::string& text) {
-    std::string out;
-    std::size_t plainStart = 0;
-    std::size_t i = 0;
-    while (i < text.size()) {
-        if (text[i] == '\x01' && i + 1 < text.size()) {
-            const auto length = static_cast<std::uint8_t>(text[i + 1]);
-            if (length > 15) return ConvertGameTextToUtf8(text);
-            out += ConvertGameTextToUtf8(std::string_view(text).substr(plainStart, i - plainStart));
-            std::size_t end = i + 1 + (length ? length : 1);
-            if (end > text.size()) end = text.size();
-            out.append(text, i, end - i);
-            i = plainStart = end;
-            continue;
-        }
-        ++i;
-    }
-    out += ConvertGameTextToUtf8(std::string_view(text).substr(plainStart));
-    return out;
+    return ConvertOldSaveText(text, GameCodePageLocale());
 }

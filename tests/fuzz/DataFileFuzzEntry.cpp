@@ -11,6 +11,7 @@
 #include "runtime/data/MapData.h"
 #include "runtime/data/SaveStream.h"
 #include "runtime/data/TileSet.h"
+#include "runtime/dictionary/MessageDictionary.h"
 
 namespace {
 
@@ -18,8 +19,20 @@ void Check(bool holds) {
     if (!holds) std::abort();
 }
 
+// A page read from a file ends its commands with the end-of-list code; an event that stores no
+// pages keeps its default page as it is.
+void CheckPage(const Game_EventPage& page) {
+    Check(page.contactBytes.size() >= 3);
+    Check(page == Game_EventPage{} ||
+          (!page.commands.empty() && page.commands.back().Code() == kEndOfListCode));
+}
+
 struct QuietServices {
     DataFileServices saved = GetDataFileServices();
+    // Reading "Game.dat" sets the character set and the UI language; an input leaves them as
+    // they were.
+    std::int32_t savedLanguage = UiLanguage;
+    std::int32_t savedCharSet = GameCharSetIndex;
     QuietServices() {
         DataFileServices& s = GetDataFileServices();
         s.showMessageBox = [](const std::string&, const std::string&) {};
@@ -27,7 +40,11 @@ struct QuietServices {
         s.scriptLocation = []() { return std::string(); };
         s.exitProgram = [](int) {};
     }
-    ~QuietServices() { GetDataFileServices() = saved; }
+    ~QuietServices() {
+        GetDataFileServices() = saved;
+        UiLanguage = savedLanguage;
+        GameCharSetIndex = savedCharSet;
+    }
 };
 
 }  // namespace
@@ -61,10 +78,7 @@ int RunDataFileFuzzInput(const std::uint8_t* data, std::size_t size) {
                     Check(map.events[i - 1].id <= map.events[i].id);
                 }
                 for (const auto& event : map.events) {
-                    for (const auto& page : event.pages) {
-                        Check(!page.commands.empty() &&
-                              page.commands.back().Code() == kEndOfListCode);
-                    }
+                    for (const auto& page : event.pages) CheckPage(page);
                 }
             }
             break;
@@ -98,16 +112,18 @@ int RunDataFileFuzzInput(const std::uint8_t* data, std::size_t size) {
             if (route.Read(true)) {
                 Check(!TheSaveStream.overrun);
                 Check(route.commands.size() <= kMaxMoveRouteCommands);
-                // What was read writes back to the same bytes.
-                const std::int32_t end = TheSaveStream.position;
-                std::vector<std::uint8_t> original(TheSaveStream.buffer.begin(),
-                                                   TheSaveStream.buffer.begin() + end);
+                // What was read writes a record that reads back equal, and the measuring pass
+                // counts exactly the bytes written.
                 TheSaveStream.BeginWrite(true);
                 route.WriteSave();
-                Check(TheSaveStream.position == end);
-                TheSaveStream.BeginWrite(false, static_cast<std::size_t>(end));
+                const std::int32_t measured = TheSaveStream.position;
+                TheSaveStream.BeginWrite(false, static_cast<std::size_t>(measured));
                 route.WriteSave();
-                Check(TheSaveStream.buffer == original);
+                Check(TheSaveStream.position == measured &&
+                      TheSaveStream.buffer.size() == static_cast<std::size_t>(measured));
+                TheSaveStream.BeginRead(TheSaveStream.buffer, true, SaveStream::kCurrentFormat);
+                Game_MoveRoute again;
+                Check(again.Read(true) && again == route);
             }
             TheSaveStream.Release();
             break;
@@ -117,10 +133,7 @@ int RunDataFileFuzzInput(const std::uint8_t* data, std::size_t size) {
             b.utf8 = true;
             Game_EventData event;
             if (event.Read()) {
-                for (const auto& page : event.pages) {
-                    Check(!page.commands.empty() && page.commands.back().Code() == kEndOfListCode);
-                    Check(page.contactBytes.size() >= 3);
-                }
+                for (const auto& page : event.pages) CheckPage(page);
             }
             break;
         }

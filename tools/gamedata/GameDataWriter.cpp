@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <fstream>
 
-#include "platform/Kernel32.h"
 #include "runtime/data/ArchiveKey.h"
 #include "runtime/data/DataFileBuffer.h"
+#include "runtime/shell/TextConversion.h"
 
 namespace gamedata {
 
@@ -29,25 +29,7 @@ void ByteWriter::String(const std::string& utf8Text) {
 
 std::string ConvertUtf8ToGameText(const std::string& utf8Text, const std::string& locale) {
     if (utf8Text.empty()) return {};
-    unsigned page = 0;
-    const std::size_t dot = locale.find('.');
-    if (dot != std::string::npos) page = static_cast<unsigned>(std::stoul(locale.substr(dot + 1)));
-    const int bytes = static_cast<int>(utf8Text.size());
-    const int units =
-        platform::kernel32::MultiByteToWideChar(CP_UTF8, 0, utf8Text.data(), bytes, nullptr, 0);
-    std::u16string wide(static_cast<std::size_t>(units > 0 ? units : 0), u'\0');
-    if (units > 0) {
-        platform::kernel32::MultiByteToWideChar(CP_UTF8, 0, utf8Text.data(), bytes, wide.data(),
-                                                units);
-    }
-    const int outBytes = platform::kernel32::WideCharToMultiByte(page, 0, wide.data(), units,
-                                                                 nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<std::size_t>(outBytes > 0 ? outBytes : 0), '\0');
-    if (outBytes > 0) {
-        platform::kernel32::WideCharToMultiByte(page, 0, wide.data(), units, out.data(), outBytes,
-                                                nullptr, nullptr);
-    }
-    return out;
+    return ConvertUtf8ToCodePage(locale.c_str(), utf8Text.c_str());
 }
 
 void WriteMoveCommand(ByteWriter& out, const Game_MoveCommand& command) {
