@@ -8,7 +8,7 @@
 
 #include "Main/DxMemImgBlend.h"
 
-#if defined(__SSE2__)
+#if defined(__SSE2__) && defined(__x86_64__)
 #include <emmintrin.h>
 #endif
 
@@ -46,65 +46,64 @@ inline void KeyedCopyRow(T* d, const std::uint8_t* s, T key, int count) {
     }
 }
 
-#if defined(__SSE2__)
+#if defined(__SSE2__) && defined(__x86_64__)
 // 32-bit alpha source with transparency, no tint, no weights: alpha 0 keeps the destination,
 // 255 copies the whole source pixel, anything else mixes each colour byte by a / 256 and keeps
 // the destination's top byte.
-inline void AlphaOverRow32(std::uint32_t* d, const std::uint8_t* s, int count) {
+inline void AlphaOverRow32Sse2(std::uint32_t* d, const std::uint8_t* s, int count) {
     const __m128i zero = _mm_setzero_si128();
     const __m128i top = _mm_set1_epi32(static_cast<int>(0xFF000000u));
-    const __m128i c256 = _mm_set1_epi16(256);
-    int i = 0;
-    for (; i + 4 <= count; i += 4) {
-        const __m128i sv = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i * 4));
-        const __m128i opaque = _mm_cmpeq_epi32(_mm_and_si128(sv, top), top);
-        const int opaqueBits = _mm_movemask_epi8(opaque);
-        if (opaqueBits == 0xFFFF) {
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(d + i), sv);
-            continue;
-        }
-        const __m128i clear = _mm_cmpeq_epi32(_mm_and_si128(sv, top), zero);
-        if (_mm_movemask_epi8(clear) == 0xFFFF) continue;
-        const __m128i dv = _mm_loadu_si128(reinterpret_cast<const __m128i*>(d + i));
-        const __m128i a32 = _mm_srli_epi32(sv, 24);
-        const __m128i a16 = _mm_packs_epi32(a32, a32);
-        const __m128i a2 = _mm_unpacklo_epi16(a16, a16);
-        const __m128i aLo = _mm_unpacklo_epi32(a2, a2);
-        const __m128i aHi = _mm_unpackhi_epi32(a2, a2);
-        const __m128i sLo = _mm_unpacklo_epi8(sv, zero);
-        const __m128i sHi = _mm_unpackhi_epi8(sv, zero);
-        const __m128i dLo = _mm_unpacklo_epi8(dv, zero);
-        const __m128i dHi = _mm_unpackhi_epi8(dv, zero);
-        // d * (256 - a) + s * a stays below 2^16, so 16-bit lanes hold it exactly.
-        const __m128i mLo =
-            _mm_srli_epi16(_mm_add_epi16(_mm_mullo_epi16(dLo, _mm_sub_epi16(c256, aLo)),
-                                         _mm_mullo_epi16(sLo, aLo)),
-                           8);
-        const __m128i mHi =
-            _mm_srli_epi16(_mm_add_epi16(_mm_mullo_epi16(dHi, _mm_sub_epi16(c256, aHi)),
-                                         _mm_mullo_epi16(sHi, aHi)),
-                           8);
-        const __m128i mixed =
-            _mm_or_si128(_mm_andnot_si128(top, _mm_packus_epi16(mLo, mHi)), _mm_and_si128(dv, top));
-        const __m128i r = _mm_or_si128(_mm_and_si128(opaque, sv), _mm_andnot_si128(opaque, mixed));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(d + i), r);
-    }
-    for (; i < count; ++i) {
+    const __m128i colour = _mm_set_epi16(0, -1, -1, -1, 0, -1, -1, -1);
+    auto one = [&](int i) {
         std::uint32_t v;
         std::memcpy(&v, s + i * 4, 4);
         const std::uint32_t a = v >> 24;
-        if (a == 0) continue;
+        if (a == 0) return;
         if (a == 255) {
             d[i] = v;
-            continue;
+            return;
         }
         const std::uint32_t dv = d[i];
         const std::uint32_t rb =
             (((dv & 0xFF00FFu) * (256 - a) + (v & 0xFF00FFu) * a) >> 8) & 0xFF00FFu;
         const std::uint32_t g = (((dv & 0xFF00u) * (256 - a) + (v & 0xFF00u) * a) >> 8) & 0xFF00u;
         d[i] = (dv & 0xFF000000u) | rb | g;
+    };
+    int i = 0;
+    for (; i + 4 <= count; i += 4) {
+        const __m128i sv = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i * 4));
+        const __m128i alpha = _mm_and_si128(sv, top);
+        const __m128i opaque = _mm_cmpeq_epi32(alpha, top);
+        if (_mm_movemask_epi8(opaque) == 0xFFFF) {
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(d + i), sv);
+            continue;
+        }
+        if (_mm_movemask_epi8(_mm_cmpeq_epi32(alpha, zero)) == 0xFFFF) continue;
+        const __m128i dv = _mm_loadu_si128(reinterpret_cast<const __m128i*>(d + i));
+        const __m128i sLo = _mm_unpacklo_epi8(sv, zero);
+        const __m128i sHi = _mm_unpackhi_epi8(sv, zero);
+        const __m128i dLo = _mm_unpacklo_epi8(dv, zero);
+        const __m128i dHi = _mm_unpackhi_epi8(dv, zero);
+        // Twice the pixel's alpha in its colour lanes and 0 in its top lane, which so keeps the
+        // destination's top byte.
+        const __m128i aLo = _mm_and_si128(
+            _mm_slli_epi16(_mm_shufflehi_epi16(_mm_shufflelo_epi16(sLo, 0xFF), 0xFF), 1), colour);
+        const __m128i aHi = _mm_and_si128(
+            _mm_slli_epi16(_mm_shufflehi_epi16(_mm_shufflelo_epi16(sHi, 0xFF), 0xFF), 1), colour);
+        // d + floor((s - d) * a / 256), as ((s - d) * 128) * (a * 2) / 65536 rounded down.
+        const __m128i mLo =
+            _mm_add_epi16(dLo, _mm_mulhi_epi16(_mm_slli_epi16(_mm_sub_epi16(sLo, dLo), 7), aLo));
+        const __m128i mHi =
+            _mm_add_epi16(dHi, _mm_mulhi_epi16(_mm_slli_epi16(_mm_sub_epi16(sHi, dHi), 7), aHi));
+        const __m128i mixed = _mm_packus_epi16(mLo, mHi);
+        const __m128i r = _mm_or_si128(_mm_and_si128(opaque, sv), _mm_andnot_si128(opaque, mixed));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(d + i), r);
     }
+    for (; i < count; ++i) one(i);
 }
+
+// The same with the widest instructions the processor has.
+void AlphaOverRow32(std::uint32_t* d, const std::uint8_t* s, int count);
 #endif
 
 // The kernel along a row whose source pixels are consecutive; the destination does not overlap
@@ -123,7 +122,7 @@ inline void RunRow(const PixelContext& c, typename K::Dst* d, const std::uint8_t
         } else {
             KeyedCopyRow<Dst>(d, s, static_cast<Dst>(c.key), count);
         }
-#if defined(__SSE2__)
+#if defined(__SSE2__) && defined(__x86_64__)
     } else if constexpr (K::kColorType == 1 && K::kKind == Kind::kAlpha && K::kOp == Op::kNone &&
                          K::kWhite && !K::kBlend && K::kKey) {
         AlphaOverRow32(d, s, count);

@@ -29,6 +29,15 @@ template <class K>
 struct PlainWalker {
     static void Run(const PlainCall& call) {
         using Dst = typename K::Dst;
+        if constexpr (K::kCopiesSource && sizeof(typename K::Src) == sizeof(Dst) &&
+                      K::kKind != memimg::Kind::kPalette) {
+            // Rows that fill their whole pitch in both images: one block.
+            const std::ptrdiff_t rowBytes = static_cast<std::ptrdiff_t>(call.width) * sizeof(Dst);
+            if (!call.overlap && call.dstPitch == rowBytes && call.srcPitch == rowBytes) {
+                std::memcpy(call.dst, call.src, static_cast<std::size_t>(rowBytes) * call.height);
+                return;
+            }
+        }
         std::uint8_t* d = call.dst;
         const std::uint8_t* s = call.src;
         const std::uint8_t* b = call.blend;

@@ -264,3 +264,41 @@ TEST_F(MemImgBlendTest, StretchRefusesRectanglesBeyondTheFixedPointRange) {
 }
 
 }  // namespace
+
+#if defined(__SSE2__) && defined(__x86_64__)
+#include "Main/DxMemImgBlend.h"
+#include "Main/DxMemImgRows.h"
+
+namespace {
+
+// The wide alpha rows (baseline and the widest the processor has) equal the kernel pixel by pixel
+// for every length and mixture of alpha 0, 255 and between.
+TEST(MemImgRowsTest, WideAlphaRowsEqualTheKernel) {
+    using K = memimg::KernelAt<memimg::VariantIndex(1, memimg::Kind::kAlpha, memimg::Op::kNone,
+                                                    false, true, true),
+                               memimg::kPlainTransferRules>;
+    std::mt19937 rng(5);
+    memimg::PixelContext context{};
+    for (int length = 0; length < 40; ++length) {
+        std::vector<std::uint32_t> src(length), dst(length);
+        for (int i = 0; i < length; ++i) {
+            const int pick = static_cast<int>(rng() % 3);
+            const std::uint32_t a = pick == 0 ? 0u : pick == 1 ? 255u : rng() & 0xFF;
+            src[i] = (rng() & 0xFFFFFF) | a << 24;
+            dst[i] = rng();
+        }
+        std::vector<std::uint32_t> expected = dst, sse2 = dst, wide = dst;
+        for (int i = 0; i < length; ++i) {
+            K::Pixel(context, reinterpret_cast<const std::uint8_t*>(&src[i]), nullptr,
+                     &expected[i]);
+        }
+        const auto* s = reinterpret_cast<const std::uint8_t*>(src.data());
+        memimg::AlphaOverRow32Sse2(sse2.data(), s, length);
+        memimg::AlphaOverRow32(wide.data(), s, length);
+        EXPECT_EQ(sse2, expected) << length;
+        EXPECT_EQ(wide, expected) << length;
+    }
+}
+
+}  // namespace
+#endif
