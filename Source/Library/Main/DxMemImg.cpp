@@ -310,55 +310,61 @@ void RebuildMemImgRunTable(MEMIMG* image) {
 
 namespace memimg {
 
-bool SelectMemImgVariant(const MemImgShared* source, bool key, bool blend, int* index,
-                         PixelContext* context) {
-    if (source->ColorType > 1) return false;
-    const auto& state = MemImgDrawState;
-    const int param = state.BlendParam;
-    Op op;
-    switch (state.BlendMode) {
+bool SelectMemImgOp(int mode, int param, Op* op) {
+    switch (mode) {
         case DX_BLEND_NONE:
-            op = Op::kNone;
+            *op = Op::kNone;
             break;
         case DX_BLEND_ALPHA:
-            op = param == 255 ? Op::kNone : Op::kAlpha;
+            *op = param == 255 ? Op::kNone : Op::kAlpha;
             break;
         case DX_BLEND_ADD:
-            op = Op::kAdd;
+            *op = Op::kAdd;
             break;
         case DX_BLEND_SUBTRACT:
-            op = Op::kSubtract;
+            *op = Op::kSubtract;
             break;
         case DX_BLEND_MULTIPLY:
-            op = Op::kMultiply;
+            *op = Op::kMultiply;
             break;
         case DX_BLEND_INVERT_SOURCE:
-            op = Op::kInvertSource;
+            *op = Op::kInvertSource;
             break;
         case DX_BLEND_MULTIPLY_ALPHA:
-            op = Op::kMultiplyAlpha;
+            *op = Op::kMultiplyAlpha;
             break;
         default:
             return false;
     }
-    if (param == 0 && (op == Op::kAlpha || op == Op::kAdd || op == Op::kSubtract)) return false;
-    const Kind kind = source->UsePalette != 0 ? Kind::kPalette
-                      : source->UseAlpha != 0 ? Kind::kAlpha
-                                              : Kind::kPlain;
-    const std::uint32_t bright = state.DrawBright;
-    const bool white = (bright & 0xFFFFFFu) == 0xFFFFFFu;
-    *index = VariantIndex(static_cast<int>(source->ColorType), kind, op, blend, white, key);
+    return !(param == 0 && (*op == Op::kAlpha || *op == Op::kAdd || *op == Op::kSubtract));
+}
 
-    const int p = std::clamp(param, 0, 255);
+void SetupMemImgPixelContext(const MemImgShared* source, PixelContext* context) {
+    const auto& state = MemImgDrawState;
+    const std::uint32_t bright = state.DrawBright;
+    const int p = std::clamp(state.BlendParam, 0, 255);
     context->paramRow = state.MemImgScaleTable[p];
     context->signedParamRow = state.MemImgSignedScaleTable[p] + 256;
     context->brightRow[0] = state.MemImgScaleTable[(bright >> 16) & 0xFF];
     context->brightRow[1] = state.MemImgScaleTable[(bright >> 8) & 0xFF];
     context->brightRow[2] = state.MemImgScaleTable[bright & 0xFF];
     context->blendTable = state.BlendImageTable;
-    context->palette = source->PaletteTable;
-    context->key = source->TransColor;
+    context->palette = source != nullptr ? source->PaletteTable : nullptr;
+    context->key = source != nullptr ? source->TransColor : 0;
     context->param = static_cast<std::uint32_t>(p);
+}
+
+bool SelectMemImgVariant(const MemImgShared* source, bool key, bool blend, int* index,
+                         PixelContext* context) {
+    if (source->ColorType > 1) return false;
+    Op op;
+    if (!SelectMemImgOp(MemImgDrawState.BlendMode, MemImgDrawState.BlendParam, &op)) return false;
+    const Kind kind = source->UsePalette != 0 ? Kind::kPalette
+                      : source->UseAlpha != 0 ? Kind::kAlpha
+                                              : Kind::kPlain;
+    const bool white = (MemImgDrawState.DrawBright & 0xFFFFFFu) == 0xFFFFFFu;
+    *index = VariantIndex(static_cast<int>(source->ColorType), kind, op, blend, white, key);
+    SetupMemImgPixelContext(source, context);
     return true;
 }
 

@@ -107,4 +107,63 @@ void DrawMemImg(MEMIMG* dest, const MEMIMG* source, int x, int y, int transFlag,
 void DrawMemImgStretched(MEMIMG* dest, const MEMIMG* source, const RECT* rect, int transFlag,
                          const MEMIMG* blendImage);
 
+// Primitives of one colour. Each reads DrawArea, BlendMode, BlendParam, DrawBright and the tables
+// of MemImgDrawState and changes nothing but destination pixels; colours are raw pixel values of
+// the destination's colour type. Destinations with a palette or alpha are not drawn.
+
+// One line of a line list.
+struct MemImgLineRecord {
+    std::int32_t x1;
+    std::int32_t y1;
+    std::int32_t x2;
+    std::int32_t y2;
+    std::uint32_t color;
+    std::int32_t param;  // the blend parameter the list was built under; carried, not read
+};
+
+// Fills rect (corners in any order; null for the whole image) clipped to DrawArea.
+void FillMemImgBox(MEMIMG* dest, const RECT* rect, std::uint32_t color);
+// The line from (x1, y1) towards (x2, y2), the end point excluded.
+void DrawMemImgLine(MEMIMG* dest, int x1, int y1, int x2, int y2, std::uint32_t color);
+void DrawMemImgLines(MEMIMG* dest, const MemImgLineRecord* lines, int count);
+// A circle outline or disc. evenWidth draws every point right of the centre column one column
+// further left, evenHeight every point below the centre row one row higher.
+void DrawMemImgCircle(MEMIMG* dest, int x, int y, int radius, std::uint32_t color, int fillFlag,
+                      int evenWidth, int evenHeight);
+// An axis-aligned ellipse outline or filled ellipse; a zero radius draws nothing and a negative
+// one counts by its absolute value.
+void DrawMemImgOval(MEMIMG* dest, int x, int y, int radiusX, int radiusY, std::uint32_t color,
+                    int fillFlag, int evenWidth, int evenHeight);
+
+// Triangles. A vertex is a destination pixel (x, y) and a source texel (u, v).
+struct MemImgTriangleVertex {
+    std::int32_t x;
+    std::int32_t y;
+    std::int32_t u;
+    std::int32_t v;
+};
+struct MemImgPoint {
+    std::int32_t x;
+    std::int32_t y;
+};
+
+// One triangle of source mapped affinely onto dest (nearest texel), or, with a null source, filled
+// with the raw colour fillColor. transparent asks for the transparent colour (or alpha 0) to be
+// skipped; blendImage weighs each texel by its byte at the texel's position. Reads DrawArea,
+// BlendMode, BlendParam, DrawBright and the tables of MemImgDrawState.
+void DrawMemImgTriangle(MEMIMG* dest, const MEMIMG* source, const MemImgTriangleVertex* vertices,
+                        int transparent, const MEMIMG* blendImage, std::uint32_t fillColor);
+// The whole source mapped onto the quadrilateral of four corners (where its top-left, top-right,
+// bottom-left and bottom-right corners go), as two triangles sharing the corner 1 - corner 2 edge.
+void DrawMemImgToCorners(MEMIMG* dest, const MEMIMG* source, const MemImgPoint* corners,
+                         int transFlag, const MEMIMG* blendImage);
+
+// Packed saturating add and subtract of a colour f to or from a destination pixel d, all three
+// channels in one integer operation. The lowest bits of green and red take the carry (or borrow)
+// of the channel below, and byte 3 of a 32-bit result takes the red carry (add) or 0 (subtract).
+std::uint32_t MemImgAddSaturate32(std::uint32_t f, std::uint32_t d);
+std::uint16_t MemImgAddSaturate16(std::uint32_t f, std::uint32_t d);
+std::uint32_t MemImgSubSaturate32(std::uint32_t d, std::uint32_t f);
+std::uint16_t MemImgSubSaturate16(std::uint32_t d, std::uint32_t f);
+
 }  // namespace ZiDaz

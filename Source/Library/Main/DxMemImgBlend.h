@@ -31,9 +31,14 @@ struct Rules {
     // An alpha source without transparency, DX_BLEND_NONE, white bright colour and no blend image
     // copies whole source pixels (true) or mixes each by its alpha like every other case (false).
     bool alphaCopiesWhole;
+    // With transparency, an alpha-0 source pixel under DX_BLEND_MULTIPLY is drawn by the alpha
+    // formula, which blackens the colour channels (true), or skipped as in every other mode
+    // (false).
+    bool keyedClearAlphaMultiplies = false;
 };
 inline constexpr Rules kPlainTransferRules{true};
 inline constexpr Rules kStretchTransferRules{false};
+inline constexpr Rules kTriangleTransferRules{false, true};
 
 // Everything a kernel reads besides the pixels, fixed once per call.
 struct PixelContext {
@@ -140,7 +145,8 @@ struct Kernel {
             const std::uint32_t a = CT == 1 ? raw >> 24 : (raw >> 16) & 0xFFu;
             const Dst s = static_cast<Dst>(raw);
             if constexpr (Key) {
-                if (a == 0) return;
+                constexpr bool kClearDrawn = M == Op::kMultiply && R.keyedClearAlphaMultiplies;
+                if (!kClearDrawn && a == 0) return;
                 if (a == 255) {
                     Apply<false>(c, s, 0, q, d);
                 } else {
@@ -289,6 +295,15 @@ constexpr auto MakeVariantTable() {
     (std::make_index_sequence<kVariantCount>{});
     return table;
 }
+
+// The operation of a blend mode and parameter after the parameter shortcuts (DX_BLEND_ALPHA at 255
+// is DX_BLEND_NONE); false when nothing is to be drawn (a mode without rules, or DX_BLEND_ALPHA,
+// DX_BLEND_ADD or DX_BLEND_SUBTRACT at 0).
+bool SelectMemImgOp(int mode, int param, Op* op);
+
+// The table rows, blend-image table, palette and transparent colour of a draw under the current
+// MemImgDrawState; source may be null for a draw of one constant colour.
+void SetupMemImgPixelContext(const MemImgShared* source, PixelContext* context);
 
 // Chooses the variant for a source drawn under the current MemImgDrawState, after the call's own
 // refusals: false when nothing is to be drawn (colour type 2 or 3, a blend mode without rules, or

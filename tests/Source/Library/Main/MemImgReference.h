@@ -43,7 +43,10 @@ struct Draw {
     bool hasBlend;
     bool transparency;  // T: the transfer's flag and the source's UseTransColor
     std::uint32_t key;
-    bool alphaCopiesWhole;  // plain transfer: true; stretched transfer: false
+    bool alphaCopiesWhole;  // plain transfer: true; stretched and triangle transfers: false
+    // Triangle transfer: with T, an alpha-0 pixel under DX_BLEND_MULTIPLY is drawn by the alpha
+    // formula (its colour channels become 0) instead of being skipped.
+    bool keyedClearAlphaMultiplies = false;
 };
 
 // Whether the draw changes anything at all (drawn mode, no parameter shortcut).
@@ -82,7 +85,7 @@ inline std::uint32_t BlendPixel(const Draw& s, std::uint32_t raw, const std::uin
     } else {
         a = ct1 ? (raw >> 24) : ((raw >> 16) & 0xFF);
         if (s.transparency) {
-            if (a == 0) return d;
+            if (a == 0 && !(mode == 4 && s.keyedClearAlphaMultiplies)) return d;
             aFactor = a != 255;
         } else {
             aFactor = true;
