@@ -34,6 +34,8 @@ class MemImgShapeTest : public ::testing::Test {
         dest_ = Image(kW, kH, 1);
         const RECT all{0, 0, kW, kH};
         SetMemImgDrawArea(&all);
+        SetMemImgBlendMode(DX_BLEND_NONE, 255);
+        SetMemImgDrawBright(0xFFFFFF);
     }
     void TearDown() override {
         for (MEMIMG* m : images_) {
