@@ -300,35 +300,32 @@ void DrawMemImgLine(MEMIMG* dest, int x1, int y1, int x2, int y2, std::uint32_t 
     auto xAt = [&](std::int64_t y) -> std::int64_t {
         return memimg::TruncateToInt32(static_cast<double>(y) * n + cx);
     };
+    // An end point left or right of the area moves onto the side's column (low or high), one
+    // above or below the area onto the edge's row; the start stays inside, the excluded end
+    // just outside.
+    auto toSide = [&](std::int64_t& px, std::int64_t& py, std::int64_t low, std::int64_t high) {
+        if (px < L) {
+            px = low;
+            py = yAt(low);
+        } else if (px >= R) {
+            px = high;
+            py = yAt(high);
+        }
+    };
+    auto toEdge = [&](std::int64_t& px, std::int64_t& py, std::int64_t low, std::int64_t high) {
+        if (py < T) {
+            py = low;
+            px = xAt(low);
+        } else if (py >= B) {
+            py = high;
+            px = xAt(high);
+        }
+    };
     std::int64_t sx = x1, sy = y1, ex = x2, ey = y2;
-    if (sx < L) {
-        sx = L;
-        sy = yAt(L);
-    } else if (sx >= R) {
-        sx = R - 1;
-        sy = yAt(R - 1);
-    }
-    if (ex < L) {
-        ex = L - 1;
-        ey = yAt(L - 1);
-    } else if (ex >= R) {
-        ex = R;
-        ey = yAt(R);
-    }
-    if (sy < T) {
-        sy = T;
-        sx = xAt(T);
-    } else if (sy >= B) {
-        sy = B - 1;
-        sx = xAt(B - 1);
-    }
-    if (ey < T) {
-        ey = T - 1;
-        ex = xAt(T - 1);
-    } else if (ey >= B) {
-        ey = B;
-        ex = xAt(B);
-    }
+    toSide(sx, sy, L, R - 1);
+    toSide(ex, ey, L - 1, R);
+    toEdge(sx, sy, T, B - 1);
+    toEdge(ex, ey, T - 1, B);
     sx = std::clamp(sx, L, R - 1);
     ex = ex < L ? L - 1 : ex >= R ? R : ex;
     sy = std::clamp(sy, T, B - 1);
@@ -341,29 +338,24 @@ void DrawMemImgLine(MEMIMG* dest, int x1, int y1, int x2, int y2, std::uint32_t 
     const std::int64_t stepY = dy < 0 ? -1 : 1;
     dx = dx < 0 ? -dx : dx;
     dy = dy < 0 ? -dy : dy;
+    // Steps along the longer axis; the other coordinate moves when the error passes its length.
+    const bool xMajor = dx >= dy;
+    const std::int64_t length = xMajor ? dx : dy;
+    const std::int64_t rise = xMajor ? dy : dx;
     WithPainter(dest, color, nullptr, [&](const auto& p) {
         std::int64_t x = sx, y = sy;
-        if (dx >= dy) {
-            std::int64_t e = dx / 2;
-            for (std::int64_t i = 0; i < dx; ++i) {
-                p.Plot(x, y);
-                e += dy;
-                x += stepX;
-                if (e >= dx) {
-                    y += stepY;
-                    e -= dx;
-                }
-            }
-        } else {
-            std::int64_t e = dy / 2;
-            for (std::int64_t i = 0; i < dy; ++i) {
-                p.Plot(x, y);
-                e += dx;
-                y += stepY;
-                if (e >= dy) {
-                    x += stepX;
-                    e -= dy;
-                }
+        std::int64_t& major = xMajor ? x : y;
+        std::int64_t& minor = xMajor ? y : x;
+        const std::int64_t majorStep = xMajor ? stepX : stepY;
+        const std::int64_t minorStep = xMajor ? stepY : stepX;
+        std::int64_t e = length / 2;
+        for (std::int64_t i = 0; i < length; ++i) {
+            p.Plot(x, y);
+            e += rise;
+            major += majorStep;
+            if (e >= length) {
+                minor += minorStep;
+                e -= length;
             }
         }
     });

@@ -38,20 +38,13 @@ class MemImgShapeTest : public ::testing::Test {
         SetMemImgDrawBright(0xFFFFFF);
     }
     void TearDown() override {
-        for (MEMIMG* m : images_) {
-            ReleaseMemImg(m);
-            delete m;
-        }
         SetMemImgBlendMode(DX_BLEND_NONE, 255);
         SetMemImgDrawBright(0xFFFFFF);
     }
     MEMIMG* Image(int w, int h, int colorType, int palette = 0, int alpha = 0) {
-        auto* m = new MEMIMG{};
-        SetupMemImg(m, w, h, -1, 0, colorType, palette, alpha, 0, nullptr);
-        images_.push_back(m);
-        FillMemImgRect(m, nullptr, 0);
-        return m;
+        return images_.Make(w, h, colorType, palette, alpha);
     }
+
     // Runs draw on a black 32-bit image in add mode with colour 1: the blue byte of each pixel
     // then counts how often the pixel was written.
     std::vector<int> Counts(const std::function<void(MEMIMG*)>& draw) {
@@ -88,7 +81,7 @@ class MemImgShapeTest : public ::testing::Test {
     }
 
     MEMIMG* dest_ = nullptr;
-    std::vector<MEMIMG*> images_;
+    memimg_test::ImageSet images_;
 };
 
 // Pixels relative to a centre (cx, cy).

@@ -77,4 +77,28 @@ inline std::vector<std::uint32_t> PaletteOf(const ZiDaz::MEMIMG& image) {
     return out;
 }
 
+// Images set up for one test and released with it, each cleared to 0.
+class ImageSet {
+  public:
+    ImageSet() = default;
+    ImageSet(const ImageSet&) = delete;
+    ImageSet& operator=(const ImageSet&) = delete;
+    ~ImageSet() {
+        for (ZiDaz::MEMIMG* m : images_) {
+            ZiDaz::ReleaseMemImg(m);
+            delete m;
+        }
+    }
+    ZiDaz::MEMIMG* Make(int w, int h, int colorType, int palette = 0, int alpha = 0) {
+        auto* m = new ZiDaz::MEMIMG{};
+        ZiDaz::SetupMemImg(m, w, h, -1, 0, colorType, palette, alpha, 0, nullptr);
+        images_.push_back(m);
+        ZiDaz::FillMemImgRect(m, nullptr, 0);
+        return m;
+    }
+
+  private:
+    std::vector<ZiDaz::MEMIMG*> images_;
+};
+
 }  // namespace memimg_test

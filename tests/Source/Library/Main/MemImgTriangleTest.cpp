@@ -37,19 +37,11 @@ class MemImgTriangleTest : public ::testing::Test {
         SetMemImgDrawBright(0xFFFFFF);
     }
     void TearDown() override {
-        for (MEMIMG* m : images_) {
-            ReleaseMemImg(m);
-            delete m;
-        }
         SetMemImgBlendMode(DX_BLEND_NONE, 255);
         SetMemImgDrawBright(0xFFFFFF);
     }
     MEMIMG* Image(int w, int h, int colorType, int palette = 0, int alpha = 0) {
-        auto* m = new MEMIMG{};
-        SetupMemImg(m, w, h, -1, 0, colorType, palette, alpha, 0, nullptr);
-        images_.push_back(m);
-        FillMemImgRect(m, nullptr, 0);
-        return m;
+        return images_.Make(w, h, colorType, palette, alpha);
     }
 
     // How many times each pixel of a w x h area is written by the flat fills of the triangles:
@@ -69,7 +61,7 @@ class MemImgTriangleTest : public ::testing::Test {
         return out;
     }
 
-    std::vector<MEMIMG*> images_;
+    memimg_test::ImageSet images_;
 };
 
 // Rows of a coverage map as "first..last" column ranges (empty rows omitted), for readable
