@@ -144,6 +144,36 @@ TEST_F(MemImgTriangleTest, ScanConversionOfTheWorkedExamples) {
               Counts(20, 12, area, {{{2, 0, 0, 0}, {2, 4, 0, 0}, {6, 4, 0, 0}}}));
 }
 
+TEST_F(MemImgTriangleTest, NegativeCoordinatesTruncateTowardZero) {
+    const RECT area{0, 0, 20, 12};
+    // Middle vertex on the left, top vertex above row 0: the rows above the middle vertex land one
+    // row lower, and the switch to the second left piece goes back to the middle vertex's row,
+    // which is drawn twice.
+    const auto c = Counts(20, 12, area, {{{5, -3, 0, 0}, {0, 2, 0, 0}, {8, 6, 0, 0}}});
+    int twice = 0, lastRow = -1;
+    for (int i = 0; i < 20 * 12; ++i) {
+        twice += c[i] == 2;
+        if (c[i] != 0) lastRow = i / 20;
+        if (c[i] == 2) {
+            EXPECT_EQ(i / 20, 2) << Rows(c, 20);
+        }
+    }
+    EXPECT_GT(twice, 0) << Rows(c, 20);
+    EXPECT_EQ(lastRow, 5);  // the bottom vertex's row is not drawn
+    // A reference vertex left of column 0 is taken one column to the right of its own, so every
+    // texel comes one step early.
+    MEMIMG* src = Image(8, 4, 1);
+    for (int y = 0; y < 4; ++y) {
+        for (int x = 0; x < 8; ++x) WriteRaw(*src, x, y, static_cast<std::uint32_t>(y * 8 + x + 1));
+    }
+    MEMIMG* dest = Image(20, 12, 1);
+    SetMemImgDrawArea(&area);
+    const MemImgTriangleVertex t[3] = {{-2, 0, 0, 0}, {6, 0, 8, 0}, {-2, 4, 0, 4}};
+    DrawMemImgTriangle(dest, src, t, 0, nullptr, 0);
+    EXPECT_EQ(ReadRaw(*dest, 0, 1), ReadRaw(*src, 1, 1));
+    EXPECT_EQ(ReadRaw(*dest, 3, 0), ReadRaw(*src, 4, 0));
+}
+
 TEST_F(MemImgTriangleTest, SharedEdgesOfTwoTriangles) {
     const RECT area{0, 0, 12, 12};
     // A quadrangle as two triangles: on the shared diagonal one pixel of every row is drawn by
