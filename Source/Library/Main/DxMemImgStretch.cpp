@@ -115,6 +115,10 @@ void DrawMemImgStretched(MEMIMG* dest, const MEMIMG* source, const RECT* rect, i
         static_cast<std::uint32_t>(h * 65536) / static_cast<std::uint32_t>(source->Height);
     RECT clip{x0, y0, x1, y1};
     ClipRectangle(&clip, &MemImgDrawState.DrawArea);
+    const int cw = clip.right - clip.left;
+    const int ch = clip.bottom - clip.top;
+    if (cw <= 0 || ch <= 0) return;
+    // The clipped rectangle starts inside the ordered one, at most 32767 pixels in.
     const std::int32_t xs = static_cast<std::int32_t>(xScale);
     const std::int32_t ys = static_cast<std::int32_t>(yScale);
     const std::int32_t xNum = (clip.left - x0) * 65536;
@@ -123,9 +127,6 @@ void DrawMemImgStretched(MEMIMG* dest, const MEMIMG* source, const RECT* rect, i
     const std::int32_t v = yNum / ys;
     const std::int32_t xAcc = xs - xNum % xs;
     const std::int32_t yAcc = ys - yNum % ys;
-    const int cw = clip.right - clip.left;
-    const int ch = clip.bottom - clip.top;
-    if (cw <= 0 || ch <= 0) return;
 
     int index;
     StretchCall call;

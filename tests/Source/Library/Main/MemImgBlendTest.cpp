@@ -251,6 +251,13 @@ TEST_F(MemImgBlendTest, StretchRefusesRectanglesBeyondTheFixedPointRange) {
         EXPECT_EQ(memimg_test::Snapshot(*dst), std::vector<std::uint32_t>(16, 0))
             << r.left << " " << r.top << " " << r.right << " " << r.bottom;
     }
+    // A draw area far from the rectangle clips it away before any stepping is computed.
+    const RECT farArea{50000, 0, 50004, 4};
+    SetMemImgDrawArea(&farArea);
+    const RECT near{0, 0, 4, 3};
+    DrawMemImgStretched(dst, src, &near, 0, nullptr);
+    EXPECT_EQ(memimg_test::Snapshot(*dst), std::vector<std::uint32_t>(16, 0));
+    SetMemImgDrawArea(&area);
     // The largest allowed rectangle still draws.
     const RECT largest{-32763, 0, 4, 4};
     DrawMemImgStretched(dst, src, &largest, 0, nullptr);
