@@ -102,6 +102,44 @@ inline void AlphaOverRow32Sse2(std::uint32_t* d, const std::uint8_t* s, int coun
     for (; i < count; ++i) one(i);
 }
 
+// 32-bit plain source under DX_BLEND_ALPHA with parameter p (1..254), no tint, no blend image:
+// each colour byte becomes floor((d * 256 + (s - d) * p) / 256), the top byte is kept; with
+// Key, source pixels equal to key leave the destination as it is.
+template <bool Key>
+inline void ConstantMixRow32(std::uint32_t* d, const std::uint8_t* s, int count, std::uint32_t p,
+                             std::uint32_t key) {
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i keys = _mm_set1_epi32(static_cast<int>(key));
+    const std::int16_t w = static_cast<std::int16_t>(2 * p);
+    const __m128i weight = _mm_set_epi16(0, w, w, w, 0, w, w, w);
+    int i = 0;
+    for (; i + 4 <= count; i += 4) {
+        const __m128i sv = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i * 4));
+        const __m128i dv = _mm_loadu_si128(reinterpret_cast<const __m128i*>(d + i));
+        const __m128i dLo = _mm_unpacklo_epi8(dv, zero);
+        const __m128i dHi = _mm_unpackhi_epi8(dv, zero);
+        const __m128i diffLo = _mm_slli_epi16(_mm_sub_epi16(_mm_unpacklo_epi8(sv, zero), dLo), 7);
+        const __m128i diffHi = _mm_slli_epi16(_mm_sub_epi16(_mm_unpackhi_epi8(sv, zero), dHi), 7);
+        __m128i r = _mm_packus_epi16(_mm_add_epi16(dLo, _mm_mulhi_epi16(diffLo, weight)),
+                                     _mm_add_epi16(dHi, _mm_mulhi_epi16(diffHi, weight)));
+        if constexpr (Key) {
+            const __m128i skip = _mm_cmpeq_epi32(sv, keys);
+            r = _mm_or_si128(_mm_and_si128(skip, dv), _mm_andnot_si128(skip, r));
+        }
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(d + i), r);
+    }
+    for (; i < count; ++i) {
+        std::uint32_t v;
+        std::memcpy(&v, s + i * 4, 4);
+        if (Key && v == key) continue;
+        const std::uint32_t dv = d[i];
+        const std::uint32_t rb =
+            (((dv & 0xFF00FFu) * (256 - p) + (v & 0xFF00FFu) * p) >> 8) & 0xFF00FFu;
+        const std::uint32_t g = (((dv & 0xFF00u) * (256 - p) + (v & 0xFF00u) * p) >> 8) & 0xFF00u;
+        d[i] = (dv & 0xFF000000u) | rb | g;
+    }
+}
+
 // The same with the widest instructions the processor has.
 void AlphaOverRow32(std::uint32_t* d, const std::uint8_t* s, int count);
 #endif
@@ -126,6 +164,9 @@ inline void RunRow(const PixelContext& c, typename K::Dst* d, const std::uint8_t
     } else if constexpr (K::kColorType == 1 && K::kKind == Kind::kAlpha && K::kOp == Op::kNone &&
                          K::kWhite && !K::kBlend && K::kKey) {
         AlphaOverRow32(d, s, count);
+    } else if constexpr (K::kColorType == 1 && K::kKind == Kind::kPlain && K::kOp == Op::kAlpha &&
+                         K::kWhite && !K::kBlend) {
+        ConstantMixRow32<K::kKey>(d, s, count, c.param, c.key);
 #endif
     } else {
         RunRowInOrder<K>(c, d, s, b, count);
