@@ -826,6 +826,107 @@ LONG WinRegQueryValueExW(HKEY key, LPCWSTR valueName, LPDWORD reserved, LPDWORD 
     return SystemApi.RegQueryValueExA(key, narrow.get(), reserved, type, data, dataBytes);
 }
 
+HWND WinCreateWindowExW(DWORD exStyle, LPCWSTR className, LPCWSTR title, DWORD style, int x, int y,
+                        int width, int height, HWND parent, HMENU menu, HINSTANCE instance,
+                        LPVOID parameter) {
+    if (SystemApi.wideCalls) {
+        return SystemApi.CreateWindowExW(exStyle, className, title, style, x, y, width, height,
+                                         parent, menu, instance, parameter);
+    }
+    NarrowText narrowClass(className, __LINE__);
+    NarrowText narrowTitle(title, __LINE__);
+    if (narrowClass.failed() || narrowTitle.failed()) return nullptr;
+    return SystemApi.CreateWindowExA(exStyle, narrowClass.get(), narrowTitle.get(), style, x, y,
+                                     width, height, parent, menu, instance, parameter);
+}
+
+ATOM WinRegisterClassExW(const WNDCLASSEXW* windowClass) {
+    if (SystemApi.wideCalls) return SystemApi.RegisterClassExW(windowClass);
+    NarrowText narrowMenu(windowClass->lpszMenuName, __LINE__);
+    NarrowText narrowClass(windowClass->lpszClassName, __LINE__);
+    if (narrowMenu.failed() || narrowClass.failed()) return 0;
+    WNDCLASSEXA narrow{};
+    narrow.cbSize = sizeof(narrow);
+    narrow.style = windowClass->style;
+    narrow.lpfnWndProc = windowClass->lpfnWndProc;
+    narrow.cbClsExtra = windowClass->cbClsExtra;
+    narrow.cbWndExtra = windowClass->cbWndExtra;
+    narrow.hInstance = windowClass->hInstance;
+    narrow.hIcon = windowClass->hIcon;
+    narrow.hCursor = windowClass->hCursor;
+    narrow.hbrBackground = windowClass->hbrBackground;
+    narrow.lpszMenuName = narrowMenu.get();
+    narrow.lpszClassName = narrowClass.get();
+    narrow.hIconSm = windowClass->hIconSm;
+    return SystemApi.RegisterClassExA(&narrow);
+}
+
+LRESULT WinDefWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    return SystemApi.wideCalls ? SystemApi.DefWindowProcW(window, message, wParam, lParam)
+                               : SystemApi.DefWindowProcA(window, message, wParam, lParam);
+}
+
+LRESULT WinDispatchMessage(const MSG* message) {
+    return SystemApi.wideCalls ? SystemApi.DispatchMessageW(message)
+                               : SystemApi.DispatchMessageA(message);
+}
+
+BOOL WinPeekMessage(MSG* message, HWND window, UINT first, UINT last, UINT remove) {
+    return SystemApi.wideCalls ? SystemApi.PeekMessageW(message, window, first, last, remove)
+                               : SystemApi.PeekMessageA(message, window, first, last, remove);
+}
+
+BOOL WinPostMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    return SystemApi.wideCalls ? SystemApi.PostMessageW(window, message, wParam, lParam)
+                               : SystemApi.PostMessageA(window, message, wParam, lParam);
+}
+
+LRESULT WinSendMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    return SystemApi.wideCalls ? SystemApi.SendMessageW(window, message, wParam, lParam)
+                               : SystemApi.SendMessageA(window, message, wParam, lParam);
+}
+
+int WinTranslateAccelerator(HWND window, HACCEL table, MSG* message) {
+    return SystemApi.wideCalls ? SystemApi.TranslateAcceleratorW(window, table, message)
+                               : SystemApi.TranslateAcceleratorA(window, table, message);
+}
+
+BOOL WinIsDialogMessage(HWND dialog, MSG* message) {
+    return SystemApi.wideCalls ? SystemApi.IsDialogMessageW(dialog, message)
+                               : SystemApi.IsDialogMessageA(dialog, message);
+}
+
+LONG WinGetWindowLong(HWND window, int index) {
+    return SystemApi.wideCalls ? SystemApi.GetWindowLongW(window, index)
+                               : SystemApi.GetWindowLongA(window, index);
+}
+
+LONG WinSetWindowLong(HWND window, int index, LONG value) {
+    return SystemApi.wideCalls ? SystemApi.SetWindowLongW(window, index, value)
+                               : SystemApi.SetWindowLongA(window, index, value);
+}
+
+DWORD WinSetClassLong(HWND window, int index, LONG value) {
+    return SystemApi.wideCalls ? SystemApi.SetClassLongW(window, index, value)
+                               : SystemApi.SetClassLongA(window, index, value);
+}
+
+// The names are resource numbers (MAKEINTRESOURCE) and pass through unchanged.
+HCURSOR WinLoadCursor(HINSTANCE instance, LPCWSTR name) {
+    return SystemApi.wideCalls ? SystemApi.LoadCursorW(instance, name)
+                               : SystemApi.LoadCursorA(instance, reinterpret_cast<LPCSTR>(name));
+}
+
+HICON WinLoadIcon(HINSTANCE instance, LPCWSTR name) {
+    return SystemApi.wideCalls ? SystemApi.LoadIconW(instance, name)
+                               : SystemApi.LoadIconA(instance, reinterpret_cast<LPCSTR>(name));
+}
+
+BOOL WinSystemParametersInfo(UINT action, UINT parameter, LPVOID data, UINT winIni) {
+    return SystemApi.wideCalls ? SystemApi.SystemParametersInfoW(action, parameter, data, winIni)
+                               : SystemApi.SystemParametersInfoA(action, parameter, data, winIni);
+}
+
 namespace {
 
 // A CoCreateInstance call packed for the main thread; the ids are copied so that the load thread's

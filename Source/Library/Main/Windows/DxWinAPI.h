@@ -175,7 +175,7 @@ struct SystemApiTable {
 
     // "ole32.dll"
     HMODULE ole32Module;
-    HRESULT (*CoCreateInstance)
+    HRESULT(*CoCreateInstance)
     (REFCLSID classId, void* outer, DWORD context, REFIID interfaceId, void** object);
     FARPROC CoTaskMemAlloc;
     FARPROC CoTaskMemFree;
@@ -199,8 +199,12 @@ struct SystemApiTable {
     HMODULE user32Module;
     FARPROC WINNLSEnableIME;
     FARPROC UpdateLayeredWindow;
-    FARPROC CreateWindowExA;
-    FARPROC CreateWindowExW;
+    HWND (*CreateWindowExA)
+    (DWORD exStyle, LPCSTR className, LPCSTR title, DWORD style, int x, int y, int width,
+     int height, HWND parent, HMENU menu, HINSTANCE instance, LPVOID parameter);
+    HWND (*CreateWindowExW)
+    (DWORD exStyle, LPCWSTR className, LPCWSTR title, DWORD style, int x, int y, int width,
+     int height, HWND parent, HMENU menu, HINSTANCE instance, LPVOID parameter);
     FARPROC DestroyWindow;
     FARPROC IsWindow;
     FARPROC ShowWindow;
@@ -218,12 +222,12 @@ struct SystemApiTable {
     FARPROC GetClientRect;
     FARPROC AdjustWindowRectEx;
     FARPROC GetWindowRect;
-    FARPROC SetWindowLongA;
-    FARPROC SetWindowLongW;
+    LONG (*SetWindowLongA)(HWND, int, LONG);
+    LONG (*SetWindowLongW)(HWND, int, LONG);
     FARPROC SetWindowLongPtrA;
     FARPROC SetWindowLongPtrW;
-    FARPROC GetWindowLongA;
-    FARPROC GetWindowLongW;
+    LONG (*GetWindowLongA)(HWND, int);
+    LONG (*GetWindowLongW)(HWND, int);
     FARPROC GetWindowLongPtrA;
     FARPROC GetWindowLongPtrW;
     BOOL (*SetWindowTextA)(HWND, LPCSTR);
@@ -241,34 +245,34 @@ struct SystemApiTable {
     FARPROC SetTimer;
     FARPROC PostThreadMessageA;
     FARPROC PostThreadMessageW;
-    FARPROC PeekMessageA;
-    FARPROC PeekMessageW;
+    BOOL (*PeekMessageA)(MSG*, HWND, UINT, UINT, UINT);
+    BOOL (*PeekMessageW)(MSG*, HWND, UINT, UINT, UINT);
     FARPROC GetMessageA;
     FARPROC GetMessageW;
-    FARPROC SendMessageA;
-    FARPROC SendMessageW;
-    FARPROC PostMessageA;
-    FARPROC PostMessageW;
+    LRESULT (*SendMessageA)(HWND, UINT, WPARAM, LPARAM);
+    LRESULT (*SendMessageW)(HWND, UINT, WPARAM, LPARAM);
+    BOOL (*PostMessageA)(HWND, UINT, WPARAM, LPARAM);
+    BOOL (*PostMessageW)(HWND, UINT, WPARAM, LPARAM);
     FARPROC PostQuitMessage;
-    FARPROC DefWindowProcA;
-    FARPROC DefWindowProcW;
-    FARPROC TranslateAcceleratorA;
-    FARPROC TranslateAcceleratorW;
+    LRESULT (*DefWindowProcA)(HWND, UINT, WPARAM, LPARAM);
+    LRESULT (*DefWindowProcW)(HWND, UINT, WPARAM, LPARAM);
+    int (*TranslateAcceleratorA)(HWND, HACCEL, MSG*);
+    int (*TranslateAcceleratorW)(HWND, HACCEL, MSG*);
     FARPROC TranslateMessage;
-    FARPROC DispatchMessageA;
-    FARPROC DispatchMessageW;
+    LRESULT (*DispatchMessageA)(const MSG*);
+    LRESULT (*DispatchMessageW)(const MSG*);
     FARPROC MsgWaitForMultipleObjects;
     FARPROC GetQueueStatus;
     FARPROC RegisterWindowMessageA;
     FARPROC RegisterWindowMessageW;
     FARPROC RegisterClassA;
     FARPROC RegisterClassW;
-    FARPROC RegisterClassExA;
-    FARPROC RegisterClassExW;
+    ATOM (*RegisterClassExA)(const WNDCLASSEXA*);
+    ATOM (*RegisterClassExW)(const WNDCLASSEXW*);
     BOOL (*UnregisterClassA)(LPCSTR, HINSTANCE);
     BOOL (*UnregisterClassW)(LPCWSTR, HINSTANCE);
-    FARPROC SetClassLongA;
-    FARPROC SetClassLongW;
+    DWORD (*SetClassLongA)(HWND, int, LONG);
+    DWORD (*SetClassLongW)(HWND, int, LONG);
     FARPROC SetClassLongPtrA;
     FARPROC SetClassLongPtrW;
     FARPROC GetDC;
@@ -284,10 +288,10 @@ struct SystemApiTable {
     FARPROC SetCursorPos;
     FARPROC GetCursorPos;
     FARPROC SetCursor;
-    FARPROC LoadCursorA;
-    FARPROC LoadCursorW;
-    FARPROC LoadIconA;
-    FARPROC LoadIconW;
+    HCURSOR (*LoadCursorA)(HINSTANCE, LPCSTR);
+    HCURSOR (*LoadCursorW)(HINSTANCE, LPCWSTR);
+    HICON (*LoadIconA)(HINSTANCE, LPCSTR);
+    HICON (*LoadIconW)(HINSTANCE, LPCWSTR);
     FARPROC ClipCursor;
     FARPROC LoadMenuA;
     FARPROC LoadMenuW;
@@ -307,8 +311,8 @@ struct SystemApiTable {
     FARPROC InsertMenuItemW;
     FARPROC SetWindowRgn;
     FARPROC FillRect;
-    FARPROC SystemParametersInfoA;
-    FARPROC SystemParametersInfoW;
+    BOOL (*SystemParametersInfoA)(UINT, UINT, LPVOID, UINT);
+    BOOL (*SystemParametersInfoW)(UINT, UINT, LPVOID, UINT);
     FARPROC AttachThreadInput;
     FARPROC UnhookWindowsHookEx;
     FARPROC GetKeyboardState;
@@ -316,8 +320,8 @@ struct SystemApiTable {
     FARPROC EnumDisplaySettingsA;
     FARPROC EnumDisplaySettingsW;
     FARPROC EnumDisplayMonitors;
-    FARPROC IsDialogMessageA;
-    FARPROC IsDialogMessageW;
+    BOOL (*IsDialogMessageA)(HWND, MSG*);
+    BOOL (*IsDialogMessageW)(HWND, MSG*);
     FARPROC OpenClipboard;
     FARPROC CloseClipboard;
     FARPROC EmptyClipboard;
@@ -481,6 +485,24 @@ BOOL WinUnregisterClassW(LPCWSTR className, HINSTANCE instance);
 LONG WinRegOpenKeyW(HKEY key, LPCWSTR subKey, HKEY* result);
 LONG WinRegOpenKeyExW(HKEY key, LPCWSTR subKey, DWORD options, DWORD access, HKEY* result);
 LONG WinRegEnumKeyW(HKEY key, DWORD index, LPWSTR name, DWORD length);
+HWND WinCreateWindowExW(DWORD exStyle, LPCWSTR className, LPCWSTR title, DWORD style, int x, int y,
+                        int width, int height, HWND parent, HMENU menu, HINSTANCE instance,
+                        LPVOID parameter);
+ATOM WinRegisterClassExW(const WNDCLASSEXW* windowClass);
+// The message calls take no text: without wide calls they go to the narrow form unchanged.
+LRESULT WinDefWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+LRESULT WinDispatchMessage(const MSG* message);
+BOOL WinPeekMessage(MSG* message, HWND window, UINT first, UINT last, UINT remove);
+BOOL WinPostMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+LRESULT WinSendMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+int WinTranslateAccelerator(HWND window, HACCEL table, MSG* message);
+BOOL WinIsDialogMessage(HWND dialog, MSG* message);
+LONG WinGetWindowLong(HWND window, int index);
+LONG WinSetWindowLong(HWND window, int index, LONG value);
+DWORD WinSetClassLong(HWND window, int index, LONG value);
+HCURSOR WinLoadCursor(HINSTANCE instance, LPCWSTR name);
+HICON WinLoadIcon(HINSTANCE instance, LPCWSTR name);
+BOOL WinSystemParametersInfo(UINT action, UINT parameter, LPVOID data, UINT winIni);
 // CoCreateInstance; on a load thread (onLoadThread nonzero) the call is handed to the main thread,
 // whose COM apartment the objects live in, and the load thread waits for its result. Without the
 // COM library: REGDB_E_CLASSNOTREG.

@@ -7,7 +7,9 @@
 
 #include "Main/DxHandle.h"
 #include "Main/Windows/DxSystemWin.h"
+#include "Main/Windows/DxWinAPI.h"
 #include "Source/Library/Main/LogCapture.h"
+#include "platform/Modules.h"
 
 namespace ZiDaz {
 namespace {
@@ -80,6 +82,18 @@ TEST_F(LibraryLogTest, OutputOffWritesNothingButStillRecordsErrors) {
     EXPECT_EQ(std::u16string(LibrarySystem.lastErrorText), u"code 7\n");
     EXPECT_FALSE(fs::exists(folder_ / "Log.txt"));
     EXPECT_EQ(LibraryLog.opened, 0);
+}
+
+TEST_F(LibraryLogTest, WithoutTheMultimediaTimerLibraryEntriesAreLost) {
+    platform::HideModule("winmm.dll", true);
+    ReleaseSystemApiTable();
+    EXPECT_EQ(WriteLogTextUtf16(u"lost\n"), 0);
+    EXPECT_EQ(AppendLogFile(u"Log.txt", u"x"), -1);
+    EXPECT_EQ(LogBytes(), "\xEF\xBB\xBF");
+    platform::ResetHiddenModules();
+    ReleaseSystemApiTable();
+    EXPECT_EQ(WriteLogTextUtf16(u"kept\n"), 0);
+    EXPECT_EQ(Normalised(), "\xEF\xBB\xBFT:kept\r\n");
 }
 
 TEST_F(LibraryLogTest, LongEntriesUseBlocksAndKeepEveryCharacter) {

@@ -111,6 +111,42 @@ TEST_F(SystemApiTableTest, WithoutWideCallsTheWrappersGoNarrow) {
     EXPECT_EQ(WinLstrcmpW(u"abc", u"abd"), -1);
 }
 
+UINT lastMessage = 0;
+LRESULT RecordingProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == 0x8001) {
+        lastMessage = message;
+        return static_cast<LRESULT>(wParam + lParam);
+    }
+    return WinDefWindowProc(window, message, wParam, lParam);
+}
+
+TEST_F(SystemApiTableTest, WindowCallsWorkThroughTheNarrowForms) {
+    for (const char* name :
+         {"RegisterClassExW", "CreateWindowExW", "SendMessageW", "PeekMessageW", "DispatchMessageW",
+          "DefWindowProcW", "GetCurrentDirectoryW", "FindWindowW", "UnregisterClassW"}) {
+        platform::HideEntry("User32.dll", name, true);
+    }
+    platform::HideEntry("kernel32.dll", "GetCurrentDirectoryW", true);
+    EnsureSystemApiTable();
+    ASSERT_EQ(SystemApi.wideCalls, 0);
+    WNDCLASSEXW windowClass{};
+    windowClass.cbSize = sizeof(windowClass);
+    windowClass.lpfnWndProc = &RecordingProcedure;
+    windowClass.lpszClassName = u"NarrowClass";
+    ASSERT_NE(WinRegisterClassExW(&windowClass), 0);
+    HWND window = WinCreateWindowExW(0, u"NarrowClass", u"Narrow", 0, 0, 0, 64, 64, nullptr,
+                                     nullptr, nullptr, nullptr);
+    ASSERT_NE(window, nullptr);
+    EXPECT_EQ(WinSendMessage(window, 0x8001, 40, 2), 42);
+    EXPECT_EQ(lastMessage, 0x8001u);
+    MSG message{};
+    while (WinPeekMessage(&message, nullptr, 0, 0, 1)) WinDispatchMessage(&message);
+    if (SystemApi.DestroyWindow != nullptr) {
+        reinterpret_cast<BOOL (*)(HWND)>(SystemApi.DestroyWindow)(window);
+    }
+    EXPECT_TRUE(WinUnregisterClassW(u"NarrowClass", nullptr));
+}
+
 TEST_F(SystemApiTableTest, VersionQueriesAnswerAsWindowsTen) {
     EnsureSystemApiTable();
     OSVERSIONINFOW legacy{};
