@@ -861,6 +861,19 @@ SIZE_T GlobalSize(HGLOBAL block) {
     return h ? h->size : 0;
 }
 
+HMODULE GetModuleHandleA(LPCSTR name) {
+    // Null names the program itself, which has no module record of its own.
+    if (name == nullptr) return reinterpret_cast<HMODULE>(static_cast<std::uintptr_t>(0x400000));
+    HMODULE module = LoadLibraryA(name);
+    if (module) FreeLibrary(module);
+    return module;
+}
+
+HMODULE GetModuleHandleW(LPCWSTR name) {
+    if (name == nullptr) return GetModuleHandleA(nullptr);
+    return GetModuleHandleA(user32::detail::ToUtf8(name).c_str());
+}
+
 void ExitProcess(UINT exitCode) {
     std::fflush(nullptr);
     std::exit(static_cast<int>(exitCode));
@@ -872,7 +885,9 @@ const ModuleExports kExports("kernel32.dll", {{"GlobalAlloc", Export(&GlobalAllo
                                               {"GlobalLock", Export(&GlobalLock)},
                                               {"GlobalUnlock", Export(&GlobalUnlock)},
                                               {"GlobalSize", Export(&GlobalSize)},
-                                              {"ExitProcess", Export(&ExitProcess)}});
+                                              {"ExitProcess", Export(&ExitProcess)},
+                                              {"GetModuleHandleA", Export(&GetModuleHandleA)},
+                                              {"GetModuleHandleW", Export(&GetModuleHandleW)}});
 }  // namespace
 
 }  // namespace platform::kernel32

@@ -181,6 +181,9 @@ LPVOID GlobalLock(HGLOBAL block);
 BOOL GlobalUnlock(HGLOBAL block);
 SIZE_T GlobalSize(HGLOBAL block);
 [[noreturn]] void ExitProcess(UINT exitCode);
+// Null gives the program's own handle; a name gives its module when the layer offers it.
+HMODULE GetModuleHandleA(LPCSTR name);
+HMODULE GetModuleHandleW(LPCWSTR name);
 }  // namespace platform::kernel32
 
 // Test hooks.

@@ -969,4 +969,37 @@ HRESULT WinCoCreateInstance(REFCLSID classId, void* outer, DWORD context, REFIID
     return RequestMainThreadCall(&call.request);
 }
 
+UINT WinDragQueryFileW(HDROP drop, UINT index, LPWSTR buffer, UINT length) {
+    if (SystemApi.wideCalls) {
+        return SystemApi.DragQueryFileW ? SystemApi.DragQueryFileW(drop, index, buffer, length) : 0;
+    }
+    if (SystemApi.DragQueryFileA == nullptr) return 0;
+    if (buffer == nullptr) return SystemApi.DragQueryFileA(drop, index, nullptr, 0);
+    char narrow[1024];
+    UINT n = SystemApi.DragQueryFileA(drop, index, narrow, sizeof(narrow));
+    if (n == 0 || length == 0) return 0;
+    EnsureEncodings();
+    TranscodeString(narrow, -1, NarrowEncoding, buffer, static_cast<int>(length) * 2, WideEncoding);
+    return static_cast<UINT>(CountCodeStringUnits(WideEncoding, buffer));
+}
+
+BOOL WinGetMonitorInfoW(HMONITOR monitor, MONITORINFO* info) {
+    if (SystemApi.wideCalls) {
+        return SystemApi.GetMonitorInfoW ? SystemApi.GetMonitorInfoW(monitor, info) : FALSE;
+    }
+    if (info == nullptr || SystemApi.GetMonitorInfoA == nullptr) return FALSE;
+    if (info->cbSize < sizeof(MONITORINFOEXW)) return SystemApi.GetMonitorInfoA(monitor, info);
+    MONITORINFOEXA narrow{};
+    narrow.cbSize = sizeof(narrow);
+    if (!SystemApi.GetMonitorInfoA(monitor, reinterpret_cast<MONITORINFO*>(&narrow))) return FALSE;
+    auto* wide = reinterpret_cast<MONITORINFOEXW*>(info);
+    wide->rcMonitor = narrow.rcMonitor;
+    wide->rcWork = narrow.rcWork;
+    wide->dwFlags = narrow.dwFlags;
+    EnsureEncodings();
+    TranscodeString(narrow.szDevice, -1, NarrowEncoding, wide->szDevice,
+                    static_cast<int>(sizeof(wide->szDevice)), WideEncoding);
+    return TRUE;
+}
+
 }  // namespace ZiDaz

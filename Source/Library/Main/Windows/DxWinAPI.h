@@ -102,11 +102,11 @@ struct SystemApiTable {
     LPVOID (*VirtualAlloc)(LPVOID, SIZE_T, DWORD, DWORD);
     BOOL (*VirtualFree)(LPVOID, SIZE_T, DWORD);
     SIZE_T (*VirtualQuery)(LPCVOID, MEMORY_BASIC_INFORMATION*, SIZE_T);
-    FARPROC GlobalAlloc;
-    FARPROC GlobalFree;
-    FARPROC GlobalLock;
-    FARPROC GlobalUnlock;
-    FARPROC GlobalSize;
+    HGLOBAL (*GlobalAlloc)(UINT, SIZE_T);
+    HGLOBAL (*GlobalFree)(HGLOBAL);
+    LPVOID (*GlobalLock)(HGLOBAL);
+    BOOL (*GlobalUnlock)(HGLOBAL);
+    SIZE_T (*GlobalSize)(HGLOBAL);
     HANDLE (*CreateSemaphoreA)(LPSECURITY_ATTRIBUTES, LONG, LONG, LPCSTR);
     BOOL (*ReleaseSemaphore)(HANDLE, LONG, LONG*);
     BOOL (*GetVersionExA)(OSVERSIONINFOA*);
@@ -179,9 +179,9 @@ struct SystemApiTable {
     (REFCLSID classId, void* outer, DWORD context, REFIID interfaceId, void** object);
     FARPROC CoTaskMemAlloc;
     FARPROC CoTaskMemFree;
-    FARPROC CoInitializeEx;
+    HRESULT (*CoInitializeEx)(LPVOID, DWORD);
     FARPROC CoFreeUnusedLibraries;
-    FARPROC CoUninitialize;
+    void (*CoUninitialize)();
     FARPROC CLSIDFromString;
 
     // "oleaut32.dll"
@@ -197,31 +197,29 @@ struct SystemApiTable {
 
     // "User32.dll"
     HMODULE user32Module;
-    FARPROC WINNLSEnableIME;
+    BOOL (*WINNLSEnableIME)(HWND, BOOL);
     FARPROC UpdateLayeredWindow;
     HWND (*CreateWindowExA)
-    (DWORD exStyle, LPCSTR className, LPCSTR title, DWORD style, int x, int y, int width,
-     int height, HWND parent, HMENU menu, HINSTANCE instance, LPVOID parameter);
+    (DWORD, LPCSTR, LPCSTR, DWORD, int, int, int, int, HWND, HMENU, HINSTANCE, LPVOID);
     HWND (*CreateWindowExW)
-    (DWORD exStyle, LPCWSTR className, LPCWSTR title, DWORD style, int x, int y, int width,
-     int height, HWND parent, HMENU menu, HINSTANCE instance, LPVOID parameter);
-    FARPROC DestroyWindow;
-    FARPROC IsWindow;
-    FARPROC ShowWindow;
-    FARPROC UpdateWindow;
-    FARPROC BringWindowToTop;
-    FARPROC SetForegroundWindow;
-    FARPROC GetWindowThreadProcessId;
-    FARPROC SetActiveWindow;
-    FARPROC GetForegroundWindow;
+    (DWORD, LPCWSTR, LPCWSTR, DWORD, int, int, int, int, HWND, HMENU, HINSTANCE, LPVOID);
+    BOOL (*DestroyWindow)(HWND);
+    BOOL (*IsWindow)(HWND);
+    BOOL (*ShowWindow)(HWND, int);
+    BOOL (*UpdateWindow)(HWND);
+    BOOL (*BringWindowToTop)(HWND);
+    BOOL (*SetForegroundWindow)(HWND);
+    DWORD (*GetWindowThreadProcessId)(HWND, LPDWORD);
+    HWND (*SetActiveWindow)(HWND);
+    HWND (*GetForegroundWindow)();
     FARPROC GetDesktopWindow;
     HWND (*FindWindowA)(LPCSTR, LPCSTR);
     HWND (*FindWindowW)(LPCWSTR, LPCWSTR);
-    FARPROC MoveWindow;
-    FARPROC SetWindowPos;
-    FARPROC GetClientRect;
-    FARPROC AdjustWindowRectEx;
-    FARPROC GetWindowRect;
+    BOOL (*MoveWindow)(HWND, int, int, int, int, BOOL);
+    BOOL (*SetWindowPos)(HWND, HWND, int, int, int, int, UINT);
+    BOOL (*GetClientRect)(HWND, RECT*);
+    BOOL (*AdjustWindowRectEx)(RECT*, DWORD, BOOL, DWORD);
+    BOOL (*GetWindowRect)(HWND, RECT*);
     LONG (*SetWindowLongA)(HWND, int, LONG);
     LONG (*SetWindowLongW)(HWND, int, LONG);
     FARPROC SetWindowLongPtrA;
@@ -232,13 +230,13 @@ struct SystemApiTable {
     FARPROC GetWindowLongPtrW;
     BOOL (*SetWindowTextA)(HWND, LPCSTR);
     BOOL (*SetWindowTextW)(HWND, LPCWSTR);
-    FARPROC ClientToScreen;
+    BOOL (*ClientToScreen)(HWND, POINT*);
     FARPROC EnumDisplayDevicesA;
     FARPROC EnumDisplayDevicesW;
     FARPROC CloseTouchInputHandle;
     FARPROC GetTouchInputInfo;
     FARPROC IsTouchWindow;
-    FARPROC RegisterTouchWindow;
+    BOOL (*RegisterTouchWindow)(HWND, ULONG);
     FARPROC UnregisterTouchWindow;
     FARPROC ShutdownBlockReasonCreate;
     FARPROC ShutdownBlockReasonDestroy;
@@ -253,12 +251,12 @@ struct SystemApiTable {
     LRESULT (*SendMessageW)(HWND, UINT, WPARAM, LPARAM);
     BOOL (*PostMessageA)(HWND, UINT, WPARAM, LPARAM);
     BOOL (*PostMessageW)(HWND, UINT, WPARAM, LPARAM);
-    FARPROC PostQuitMessage;
+    void (*PostQuitMessage)(int);
     LRESULT (*DefWindowProcA)(HWND, UINT, WPARAM, LPARAM);
     LRESULT (*DefWindowProcW)(HWND, UINT, WPARAM, LPARAM);
     int (*TranslateAcceleratorA)(HWND, HACCEL, MSG*);
     int (*TranslateAcceleratorW)(HWND, HACCEL, MSG*);
-    FARPROC TranslateMessage;
+    BOOL (*TranslateMessage)(const MSG*);
     LRESULT (*DispatchMessageA)(const MSG*);
     LRESULT (*DispatchMessageW)(const MSG*);
     FARPROC MsgWaitForMultipleObjects;
@@ -273,68 +271,68 @@ struct SystemApiTable {
     BOOL (*UnregisterClassW)(LPCWSTR, HINSTANCE);
     DWORD (*SetClassLongA)(HWND, int, LONG);
     DWORD (*SetClassLongW)(HWND, int, LONG);
-    FARPROC SetClassLongPtrA;
-    FARPROC SetClassLongPtrW;
-    FARPROC GetDC;
-    FARPROC ReleaseDC;
-    FARPROC BeginPaint;
-    FARPROC EndPaint;
+    ULONG_PTR (*SetClassLongPtrA)(HWND, int, LONG_PTR);
+    ULONG_PTR (*SetClassLongPtrW)(HWND, int, LONG_PTR);
+    HDC (*GetDC)(HWND);
+    int (*ReleaseDC)(HWND, HDC);
+    HDC (*BeginPaint)(HWND, PAINTSTRUCT*);
+    BOOL (*EndPaint)(HWND, const PAINTSTRUCT*);
     int (*MessageBoxA)(HWND, LPCSTR, LPCSTR, UINT);
     int (*MessageBoxW)(HWND, LPCWSTR, LPCWSTR, UINT);
-    FARPROC GetSystemMetrics;
-    FARPROC ChangeDisplaySettingsA;
+    int (*GetSystemMetrics)(int);
+    LONG (*ChangeDisplaySettingsA)(DEVMODEA*, DWORD);
     FARPROC ChangeDisplaySettingsW;
-    FARPROC ShowCursor;
+    int (*ShowCursor)(BOOL);
     FARPROC SetCursorPos;
-    FARPROC GetCursorPos;
-    FARPROC SetCursor;
+    BOOL (*GetCursorPos)(POINT*);
+    HCURSOR (*SetCursor)(HCURSOR);
     HCURSOR (*LoadCursorA)(HINSTANCE, LPCSTR);
     HCURSOR (*LoadCursorW)(HINSTANCE, LPCWSTR);
     HICON (*LoadIconA)(HINSTANCE, LPCSTR);
     HICON (*LoadIconW)(HINSTANCE, LPCWSTR);
-    FARPROC ClipCursor;
+    BOOL (*ClipCursor)(const RECT*);
     FARPROC LoadMenuA;
     FARPROC LoadMenuW;
     FARPROC CreateMenu;
     FARPROC DeleteMenu;
-    FARPROC DestroyMenu;
+    BOOL (*DestroyMenu)(HMENU);
     FARPROC EnableMenuItem;
     FARPROC GetSubMenu;
     FARPROC SetMenuItemInfoA;
     FARPROC SetMenuItemInfoW;
     FARPROC GetMenuItemInfoA;
     FARPROC GetMenuItemInfoW;
-    FARPROC SetMenu;
+    BOOL (*SetMenu)(HWND, HMENU);
     FARPROC DrawMenuBar;
     FARPROC GetMenuItemCount;
     FARPROC InsertMenuItemA;
     FARPROC InsertMenuItemW;
-    FARPROC SetWindowRgn;
-    FARPROC FillRect;
+    int (*SetWindowRgn)(HWND, HRGN, BOOL);
+    int (*FillRect)(HDC, const RECT*, HBRUSH);
     BOOL (*SystemParametersInfoA)(UINT, UINT, LPVOID, UINT);
     BOOL (*SystemParametersInfoW)(UINT, UINT, LPVOID, UINT);
-    FARPROC AttachThreadInput;
+    BOOL (*AttachThreadInput)(DWORD, DWORD, BOOL);
     FARPROC UnhookWindowsHookEx;
     FARPROC GetKeyboardState;
     FARPROC KillTimer;
     FARPROC EnumDisplaySettingsA;
     FARPROC EnumDisplaySettingsW;
-    FARPROC EnumDisplayMonitors;
+    BOOL (*EnumDisplayMonitors)(HDC, const RECT*, MONITORENUMPROC, LPARAM);
     BOOL (*IsDialogMessageA)(HWND, MSG*);
     BOOL (*IsDialogMessageW)(HWND, MSG*);
-    FARPROC OpenClipboard;
-    FARPROC CloseClipboard;
-    FARPROC EmptyClipboard;
-    FARPROC SetClipboardData;
-    FARPROC GetClipboardData;
+    BOOL (*OpenClipboard)(HWND);
+    BOOL (*CloseClipboard)();
+    BOOL (*EmptyClipboard)();
+    HANDLE (*SetClipboardData)(UINT, HANDLE);
+    HANDLE (*GetClipboardData)(UINT);
     FARPROC IsClipboardFormatAvailable;
     FARPROC CreateAcceleratorTableA;
     FARPROC CreateAcceleratorTableW;
     FARPROC DestroyAcceleratorTable;
     FARPROC CopyAcceleratorTableA;
     FARPROC CopyAcceleratorTableW;
-    FARPROC GetMonitorInfoA;
-    FARPROC GetMonitorInfoW;
+    BOOL (*GetMonitorInfoA)(HMONITOR, MONITORINFO*);
+    BOOL (*GetMonitorInfoW)(HMONITOR, MONITORINFO*);
     DWORD (*CharLowerBuffA)(LPSTR, DWORD);
     DWORD (*CharLowerBuffW)(LPWSTR, DWORD);
     FARPROC GetRawInputDeviceList;
@@ -345,7 +343,7 @@ struct SystemApiTable {
     FARPROC AddFontMemResourceEx;
     FARPROC RemoveFontMemResourceEx;
     FARPROC GetFontUnicodeRanges;
-    FARPROC GetDeviceCaps;
+    int (*GetDeviceCaps)(HDC, int);
     FARPROC EnumFontFamiliesExA;
     FARPROC EnumFontFamiliesExW;
     FARPROC CreateFontA;
@@ -368,11 +366,11 @@ struct SystemApiTable {
     FARPROC CreateDCW;
     FARPROC GetObjectA;
     FARPROC GetObjectW;
-    FARPROC GetStockObject;
+    HGDIOBJ (*GetStockObject)(int);
     FARPROC SelectObject;
-    FARPROC DeleteObject;
+    BOOL (*DeleteObject)(HGDIOBJ);
     FARPROC DeleteDC;
-    FARPROC CreateSolidBrush;
+    HBRUSH (*CreateSolidBrush)(COLORREF);
     FARPROC Rectangle;
     FARPROC BitBlt;
     FARPROC CreateDIBSection;
@@ -395,10 +393,10 @@ struct SystemApiTable {
 
     // "shell32.dll"
     HMODULE shell32Module;
-    FARPROC DragQueryFileA;
-    FARPROC DragQueryFileW;
-    FARPROC DragFinish;
-    FARPROC DragAcceptFiles;
+    UINT (*DragQueryFileA)(HDROP, UINT, LPSTR, UINT);
+    UINT (*DragQueryFileW)(HDROP, UINT, LPWSTR, UINT);
+    void (*DragFinish)(HDROP);
+    void (*DragAcceptFiles)(HWND, BOOL);
 
     // "ntdll.dll"
     HMODULE ntdllModule;
@@ -510,5 +508,9 @@ HRESULT WinCoCreateInstance(REFCLSID classId, void* outer, DWORD context, REFIID
                             void** object, int onLoadThread);
 LONG WinRegQueryValueExW(HKEY key, LPCWSTR valueName, LPDWORD reserved, LPDWORD type, BYTE* data,
                          LPDWORD dataBytes);
+
+// Dropped files and monitors.
+UINT WinDragQueryFileW(HDROP drop, UINT index, LPWSTR buffer, UINT length);
+BOOL WinGetMonitorInfoW(HMONITOR monitor, MONITORINFO* info);
 
 }  // namespace ZiDaz
