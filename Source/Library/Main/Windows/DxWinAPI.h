@@ -199,9 +199,9 @@ struct SystemApiTable {
     HMODULE user32Module;
     BOOL (*WINNLSEnableIME)(HWND, BOOL);
     FARPROC UpdateLayeredWindow;
-    HWND (*CreateWindowExA)
+    HWND(*CreateWindowExA)
     (DWORD, LPCSTR, LPCSTR, DWORD, int, int, int, int, HWND, HMENU, HINSTANCE, LPVOID);
-    HWND (*CreateWindowExW)
+    HWND(*CreateWindowExW)
     (DWORD, LPCWSTR, LPCWSTR, DWORD, int, int, int, int, HWND, HMENU, HINSTANCE, LPVOID);
     BOOL (*DestroyWindow)(HWND);
     BOOL (*IsWindow)(HWND);

@@ -67,7 +67,6 @@ void EnterLibraryCallLock();
 void LeaveLibraryCallLock();
 void CloseLibraryCallLock();
 
-
 inline constexpr int kActivationStockSize = 512;
 inline constexpr int kMaxDroppedFiles = 1000;
 inline constexpr int kWindowTextUnits = 256;
@@ -97,7 +96,7 @@ struct MainWindowState {
     char16_t adapterDescription[2][kWindowTextUnits];
 
     HINSTANCE instance;
-    HWND mainWindow;            // kept
+    HWND mainWindow;  // kept
     int compositionDisabled;
     int captionHeight;
     HRGN windowRegion;  // setting
@@ -193,7 +192,7 @@ struct MainWindowState {
     int layeredColorKeyMode;
     int layeredAlphaMode;
 
-    WNDPROC messageHook;     // setting
+    WNDPROC messageHook;  // setting
     int hookHandled;
     HWND dialogWindow;
     int acceptDroppedFiles;  // setting

@@ -365,8 +365,8 @@ LRESULT MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) 
             for (const KeyControlCode* k = KeyControlCodeTable; k->virtualKey; ++k) {
                 if (k->virtualKey != wParam) continue;
                 int now = ReadMillisecondClock();
-                if (SystemReport.windowsVersionCode >= 268 && MillisecondsElapsed(now, m.lastCharTime) <= 40 &&
-                    m.lastCharCode == k->code) {
+                if (SystemReport.windowsVersionCode >= 268 &&
+                    MillisecondsElapsed(now, m.lastCharTime) <= 40 && m.lastCharCode == k->code) {
                     break;
                 }
                 m.lastCharTime = now;

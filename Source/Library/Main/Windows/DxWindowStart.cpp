@@ -348,8 +348,8 @@ int StartWindowSystem() {
 
     // 20. The load threads.
     if (StartASyncLoadThreads(SystemReport.logicalProcessorCount) < 0) {
-        WriteLogTextUtf16WithError(
-            kErrorLoadThreads, u"非同期読み込み処理を行うスレッドの立ち上げに失敗しました\n");
+        WriteLogTextUtf16WithError(kErrorLoadThreads,
+                                   u"非同期読み込み処理を行うスレッドの立ち上げに失敗しました\n");
         m.endRequested = 1;
         RequestLibraryEnd();
         return -1;

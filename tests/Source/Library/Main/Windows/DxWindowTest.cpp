@@ -4,12 +4,18 @@
 #include <SDL.h>
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "Main/DxBaseFunc.h"
 #include "Main/DxChar.h"
+#include "Main/DxLog.h"
 #include "Main/DxNetwork.h"
 #include "Main/Windows/DxSystemWin.h"
 #include "Main/Windows/DxWinAPI.h"
@@ -35,6 +41,7 @@ class LibraryWindowTest : public ::testing::Test {
         LibrarySystem.initialised = 0;
         LibrarySystem.endRequested = 0;
         SetNarrowCharCode(CharEncoding::Utf8);  // as the runtime does before the start
+        EnableLogOutput(0);                     // no Log.txt beside the tests
         StoreWindowModeFlag(1);
         handlesBefore_ = platform::OpenHandleCount();
         gTyped.clear();
@@ -402,9 +409,35 @@ TEST_F(LibraryWindowTest, LastErrorRecordAndTheEndRequest) {
     EXPECT_EQ(IsASyncLoadEnabled(), 0);
 }
 
+TEST_F(LibraryWindowTest, SocketNotificationIsLoggedOnce) {
+    char folder[] = "/tmp/velk-window-logXXXXXX";
+    ASSERT_NE(mkdtemp(folder), nullptr);
+    char previous[4096];
+    ASSERT_NE(getcwd(previous, sizeof(previous)), nullptr);
+    ASSERT_EQ(chdir(folder), 0);
+    EnableLogOutput(1);
+    ASSERT_EQ(StartLibrary(), 0);
+    EXPECT_EQ(platform::user32::SendMessageW(MainWindow.mainWindow, 1285, 7, 0), 0);
+    EXPECT_EQ(EndLibrary(), 0);
+    std::ifstream in(std::string(folder) + "/Log.txt", std::ios::binary);
+    std::stringstream content;
+    content << in.rdbuf();
+    std::string log = content.str();
+    std::size_t first = log.find("通信エラー No.1\r\n");
+    EXPECT_NE(first, std::string::npos);
+    EXPECT_EQ(log.find("通信エラー No.1", first + 1), std::string::npos);
+    EXPECT_NE(log.find("RAvorazの初期化処理開始"), std::string::npos);
+    EXPECT_NE(log.find("ウインドウの作成に成功しました"), std::string::npos);
+    EXPECT_EQ(chdir(previous), 0);
+    std::remove((std::string(folder) + "/Log.txt").c_str());
+    rmdir(folder);
+    EnableLogOutput(0);
+}
+
 TEST(LibraryAbortTest, AbortEndsTheLibraryAndTheProcess) {
     EXPECT_EXIT(
         {
+            EnableLogOutput(0);
             MainWindow = MainWindowState{};
             StoreWindowModeFlag(1);
             StartLibrary();
