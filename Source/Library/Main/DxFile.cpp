@@ -3,6 +3,8 @@
 #include <type_traits>
 
 #include "Main/DxChar.h"
+#include "Main/DxHandle.h"
+#include "Main/DxLog.h"
 #include "Main/DxMemory.h"
 #include "Main/Windows/DxFileWin.h"
 
@@ -672,7 +674,10 @@ class WidePath {
         char16_t* target = local_;
         if (static_cast<std::size_t>(bytes) > sizeof local_) {
             heap_ = static_cast<char16_t*>(DX_ALLOC(static_cast<std::size_t>(bytes)));
-            if (!heap_) return;
+            if (!heap_) {
+                outOfMemory_ = true;
+                return;
+            }
             target = heap_;
         }
         TranscodeString(path, -1, Narrow(), target, bytes, Wide());
@@ -682,11 +687,13 @@ class WidePath {
     WidePath(const WidePath&) = delete;
     WidePath& operator=(const WidePath&) = delete;
     const char16_t* Get() const { return text_; }
+    bool OutOfMemory() const { return outOfMemory_; }
 
   private:
     char16_t local_[512];
     char16_t* heap_ = nullptr;
     const char16_t* text_ = nullptr;
+    bool outOfMemory_ = false;
 };
 
 }  // namespace
@@ -701,6 +708,136 @@ std::int64_t GetFileSizeByPath(const char* path) {
     std::int64_t size = table.Tell(stream);
     table.Close(stream);
     return size;
+}
+
+// ============================================================================================
+// File handles
+// ============================================================================================
+
+namespace {
+
+struct FileHandleData {
+    HandleHeader header;
+    int kind;  // 0: a stream opened through the table
+    StreamReaderOps reader;
+    void* readerStream;
+    StreamValue openedStream;
+    std::int64_t size;      // measured at open
+    std::int64_t position;  // kept for the report once the file is released
+    int asyncRead;
+};
+
+int gFileModuleStarted = 0;
+
+FileHandleData* LookupFileHandle(int handle) {
+    if (handle < 0 || ((handle & kHandleTypeMask) >> kHandleTypeShift) != DX_HANDLETYPE_FILE) {
+        return nullptr;
+    }
+    return reinterpret_cast<FileHandleData*>(LookupHandleRecord(handle));
+}
+
+// Closes the handle's file; the handle itself stays until it is deleted.
+void ReleaseFileStream(FileHandleData* file) {
+    if (file->kind == 0 && file->openedStream) {
+        Table().Close(file->openedStream);
+        file->openedStream = 0;
+        file->readerStream = nullptr;
+    }
+}
+
+void InitFileHandle(HandleHeader*) {}
+
+int TerminateFileHandle(HandleHeader* record) {
+    ReleaseFileStream(reinterpret_cast<FileHandleData*>(record));
+    return 0;
+}
+
+void DumpFileHandle(HandleHeader* record) {
+    auto* file = reinterpret_cast<FileHandleData*>(record);
+    if (file->kind != 0) return;
+    std::int64_t size = file->size;
+    std::int64_t position = file->position;
+    if (file->readerStream) {
+        position = file->reader.Tell(file->readerStream);
+        file->reader.Seek(file->readerStream, 0, 2);
+        size = file->reader.Tell(file->readerStream);
+        file->reader.Seek(file->readerStream, position, 0);
+    }
+    WriteLogFormatUtf16(u"Handle:0x%08x Type:Normal    FileSize:%lld CurrentPos:%lld\n",
+                        record->handle, static_cast<long long>(size),
+                        static_cast<long long>(position));
+}
+
+}  // namespace
+
+int StartFileModule() {
+    if (gFileModuleStarted) return -1;
+    WriteLogTextUtf16(u"ファイルアクセス処理の初期化...");
+    if (RegisterHandleType(DX_HANDLETYPE_FILE, sizeof(FileHandleData), kMaxFileHandles,
+                           InitFileHandle, TerminateFileHandle, DumpFileHandle, u"File") != 0) {
+        WriteLogTextUtf16(u"失敗\n");
+        return -1;
+    }
+    WriteLogTextUtf16(u"成功\n");
+    gFileModuleStarted = 1;
+    return 0;
+}
+
+int EndFileModule() {
+    if (!gFileModuleStarted) return -1;
+    UnregisterHandleType(DX_HANDLETYPE_FILE);  // deletes every remaining File handle
+    gFileModuleStarted = 0;
+    return 0;
+}
+
+int OpenReadFileHandle(const char* path, int useASyncThread) {
+    if (!path) return 0;
+    WidePath wide(path);
+    if (!wide.Get()) return wide.OutOfMemory() ? -1 : 0;
+    if (!gFileModuleStarted) StartFileModule();
+    int handle = AllocateHandle(DX_HANDLETYPE_FILE, 0, -1);
+    if (handle < 0) return 0;
+    auto* file = reinterpret_cast<FileHandleData*>(LookupHandleRecord(handle));
+    file->kind = 0;
+    StreamFunctionTable& table = Table();
+    StreamValue stream = table.Open(wide.Get(), 0, 1, useASyncThread != 0 ? 1 : 0);
+    if (!stream) {
+        DeleteHandle(handle);
+        return 0;
+    }
+    file->openedStream = stream;
+    file->readerStream = reinterpret_cast<void*>(stream);
+    file->reader = *GetFileStreamAccess();
+    file->asyncRead = useASyncThread != 0 ? 1 : 0;
+    // The size once, so that a reader who has read to the end lets go of the file at once.
+    table.Seek(stream, 0, 2);
+    file->size = table.Tell(stream);
+    table.Seek(stream, 0, 0);
+    file->position = 0;
+    return handle;
+}
+
+int ReadFileHandle(void* buffer, int size, int handle) {
+    FileHandleData* file = LookupFileHandle(handle);
+    if (!file) return -1;
+    if (size <= 0 || !buffer || !file->readerStream) return 0;
+    std::size_t got =
+        file->reader.Read(buffer, 1, static_cast<std::size_t>(size), file->readerStream);
+    file->position += static_cast<std::int64_t>(got);
+    // A File handle has no seek: once its reader has reached the end nothing more can be read,
+    // so the file is closed now instead of when the handle dies (a game reads hundreds of data
+    // files and would otherwise hold all of them open). Asynchronous reads are still running
+    // here and keep their file until the handle is closed.
+    if (!file->asyncRead &&
+        (got < static_cast<std::size_t>(size) || file->position >= file->size)) {
+        ReleaseFileStream(file);
+    }
+    return static_cast<int>(got);
+}
+
+int CloseFileHandle(int handle) {
+    if (!LookupFileHandle(handle)) return -1;
+    return DeleteHandle(handle);
 }
 
 }  // namespace ZiDaz

@@ -182,6 +182,7 @@ TEST(StreamTable, DefaultFollowsTheArchiveSwitch) {
 }
 
 TEST(StreamTable, FileReaderForwardsToTheTableOfTheMoment) {
+    NarrowEncodingScope encoding(65001);
     TableScope restore;
     char folder[] = "/tmp/velk-reader-XXXXXX";
     ASSERT_NE(mkdtemp(folder), nullptr);

@@ -1,0 +1,120 @@
+#include <sys/stat.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <string>
+
+#include "Main/DxChar.h"
+#include "Main/DxFile.h"
+#include "Main/DxHandle.h"
+#include "platform/KernelObject.h"
+
+namespace {
+
+using namespace ZiDaz;
+
+class FileHandles : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        savedNarrow_ = NarrowEncoding;
+        SetNarrowCharCode(65001);
+        char pattern[] = "/tmp/velk-filehandle-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        root_ = pattern;
+        InstallStreamFunctions(nullptr);
+    }
+    void TearDown() override {
+        EndFileModule();
+        NarrowEncoding = savedNarrow_;
+        std::system(("rm -rf '" + root_ + "'").c_str());
+    }
+    std::string Write(const std::string& name, const std::string& content) {
+        std::string path = root_ + "/" + name;
+        std::ofstream(path, std::ios::binary) << content;
+        return path;
+    }
+
+    std::string root_;
+    std::int32_t savedNarrow_ = 0;
+};
+
+TEST_F(FileHandles, ReadAWholeFileAndRefuseWhatIsNotAFileHandle) {
+    std::string path = Write("data.bin", "0123456789");
+    EXPECT_EQ(GetFileSizeByPath(path.c_str()), 10);
+    int handle = OpenReadFileHandle(path.c_str(), 0);
+    ASSERT_GT(handle, 0);
+    char buffer[32] = {};
+    EXPECT_EQ(ReadFileHandle(buffer, 4, handle), 4);
+    EXPECT_EQ(ReadFileHandle(buffer + 4, 32, handle), 6);  // m < n bytes: m
+    EXPECT_EQ(std::string(buffer), "0123456789");
+    EXPECT_EQ(ReadFileHandle(buffer, 4, handle), 0);
+    EXPECT_EQ(ReadFileHandle(buffer, 0, handle), 0);
+    EXPECT_EQ(CloseFileHandle(handle), 0);
+    EXPECT_EQ(ReadFileHandle(buffer, 4, handle), -1);  // gone
+    EXPECT_EQ(CloseFileHandle(handle), -1);
+    EXPECT_EQ(ReadFileHandle(buffer, 4, -1), -1);
+    EXPECT_EQ(ReadFileHandle(buffer, 4, 12345), -1);
+    EXPECT_EQ(ReadFileHandle(buffer, 4, (DX_HANDLETYPE_GRAPH << kHandleTypeShift) | 1), -1);
+}
+
+TEST_F(FileHandles, MissingFilesAndFoldersGiveZero) {
+    mkdir((root_ + "/folder").c_str(), 0755);
+    EXPECT_EQ(OpenReadFileHandle((root_ + "/missing.dat").c_str(), 0), 0);
+    EXPECT_EQ(OpenReadFileHandle((root_ + "/folder").c_str(), 0), 0);
+    EXPECT_EQ(OpenReadFileHandle(nullptr, 0), 0);
+    EXPECT_EQ(GetFileSizeByPath((root_ + "/missing.dat").c_str()), -1);
+    EXPECT_EQ(GetFileSizeByPath((root_ + "/folder").c_str()), -1);
+}
+
+TEST_F(FileHandles, LooselySpeltDataFilesOpen) {
+    mkdir((root_ + "/Data").c_str(), 0755);
+    mkdir((root_ + "/Data/BasicData").c_str(), 0755);
+    Write("Data/BasicData/GAME.DAT", "game");
+    std::string asked = root_ + "/Data/BasicData/Game.dat";
+    EXPECT_EQ(GetFileSizeByPath(asked.c_str()), 4);
+    int handle = OpenReadFileHandle(asked.c_str(), 0);
+    ASSERT_GT(handle, 0);
+    char buffer[8] = {};
+    EXPECT_EQ(ReadFileHandle(buffer, 8, handle), 4);
+    EXPECT_EQ(std::string(buffer), "game");
+    CloseFileHandle(handle);
+}
+
+TEST_F(FileHandles, HandlesNeverClosedStillGiveTheirFilesBack) {
+    // A game opens a handle per data file and may never close it: every file read to its end
+    // is released at once, so thousands of reads do not run out of open files.
+    std::string path = Write("small.dat", "abc");
+    std::size_t openBefore = platform::OpenHandleCount();
+    for (int i = 0; i < 3000; ++i) {
+        int handle = OpenReadFileHandle(path.c_str(), 0);
+        ASSERT_GT(handle, 0) << i;
+        char buffer[3];
+        ASSERT_EQ(ReadFileHandle(buffer, 3, handle), 3);  // exactly the size: released too
+    }
+    EXPECT_EQ(platform::OpenHandleCount(), openBefore);
+    // A handle whose file was not read to the end keeps it until closed or the module ends.
+    int partial = OpenReadFileHandle(path.c_str(), 0);
+    char one;
+    EXPECT_EQ(ReadFileHandle(&one, 1, partial), 1);
+    EXPECT_EQ(platform::OpenHandleCount(), openBefore + 1);
+    EXPECT_EQ(EndFileModule(), 0);
+    EXPECT_EQ(platform::OpenHandleCount(), openBefore);
+    EXPECT_EQ(ReadFileHandle(&one, 1, partial), -1);
+    EXPECT_EQ(EndFileModule(), -1);
+}
+
+TEST_F(FileHandles, AsynchronousReadFlagDeliversTheSameBytes) {
+    std::string data(100000, '\0');
+    for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>(i * 7);
+    std::string path = Write("big.dat", data);
+    int handle = OpenReadFileHandle(path.c_str(), 1);
+    ASSERT_GT(handle, 0);
+    std::string buffer(data.size(), '\0');
+    EXPECT_EQ(ReadFileHandle(buffer.data(), static_cast<int>(buffer.size()), handle), 100000);
+    EXPECT_EQ(CloseFileHandle(handle), 0);  // waits for the read
+    EXPECT_TRUE(buffer == data);
+}
+
+}  // namespace
