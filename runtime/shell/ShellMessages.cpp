@@ -1,9 +1,8 @@
 #include "runtime/shell/ShellMessages.h"
 
 #include <atomic>
-#include <cstdio>
 
-#include "runtime/shell/TextConversion.h"
+#include "platform/User32.h"
 
 namespace {
 std::atomic<ShellMessageBoxHandler> messageBoxHandler{nullptr};
@@ -14,9 +13,8 @@ void ShowShellMessageBox(const std::u16string& text, const std::u16string& capti
         handler(text, caption);
         return;
     }
-    std::string captionUtf8 = ConvertWideToUtf8(caption.c_str());
-    std::string textUtf8 = ConvertWideToUtf8(text.c_str());
-    std::fprintf(stderr, "[%s] %s\n", captionUtf8.c_str(), textUtf8.c_str());
+    // Without a display the platform writes the box to standard error and answers at once.
+    platform::user32::MessageBoxW(nullptr, text.c_str(), caption.c_str(), MB_OK);
 }
 
 ShellMessageBoxHandler SetShellMessageBoxHandler(ShellMessageBoxHandler handler) {

@@ -3,8 +3,8 @@
 
 #include <string>
 
-// Shows a message box with an OK button and no owner. Until the window layer exists the message
-// goes to the standard error stream; a handler installed here receives it instead (for tests).
+// Shows a message box with an OK button and no owner (MessageBoxW; without a display its text goes
+// to standard error at once). A handler installed here receives it instead (for tests).
 using ShellMessageBoxHandler = void (*)(const std::u16string& text, const std::u16string& caption);
 void ShowShellMessageBox(const std::u16string& text, const std::u16string& caption);
 ShellMessageBoxHandler SetShellMessageBoxHandler(ShellMessageBoxHandler handler);

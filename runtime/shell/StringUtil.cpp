@@ -3,12 +3,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <cstdio>
 
 #include "platform/HostPath.h"
 #include "platform/Kernel32.h"
+#include "platform/User32.h"
 #include "runtime/dictionary/MessageDictionary.h"
 #include "runtime/shell/ShellMessages.h"
 #include "runtime/shell/TextConversion.h"
@@ -255,9 +257,38 @@ bool WriteTextModeFile(const char* path, std::string_view text) {
 
 bool CopyTextToClipboard(std::string_view text) {
     if (text.empty()) return false;
-    return false;  // no clipboard can be opened yet
+    if (!platform::user32::OpenClipboard(nullptr)) return false;
+    std::u16string wide = platform::Utf8ToUtf16(text);
+    // Room for the UTF-16 form of any UTF-8 text: at most one unit per byte, and a terminator.
+    SIZE_T bytes = text.size() * 4 + 4;
+    HGLOBAL block = platform::kernel32::GlobalAlloc(GMEM_FIXED, bytes);
+    if (block == nullptr) {
+        platform::user32::CloseClipboard();
+        return false;
+    }
+    auto* units = static_cast<char16_t*>(platform::kernel32::GlobalLock(block));
+    std::copy(wide.begin(), wide.end(), units);
+    units[wide.size()] = 0;
+    platform::kernel32::GlobalUnlock(block);
+    platform::user32::EmptyClipboard();
+    platform::user32::SetClipboardData(CF_UNICODETEXT, block);
+    platform::user32::CloseClipboard();
+    return true;
 }
 
 std::u16string ReadClipboardText() {
-    return {};
+    if (!platform::user32::IsClipboardFormatAvailable(CF_UNICODETEXT) ||
+        !platform::user32::OpenClipboard(nullptr)) {
+        return {};
+    }
+    std::u16string text;
+    if (HANDLE block = platform::user32::GetClipboardData(CF_UNICODETEXT)) {
+        const auto* units = static_cast<const char16_t*>(platform::kernel32::GlobalLock(block));
+        std::size_t max = platform::kernel32::GlobalSize(block) / 2, n = 0;
+        while (units && n < max && units[n]) ++n;
+        if (units) text.assign(units, n);
+        platform::kernel32::GlobalUnlock(block);
+    }
+    platform::user32::CloseClipboard();
+    return text;
 }

@@ -60,7 +60,7 @@ bool WriteTextFile(std::string_view text, const char* path);
 // text becomes CR CR LF). Truncates; false when the file cannot be opened or fully written.
 bool WriteTextModeFile(const char* path, std::string_view text);
 
-// The clipboard. Until the window layer offers a clipboard these report failure: copying returns
-// false and reading gives an empty text.
+// The clipboard's Unicode text. Copying an empty text, or when the clipboard cannot be opened,
+// returns false; reading gives an empty text when there is none.
 bool CopyTextToClipboard(std::string_view text);
 std::u16string ReadClipboardText();

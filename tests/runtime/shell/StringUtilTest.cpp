@@ -1,6 +1,9 @@
+#include "platform/User32.h"
 #include "runtime/shell/StringUtil.h"
 
 #include <gtest/gtest.h>
+
+#include <thread>
 
 #include <climits>
 #include <filesystem>
@@ -274,10 +277,29 @@ TEST(TextFile, AFileThatCannotBeOpenedIsReported) {
     EXPECT_LE(std::string(ConvertWideToUtf8(box.text().c_str())).size(), 511u);
 }
 
-TEST(Clipboard, ReportsFailureWithoutAClipboard) {
+TEST(Clipboard, CopiesAndReadsUnicodeText) {
+    EXPECT_TRUE(CopyTextToClipboard("コピー \xF0\x9F\x98\x80 text"));
+    EXPECT_EQ(ReadClipboardText(), u"コピー \U0001F600 text");
+    // An empty text leaves the clipboard as it was.
     EXPECT_FALSE(CopyTextToClipboard(""));
-    EXPECT_FALSE(CopyTextToClipboard("text"));
-    EXPECT_EQ(ReadClipboardText(), u"");
+    EXPECT_EQ(ReadClipboardText(), u"コピー \U0001F600 text");
+    // Opened elsewhere: copying fails and reading gives nothing.
+    ASSERT_TRUE(platform::user32::OpenClipboard(nullptr));
+    bool copied = true;
+    std::u16string read = u"x";
+    std::thread([&] {
+        copied = CopyTextToClipboard("other");
+        read = ReadClipboardText();
+    }).join();
+    platform::user32::CloseClipboard();
+    EXPECT_FALSE(copied);
+    EXPECT_EQ(read, u"");
+}
+
+TEST(ShellMessageBox, WithoutADisplayTheBoxGoesToStandardErrorAtOnce) {
+    testing::internal::CaptureStderr();
+    ShowShellMessageBox(u"本文", u"見出し");
+    EXPECT_NE(testing::internal::GetCapturedStderr().find("[見出し] 本文"), std::string::npos);
 }
 
 }  // namespace
