@@ -1,12 +1,15 @@
 #include "Main/DxFile.h"
 
+#include <cstring>
 #include <type_traits>
 
+#include "Main/DxASyncLoad.h"
 #include "Main/DxChar.h"
 #include "Main/DxHandle.h"
 #include "Main/DxLog.h"
 #include "Main/DxMemory.h"
 #include "Main/Windows/DxFileWin.h"
+#include "Main/Windows/DxSystemWin.h"
 
 namespace ZiDaz {
 
@@ -790,34 +793,9 @@ int EndFileModule() {
     return 0;
 }
 
-int OpenReadFileHandle(const char* path, int useASyncThread) {
-    if (!path) return 0;
-    WidePath wide(path);
-    if (!wide.Get()) return wide.OutOfMemory() ? -1 : 0;
-    if (!gFileModuleStarted) StartFileModule();
-    int handle = AllocateHandle(DX_HANDLETYPE_FILE, 0, -1);
-    if (handle < 0) return 0;
-    auto* file = reinterpret_cast<FileHandleData*>(LookupHandleRecord(handle));
-    file->kind = 0;
-    StreamFunctionTable& table = Table();
-    StreamValue stream = table.Open(wide.Get(), 0, 1, useASyncThread != 0 ? 1 : 0);
-    if (!stream) {
-        DeleteHandle(handle);
-        return 0;
-    }
-    file->openedStream = stream;
-    file->readerStream = reinterpret_cast<void*>(stream);
-    file->reader = *GetFileStreamAccess();
-    file->asyncRead = useASyncThread != 0 ? 1 : 0;
-    // The size once, so that a reader who has read to the end lets go of the file at once.
-    table.Seek(stream, 0, 2);
-    file->size = table.Tell(stream);
-    table.Seek(stream, 0, 0);
-    file->position = 0;
-    return handle;
-}
+namespace {
 
-int ReadFileHandle(void* buffer, int size, int handle) {
+int ReadFileHandleNow(void* buffer, int size, int handle) {
     FileHandleData* file = LookupFileHandle(handle);
     if (!file) return -1;
     if (size <= 0 || !buffer || !file->readerStream) return 0;
@@ -833,6 +811,131 @@ int ReadFileHandle(void* buffer, int size, int handle) {
         ReleaseFileStream(file);
     }
     return static_cast<int>(got);
+}
+
+// Opens the handle's stream (the open itself, on whichever thread runs it): 0 / -1.
+int OpenFileHandleStream(FileHandleData* file, const char16_t* path, int useASyncThread) {
+    if (file->kind != 0 || file->openedStream) return -1;
+    StreamFunctionTable& table = Table();
+    StreamValue stream = table.Open(path, 0, 1, useASyncThread != 0 ? 1 : 0);
+    if (!stream) return -1;
+    file->openedStream = stream;
+    file->readerStream = reinterpret_cast<void*>(stream);
+    file->reader = *GetFileStreamAccess();
+    file->asyncRead = useASyncThread != 0 ? 1 : 0;
+    // The size once, so that a reader who has read to the end lets go of the file at once.
+    table.Seek(stream, 0, 2);
+    file->size = table.Tell(stream);
+    table.Seek(stream, 0, 0);
+    file->position = 0;
+    return 0;
+}
+
+// Ends a load job of the handle; a failed open deletes the handle as its last load ends.
+void EndFileHandleJob(int handle, int result, bool deleteOnFailure) {
+    HandleHeader* record = LookupHandleRecord(handle);
+    if (!record) return;
+    record->asyncResult = result;
+    if (deleteOnFailure && result < 0) record->deleteRequested = 1;
+    FinishHandleASyncLoad(handle);
+}
+
+void RunOpenFileHandleJob(ASyncLoadJob* job) {
+    int offset = 0;
+    int handle = UnpackJobInt(job->parameters, &offset);
+    int useASyncThread = UnpackJobInt(job->parameters, &offset);
+    const char16_t* packed = UnpackJobString(job->parameters, &offset);
+    char16_t path[1024] = {};
+    // The packed text may stand unaligned: copy it unit by unit.
+    for (std::size_t i = 0; packed && i + 1 < 1024; ++i) {
+        std::memcpy(&path[i], reinterpret_cast<const unsigned char*>(packed) + 2 * i, 2);
+        if (!path[i]) break;
+    }
+    FileHandleData* file = LookupFileHandle(handle);
+    int result = file ? OpenFileHandleStream(file, path, useASyncThread) : -1;
+    EndFileHandleJob(handle, result, true);
+}
+
+void RunReadFileHandleJob(ASyncLoadJob* job) {
+    int offset = 0;
+    int handle = UnpackJobInt(job->parameters, &offset);
+    auto* buffer = reinterpret_cast<void*>(
+        static_cast<std::intptr_t>(UnpackJobInt64(job->parameters, &offset)));
+    int size = UnpackJobInt(job->parameters, &offset);
+    EndFileHandleJob(handle, ReadFileHandleNow(buffer, size, handle), false);
+}
+
+// Queues a job and counts it as a pending load of the handle before it can run: 0 / -1.
+int QueueFileHandleJob(int handle, ASyncLoadJob* job) {
+    if (BeginHandleASyncLoad(handle, -1) != 0) return -1;
+    if (QueueASyncLoadJob(job) != 0) {
+        FinishHandleASyncLoad(handle);
+        return -1;
+    }
+    return 0;
+}
+
+}  // namespace
+
+int OpenReadFileHandle(const char* path, int useASyncThread) {
+    if (!path) return 0;
+    WidePath wide(path);
+    if (!wide.Get()) return wide.OutOfMemory() ? -1 : 0;
+    if (!gFileModuleStarted) StartFileModule();
+    int handle = AllocateHandle(DX_HANDLETYPE_FILE, 0, -1);
+    if (handle < 0) return 0;
+    auto* file = reinterpret_cast<FileHandleData*>(LookupHandleRecord(handle));
+    file->kind = 0;
+    if (IsASyncLoadEnabled()) {
+        char16_t full[1024];
+        MakeFullPath(wide.Get(), full, sizeof full, nullptr);
+        int bytes = 0;
+        PackJobInt(nullptr, &bytes, handle);
+        PackJobInt(nullptr, &bytes, useASyncThread);
+        PackJobString(nullptr, &bytes, full);
+        ASyncLoadJob* job = AllocateASyncLoadJob(bytes);
+        if (job) {
+            job->run = RunOpenFileHandleJob;
+            int offset = 0;
+            PackJobInt(job->parameters, &offset, handle);
+            PackJobInt(job->parameters, &offset, useASyncThread);
+            PackJobString(job->parameters, &offset, full);
+        }
+        if (!job || QueueFileHandleJob(handle, job) != 0) {
+            DeleteHandle(handle);
+            return 0;
+        }
+        return handle;
+    }
+    if (OpenFileHandleStream(file, wide.Get(), useASyncThread) != 0) {
+        DeleteHandle(handle);
+        return 0;
+    }
+    return handle;
+}
+
+int ReadFileHandle(void* buffer, int size, int handle) {
+    if (!LookupFileHandle(handle)) return -1;
+    // A pending load of the handle (its open, or an earlier read) ends first; a failed open
+    // takes the handle with it.
+    if (WaitHandleASyncLoad(handle) != 0 || !LookupFileHandle(handle)) return -1;
+    if (IsASyncLoadEnabled()) {
+        int bytes = 0;
+        PackJobInt(nullptr, &bytes, handle);
+        PackJobInt64(nullptr, &bytes, 0);
+        PackJobInt(nullptr, &bytes, size);
+        ASyncLoadJob* job = AllocateASyncLoadJob(bytes);
+        if (job) {
+            job->run = RunReadFileHandleJob;
+            int offset = 0;
+            PackJobInt(job->parameters, &offset, handle);
+            PackJobInt64(job->parameters, &offset, reinterpret_cast<std::intptr_t>(buffer));
+            PackJobInt(job->parameters, &offset, size);
+            if (QueueFileHandleJob(handle, job) == 0) return 0;
+        }
+        // A job that cannot be had: read at once.
+    }
+    return ReadFileHandleNow(buffer, size, handle);
 }
 
 int CloseFileHandle(int handle) {

@@ -5,10 +5,15 @@
 #include <cstdlib>
 #include <fstream>
 #include <string>
+#include <vector>
 
+#include "Main/DxASyncLoad.h"
 #include "Main/DxChar.h"
 #include "Main/DxFile.h"
 #include "Main/DxHandle.h"
+#include "Main/DxLog.h"
+#include "Main/DxThread.h"
+#include "Main/Windows/DxSystemWin.h"
 #include "platform/KernelObject.h"
 
 namespace {
@@ -115,6 +120,69 @@ TEST_F(FileHandles, AsynchronousReadFlagDeliversTheSameBytes) {
     EXPECT_EQ(ReadFileHandle(buffer.data(), static_cast<int>(buffer.size()), handle), 100000);
     EXPECT_EQ(CloseFileHandle(handle), 0);  // waits for the read
     EXPECT_TRUE(buffer == data);
+}
+
+}  // namespace
+
+namespace {
+
+using namespace ZiDaz;
+
+// With asynchronous loading on, opens and reads run on the load threads.
+class FileHandlesLoadedAsynchronously : public FileHandles {
+  protected:
+    void SetUp() override {
+        FileHandles::SetUp();
+        EnableLogOutput(0);
+        ASSERT_EQ(InitASyncLoad(QueryCurrentThreadId()), 0);
+        ASSERT_EQ(StartASyncLoadThreads(4), 0);
+        EnableASyncLoad(1);
+    }
+    void TearDown() override {
+        EnableASyncLoad(0);
+        EndFileModule();
+        StopASyncLoadThreads();
+        EndASyncLoad();
+        FileHandles::TearDown();
+    }
+};
+
+TEST_F(FileHandlesLoadedAsynchronously, OpensAndReadsOnLoadThreads) {
+    std::string data(70000, '\0');
+    for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>(i * 13);
+    std::string path = Write("async.dat", data);
+    int handle = OpenReadFileHandle(path.c_str(), 0);
+    ASSERT_GT(handle, 0);
+    std::string buffer(data.size() + 10, '\0');
+    // The read waits for the open, then is queued itself: 0 now, the count as the load's result.
+    EXPECT_EQ(ReadFileHandle(buffer.data(), static_cast<int>(buffer.size()), handle), 0);
+    EXPECT_EQ(WaitHandleASyncLoad(handle), 0);
+    EXPECT_EQ(LookupHandleRecord(handle)->asyncResult, 70000);
+    EXPECT_TRUE(buffer.compare(0, data.size(), data) == 0);
+    EXPECT_EQ(CloseFileHandle(handle), 0);
+
+    // A missing file: the handle comes back at once and is gone once its load has ended.
+    int missing = OpenReadFileHandle((root_ + "/none.dat").c_str(), 0);
+    ASSERT_GT(missing, 0);
+    char c;
+    EXPECT_EQ(ReadFileHandle(&c, 1, missing), -1);
+    EXPECT_EQ(LookupHandleRecord(missing), nullptr);
+}
+
+TEST_F(FileHandlesLoadedAsynchronously, ManyHandlesFromOneThreadAllComplete) {
+    std::string path = Write("small.dat", "abcdef");
+    std::vector<int> handles;
+    std::vector<std::string> buffers(200, std::string(6, '\0'));
+    for (int i = 0; i < 200; ++i) {
+        handles.push_back(OpenReadFileHandle(path.c_str(), 0));
+        ASSERT_GT(handles.back(), 0);
+        ReadFileHandle(buffers[static_cast<std::size_t>(i)].data(), 6, handles.back());
+    }
+    for (int i = 0; i < 200; ++i) {
+        WaitHandleASyncLoad(handles[static_cast<std::size_t>(i)]);
+        EXPECT_EQ(buffers[static_cast<std::size_t>(i)], "abcdef");
+        EXPECT_EQ(CloseFileHandle(handles[static_cast<std::size_t>(i)]), 0);
+    }
 }
 
 }  // namespace
