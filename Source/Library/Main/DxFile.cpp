@@ -264,6 +264,19 @@ int MakeFullPathNarrow(const char* path, char* out, std::size_t outBytes, const 
     return BuildFullPath(path, out, outBytes, base, NarrowCharUnits);
 }
 
+namespace {
+
+// Copies count units and a terminator, cut to fit `bytes` (nothing for a missing output).
+void CopyUnitsBounded(const char16_t* from, std::size_t count, char16_t* to, std::size_t bytes) {
+    if (!to || bytes < 2) return;
+    std::size_t room = bytes / 2 - 1;
+    if (count > room) count = room;
+    for (std::size_t i = 0; i < count; ++i) to[i] = from[i];
+    to[count] = 0;
+}
+
+}  // namespace
+
 int SplitPathAtLastSeparator(const char16_t* path, char16_t* fileName, std::size_t fileNameBytes,
                              char16_t* folder, std::size_t folderBytes) {
     if (!path) return -1;
@@ -273,17 +286,10 @@ int SplitPathAtLastSeparator(const char16_t* path, char16_t* fileName, std::size
         char16_t c = path[length];
         if (IsSeparator(c) || c == u':') split = length;
     }
-    auto copy = [](const char16_t* from, std::size_t count, char16_t* to, std::size_t bytes) {
-        if (!to || bytes < 2) return;
-        std::size_t room = bytes / 2 - 1;
-        if (count > room) count = room;
-        for (std::size_t i = 0; i < count; ++i) to[i] = from[i];
-        to[count] = 0;
-    };
     bool found = split != static_cast<std::size_t>(-1);
-    copy(found ? path + split + 1 : path, found ? length - split - 1 : length, fileName,
-         fileNameBytes);
-    copy(path, found ? split : 0, folder, folderBytes);
+    CopyUnitsBounded(found ? path + split + 1 : path, found ? length - split - 1 : length, fileName,
+                     fileNameBytes);
+    CopyUnitsBounded(path, found ? split : 0, folder, folderBytes);
     return 0;
 }
 
@@ -297,17 +303,10 @@ int SplitBaseNameAndExtension(const char16_t* path, char16_t* baseName, std::siz
     for (; name[length]; ++length) {
         if (name[length] == u'.') dot = length;
     }
-    auto copy = [](const char16_t* from, std::size_t count, char16_t* to, std::size_t bytes) {
-        if (!to || bytes < 2) return;
-        std::size_t room = bytes / 2 - 1;
-        if (count > room) count = room;
-        for (std::size_t i = 0; i < count; ++i) to[i] = from[i];
-        to[count] = 0;
-    };
     bool found = dot != static_cast<std::size_t>(-1);
-    copy(name, found ? dot : length, baseName, baseNameBytes);
-    copy(found ? name + dot + 1 : name + length, found ? length - dot - 1 : 0, extension,
-         extensionBytes);
+    CopyUnitsBounded(name, found ? dot : length, baseName, baseNameBytes);
+    CopyUnitsBounded(found ? name + dot + 1 : name + length, found ? length - dot - 1 : 0,
+                     extension, extensionBytes);
     return 0;
 }
 
