@@ -223,6 +223,7 @@ bool ReadShortHeader(DataFileBuffer& buffer, const ScrambledHeaderLayout& layout
         buffer.Skip(5);
         const std::int32_t length = buffer.ReadInt32();
         if (length < 0) buffer.MarkDamaged();
+        if (length > 0 && buffer.Has(1)) header.protectionSeed = buffer.bytes[buffer.position];
         if (!buffer.damaged) buffer.Skip(static_cast<std::size_t>(length));
     }
     return !buffer.damaged;

@@ -93,6 +93,7 @@ inline constexpr std::size_t kMapHeaderSize = 20;
 inline constexpr ScrambledHeaderLayout kBasicDataHeader{{0, 8, 6}, -1, 9, 'M'};
 inline constexpr ScrambledHeaderLayout kCommonEventHeader{{0, 3, 9}, 2, 6, 'C'};
 inline constexpr ScrambledHeaderLayout kTileSetHeader{{0, 3, 9}, 2, 6, 'M'};
+inline constexpr ScrambledHeaderLayout kDatabaseHeader{{0, 3, 9}, 2, 6, 'M'};
 
 // The front of a data file as the readers take it apart.
 struct ScrambledHeader {
@@ -100,6 +101,8 @@ struct ScrambledHeader {
     std::array<std::uint8_t, 3> seeds{};
     std::uint8_t check = 0;
     bool utf8 = false;
+    // The first byte of a protected file's protection block (0 when the block is empty).
+    std::uint8_t protectionSeed = 0;
 
     bool AnySeed() const { return seeds[0] || seeds[1] || seeds[2]; }
 };

@@ -1,5 +1,6 @@
 #include "tools/gamedata/GameDataJson.h"
 
+#include <algorithm>
 #include <stdexcept>
 
 #include "runtime/data/ArchiveKey.h"
@@ -253,6 +254,79 @@ void FromJson(const Json& j, Game_TileSetList& list) {
     }
 }
 
+Json ToJson(const Game_Database& db) {
+    Json types = Json::array();
+    const std::size_t count = std::max(db.types.size(), db.typeInfos.size());
+    for (std::size_t t = 0; t < count; ++t) {
+        const Game_DatabaseType type = t < db.types.size() ? db.types[t] : Game_DatabaseType{};
+        const Game_DatabaseTypeInfo info =
+            t < db.typeInfos.size() ? db.typeInfos[t] : Game_DatabaseTypeInfo{};
+        Json entries = Json::array();
+        for (const auto& e : type.entries) {
+            entries.push_back(Json{{"numbers", e.numbers}, {"strings", e.strings}});
+        }
+        const std::size_t flags = std::min(info.fieldNames.size(), info.fieldFlags.size());
+        types.push_back(Json{
+            {"name", info.typeName},
+            {"note", info.typeNote},
+            {"leadValue", type.leadValue},
+            {"nameMode", type.nameMode},
+            {"fieldKinds", type.fieldKinds},
+            {"fieldNames", info.fieldNames},
+            {"fieldFlags",
+             std::vector<std::uint8_t>(info.fieldFlags.begin(), info.fieldFlags.begin() + flags)},
+            {"fieldTexts", info.fieldTexts},
+            {"fieldStringLists", info.fieldStringLists},
+            {"fieldNumberLists", info.fieldNumberLists},
+            {"initialValues", info.initialValues},
+            {"dataNames", info.dataNames},
+            {"entries", entries}});
+    }
+    return Json{{"databaseKind", db.kind}, {"types", types}};
+}
+
+void FromJson(const Json& j, Game_Database& db) {
+    db = Game_Database();
+    db.kind = Value<std::int32_t>(j, "databaseKind", kUserDatabase);
+    for (const auto& t : j.at("types")) {
+        Game_DatabaseType type;
+        Game_DatabaseTypeInfo info;
+        info.typeName = Value<std::string>(t, "name", "");
+        info.typeNote = Value<std::string>(t, "note", "");
+        type.leadValue = Value<std::int32_t>(t, "leadValue", -2);
+        type.nameMode = Value<std::int32_t>(t, "nameMode", 0);
+        type.fieldKinds = ListOf<std::int32_t>(t, "fieldKinds");
+        info.fieldNames = ListOf<std::string>(t, "fieldNames");
+        const auto flags = ListOf<std::uint8_t>(t, "fieldFlags");
+        if (flags.size() > info.fieldFlags.size()) throw std::runtime_error("100 field flags");
+        std::copy(flags.begin(), flags.end(), info.fieldFlags.begin());
+        // The per-field lists have one slot per field name.
+        const std::size_t fields = info.fieldNames.size();
+        info.fieldTexts = ListOf<std::string>(t, "fieldTexts");
+        info.fieldStringLists = ListOf<std::vector<std::string>>(t, "fieldStringLists");
+        info.fieldNumberLists = ListOf<std::vector<std::int32_t>>(t, "fieldNumberLists");
+        info.initialValues = ListOf<std::int32_t>(t, "initialValues");
+        info.fieldTexts.resize(fields);
+        info.fieldStringLists.resize(fields);
+        info.fieldNumberLists.resize(fields);
+        info.initialValues.resize(fields);
+        info.dataNames = ListOf<std::string>(t, "dataNames");
+        type.entries.clear();
+        if (t.contains("entries")) {
+            for (const auto& e : t.at("entries")) {
+                Game_DatabaseEntry entry;
+                entry.numbers = ListOf<std::int32_t>(e, "numbers");
+                entry.strings = ListOf<std::string>(e, "strings");
+                entry.numbers.resize(static_cast<std::size_t>(type.NumberFieldCount()));
+                entry.strings.resize(static_cast<std::size_t>(type.StringFieldCount()));
+                type.entries.push_back(std::move(entry));
+            }
+        }
+        db.types.push_back(std::move(type));
+        db.typeInfos.push_back(std::move(info));
+    }
+}
+
 namespace {
 
 DataFileForm FormFromText(const std::string& text) {
@@ -284,6 +358,7 @@ DataFileOptions OptionsFrom(const Json& doc) {
     o.utf8 = Value<bool>(doc, "utf8", true);
     o.locale = Value<std::string>(doc, "locale", o.locale);
     o.protectionBlock = ListOf<std::uint8_t>(doc, "protectionBlock");
+    if (doc.contains("version")) o.versionByte = doc.at("version").get<std::uint8_t>();
     return o;
 }
 
@@ -335,7 +410,30 @@ std::vector<std::uint8_t> EncodeDocument(const Json& doc) {
         }
         return WriteArchiveKeyFile(key, index, Value<std::uint8_t>(doc, "seed", 1));
     }
+    if (kind == "database") throw std::runtime_error("a database is written as two files");
     throw std::runtime_error("unknown kind " + kind);
+}
+
+std::vector<std::pair<std::string, std::vector<std::uint8_t>>> EncodeDocumentFiles(
+    const Json& doc, const std::string& output) {
+    if (doc.at("kind").get<std::string>() != "database") return {{output, EncodeDocument(doc)}};
+    Game_Database db;
+    FromJson(doc.at("data"), db);
+    const DataFileOptions options = OptionsFrom(doc);
+    const std::string base = DatabaseBasePath(output);
+    return {{base + ".dat", WriteDatabaseDataFile(db, options)},
+            {base + ".project", WriteDatabaseProjectFile(db, options)}};
+}
+
+std::string DatabaseBasePath(const std::string& path) {
+    for (const char* extension : {".dat", ".project"}) {
+        const std::string ext = extension;
+        if (path.size() > ext.size() &&
+            path.compare(path.size() - ext.size(), ext.size(), ext) == 0) {
+            return path.substr(0, path.size() - ext.size());
+        }
+    }
+    return path;
 }
 
 std::string GuessKind(const std::string& fileName, const std::vector<std::uint8_t>& bytes) {
@@ -343,6 +441,10 @@ std::string GuessKind(const std::string& fileName, const std::vector<std::uint8_
     const std::string base = slash == std::string::npos ? fileName : fileName.substr(slash + 1);
     if (base == "Game.dat") return "basic";
     if (base == "TileSetData.dat") return "tileset";
+    const bool project = base.size() > 8 && base.compare(base.size() - 8, 8, ".project") == 0;
+    if (base == "DataBase.dat" || base == "CDataBase.dat" || base == "SysDataBase.dat" || project) {
+        return "database";
+    }
     if (bytes.size() == kArchiveKeyFileSize) return "archivekey";
     return "map";
 }
@@ -383,6 +485,38 @@ Json HeaderJson(const std::vector<std::uint8_t>& bytes, const ScrambledHeaderLay
 }
 
 }  // namespace
+
+Json DecodeDatabase(const std::string& path) {
+    QuietServices quiet;
+    const std::string base = DatabaseBasePath(path);
+    std::vector<std::uint8_t> bytes;
+    if (!ReadWholeDataFile(base + ".dat", bytes) || bytes.size() < kShortHeaderSize) {
+        throw std::runtime_error("cannot read " + base + ".dat");
+    }
+    Game_Database db;
+    db.kind = kUserDatabase;
+    if (!LoadDatabaseFiles(db, "", base)) throw std::runtime_error("not a readable database");
+    Json doc{{"kind", "database"}};
+    const ScrambledHeaderForm form = ClassifyShortHeader(bytes.data(), kDatabaseHeader.kindLetter);
+    doc["form"] = FormText(form);
+    doc["seeds"] = {bytes[0], bytes[3], bytes[9]};
+    doc["utf8"] = bytes[6] == 'U';
+    doc["version"] = DatabaseFileVersion;
+    if (form == ScrambledHeaderForm::Protected && bytes.size() >= 19) {
+        std::uint8_t unused = 0;
+        const std::uint8_t seeds[3] = {bytes[0], bytes[3], bytes[9]};
+        UnscrambleDataFile(bytes.data(), kShortHeaderSize, bytes.size(), 3, seeds, kNoCheck, unused,
+                           {});
+        std::int32_t n = 0;
+        for (int i = 0; i < 4; ++i) n |= bytes[15 + i] << (8 * i);
+        if (n >= 0 && static_cast<std::size_t>(n) <= bytes.size() - 19) {
+            doc["protectionBlock"] =
+                std::vector<std::uint8_t>(bytes.begin() + 19, bytes.begin() + 19 + n);
+        }
+    }
+    doc["data"] = ToJson(db);
+    return doc;
+}
 
 Json DecodeFile(const std::vector<std::uint8_t>& bytes, const std::string& kind) {
     QuietServices quiet;

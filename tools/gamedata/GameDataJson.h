@@ -1,12 +1,18 @@
 // JSON descriptions of the game's data files, for the velk-gamedata tool: a document names the
 // kind of file, its header form and seeds, and holds the records.
 //
-//   {"kind": "basic" | "map" | "tileset" | "archivekey",
+//   {"kind": "basic" | "map" | "tileset" | "archivekey" | "database",
 //    "form": "plain" | "protected" | "scrambled", "seeds": [s1, s2, s3], "utf8": true,
 //    "locale": "jpn_jpn.932",              code page of code-page text (utf8 false)
 //    "generation": 4,                      tileset files only (1..4)
 //    "formatLetter": "f", "storeLayers": true,   map files only
-//    "protectionBlock": [bytes],           protected form only
+//    "protectionBlock": [bytes],           protected form only (a database's ".project" seed first)
+//    "version": 194,                       database files only: 192 (0xC0), 193 or 194
+//
+// A database's "data" is {"databaseKind": 0, "types": [...]}, each type {"name", "note",
+// "leadValue", "nameMode", "fieldKinds", "fieldNames", "fieldFlags", "fieldTexts",
+// "fieldStringLists", "fieldNumberLists", "initialValues", "dataNames",
+// "entries": [{"numbers", "strings"}]}; encoding writes both files of the database.
 //    "data": {...}}                        the records
 #pragma once
 
@@ -29,6 +35,7 @@ Json ToJson(const Game_EventData& event);
 Json ToJson(const Game_MapData& map);
 Json ToJson(const Game_BasicData& data);
 Json ToJson(const Game_TileSetList& list);
+Json ToJson(const Game_Database& database);
 
 void FromJson(const Json& j, Game_MoveRoute& route);
 void FromJson(const Json& j, Game_EventCommand& command);
@@ -37,13 +44,24 @@ void FromJson(const Json& j, Game_EventData& event);
 void FromJson(const Json& j, Game_MapData& map);
 void FromJson(const Json& j, Game_BasicData& data);
 void FromJson(const Json& j, Game_TileSetList& list);
+void FromJson(const Json& j, Game_Database& database);
 
 // Writes the file a document describes. Throws std::exception (with a message) on a document it
 // cannot use.
 std::vector<std::uint8_t> EncodeDocument(const Json& document);
 
-// Guesses the kind of a data file from its name and bytes: "basic", "tileset", "archivekey" or
-// "map".
+// The files a document describes, by path: `output` itself, or for a database its two files
+// (`output` with ".dat" or ".project" or neither taken as the base path).
+std::vector<std::pair<std::string, std::vector<std::uint8_t>>> EncodeDocumentFiles(
+    const Json& document, const std::string& output);
+// A database file's path without its ".dat" or ".project" extension.
+std::string DatabaseBasePath(const std::string& path);
+// Reads the database whose ".dat" or ".project" file is at `path` (both files must exist) and
+// describes it.
+Json DecodeDatabase(const std::string& path);
+
+// Guesses the kind of a data file from its name and bytes: "basic", "tileset", "database",
+// "archivekey" or "map".
 std::string GuessKind(const std::string& fileName, const std::vector<std::uint8_t>& bytes);
 
 // Reads a file through the runtime's own readers and describes it. A file the readers refuse

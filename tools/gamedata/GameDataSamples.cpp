@@ -117,4 +117,86 @@ Game_TileSet MakeSampleTileSet(int baseChips, std::uint32_t seed) {
     return t;
 }
 
+Game_Database MakeSampleDatabase(std::int32_t kind, int typeCount, std::uint32_t seed) {
+    ScrambleGenerator g(seed);
+    Game_Database db;
+    db.kind = kind;
+    static const char* const kTypeWords[] = {"主人公", "敵キャラ", "アイテム", "魔法", "状態"};
+    for (int t = 0; t < typeCount; ++t) {
+        Game_DatabaseType type;
+        Game_DatabaseTypeInfo info;
+        const int fields = 1 + static_cast<int>(g.Next() % 8);
+        const int entries = static_cast<int>(g.Next() % 12);
+        // Fields in mixed order: the kinds count up per class.
+        type.fieldKinds.clear();
+        int numbers = 0, strings = 0;
+        for (int f = 0; f < fields; ++f) {
+            const bool number = g.Next() % 3 != 0;
+            type.fieldKinds.push_back(number ? kNumberFieldBase + numbers++
+                                             : kStringFieldBase + strings++);
+        }
+        // Swap two kinds of the same class now and then, so that field order and slot order
+        // differ.
+        if (numbers >= 2 && t % 3 == 1) {
+            auto first = std::find(type.fieldKinds.begin(), type.fieldKinds.end(), 1000);
+            auto second = std::find(type.fieldKinds.begin(), type.fieldKinds.end(), 1001);
+            std::iter_swap(first, second);
+        }
+        switch (t % 4) {
+            case 0:
+                type.leadValue = -2, type.nameMode = 0;
+                break;
+            case 1:
+                type.leadValue = -3, type.nameMode = 1;
+                break;
+            case 2:
+                type.leadValue = -1, type.nameMode = 0;
+                break;
+            default:
+                type.leadValue = -2, type.nameMode = t > 0 ? 2 : 0;
+                break;
+        }
+        info.typeName = std::string(kTypeWords[t % 5]) + std::to_string(t);
+        info.typeNote = "メモ " + std::to_string(g.Next());
+        info.fieldNames.clear();
+        info.fieldTexts.clear();
+        info.fieldStringLists.clear();
+        info.fieldNumberLists.clear();
+        info.initialValues.clear();
+        for (int f = 0; f < fields; ++f) {
+            info.fieldNames.push_back("項目" + std::to_string(f) + (f % 2 ? "HP" : "名前"));
+            info.fieldFlags[static_cast<std::size_t>(f)] = static_cast<std::uint8_t>(g.Next());
+            info.fieldTexts.push_back(f % 3 ? "説明" + std::to_string(f) : std::string());
+            std::vector<std::string> choices;
+            for (std::uint32_t k = g.Next() % 3; k > 0; --k)
+                choices.push_back("選択" + std::to_string(k));
+            info.fieldStringLists.push_back(choices);
+            std::vector<std::int32_t> values;
+            for (std::uint32_t k = g.Next() % 3; k > 0; --k) {
+                values.push_back(static_cast<std::int32_t>(g.Next()) - 9000);
+            }
+            info.fieldNumberLists.push_back(values);
+            info.initialValues.push_back(static_cast<std::int32_t>(g.Next() % 50) - 10);
+        }
+        type.entries.assign(static_cast<std::size_t>(entries), Game_DatabaseEntry{});
+        info.dataNames.clear();
+        for (int e = 0; e < entries; ++e) {
+            auto& entry = type.entries[static_cast<std::size_t>(e)];
+            entry.numbers.clear();
+            entry.strings.clear();
+            for (int n = 0; n < numbers; ++n) {
+                entry.numbers.push_back(static_cast<std::int32_t>(g.Next() * 65537u) - 1000000000);
+            }
+            for (int s = 0; s < strings; ++s) {
+                entry.strings.push_back(s % 2 ? "文字列 " + std::to_string(g.Next()) + ", \"引用\""
+                                              : "値\r\n二行目");
+            }
+            info.dataNames.push_back(e % 4 == 3 ? std::string() : "データ" + std::to_string(e));
+        }
+        db.types.push_back(std::move(type));
+        db.typeInfos.push_back(std::move(info));
+    }
+    return db;
+}
+
 }  // namespace gamedata

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "runtime/data/Game_Database.h"
 #include "tools/gamedata/GameDataWriter.h"
 
 namespace gamedata {
@@ -19,5 +20,11 @@ Game_MapData MakeSampleMap(std::int32_t width, std::int32_t height, int eventCou
                            std::uint32_t seed);
 // A tileset whose chip lists hold 32 autotile entries and `baseChips` base chips.
 Game_TileSet MakeSampleTileSet(int baseChips, std::uint32_t seed);
+
+// A database of `typeCount` types with Japanese type, data and field names, number and string
+// fields in mixed order (some kinds out of order), per-field settings, initial values, and a mix
+// of lead values and name modes (0, 1 and 2). Every list is as long as its file form keeps it, so
+// that the database reads back equal.
+Game_Database MakeSampleDatabase(std::int32_t kind, int typeCount, std::uint32_t seed);
 
 }  // namespace gamedata

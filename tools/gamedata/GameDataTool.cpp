@@ -1,7 +1,7 @@
 // velk-gamedata: writes game data files from JSON descriptions and prints data files as JSON.
 //
-//   velk-gamedata encode DESCRIPTION.json OUTPUT
-//   velk-gamedata decode [--kind basic|map|tileset|archivekey] FILE
+//   velk-gamedata encode DESCRIPTION.json OUTPUT   (a database: OUTPUT.dat and OUTPUT.project)
+//   velk-gamedata decode [--kind basic|map|tileset|archivekey|database] FILE
 #include <fstream>
 #include <iostream>
 #include <iterator>
@@ -15,7 +15,7 @@ namespace {
 int Usage() {
     std::cerr << "usage:\n"
                  "  velk-gamedata encode DESCRIPTION.json OUTPUT\n"
-                 "  velk-gamedata decode [--kind basic|map|tileset|archivekey] FILE\n";
+                 "  velk-gamedata decode [--kind basic|map|tileset|archivekey|database] FILE\n";
     return 2;
 }
 
@@ -32,10 +32,11 @@ int main(int argc, char** argv) {
                 return 1;
             }
             const auto document = gamedata::Json::parse(in);
-            const auto bytes = gamedata::EncodeDocument(document);
-            if (!gamedata::SaveBytes(argv[3], bytes)) {
-                std::cerr << "cannot write " << argv[3] << "\n";
-                return 1;
+            for (const auto& [path, bytes] : gamedata::EncodeDocumentFiles(document, argv[3])) {
+                if (!gamedata::SaveBytes(path, bytes)) {
+                    std::cerr << "cannot write " << path << "\n";
+                    return 1;
+                }
             }
             return 0;
         }
@@ -46,6 +47,11 @@ int main(int argc, char** argv) {
                 if (std::string(argv[2]) != "--kind") return Usage();
                 kind = argv[3];
                 path = argv[4];
+            }
+            if (kind == "database" ||
+                (kind.empty() && gamedata::GuessKind(path, {}) == "database")) {
+                std::cout << gamedata::DecodeDatabase(path).dump(2) << "\n";
+                return 0;
             }
             std::vector<std::uint8_t> bytes;
             if (!ReadWholeDataFile(path, bytes)) {

@@ -275,6 +275,93 @@ std::vector<std::uint8_t> WriteTileSetData(const Game_TileSetList& list, int gen
     return FinishShortHeaderFile(kTileSetHeader, options, std::move(out.bytes), checkedEnd);
 }
 
+std::vector<std::uint8_t> WriteDatabaseDataFile(const Game_Database& database,
+                                                const DataFileOptions& options) {
+    ByteWriter out = BodyWriter(options.utf8, options.locale);
+    WriteProtectionBlock(out, options);
+    const std::uint8_t version = options.versionByte.value_or(0xC2);
+    out.U8(version);
+    out.I32(static_cast<std::int32_t>(database.types.size()));
+    for (const auto& type : database.types) {
+        const auto fieldCount = static_cast<std::int32_t>(type.fieldKinds.size());
+        if (type.leadValue <= -2) {
+            out.I32(type.leadValue);
+            out.I32(type.nameMode);
+            out.I32(fieldCount);
+        } else if (type.leadValue == -1) {
+            out.I32(-1);
+            out.I32(fieldCount);
+        } else {
+            out.I32(fieldCount);
+        }
+        for (std::int32_t kind : type.fieldKinds) out.I32(kind);
+        out.I32(static_cast<std::int32_t>(type.entries.size()));
+        const std::int32_t numbers = type.NumberFieldCount();
+        const std::int32_t strings = type.StringFieldCount();
+        for (const auto& entry : type.entries) {
+            for (std::int32_t i = 0; i < numbers; ++i) {
+                out.I32(static_cast<std::size_t>(i) < entry.numbers.size()
+                            ? entry.numbers[static_cast<std::size_t>(i)]
+                            : 0);
+            }
+            for (std::int32_t i = 0; i < strings; ++i) {
+                out.String(static_cast<std::size_t>(i) < entry.strings.size()
+                               ? entry.strings[static_cast<std::size_t>(i)]
+                               : std::string());
+            }
+        }
+    }
+    out.U8(options.closingByte.value_or(version));
+    const std::size_t checkedEnd = out.Size();
+    out.Raw(options.trailingBytes);
+    return FinishShortHeaderFile(kDatabaseHeader, options, std::move(out.bytes), checkedEnd);
+}
+
+std::vector<std::uint8_t> WriteDatabaseProjectFile(const Game_Database& database,
+                                                   const DataFileOptions& options) {
+    ByteWriter out = BodyWriter(options.utf8, options.locale);
+    const bool extended = options.versionByte.value_or(0xC2) != 0xC0;
+    out.I32(static_cast<std::int32_t>(database.typeInfos.size()));
+    for (const auto& info : database.typeInfos) {
+        out.String(info.typeName);
+        out.I32(static_cast<std::int32_t>(info.fieldNames.size()));
+        for (const auto& name : info.fieldNames) out.String(name);
+        out.I32(static_cast<std::int32_t>(info.dataNames.size()));
+        for (const auto& name : info.dataNames) out.String(name);
+        out.String(info.typeNote);
+        if (!extended) continue;
+        const std::size_t flags = std::min(info.fieldNames.size(), info.fieldFlags.size());
+        out.I32(static_cast<std::int32_t>(flags));
+        for (std::size_t i = 0; i < flags; ++i) out.U8(info.fieldFlags[i]);
+        out.I32(static_cast<std::int32_t>(info.fieldTexts.size()));
+        for (const auto& text : info.fieldTexts) out.String(text);
+        out.I32(static_cast<std::int32_t>(info.fieldStringLists.size()));
+        for (const auto& list : info.fieldStringLists) {
+            out.I32(static_cast<std::int32_t>(list.size()));
+            for (const auto& text : list) out.String(text);
+        }
+        out.I32(static_cast<std::int32_t>(info.fieldNumberLists.size()));
+        for (const auto& list : info.fieldNumberLists) {
+            out.I32(static_cast<std::int32_t>(list.size()));
+            for (std::int32_t n : list) out.I32(n);
+        }
+        out.I32(static_cast<std::int32_t>(info.initialValues.size()));
+        for (std::int32_t v : info.initialValues) out.I32(v);
+    }
+    if (options.form == DataFileForm::Protected) {
+        const std::uint8_t seed = options.protectionBlock.empty() ? 0 : options.protectionBlock[0];
+        ScrambleGenerator generator(seed);
+        for (auto& byte : out.bytes) byte ^= static_cast<std::uint8_t>(generator.Next());
+    }
+    return std::move(out.bytes);
+}
+
+bool SaveDatabaseFiles(const std::string& base, const Game_Database& database,
+                       const DataFileOptions& options) {
+    return SaveBytes(base + ".dat", WriteDatabaseDataFile(database, options)) &&
+           SaveBytes(base + ".project", WriteDatabaseProjectFile(database, options));
+}
+
 Game_TileSet ExpectedTileSetAfterGeneration(const Game_TileSet& tileSet, int generation) {
     Game_TileSet expected = tileSet;
     const int slots = generation >= 4 ? 32 : generation == 3 ? 16 : 8;

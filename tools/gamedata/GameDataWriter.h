@@ -12,6 +12,7 @@
 
 #include "runtime/data/BasicData.h"
 #include "runtime/data/EventData.h"
+#include "runtime/data/Game_Database.h"
 #include "runtime/data/MapData.h"
 #include "runtime/data/TileSet.h"
 
@@ -85,6 +86,22 @@ std::vector<std::uint8_t> WriteTileSetData(const Game_TileSetList& list, int gen
                                            const DataFileOptions& options);
 std::vector<std::uint8_t> WriteArchiveKeyFile(const std::string& key, int extensionIndex,
                                               std::uint8_t seed);
+
+// A database's ".dat" file (version byte 0xC2 unless overridden). A type whose lead value is -2 or
+// lower is written with its lead value and name mode, one with lead value -1 with that value
+// alone (its name mode reads back as 0), and one with a lead value of 0 or more with the bare
+// field count (it reads back with lead value -2 and name mode 0). In the protected form the first
+// byte of the protection block is the seed of the ".project" file.
+std::vector<std::uint8_t> WriteDatabaseDataFile(const Game_Database& database,
+                                                const DataFileOptions& options);
+// The ".project" file that goes with a ".dat" file written with the same options: the per-field
+// settings are left out for version 0xC0, and the protected form scrambles every byte with the
+// protection block's first byte as seed.
+std::vector<std::uint8_t> WriteDatabaseProjectFile(const Game_Database& database,
+                                                   const DataFileOptions& options);
+// Writes both files as base + ".dat" and base + ".project".
+bool SaveDatabaseFiles(const std::string& base, const Game_Database& database,
+                       const DataFileOptions& options);
 
 // The record a generation-g file of `tileSet` reads back as (old generations lose what they
 // cannot store and gain what widening adds).
