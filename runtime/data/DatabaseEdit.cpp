@@ -338,6 +338,7 @@ void Game_Database::WriteSave() {
 bool Game_Database::ReadSave() {
     SaveStream& in = TheSaveStream;
     in.readFromSave = true;
+    ResetDatabaseEntryBudget();
     std::uint8_t tag = 0;
     std::int32_t typeCount = 0;
     // Every type record takes at least 16 bytes (lead, name mode, field and entry counts).

@@ -16,8 +16,9 @@ OldTextCodeUpgrader UpgradeOldTextCodesHook = nullptr;
 namespace {
 
 // Entries of a type whose fields store nothing take no bytes, so their count cannot be checked
-// against the bytes left; this many are accepted.
-constexpr std::int32_t kMaxZeroWidthEntries = 100000;
+// against the bytes left; one file or save part may hold this many of them in all.
+constexpr std::int32_t kZeroWidthEntryBudget = 1000000;
+std::int32_t zeroWidthEntriesLeft = kZeroWidthEntryBudget;
 
 // The source of the shared record readers: the save stream while its read-from-save switch is
 // on, else the data-file buffer. Every read is checked against the bytes left; the first one that
@@ -76,12 +77,13 @@ class ItemSource {
         const std::size_t left = save_ ? static_cast<std::size_t>(TheSaveStream.Remaining())
                                        : TheDataFileBuffer.Remaining();
         const bool fits = minItemBytes == 0
-                              ? count <= kMaxZeroWidthEntries
+                              ? count <= zeroWidthEntriesLeft
                               : static_cast<std::size_t>(count) <= left / minItemBytes;
         if (count < 0 || !fits) {
             Fail();
             return 0;
         }
+        if (minItemBytes == 0) zeroWidthEntriesLeft -= count;
         return count;
     }
 
@@ -143,6 +145,10 @@ void WriteEntry(Game_DatabaseEntry& entry, std::int32_t numberCount, std::int32_
 }
 
 }  // namespace
+
+void ResetDatabaseEntryBudget() {
+    zeroWidthEntriesLeft = kZeroWidthEntryBudget;
+}
 
 bool ReadDatabaseEntry(Game_DatabaseEntry& entry, std::int32_t numberCount,
                        std::int32_t stringCount) {
@@ -285,6 +291,7 @@ bool LoadDatabaseFiles(Game_Database& database, const std::string& dataFolder,
     };
     ScrambledHeader header;
     DatabaseFileVersion = 0xC0;
+    ResetDatabaseEntryBudget();
     if (!ReadShortHeader(b, kDatabaseHeader, header)) return damaged();
     const bool protectedForm = header.form == ScrambledHeaderForm::Protected;
     const std::uint8_t version = b.ReadByte();

@@ -236,6 +236,9 @@ std::int32_t SoundListBaseCount(std::int32_t soundKind,
 bool ReadDatabaseType(Game_DatabaseType& type);
 bool ReadDatabaseEntry(Game_DatabaseEntry& entry, std::int32_t numberCount,
                        std::int32_t stringCount);
+// Entries of a type without value fields take no bytes; one file or save part may hold at most a
+// million of them. Starts that allowance (the file and save-part readers call it).
+void ResetDatabaseEntryBudget();
 // Reads one definition of a ".project" file from TheDataFileBuffer.
 bool ReadDatabaseTypeInfo(Game_DatabaseTypeInfo& info);
 void WriteDatabaseType(Game_DatabaseType& type);

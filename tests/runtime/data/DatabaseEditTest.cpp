@@ -395,6 +395,18 @@ TEST_F(DatabaseSaveTest, DamagedSavePartsAreRefused) {
         read.ReadSave();
         EXPECT_TRUE(TheSaveStream.overrun);
     }
+    // Random damage anywhere is survived.
+    ScrambleGenerator random(7);
+    for (int round = 0; round < 300; ++round) {
+        auto damaged = bytes;
+        for (int flips = 1 + static_cast<int>(random.Next() % 3); flips > 0; --flips) {
+            damaged[random.Next() % damaged.size()] = static_cast<std::uint8_t>(random.Next());
+        }
+        TheSaveStream.BeginRead(damaged, true, SaveStream::kCurrentFormat);
+        Game_Database read;
+        read.ReadSave();
+        EXPECT_FALSE(TheSaveStream.readFromSave);
+    }
     // A part without types (a save made without a variable database) stays empty.
     TheSaveStream.BeginRead({111, 0, 0, 0, 0}, true, SaveStream::kCurrentFormat);
     Game_Database read;

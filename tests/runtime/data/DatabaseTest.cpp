@@ -247,6 +247,43 @@ TEST_F(DatabaseTest, HugeCountsAreRefusedBeforeAllocating) {
     Game_Database db;
     EXPECT_FALSE(LoadDatabaseFiles(db, Folder(), "BasicData/DataBase"));
     EXPECT_EQ(DataRecorder::exitCodes, std::vector<int>{1});
+
+    // Many small types of many entries without values: the file's allowance runs out.
+    StartCase();
+    std::filesystem::create_directories(dir / "BasicData");
+    out.bytes.resize(10);
+    out.U8(0xC2);
+    out.I32(200);
+    for (int t = 0; t < 200; ++t) {
+        out.I32(0);      // no fields
+        out.I32(10000);  // entries
+    }
+    out.U8(0xC2);
+    ASSERT_TRUE(gamedata::SaveBytes(PathOf("BasicData/DataBase.dat"), out.bytes));
+    EXPECT_FALSE(LoadDatabaseFiles(db, Folder(), "BasicData/DataBase"));
+    EXPECT_EQ(DataRecorder::exitCodes, std::vector<int>{1});
+}
+
+TEST_F(DatabaseTest, MutatedFilesNeverCrash) {
+    const Game_Database sample = gamedata::MakeSampleDatabase(kUserDatabase, 4, 61);
+    DataFileOptions options;
+    options.form = DataFileForm::Protected;
+    options.protectionBlock = {0x44};
+    const auto dat = gamedata::WriteDatabaseDataFile(sample, options);
+    const auto project = gamedata::WriteDatabaseProjectFile(sample, options);
+    ScrambleGenerator random(99);
+    for (int round = 0; round < 120; ++round) {
+        auto d = dat;
+        auto p = project;
+        auto& target = round % 2 ? d : p;
+        for (int flips = 1 + static_cast<int>(random.Next() % 3); flips > 0; --flips) {
+            target[random.Next() % target.size()] = static_cast<std::uint8_t>(random.Next());
+        }
+        ASSERT_TRUE(gamedata::SaveBytes(PathOf("BasicData/DataBase.dat"), d));
+        ASSERT_TRUE(gamedata::SaveBytes(PathOf("BasicData/DataBase.project"), p));
+        Game_Database db;
+        LoadDatabaseFiles(db, Folder(), "BasicData/DataBase");
+    }
 }
 
 TEST_F(DatabaseTest, SoundListsGainSpareEntries) {
