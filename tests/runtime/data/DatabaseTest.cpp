@@ -537,6 +537,19 @@ TEST_F(DatabaseTest, NameIndexAndItsShifts) {
     ShiftDatabaseNameIndex(kNameIndexVariable, 0, 0, -1);
     EXPECT_EQ(names,
               (std::unordered_map<std::string, std::int32_t>{{"A", -1}, {"B", 2}, {"C", 3}}));
+    // A name of a removed entry resolves to -1, and reading through it reports the data number.
+    EXPECT_EQ(TheVariableDatabase.ReadNumber(0, names.at("A"), 0), 7);
+    EXPECT_EQ(
+        DataRecorder::reports,
+        std::vector<std::string>{
+            "【可変DB】エラー：タイプ 0 に存在しないデータ番号 -1 を読みに行っています|LOCATION|"});
+    // Names resolved in one database and used in another with fewer fields report the field.
+    const auto& fields = DatabaseNameIndex[kNameIndexUser].fieldNames[0];
+    TheSystemDatabase.types[0].fieldKinds.resize(2);
+    EXPECT_EQ(TheSystemDatabase.ReadString(0, 0, fields.at("y")), "<<ERROR>>");
+    EXPECT_EQ(DataRecorder::reports.back(),
+              "エラー：存在しない内容番号を読みに行っています|【システムDB】タイプ 0 データ番号0 "
+              "項目2(Max2種)|LOCATION");
     ShiftDatabaseNameIndex(kNameIndexVariable, 7, 0, -1);  // no such type: nothing
     ShiftDatabaseNameIndex(3, 0, 0, -1);
 }
