@@ -106,6 +106,13 @@ void DrawMemImg(MEMIMG* dest, const MEMIMG* source, int x, int y, int transFlag,
                 const MEMIMG* blendImage);
 void DrawMemImgStretched(MEMIMG* dest, const MEMIMG* source, const RECT* rect, int transFlag,
                          const MEMIMG* blendImage);
+// Draws source turned by angle (radians, clockwise on screen) about its centre and scaled by
+// xScale and yScale, with the source's centre pixel on (centerX, centerY). A mirrored draw (either
+// turn flag) goes to the four-corner transfer. Sources taller than 4096 rows, zero or non-finite
+// scales and blend images smaller than the source draw nothing.
+void DrawMemImgRotated(MEMIMG* dest, const MEMIMG* source, int centerX, int centerY, float angle,
+                       float xScale, float yScale, int transFlag, int turnX, int turnY,
+                       const MEMIMG* blendImage);
 
 // Primitives of one colour. Each reads DrawArea, BlendMode, BlendParam, DrawBright and the tables
 // of MemImgDrawState and changes nothing but destination pixels; colours are raw pixel values of

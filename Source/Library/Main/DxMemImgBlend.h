@@ -39,6 +39,7 @@ struct Rules {
 inline constexpr Rules kPlainTransferRules{true};
 inline constexpr Rules kStretchTransferRules{false};
 inline constexpr Rules kTriangleTransferRules{false, true};
+inline constexpr Rules kRotatedTransferRules{false, true};
 
 // Everything a kernel reads besides the pixels, fixed once per call.
 struct PixelContext {
