@@ -92,6 +92,13 @@ struct Scene {
     }
 };
 
+// Sets the draw area, blend mode, parameter and bright colour of a case.
+inline void UseDrawState(const Case& c, const RECT& area) {
+    ZiDaz::SetMemImgDrawArea(&area);
+    ZiDaz::SetMemImgBlendMode(c.mode, c.param);
+    ZiDaz::SetMemImgDrawBright(c.bright);
+}
+
 inline memimg_ref::Draw DrawOf(const Case& c, const Scene& scene, bool alphaCopiesWhole,
                                bool keyedClearAlphaMultiplies = false) {
     return memimg_ref::Draw{c.colorType,

@@ -24,22 +24,11 @@ namespace {
 
 constexpr float kQuarterTurn = std::numbers::pi_v<float> / 2;
 
-class MemImgRotateTest : public ::testing::Test {
+class MemImgRotateTest : public memimg_test::DrawingTest {
   protected:
     static void SetUpTestSuite() {
         InitMemImgModule();
         BuildMemImgBlendImageTable(kBorderPosition, kBorderRange);
-    }
-    void SetUp() override {
-        SetMemImgBlendMode(DX_BLEND_NONE, 255);
-        SetMemImgDrawBright(0xFFFFFF);
-    }
-    void TearDown() override {
-        SetMemImgBlendMode(DX_BLEND_NONE, 255);
-        SetMemImgDrawBright(0xFFFFFF);
-    }
-    MEMIMG* Image(int w, int h, int colorType, int palette = 0, int alpha = 0) {
-        return images_.Make(w, h, colorType, palette, alpha);
     }
     // A 32-bit source whose pixel (c, r) holds 0x10000 * (r + 1) + c + 1, and a zeroed
     // destination.
@@ -68,7 +57,6 @@ class MemImgRotateTest : public ::testing::Test {
         DrawMemImgRotated(d, s, 0, 0, 0.0f, 1.0f, 1.0f, trans, 0, 0, nullptr);
         return memimg_test::ReadRaw(*d, 0, 0);
     }
-    memimg_test::ImageSet images_;
 };
 
 // The variants in which the rotated transfer's rules differ from the plain transfer's.
@@ -198,9 +186,7 @@ TEST_F(MemImgRotateTest, TurnedDrawEqualsTheFourCornerTransfer) {
         const Case& c = cases[n];
         Scene scene(c, seed++);
         Scene corners(c, seed - 1);
-        SetMemImgDrawArea(&area);
-        SetMemImgBlendMode(c.mode, c.param);
-        SetMemImgDrawBright(c.bright);
+        UseDrawState(c, area);
         const int trans = c.trans != kTransOff ? 1 : 0;
         const MEMIMG* blend = c.blend ? &scene.blend : nullptr;
         for (const auto& g : geometries) {
@@ -293,9 +279,7 @@ TEST_F(MemImgRotateTest, UnturnedEqualsThePlainTransferInEveryVariant) {
     for (const Case& c : AllCases()) {
         Scene scene(c, seed++);
         Scene plain(c, seed - 1);
-        SetMemImgDrawArea(&area);
-        SetMemImgBlendMode(c.mode, c.param);
-        SetMemImgDrawBright(c.bright);
+        UseDrawState(c, area);
         const int trans = c.trans != kTransOff ? 1 : 0;
         for (const auto& centre : centres) {
             scene.ResetDest();
@@ -337,9 +321,7 @@ TEST_F(MemImgRotateTest, TurnedAndScaledEqualsReferenceInEveryVariant) {
     std::uint32_t seed = 300000;
     for (const Case& c : AllCases()) {
         Scene scene(c, seed++, kW, kH);
-        SetMemImgDrawArea(&area);
-        SetMemImgBlendMode(c.mode, c.param);
-        SetMemImgDrawBright(c.bright);
+        UseDrawState(c, area);
         for (const auto& g : geometries) {
             scene.ResetDest();
             DrawMemImgRotated(&scene.dest, &scene.source, g.cx, g.cy, g.angle, g.xs, g.ys,

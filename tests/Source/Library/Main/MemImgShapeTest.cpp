@@ -25,24 +25,16 @@ namespace {
 
 using Pixels = std::set<std::pair<int, int>>;  // (x, y)
 
-class MemImgShapeTest : public ::testing::Test {
+class MemImgShapeTest : public memimg_test::DrawingTest {
   protected:
     static constexpr int kW = 40, kH = 40;
 
     static void SetUpTestSuite() { InitMemImgModule(); }
     void SetUp() override {
+        DrawingTest::SetUp();
         dest_ = Image(kW, kH, 1);
         const RECT all{0, 0, kW, kH};
         SetMemImgDrawArea(&all);
-        SetMemImgBlendMode(DX_BLEND_NONE, 255);
-        SetMemImgDrawBright(0xFFFFFF);
-    }
-    void TearDown() override {
-        SetMemImgBlendMode(DX_BLEND_NONE, 255);
-        SetMemImgDrawBright(0xFFFFFF);
-    }
-    MEMIMG* Image(int w, int h, int colorType, int palette = 0, int alpha = 0) {
-        return images_.Make(w, h, colorType, palette, alpha);
     }
 
     // Runs draw on a black 32-bit image in add mode with colour 1: the blue byte of each pixel
@@ -81,7 +73,6 @@ class MemImgShapeTest : public ::testing::Test {
     }
 
     MEMIMG* dest_ = nullptr;
-    memimg_test::ImageSet images_;
 };
 
 // Pixels relative to a centre (cx, cy).

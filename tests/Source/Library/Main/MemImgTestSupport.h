@@ -1,6 +1,8 @@
 // Helpers of the memory-image tests: images filled with seeded random pixels and raw pixel access.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <cstring>
 #include <random>
@@ -99,6 +101,23 @@ class ImageSet {
 
   private:
     std::vector<ZiDaz::MEMIMG*> images_;
+};
+
+// A test that draws: every test starts and ends with no blending and a white bright colour, and
+// the images it makes are released after it.
+class DrawingTest : public ::testing::Test {
+  protected:
+    void SetUp() override { ResetDrawState(); }
+    void TearDown() override { ResetDrawState(); }
+    static void ResetDrawState() {
+        ZiDaz::SetMemImgBlendMode(ZiDaz::DX_BLEND_NONE, 255);
+        ZiDaz::SetMemImgDrawBright(0xFFFFFF);
+    }
+    ZiDaz::MEMIMG* Image(int w, int h, int colorType, int palette = 0, int alpha = 0) {
+        return images_.Make(w, h, colorType, palette, alpha);
+    }
+
+    ImageSet images_;
 };
 
 }  // namespace memimg_test

@@ -38,9 +38,7 @@ TEST_F(MemImgTransferTest, PlainTransferEqualsReferenceInEveryVariant) {
     std::uint32_t seed = 1;
     for (const Case& c : AllCases()) {
         Scene scene(c, seed++);
-        SetMemImgDrawArea(&kArea);
-        SetMemImgBlendMode(c.mode, c.param);
-        SetMemImgDrawBright(c.bright);
+        UseDrawState(c, kArea);
         const memimg_ref::Draw draw = DrawOf(c, scene, true);
         for (const auto& pos : positions) {
             scene.ResetDest();
@@ -69,9 +67,7 @@ TEST_F(MemImgTransferTest, StretchedTransferEqualsReferenceInEveryVariant) {
     std::uint32_t seed = 100000;
     for (const Case& c : AllCases()) {
         Scene scene(c, seed++);
-        SetMemImgDrawArea(&kArea);
-        SetMemImgBlendMode(c.mode, c.param);
-        SetMemImgDrawBright(c.bright);
+        UseDrawState(c, kArea);
         for (const RECT& r : rects) {
             scene.ResetDest();
             DrawMemImgStretched(&scene.dest, &scene.source, &r, c.trans != kTransOff ? 1 : 0,

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "Main/DxMemImg.h"
+#include "Source/Library/Main/MemImgCases.h"
 #include "Source/Library/Main/MemImgReference.h"
 #include "Source/Library/Main/MemImgTestSupport.h"
 
@@ -19,29 +20,20 @@ using memimg_test::WriteRaw;
 
 namespace {
 
-constexpr int kBorderPosition = 64;
-constexpr int kBorderRange = 127;
-constexpr int kModes[] = {0, 1, 2, 3, 4, 10, 11};
-constexpr int kParams[] = {0, 1, 128, 254, 255};
-constexpr std::uint32_t kBrights[] = {0xFFFFFF, 0xAAFFFFFF, 0x00FE80C0, 0x000000};
-enum Transparency { kTransOff, kTransOn, kTransUnused };
+using memimg_cases::kBorderPosition;
+using memimg_cases::kBorderRange;
+using memimg_cases::kBrights;
+using memimg_cases::kModes;
+using memimg_cases::kParams;
+using memimg_cases::kTransOff;
+using memimg_cases::kTransOn;
+using memimg_cases::kTransUnused;
 
-class MemImgTriangleTest : public ::testing::Test {
+class MemImgTriangleTest : public memimg_test::DrawingTest {
   protected:
     static void SetUpTestSuite() {
         InitMemImgModule();
         BuildMemImgBlendImageTable(kBorderPosition, kBorderRange);
-    }
-    void SetUp() override {
-        SetMemImgBlendMode(DX_BLEND_NONE, 255);
-        SetMemImgDrawBright(0xFFFFFF);
-    }
-    void TearDown() override {
-        SetMemImgBlendMode(DX_BLEND_NONE, 255);
-        SetMemImgDrawBright(0xFFFFFF);
-    }
-    MEMIMG* Image(int w, int h, int colorType, int palette = 0, int alpha = 0) {
-        return images_.Make(w, h, colorType, palette, alpha);
     }
 
     // How many times each pixel of a w x h area is written by the flat fills of the triangles:
@@ -60,8 +52,6 @@ class MemImgTriangleTest : public ::testing::Test {
         SetMemImgBlendMode(DX_BLEND_NONE, 255);
         return out;
     }
-
-    memimg_test::ImageSet images_;
 };
 
 // Rows of a coverage map as "first..last" column ranges (empty rows omitted), for readable
