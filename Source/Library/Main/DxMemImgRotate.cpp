@@ -5,10 +5,12 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 #include "Main/DxBaseFunc.h"
 #include "Main/DxMemImg.h"
 #include "Main/DxMemImgBlend.h"
+#include "Main/DxMemImgRows.h"
 
 namespace ZiDaz {
 
@@ -40,6 +42,9 @@ struct RotateCall {
 template <class K>
 struct RotateWalker {
     using Dst = typename K::Dst;
+    // Alpha sprites drawn over with transparency have a wide row loop of their own.
+    static constexpr bool kGathers = K::kColorType == 1 && K::kKind == Kind::kAlpha &&
+                                     K::kOp == Op::kNone && K::kWhite && !K::kBlend && K::kKey;
 
     static inline void Sample(const PixelContext& c, std::uint32_t u, std::uint32_t v, Dst* d) {
         const std::uint32_t col = u >> 18;
@@ -70,10 +75,27 @@ struct RotateWalker {
                 ClampRotatedSpan(v0, st.dvX, static_cast<std::int64_t>(call.vLimit), &lo, &hi);
                 std::uint32_t u = static_cast<std::uint32_t>(u0 + lo * st.duX);
                 std::uint32_t v = static_cast<std::uint32_t>(v0 + lo * st.dvX);
-                for (std::int64_t i = lo; i <= hi; ++i) {
-                    Sample(call.context, u, v, d + i);
-                    u += duX;
-                    v += dvX;
+                if constexpr (kGathers) {
+                    // Source pixels gathered into a run go through the wide row loop.
+                    constexpr int kChunk = 256;
+                    alignas(16) std::uint8_t run[kChunk * K::kSrcBytes];
+                    for (std::int64_t i = lo; i <= hi; i += kChunk) {
+                        const int n = static_cast<int>(std::min<std::int64_t>(kChunk, hi + 1 - i));
+                        for (int j = 0; j < n; ++j) {
+                            std::memcpy(run + j * K::kSrcBytes,
+                                        RotateSourceRowTable[v >> 18] + (u >> 18) * K::kSrcBytes,
+                                        K::kSrcBytes);
+                            u += duX;
+                            v += dvX;
+                        }
+                        RunRow<K>(call.context, d + i, run, nullptr, n);
+                    }
+                } else {
+                    for (std::int64_t i = lo; i <= hi; ++i) {
+                        Sample(call.context, u, v, d + i);
+                        u += duX;
+                        v += dvX;
+                    }
                 }
             } else {
                 std::uint32_t u = uRow;
