@@ -143,7 +143,7 @@ TEST(User32Xvfb, RealX11WindowOfTheClientSize) {
               // Under the sanitizers the child's leak check is off: SDL's x11 driver brings up
               // D-Bus, which keeps a block for the life of the process.
               {"VELK_XVFB_CHILD=1", "SDL_VIDEODRIVER=x11", "SDL_AUDIODRIVER=dummy",
-               "DISPLAY=:" + display, "LSAN_OPTIONS=detect_leaks=0"},
+               "DISPLAY=:" + display, "LSAN_OPTIONS=detect_leaks=0", "ASAN_OPTIONS=detect_leaks=0"},
               nullptr);
     ASSERT_GT(child, 0);
     int status = 0;
