@@ -105,6 +105,8 @@ bool IsVideoThread();
 bool DisplayPresent();
 // Reads SDL's events and turns them into messages (video thread only).
 void PumpSdlEvents();
+// The virtual key of the key at an SDL scan code's position (0 for none).
+UINT VirtualKeyOfScancode(int scancode);
 
 // Sends to a window's procedure (directly on its own thread, else through its queue).
 LRESULT Send(HWND window, UINT message, WPARAM wParam, LPARAM lParam);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 
+#include "InputDevices.h"
 #include "User32Internal.h"
 #include "platform/Kernel32.h"
 #include "platform/Modules.h"
@@ -442,6 +443,19 @@ void TranslateEvent(const SDL_Event& e) {
             if (accept) Post(w->handle, WM_DROPFILES, reinterpret_cast<WPARAM>(MakeDrop(files)), 0);
             return;
         }
+        case SDL_JOYDEVICEADDED:
+        case SDL_JOYDEVICEREMOVED: {
+            // A pad came or went: every top-level window hears that the device set changed.
+            std::vector<HWND> targets;
+            {
+                std::lock_guard lock(Lock());
+                for (auto& [handle, w] : Windows()) {
+                    if (w->parent == nullptr && !w->destroying) targets.push_back(handle);
+                }
+            }
+            for (HWND h : targets) Post(h, WM_DEVICECHANGE, DBT_DEVNODES_CHANGED, 0);
+            return;
+        }
         case SDL_DROPTEXT:
             SDL_free(e.drop.file);
             return;
@@ -488,7 +502,14 @@ std::shared_ptr<ThreadQueue> QueueOf(DWORD threadId) {
 void PumpSdlEvents() {
     SDL_PumpEvents();
     SDL_Event e;
-    while (SDL_PollEvent(&e) == 1) TranslateEvent(e);
+    while (SDL_PollEvent(&e) == 1) {
+        input::ObserveEvent(e);
+        TranslateEvent(e);
+    }
+}
+
+UINT VirtualKeyOfScancode(int scancode) {
+    return VirtualKeyOf(static_cast<SDL_Scancode>(scancode));
 }
 
 LRESULT Send(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {

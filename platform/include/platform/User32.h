@@ -128,6 +128,10 @@ BOOL EnumDisplaySettingsA(LPCSTR device, DWORD mode, DEVMODEA* info);
 LONG ChangeDisplaySettingsW(DEVMODEW* mode, DWORD flags);
 LONG ChangeDisplaySettingsA(DEVMODEA* mode, DWORD flags);
 
+// The keyboard: 256 bytes by virtual key (bit 7 down, bit 0 toggled), as the event pump has seen
+// the keys and mouse buttons.
+BOOL GetKeyboardState(BYTE* keys);
+
 // The cursor.
 int ShowCursor(BOOL show);
 HCURSOR SetCursor(HCURSOR cursor);

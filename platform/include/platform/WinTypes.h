@@ -291,6 +291,68 @@ struct MEMORYSTATUSEX {
 using MMRESULT = UINT;
 inline constexpr MMRESULT TIMERR_NOERROR = 0;
 inline constexpr MMRESULT TIMERR_NOCANDO = 97;
+
+// The system joystick functions.
+inline constexpr MMRESULT MMSYSERR_NOERROR = 0;
+inline constexpr MMRESULT MMSYSERR_BADDEVICEID = 2;
+inline constexpr MMRESULT MMSYSERR_INVALPARAM = 11;
+inline constexpr MMRESULT JOYERR_NOERROR = 0;
+inline constexpr MMRESULT JOYERR_PARMS = 165;
+inline constexpr MMRESULT JOYERR_UNPLUGGED = 167;
+
+inline constexpr UINT JOYCAPS_HASZ = 0x01;
+inline constexpr UINT JOYCAPS_HASR = 0x02;
+inline constexpr UINT JOYCAPS_HASU = 0x04;
+inline constexpr UINT JOYCAPS_HASV = 0x08;
+inline constexpr UINT JOYCAPS_HASPOV = 0x10;
+inline constexpr UINT JOYCAPS_POVCTS = 0x40;
+
+inline constexpr DWORD JOY_RETURNALL = 0xFF;
+inline constexpr DWORD JOY_POVCENTERED = 0xFFFF;
+
+struct JOYCAPSW {
+    WORD wMid;
+    WORD wPid;
+    WCHAR szPname[32];
+    UINT wXmin;
+    UINT wXmax;
+    UINT wYmin;
+    UINT wYmax;
+    UINT wZmin;
+    UINT wZmax;
+    UINT wNumButtons;
+    UINT wPeriodMin;
+    UINT wPeriodMax;
+    UINT wRmin;
+    UINT wRmax;
+    UINT wUmin;
+    UINT wUmax;
+    UINT wVmin;
+    UINT wVmax;
+    UINT wCaps;
+    UINT wMaxAxes;
+    UINT wNumAxes;
+    UINT wMaxButtons;
+    WCHAR szRegKey[32];
+    WCHAR szOEMVxD[260];
+};
+
+struct JOYINFOEX {
+    DWORD dwSize;
+    DWORD dwFlags;
+    DWORD dwXpos;
+    DWORD dwYpos;
+    DWORD dwZpos;
+    DWORD dwRpos;
+    DWORD dwUpos;
+    DWORD dwVpos;
+    DWORD dwButtons;
+    DWORD dwButtonNumber;
+    DWORD dwPOV;
+    DWORD dwReserved1;
+    DWORD dwReserved2;
+};
+
 // timeGetDevCaps: the timer's shortest and longest period in milliseconds.
 struct TIMECAPS {
     UINT wPeriodMin;
@@ -611,6 +673,7 @@ inline constexpr UINT WM_EXITMENULOOP = 0x0212;
 inline constexpr UINT WM_SIZING = 0x0214;
 inline constexpr UINT WM_MOVING = 0x0216;
 inline constexpr UINT WM_DEVICECHANGE = 0x0219;
+inline constexpr WPARAM DBT_DEVNODES_CHANGED = 0x0007;
 inline constexpr UINT WM_ENTERSIZEMOVE = 0x0231;
 inline constexpr UINT WM_EXITSIZEMOVE = 0x0232;
 inline constexpr UINT WM_DROPFILES = 0x0233;

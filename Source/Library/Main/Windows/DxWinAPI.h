@@ -7,6 +7,7 @@
 // form when wide calls work and otherwise convert their texts and call the narrow (A) form.
 #pragma once
 
+#include "platform/Com.h"
 #include "platform/WinTypes.h"
 
 namespace ZiDaz {
@@ -64,8 +65,8 @@ struct SystemApiTable {
     MMRESULT (*timeEndPeriod)(UINT);
     DWORD (*timeGetTime)();
     MMRESULT (*timeGetDevCaps)(TIMECAPS*, UINT);
-    FARPROC joyGetPosEx;
-    FARPROC joyGetDevCapsW;
+    MMRESULT (*joyGetPosEx)(UINT, JOYINFOEX*);
+    MMRESULT (*joyGetDevCapsW)(UINT_PTR, JOYCAPSW*, UINT);
     FARPROC mciSendCommandW;
     FARPROC waveOutOpen;
     FARPROC waveOutClose;
@@ -283,7 +284,7 @@ struct SystemApiTable {
     LONG (*ChangeDisplaySettingsA)(DEVMODEA*, DWORD);
     FARPROC ChangeDisplaySettingsW;
     int (*ShowCursor)(BOOL);
-    FARPROC SetCursorPos;
+    BOOL (*SetCursorPos)(int, int);
     BOOL (*GetCursorPos)(POINT*);
     HCURSOR (*SetCursor)(HCURSOR);
     HCURSOR (*LoadCursorA)(HINSTANCE, LPCSTR);
@@ -313,7 +314,7 @@ struct SystemApiTable {
     BOOL (*SystemParametersInfoW)(UINT, UINT, LPVOID, UINT);
     BOOL (*AttachThreadInput)(DWORD, DWORD, BOOL);
     FARPROC UnhookWindowsHookEx;
-    FARPROC GetKeyboardState;
+    BOOL (*GetKeyboardState)(BYTE*);
     FARPROC KillTimer;
     FARPROC EnumDisplaySettingsA;
     FARPROC EnumDisplaySettingsW;
