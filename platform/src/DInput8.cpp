@@ -30,29 +30,6 @@ void CopyName(WCHAR* out, const std::u16string& name) {
     out[n] = 0;
 }
 
-DWORD PovOfHat(std::uint8_t hat) {
-    switch (hat) {
-        case SDL_HAT_UP:
-            return 0;
-        case SDL_HAT_RIGHTUP:
-            return 4500;
-        case SDL_HAT_RIGHT:
-            return 9000;
-        case SDL_HAT_RIGHTDOWN:
-            return 13500;
-        case SDL_HAT_DOWN:
-            return 18000;
-        case SDL_HAT_LEFTDOWN:
-            return 22500;
-        case SDL_HAT_LEFT:
-            return 27000;
-        case SDL_HAT_LEFTUP:
-            return 31500;
-        default:
-            return 0xFFFFFFFF;
-    }
-}
-
 void FillInstance(DIDEVICEINSTANCEW* out, const input::PadInfo& pad) {
     std::memset(out, 0, sizeof(*out));
     out->dwSize = sizeof(DIDEVICEINSTANCEW);
@@ -252,7 +229,7 @@ class Device final : public IDirectInputDevice8W {
                 DIJOYSTATE state{};
                 LONG* axes = &state.lX;
                 for (int i = 0; i < kAxisCount; ++i) axes[i] = Scale(r.axes[i], axes_[i]);
-                for (int i = 0; i < 4; ++i) state.rgdwPOV[i] = PovOfHat(r.hats[i]);
+                for (int i = 0; i < 4; ++i) state.rgdwPOV[i] = input::PovOfHat(r.hats[i]);
                 for (int i = 0; i < 32; ++i) state.rgbButtons[i] = r.buttons[i] ? 0x80 : 0;
                 std::memcpy(data, &state, size);
                 return DI_OK;

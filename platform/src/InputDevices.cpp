@@ -364,6 +364,29 @@ std::uint8_t DirectInputKeyOf(int sdlScancode) {
     return kKeyIndex[static_cast<std::size_t>(sdlScancode)];
 }
 
+DWORD PovOfHat(std::uint8_t hat) {
+    switch (hat) {
+        case SDL_HAT_UP:
+            return 0;
+        case SDL_HAT_RIGHTUP:
+            return 4500;
+        case SDL_HAT_RIGHT:
+            return 9000;
+        case SDL_HAT_RIGHTDOWN:
+            return 13500;
+        case SDL_HAT_DOWN:
+            return 18000;
+        case SDL_HAT_LEFTDOWN:
+            return 22500;
+        case SDL_HAT_LEFT:
+            return 27000;
+        case SDL_HAT_LEFTUP:
+            return 31500;
+        default:
+            return 0xFFFFFFFF;
+    }
+}
+
 std::u16string Utf16Of(const char* utf8) {
     return user32::detail::FromUtf8(utf8);
 }

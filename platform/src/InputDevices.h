@@ -74,6 +74,10 @@ struct ControllerReading {
 bool ReadControllerSlot(int slot, ControllerReading* reading);
 bool RumbleControllerSlot(int slot, std::uint16_t low, std::uint16_t high);
 
+// SDL hat bits as a point-of-view value: hundredths of a degree clockwise from up, or 0xFFFFFFFF
+// when centred.
+DWORD PovOfHat(std::uint8_t hat);
+
 std::u16string Utf16Of(const char* utf8);
 
 }  // namespace platform::input

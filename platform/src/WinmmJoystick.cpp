@@ -29,30 +29,6 @@ DWORD Position(std::int32_t raw) {
     return static_cast<DWORD>(raw + 32768);
 }
 
-// SDL hat bits to hundredths of a degree clockwise from up.
-DWORD PovOfHat(std::uint8_t hat) {
-    switch (hat) {
-        case SDL_HAT_UP:
-            return 0;
-        case SDL_HAT_RIGHTUP:
-            return 4500;
-        case SDL_HAT_RIGHT:
-            return 9000;
-        case SDL_HAT_RIGHTDOWN:
-            return 13500;
-        case SDL_HAT_DOWN:
-            return 18000;
-        case SDL_HAT_LEFTDOWN:
-            return 22500;
-        case SDL_HAT_LEFT:
-            return 27000;
-        case SDL_HAT_LEFTUP:
-            return 31500;
-        default:
-            return JOY_POVCENTERED;
-    }
-}
-
 }  // namespace
 
 MMRESULT joyGetDevCapsW(UINT_PTR id, JOYCAPSW* caps, UINT size) {
@@ -100,7 +76,8 @@ MMRESULT joyGetPosEx(UINT id, JOYINFOEX* info) {
             ++info->dwButtonNumber;
         }
     }
-    info->dwPOV = pad.hats > 0 ? PovOfHat(r.hats[0]) : JOY_POVCENTERED;
+    const DWORD pov = pad.hats > 0 ? input::PovOfHat(r.hats[0]) : 0xFFFFFFFF;
+    info->dwPOV = pov == 0xFFFFFFFF ? JOY_POVCENTERED : pov;
     return JOYERR_NOERROR;
 }
 

@@ -1,6 +1,6 @@
-// The few COM pieces the library uses beside the GUID of WinTypes.h: IUnknown, HRESULT values, and ole32's object
-// creation. COM classes are registered by the platform source file that implements them, like
-// module entry points; CoCreateInstance of a class nobody registered fails with
+// The few COM pieces the library uses beside the GUID of WinTypes.h: IUnknown, HRESULT values, and
+// ole32's object creation. COM classes are registered by the platform source file that implements
+// them, like module entry points; CoCreateInstance of a class nobody registered fails with
 // REGDB_E_CLASSNOTREG, and the caller's fallback runs.
 #pragma once
 

@@ -266,7 +266,9 @@ TEST_F(InputTest, EveryKeyComesThroughDirectInputUnderItsScanCode) {
     }
     // Any other SDL scan code is a key DirectInput has no code for.
     for (int sc = 0; sc < SDL_NUM_SCANCODES; ++sc) {
-        if (!mapped[sc]) EXPECT_EQ(platform::input::DirectInputKeyOf(sc), 0) << sc;
+        if (!mapped[sc]) {
+            EXPECT_EQ(platform::input::DirectInputKeyOf(sc), 0) << sc;
+        }
     }
     EXPECT_EQ(IsKeyDown(-1), 0);
     EXPECT_EQ(IsKeyDown(256), 0);
