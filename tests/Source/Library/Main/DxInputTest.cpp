@@ -11,7 +11,9 @@
 
 #include "Main/DxInput.h"
 #include "Main/Windows/DxInputWin.h"
+#include "Main/Windows/DxWindow.h"
 #include "platform/Input.h"
+#include "platform/Kernel32.h"
 #include "platform/Modules.h"
 #include "platform/User32.h"
 
@@ -67,6 +69,10 @@ class InputTest : public ::testing::Test {
         platform::inputtest::ResetKeyboardAndMouse();
         gDeviceChanges.clear();
         std::memset(&InputSystem, 0, sizeof(InputSystem));
+        // The library's window stands for this one: active, run by this thread, on Windows 10.
+        MainWindow.active = 1;
+        MainWindow.mainThreadId = platform::kernel32::GetCurrentThreadId();
+        SystemReport.windowsVersionCode = WINDOWS_VERSION_10;
     }
 
     void TearDown() override {
