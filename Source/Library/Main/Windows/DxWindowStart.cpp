@@ -105,6 +105,7 @@ int StartWindowSystem() {
     m.instance = WinGetModuleHandleW(nullptr);
     m.mainThreadId = SystemApi.GetCurrentThreadId ? SystemApi.GetCurrentThreadId() : 0;
     InitASyncLoad(m.mainThreadId);
+    StartFileModule();
     if (m.className[0] == 0) CopyTitle(m.className, m.titleSet ? m.title : u"D123987X");
 
     // 3. Memory report.
@@ -140,11 +141,9 @@ int StartWindowSystem() {
     // 4. The image size for later.
     GetWindowModeScreenSize(nullptr, nullptr);
 
-    // 5. Timers.
-    LARGE_INTEGER frequency{};
-    if (SystemApi.QueryPerformanceFrequency) SystemApi.QueryPerformanceFrequency(&frequency);
-    m.counterFrequency = frequency.QuadPart;
-    m.counterPresent = frequency.QuadPart != 0;
+    // 5. Timers: the clocks read the counter state found here.
+    m.counterPresent = QueryHighResolutionClock();
+    m.counterFrequency = static_cast<std::int64_t>(HighResolutionClock.frequency);
     TIMECAPS caps{1, 1000000};
     if (SystemApi.timeGetDevCaps) SystemApi.timeGetDevCaps(&caps, sizeof(caps));
     if (SystemApi.timeBeginPeriod) SystemApi.timeBeginPeriod(caps.wPeriodMin);
@@ -171,6 +170,10 @@ int StartWindowSystem() {
             WriteLogFormatUtf16(u"Multi Media Timer を使用します Timer 精度 : %d.00 ms ",
                                 static_cast<int>(caps.wPeriodMin));
             m.counterPresent = 0;
+            // The clocks fall back to the multimedia timer, whose ticks are milliseconds; the
+            // conversions must count in the same unit, or a wait in ticks would last a
+            // thousandfold (or, at frequency 0, not at all).
+            HighResolutionClock = {0, 1000};
         } else {
             WriteLogFormatUtf16(u"パフォーマンスカウンターを使用します タイマー精度 : %lf KHz ",
                                 static_cast<double>(m.counterFrequency) / 1000.0);
@@ -377,6 +380,7 @@ int CloseWindowSystem() {
     WinUnregisterClassW(m.className, m.instance);
     ClearDroppedFiles();
     StopASyncLoadThreads();
+    EndFileModule();
     EndASyncLoad();
     TIMECAPS caps{1, 1000000};
     if (SystemApi.timeGetDevCaps) SystemApi.timeGetDevCaps(&caps, sizeof(caps));

@@ -6,6 +6,8 @@
 
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -15,8 +17,10 @@
 
 #include "Main/DxBaseFunc.h"
 #include "Main/DxChar.h"
+#include "Main/DxFile.h"
 #include "Main/DxLog.h"
 #include "Main/DxNetwork.h"
+#include "Main/Windows/DxClock.h"
 #include "Main/Windows/DxSystemWin.h"
 #include "Main/Windows/DxWinAPI.h"
 #include "Main/Windows/DxWindow.h"
@@ -29,6 +33,11 @@ namespace test = platform::user32test;
 namespace {
 
 std::vector<int> gTyped;
+std::vector<UINT> gHooked;
+LRESULT RecordingHook(HWND, UINT message, WPARAM, LPARAM) {
+    gHooked.push_back(message);
+    return 0;
+}
 int TypedSink(int code) {
     gTyped.push_back(code);
     return 0;
@@ -123,6 +132,57 @@ TEST_F(LibraryWindowTest, HeadlessStartPumpCloseAndEnd) {
     EXPECT_EQ(PumpMessages(), 0);
     EXPECT_EQ(EndLibrary(), 0);
     EXPECT_EQ(test::WindowCount(), 0);
+}
+
+TEST_F(LibraryWindowTest, StartedLibraryWiresClocksFilesAndTheWaitsPump) {
+    ASSERT_EQ(StartLibrary(), 0);
+    // The clocks use the counter the window start chose.
+    EXPECT_EQ(HighResolutionClock.counterPresent, MainWindow.counterPresent);
+    EXPECT_NE(HighResolutionClock.frequency, 0u);
+    // The file module came up with the window: a second start is refused.
+    EXPECT_EQ(StartFileModule(), -1);
+
+    // A message posted to the main window is dispatched while the game waits.
+    gHooked.clear();
+    SetWindowMessageHook(&RecordingHook);
+    ASSERT_TRUE(platform::user32::PostMessageW(MainWindow.mainWindow, WM_USER + 7, 0, 0));
+    EXPECT_EQ(WaitPumpingMessages(20), 0);
+    EXPECT_NE(std::find(gHooked.begin(), gHooked.end(), WM_USER + 7), gHooked.end());
+    SetWindowMessageHook(nullptr);
+
+    // The close button during a long wait destroys the window and ends the wait early.
+    test::InjectWindowEvent(MainWindow.mainWindow, SDL_WINDOWEVENT_CLOSE);
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(WaitPumpingMessages(2000), 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1000));
+    EXPECT_EQ(MainWindow.destroyed, 1);
+    EXPECT_EQ(IsLibraryEndRequested(), 1);
+
+    // The library's end takes the file module down again.
+    EXPECT_EQ(EndLibrary(), 0);
+    EXPECT_EQ(EndFileModule(), -1);
+}
+
+// A counter that never moves loses the precision test to the multimedia timer.
+BOOL FrozenCounter(LARGE_INTEGER* count) {
+    count->QuadPart = 12345;
+    return TRUE;
+}
+
+TEST_F(LibraryWindowTest, ClocksFallingBackToTheMultimediaTimerCountInMilliseconds) {
+    EnsureSystemApiTable();
+    SystemApi.QueryPerformanceCounter = &FrozenCounter;
+    ASSERT_EQ(StartLibrary(), 0);
+    EXPECT_EQ(MainWindow.counterPresent, 0);
+    EXPECT_EQ(HighResolutionClock.counterPresent, 0);
+    // Ticks are now milliseconds: a 30 ms wait lasts 30 ms, not 30 seconds and not nothing.
+    EXPECT_EQ(MillisecondsToTicks(30), 30);
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(WaitPumpingMessages(30), 0);
+    auto waited = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(waited, std::chrono::milliseconds(29));
+    EXPECT_LT(waited, std::chrono::milliseconds(1000));
+    EXPECT_EQ(EndLibrary(), 0);  // releases the table, and with it the stand-in counter
 }
 
 TEST_F(LibraryWindowTest, NoTitleGivesTheDefaultClassAndTitle) {
