@@ -26,12 +26,14 @@ class LogCaptureTest : public ::testing::Test {
         std::filesystem::current_path(folder_);
         CloseLogFile();
         LibraryLog.folder[0] = 0;
+        outputWasOff_ = LibraryLog.outputOff;
         EnableLogOutput(1);
         SetNarrowCharCode(CharEncoding::Utf8);
     }
     void TearDown() override {
         CloseLogFile();
         LibraryLog.folder[0] = 0;
+        EnableLogOutput(outputWasOff_ ? 0 : 1);
         std::filesystem::current_path(previous_);
         std::filesystem::remove_all(folder_);
     }
@@ -65,6 +67,7 @@ class LogCaptureTest : public ::testing::Test {
     }
     std::filesystem::path previous_;
     std::filesystem::path folder_;
+    int outputWasOff_ = 0;
 };
 
 }  // namespace ZiDaz
