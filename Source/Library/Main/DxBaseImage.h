@@ -1,12 +1,18 @@
-// Pixel-format records of the image module: how the channels of a pixel sit in its bits.
+// Images in memory (BASEIMAGE), their pixel-format records (COLORFORMAT), colour composition in
+// a format and the one converter of pixel rectangles between any two formats.
 #pragma once
 
 #include <cstdint>
 
+#include "platform/WinTypes.h"
+
 namespace ZiDaz {
 
 // A pixel format. Plain formats describe each channel by its mask, the mask's width in bits and
-// its lowest bit; single-channel and float formats by channel count and bits per channel.
+// its lowest bit; channel formats (1 to 4 equal channels of 8, 16 or 32 bits, integer or float,
+// red first in memory) by channel count and bits per channel. A format of one byte per pixel and
+// no channel count is a palette format: its pixels are indices and its masks describe the palette
+// entries.
 struct COLORFORMAT {
     std::uint8_t FormatKind;  // 0 plain pixels, 1..5 DXT1..DXT5 blocks, 6 and 7 BC7 blocks
     std::uint8_t ChannelCount;
@@ -14,18 +20,71 @@ struct COLORFORMAT {
     std::uint8_t FloatFlag;
     std::uint8_t BytesPerPixel;
     std::uint8_t BitsPerPixel;
+    std::uint8_t UnusedPosition;
+    std::uint8_t UnusedWidth;
     std::uint8_t RedWidth, GreenWidth, BlueWidth, AlphaWidth;
     std::uint8_t RedPosition, GreenPosition, BluePosition, AlphaPosition;
     std::uint32_t RedMask, GreenMask, BlueMask, AlphaMask;
-    std::uint32_t NoneMask;        // bits that no channel covers
+    std::uint32_t UnusedMask;  // bits that no channel covers; composition sets them to 1
+    std::int32_t HighestPaletteIndex;
     std::uint8_t Palette[256][4];  // blue, green, red, fourth byte
 };
 
-// Clears the format and fills it from the channel masks; with all masks 0 from the channel
-// count, bits per channel and float flag instead. Returns 0.
+// An image in memory, top row first; rows are Pitch bytes apart.
+struct BASEIMAGE {
+    COLORFORMAT Format;
+    std::int32_t Width;
+    std::int32_t Height;
+    std::int32_t Pitch;
+    void* Pixels;
+    std::int32_t MipCount;    // 0 or 1 for one level
+    std::int32_t ImageCount;  // 0 for one image, 6 for a cube map
+};
+
+// Clears the format and fills it: a channel format when channel count and channel bits are both
+// non-zero, otherwise a mask-described format of the given bits per pixel. Returns 0.
 int InitColorFormatFromMasks(COLORFORMAT* format, int bitsPerPixel, std::uint32_t redMask,
                              std::uint32_t greenMask, std::uint32_t blueMask,
                              std::uint32_t alphaMask, int channelCount, int bitsPerChannel,
                              int floatFlag);
+
+// Builders of the common formats. Each writes the layout fields and leaves the palette untouched;
+// each returns 0.
+int InitColorFormatArgb8(COLORFORMAT* format);
+int InitColorFormatAbgr8(COLORFORMAT* format);
+int InitColorFormatXrgb8(COLORFORMAT* format);
+int InitColorFormatRgb24(COLORFORMAT* format);
+int InitColorFormatBgr24(COLORFORMAT* format);
+int InitColorFormatR5G6B5(COLORFORMAT* format);
+int InitColorFormatX1R5G5B5(COLORFORMAT* format);
+int InitColorFormatPal8(COLORFORMAT* format);
+
+// The pixel value of an 8-bit-per-channel colour in a format: the nearest palette entry's index
+// in a palette format, otherwise each channel's top bits at its position with the unused bits set.
+std::uint32_t ComposeFormatColor(const COLORFORMAT* format, int red, int green, int blue,
+                                 int alpha);
+// Splits a pixel value into channels of 0..255 (alpha 0 when the format has none). Each output
+// may be null. Returns 0.
+int DecomposeFormatColor(const COLORFORMAT* format, std::uint32_t value, int* red, int* green,
+                         int* blue, int* alpha);
+
+// Half floats: no special cases beyond zero (subnormals, infinities and NaNs come out as normal
+// numbers of that exponent; large values keep exponent 31 with their mantissa).
+float HalfToFloat(std::uint16_t half);
+std::uint16_t FloatToHalf(float value);
+
+// Copies sourceRect of the source to (destX, destY) of the destination, converting from the
+// source format to the destination format. The alpha image, when given and used, supplies each
+// pixel's alpha from its red channel at the source's coordinates. keyToAlpha turns the colour
+// keyColor (0xRRGGBB) into alpha 0; colorToZero keeps only the alpha; alphaFromRed writes the
+// source's red field as the alpha; paletteRemap maps indices between differing palettes. Does not
+// clip. Returns -1 for an empty rectangle or an unsupported combination, the highest index copied
+// for a plain copy between 8-bit images, else 0. The three reserved arguments are passed as 0.
+int ConvertPixelRect(void* destPixels, int destPitch, const COLORFORMAT* destFormat,
+                     const void* sourcePixels, int sourcePitch, const COLORFORMAT* sourceFormat,
+                     const void* alphaPixels, int alphaPitch, const COLORFORMAT* alphaFormat,
+                     int destX, int destY, const RECT* sourceRect, int reserved1, int keyToAlpha,
+                     std::uint32_t keyColor, int reserved2, int colorToZero, int alphaFromRed,
+                     int reserved3, int paletteRemap);
 
 }  // namespace ZiDaz

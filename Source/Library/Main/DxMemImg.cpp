@@ -272,6 +272,202 @@ void FillMemImgRect(MEMIMG* image, const RECT* rect, std::uint32_t value) {
     }
 }
 
+namespace {
+
+// Clips a copy of a width x height rectangle at (sourceX, sourceY) of a source of sourceWidth x
+// sourceHeight to (destX, destY) of a destination of destWidth x destHeight: a negative start on
+// either side moves the rectangle and shortens it, and the size is cut to what both images hold.
+// Leaves width or height 0 when nothing remains.
+void ClipCopyRect(int* sourceX, int* sourceY, int* width, int* height, int* destX, int* destY,
+                  int sourceWidth, int sourceHeight, int destWidth, int destHeight) {
+    auto clip = [](int* s, int* d, int* size, int sourceSize, int destSize) {
+        std::int64_t sp = *s;
+        std::int64_t dp = *d;
+        std::int64_t n = std::max(*size, 0);
+        if (sp < 0) {
+            dp -= sp;
+            n += sp;
+            sp = 0;
+        }
+        if (dp < 0) {
+            sp -= dp;
+            n += dp;
+            dp = 0;
+        }
+        n = std::min({n, std::int64_t{destSize} - dp, std::int64_t{sourceSize} - sp});
+        if (n <= 0) {
+            *size = 0;
+            return;
+        }
+        *s = static_cast<int>(sp);
+        *d = static_cast<int>(dp);
+        *size = static_cast<int>(n);
+    };
+    clip(sourceX, destX, width, sourceWidth, destWidth);
+    clip(sourceY, destY, height, sourceHeight, destHeight);
+    if (*width == 0 || *height == 0) *width = *height = 0;
+}
+
+// The format through which the converter sees an image's pixels. Palette images are described as
+// indices into their own palette (the shared formats carry no palette); 8-bit single-channel
+// sources as indices into a grey ramp.
+const COLORFORMAT* ConverterFormat(const MemImgShared* shared, bool asSource,
+                                   COLORFORMAT* scratch) {
+    if (shared->UsePalette != 0) {
+        std::memset(scratch, 0, sizeof(*scratch));
+        InitColorFormatPal8(scratch);
+        for (int i = 0; i < 256; ++i) {
+            const std::uint32_t entry =
+                shared->ColorType == 0 ? static_cast<const std::uint16_t*>(shared->PaletteTable)[i]
+                                       : static_cast<const std::uint32_t*>(shared->PaletteTable)[i];
+            int r, g, b;
+            DecomposeFormatColor(shared->Format, entry, &r, &g, &b, nullptr);
+            scratch->Palette[i][0] = static_cast<std::uint8_t>(b);
+            scratch->Palette[i][1] = static_cast<std::uint8_t>(g);
+            scratch->Palette[i][2] = static_cast<std::uint8_t>(r);
+            scratch->Palette[i][3] = 0;
+        }
+        return scratch;
+    }
+    if (asSource && shared->ColorType == 2) {
+        std::memset(scratch, 0, sizeof(*scratch));
+        InitColorFormatPal8(scratch);
+        for (int i = 0; i < 256; ++i) {
+            const auto v = static_cast<std::uint8_t>(i);
+            scratch->Palette[i][0] = scratch->Palette[i][1] = scratch->Palette[i][2] = v;
+        }
+        return scratch;
+    }
+    return shared->Format;
+}
+
+}  // namespace
+
+int CopyBaseImageIntoMemImg(const BASEIMAGE* source, const BASEIMAGE* alphaSource, MEMIMG* image,
+                            int sourceX, int sourceY, int width, int height, int destX, int destY,
+                            int useTransColor) {
+    if (source == nullptr || IsMemImgValid(image) == 0 || source->Pixels == nullptr) return -1;
+    MemImgShared* shared = image->Shared;
+    ClipCopyRect(&sourceX, &sourceY, &width, &height, &destX, &destY, source->Width, source->Height,
+                 image->Width, image->Height);
+    const bool withAlpha = alphaSource != nullptr && alphaSource->Pixels != nullptr;
+    if (withAlpha) {
+        // The alpha image is read at the source's coordinates.
+        width = std::min(width, std::max(alphaSource->Width - sourceX, 0));
+        height = std::min(height, std::max(alphaSource->Height - sourceY, 0));
+        if (width == 0 || height == 0) width = height = 0;
+    }
+    const RECT rect{sourceX, sourceY, sourceX + width, sourceY + height};
+    COLORFORMAT scratch;
+    const COLORFORMAT* destFormat = ConverterFormat(shared, false, &scratch);
+    const int pitch = shared->Pitch;
+
+    if (shared->ColorType >= 2) {
+        // Single-channel images take the source's red channel as their value.
+        ConvertPixelRect(image->Pixels, pitch, destFormat, source->Pixels, source->Pitch,
+                         &source->Format, nullptr, 0, nullptr, destX, destY, &rect, 0, 0, 0, 0, 1,
+                         1, 0, 0);
+    } else {
+        // The transparent colour is a raw pixel of the image; the converter takes 0xRRGGBB.
+        int r = 0, g = 0, b = 0;
+        if (shared->UsePalette == 0) {
+            DecomposeFormatColor(shared->Format, shared->TransColor, &r, &g, &b, nullptr);
+        }
+        const std::uint32_t key = static_cast<std::uint32_t>(r << 16 | g << 8 | b);
+        const int result = ConvertPixelRect(
+            image->Pixels, pitch, destFormat, source->Pixels, source->Pitch, &source->Format,
+            withAlpha ? alphaSource->Pixels : nullptr, withAlpha ? alphaSource->Pitch : 0,
+            withAlpha ? &alphaSource->Format : nullptr, destX, destY, &rect, 0, useTransColor, key,
+            0, 0, 0, 0, 0);
+        if (result < 0) return result;
+        if (!withAlpha && shared->UsePalette != 0) {
+            shared->PaletteColorCount = static_cast<std::uint32_t>(result + 1);
+        }
+        // The palette comes with the indices; a colour source was matched against the image's
+        // own palette, which therefore stays.
+        if (shared->UsePalette != 0 && source->Format.ChannelCount == 0 &&
+            source->Format.BytesPerPixel == 1) {
+            for (int i = 0; i < 256; ++i) {
+                const std::uint32_t blue = source->Format.Palette[i][0];
+                const std::uint32_t green = source->Format.Palette[i][1];
+                const std::uint32_t red = source->Format.Palette[i][2];
+                if (shared->ColorType == 0) {
+                    static_cast<std::uint16_t*>(shared->PaletteTable)[i] =
+                        static_cast<std::uint16_t>((red & 0xF8) << 8 | (green & 0xFC) << 3 |
+                                                   blue >> 3);
+                } else {
+                    static_cast<std::uint32_t*>(shared->PaletteTable)[i] =
+                        red << 16 | green << 8 | blue;
+                }
+            }
+        }
+        if (shared->UseAlpha == 0) shared->UseTransColor = useTransColor != 0 ? 1 : 0;
+    }
+    shared->RunTableValid = 0;
+    if (width == image->Width && height == image->Height && width > 0) {
+        RebuildMemImgRunTable(image);
+    }
+    return 0;
+}
+
+int CopyMemImgRect(MEMIMG* dest, const MEMIMG* source, const RECT* rect, int destX, int destY) {
+    if (IsMemImgValid(dest) == 0 || IsMemImgValid(source) == 0) return -1;
+    const MemImgShared* ds = dest->Shared;
+    const MemImgShared* ss = source->Shared;
+    const RECT whole{0, 0, source->Width, source->Height};
+    const RECT r = rect != nullptr ? *rect : whole;
+    int sourceX = r.left;
+    int sourceY = r.top;
+    int width =
+        static_cast<int>(std::clamp<std::int64_t>(std::int64_t{r.right} - r.left, 0, INT32_MAX));
+    int height =
+        static_cast<int>(std::clamp<std::int64_t>(std::int64_t{r.bottom} - r.top, 0, INT32_MAX));
+    ClipCopyRect(&sourceX, &sourceY, &width, &height, &destX, &destY, source->Width, source->Height,
+                 dest->Width, dest->Height);
+    COLORFORMAT sourceScratch;
+    COLORFORMAT destScratch;
+    const COLORFORMAT* sourceFormat = ConverterFormat(ss, true, &sourceScratch);
+    const COLORFORMAT* destFormat = ConverterFormat(ds, false, &destScratch);
+    // A single-channel image filled from another colour type takes the source's red channel.
+    const int single = ds->ColorType >= 2 && ds->ColorType != ss->ColorType ? 1 : 0;
+    const int sb = MemImgBytesPerPixel(ss);
+    const int db = MemImgBytesPerPixel(ds);
+    RECT from{sourceX, sourceY, sourceX + width, sourceY + height};
+    const std::uint8_t* pixels = source->Pixels;
+    int pitch = ss->Pitch;
+    void* copy = nullptr;
+    if (width > 0) {
+        // Overlapping memory (an image onto itself, or views of one image) is read from a copy
+        // of the source rectangle, so that no source pixel is overwritten before it is read.
+        const std::uint8_t* s0 =
+            pixels + std::ptrdiff_t{sourceY} * pitch + std::ptrdiff_t{sourceX} * sb;
+        const std::uint8_t* s1 =
+            s0 + std::ptrdiff_t{height - 1} * pitch + std::ptrdiff_t{width} * sb;
+        const std::uint8_t* d0 =
+            dest->Pixels + std::ptrdiff_t{destY} * ds->Pitch + std::ptrdiff_t{destX} * db;
+        const std::uint8_t* d1 =
+            d0 + std::ptrdiff_t{height - 1} * ds->Pitch + std::ptrdiff_t{width} * db;
+        if (s0 < d1 && d0 < s1) {
+            const std::size_t rowBytes = static_cast<std::size_t>(width) * sb;
+            copy = AllocateTrackedMemory(rowBytes * static_cast<std::size_t>(height), kAllocTag,
+                                         kPixelsLine);
+            if (copy == nullptr) return -1;
+            for (int y = 0; y < height; ++y) {
+                std::memcpy(static_cast<std::uint8_t*>(copy) + rowBytes * y,
+                            s0 + std::ptrdiff_t{y} * pitch, rowBytes);
+            }
+            pixels = static_cast<const std::uint8_t*>(copy);
+            pitch = static_cast<int>(rowBytes);
+            from = RECT{0, 0, width, height};
+        }
+    }
+    const int result =
+        ConvertPixelRect(dest->Pixels, ds->Pitch, destFormat, pixels, pitch, sourceFormat, nullptr,
+                         0, nullptr, destX, destY, &from, 0, 0, 0, 0, single, single, 0, 0);
+    FreeTrackedMemory(copy);
+    return result;
+}
+
 void RebuildMemImgRunTable(MEMIMG* image) {
     MemImgShared* shared = image->Shared;
     if (shared->RunTable == nullptr || shared->ColorType > 1) return;

@@ -94,6 +94,20 @@ int IsMemImgValid(const MEMIMG* image);
 void MakeMemImgView(MEMIMG* view, const MEMIMG* source, int x, int y, int width, int height);
 const COLORFORMAT* SelectMemImgColorFormat(int colorType, int useAlpha, int usePalette);
 void FillMemImgRect(MEMIMG* image, const RECT* rect, std::uint32_t value);
+// Copies the rectangle (sourceX, sourceY, width, height) of a BASEIMAGE to (destX, destY) of the
+// image, converting to its format; alphaSource, when given, supplies the alpha of each pixel. The
+// rectangle is clipped to both images. useTransColor says whether the image shall use its
+// transparent colour (and, into an alpha image, turns that colour into alpha 0). Palette images
+// take the source's palette when the source is a palette image. A copy of the whole image rebuilds
+// the run table. Returns 0, or -1 when nothing could be copied (16- and 32-bit images).
+int CopyBaseImageIntoMemImg(const BASEIMAGE* source, const BASEIMAGE* alphaSource, MEMIMG* image,
+                            int sourceX, int sourceY, int width, int height, int destX, int destY,
+                            int useTransColor);
+// Copies rect of source (the whole source when null) to (destX, destY) of dest, converting
+// formats, without transparency; clipped to both images, and correct when the two overlap in
+// memory. Returns the converter's result: -1 when nothing is copied, the highest value copied
+// between 8-bit images, else 0.
+int CopyMemImgRect(MEMIMG* dest, const MEMIMG* source, const RECT* rect, int destX, int destY);
 // Bytes per pixel of an image as set up (1 for palette images, 4 for type 0 with alpha).
 int MemImgBytesPerPixel(const MemImgShared* shared);
 // Encodes the run table of a whole image from its pixels and marks it valid; nothing when the
