@@ -8,6 +8,7 @@
 #include "Main/DxChar.h"
 #include "Main/DxCharFormat.h"
 #include "Main/DxFile.h"
+#include "Main/DxInput.h"
 #include "Main/DxLog.h"
 #include "Main/DxMemory.h"
 #include "Main/DxNetwork.h"
@@ -139,6 +140,7 @@ int StartLibraryUnlocked() {
     // 16.
     StartComApartment();
     if (StartWindowSystem() == -1) return FailStart();
+    if (InitInputDevices() == -1) return FailStart();
 
     // 18.
     s.initialised = 1;
@@ -170,6 +172,8 @@ int EndLibraryUnlocked() {
     // 4, 5.
     EndOnScreenLog();
     ShutdownNetwork();
+    // 13.
+    TerminateInputDevices();
     // 17, 18, 19.
     CloseWindowSystem();
     EndComApartment();
@@ -322,6 +326,8 @@ int PumpMessagesUnlocked() {
 
     // 10. Per-frame services.
     if (!m.endRequested) ServeMainThreadCalls();
+    PollKeyboardTable(false);
+    UpdateJoypadVibration();
     PumpNetworkWindowMessages(1);
     UpdateTrackedMemory();
 

@@ -1,7 +1,9 @@
 // Activation of the main window: the handler, the stock that defers activation events while the
 // pump dispatches, the inactive wait, and forcing a window to the foreground.
+#include "Main/DxInput.h"
 #include "Main/DxLog.h"
 #include "Main/Windows/DxClock.h"
+#include "Main/Windows/DxInputWin.h"
 #include "Main/Windows/DxSystemWin.h"
 #include "Main/Windows/DxWinAPI.h"
 #include "Main/Windows/DxWindow.h"
@@ -41,10 +43,12 @@ int HandleWindowActivation(WPARAM wParam, LPARAM, int, int fromLoop) {
     m.active = active;
     bool exclusive = !m.windowMode && m.fullScreenResolutionMode != 0;
     if (active) {
-        // Sounds, movies and input devices come back here as those modules are built.
+        // Sounds and movies come back here as those modules are built.
         if (!exclusive && !m.windowMode && m.fullScreenResolutionMode == 0 && m.mainWindow) {
             SystemApi.SetWindowPos(m.mainWindow, HWND_TOPMOST, 0, 0, 0, 0, 0x1B);
         }
+        ReacquireInputDevices();
+        ApplyJoypadVibration();
     } else {
         if (exclusive) {
             if (SystemApi.ChangeDisplaySettingsA) SystemApi.ChangeDisplaySettingsA(nullptr, 0);

@@ -1,6 +1,7 @@
 // The main window's procedure: activation, size and position, painting, the cursor, typed
 // characters, the wheel, mouse buttons, sizing with the image's proportions, dropped files.
 #include "Main/DxBaseFunc.h"
+#include "Main/DxInput.h"
 #include "Main/DxLog.h"
 #include "Main/DxMemory.h"
 #include "Main/DxNetwork.h"
@@ -439,6 +440,10 @@ LRESULT MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) 
             break;
         case WM_DROPFILES:
             HandleDropFiles(reinterpret_cast<HDROP>(wParam));
+            break;
+        case WM_DEVICECHANGE:
+            // A pad was plugged in or pulled out: look for joypads again.
+            if (wParam == 7) ReinitJoypads();
             break;
         case 1285:
             return HandleSocketMessage(wParam, lParam);

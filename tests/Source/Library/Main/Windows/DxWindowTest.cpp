@@ -18,6 +18,7 @@
 #include "Main/DxBaseFunc.h"
 #include "Main/DxChar.h"
 #include "Main/DxFile.h"
+#include "Main/DxInput.h"
 #include "Main/DxLog.h"
 #include "Main/DxNetwork.h"
 #include "Main/Windows/DxClock.h"
@@ -161,6 +162,31 @@ TEST_F(LibraryWindowTest, StartedLibraryWiresClocksFilesAndTheWaitsPump) {
     // The library's end takes the file module down again.
     EXPECT_EQ(EndLibrary(), 0);
     EXPECT_EQ(EndFileModule(), -1);
+}
+
+TEST_F(LibraryWindowTest, StartedLibraryReadsTheKeyboardThroughItsPump) {
+    ASSERT_EQ(StartLibrary(), 0);
+    EXPECT_EQ(InputSystem.initialised, 1);  // input starts with the window
+
+    constexpr int kKeyZ = 0x2C;  // the DirectInput code of Z
+    SDL_Event e{};
+    e.type = SDL_KEYDOWN;
+    e.key.state = SDL_PRESSED;
+    e.key.keysym.scancode = SDL_SCANCODE_Z;
+    test::InjectEvent(e);
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));  // one read per clock tick
+    Pump(2);
+    EXPECT_EQ(IsKeyDown(kKeyZ), 1);
+
+    e.type = SDL_KEYUP;
+    e.key.state = SDL_RELEASED;
+    test::InjectEvent(e);
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    Pump(2);
+    EXPECT_EQ(IsKeyDown(kKeyZ), 0);
+
+    EXPECT_EQ(EndLibrary(), 0);
+    EXPECT_EQ(InputSystem.initialised, 0);  // and ends with it
 }
 
 // A counter that never moves loses the precision test to the multimedia timer.
