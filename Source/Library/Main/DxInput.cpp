@@ -348,8 +348,10 @@ int UpdateJoypadVibration() {
                 continue;
             }
             if (t != motor.lastTick) {
-                if (motor.lastTick > t) motor.lastTick = t;
-                motor.elapsed += t - motor.lastTick;
+                // Elapsed across the clock's wrap; a last tick after t counts nothing.
+                int step = MillisecondsElapsed(t, motor.lastTick);
+                if (step >= 0x40000000) step = 0;
+                motor.elapsed += step;
                 motor.lastTick = t;
             }
             if (motor.elapsed >= motor.playTime) StopJoypadVibration(i + 1, m);

@@ -999,7 +999,8 @@ int SendJoypadVibration() {
                     JoypadMotor& motor = pad.motor[m];
                     const int p = motor.playing ? motor.power : 0;
                     speeds[m] = static_cast<WORD>(p * 65535 / 10000);
-                    if (p != motor.lastPower || t - motor.lastSentTick > 1000) due = true;
+                    if (p != motor.lastPower || MillisecondsElapsed(t, motor.lastSentTick) > 1000)
+                        due = true;
                     motor.lastPower = p;
                     motor.lastPlaying = motor.playing;
                 }
@@ -1007,7 +1008,7 @@ int SendJoypadVibration() {
                 if (keepRunning) due = true;
             } else {
                 due = pad.motor[0].lastPower != 0 || pad.motor[1].lastPower != 0 ||
-                      t - last.lastSentTick > 1000;
+                      MillisecondsElapsed(t, last.lastSentTick) > 1000;
                 for (JoypadMotor& motor : pad.motor) {
                     motor.lastPower = 0;
                     motor.lastPlaying = 0;
@@ -1023,7 +1024,7 @@ int SendJoypadVibration() {
         for (int m = 0; m < 2; ++m) {
             JoypadMotor& motor = pad.motor[m];
             if (motor.effect == nullptr) continue;
-            const bool timeUp = t - motor.lastSentTick > 1000;
+            const bool timeUp = MillisecondsElapsed(t, motor.lastSentTick) > 1000;
             if (!active) {
                 if (motor.lastPlaying || timeUp) {
                     motor.effect->Stop();

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "Main/DxInput.h"
+#include "Main/Windows/DxClock.h"
 #include "Main/Windows/DxInputWin.h"
 #include "Main/Windows/DxWindow.h"
 #include "platform/Input.h"
@@ -467,6 +468,29 @@ TEST_F(InputTest, BadPadNumbersAndDeadZoneLimits) {
     EXPECT_EQ(SetJoypadAxisDeadZone(9, 0.5), 0);
     EXPECT_EQ(StopJoypadVibration(9, -1), 0);
     EXPECT_EQ(UpdateJoypadVibration(), 0);
+}
+
+TEST_F(InputTest, VibrationTimesCountAcrossTheClocksWrap) {
+    AttachController();
+    Start();
+    ASSERT_EQ(InputSystem.padCount, 1);
+    ASSERT_GE(InputSystem.pads[0].xinputIndex, 0);
+    // The millisecond clock starts again near 0; the motor's times were taken just before its
+    // wrap at 2^31.
+    ResetMillisecondClockOrigin();
+    ReadMillisecondClock();
+    JoypadMotor* motors = InputSystem.pads[0].motor;
+    motors[0].playing = 1;
+    motors[0].playTime = 50;
+    motors[0].lastTick = 0x7FFFFFFF - 99;  // 100 ms before the wrap
+    for (int m = 0; m < 2; ++m) motors[m].lastSentTick = 0x7FFFFFFF - 1999;
+    MainWindow.active = 0;  // an inactive window re-sends silence only once a second passed
+    UpdateJoypadVibration();
+    MainWindow.active = 1;
+    EXPECT_EQ(motors[0].playing, 0);  // more than its 50 ms have passed
+    EXPECT_GE(motors[0].elapsed, 100);
+    EXPECT_LT(motors[0].lastSentTick, 1000);  // sent again: two seconds since the last send
+    EXPECT_LT(motors[1].lastSentTick, 1000);
 }
 
 TEST_F(InputTest, WheelNotchesAndMouseButtons) {
