@@ -2,7 +2,10 @@
 // common handle table; paths are resolved through HostPath (separators, drives, loose case).
 #include <dirent.h>
 #include <fcntl.h>
+#include <linux/fs.h>
+#include <stdio.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -617,6 +620,68 @@ BOOL DeleteFileA(LPCSTR path) {
     return DeleteFileW(wide.c_str());
 }
 
+namespace {
+
+// rename() that never replaces what is at `to`: 0, or -1 with errno (EEXIST when `to` exists).
+int RenameNoReplace(const char* from, const char* to) {
+#if defined(SYS_renameat2)
+    if (syscall(SYS_renameat2, AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0) return 0;
+    if (errno != ENOSYS && errno != EINVAL) return -1;
+#endif
+    // File systems without renameat2: a hard link fails on an existing target, and the old name
+    // goes only once the new one exists. A folder cannot be linked; it is moved after a look at
+    // the target (such file systems leave no race-free way).
+    struct stat info;
+    if (lstat(from, &info) != 0) return -1;
+    if (!S_ISDIR(info.st_mode)) {
+        if (link(from, to) != 0) return -1;
+        unlink(from);
+        return 0;
+    }
+    if (lstat(to, &info) == 0) {
+        errno = EEXIST;
+        return -1;
+    }
+    return rename(from, to);
+}
+
+}  // namespace
+
+BOOL MoveFileW(LPCWSTR from, LPCWSTR to) {
+    std::string hostFrom, hostTo;
+    if (!HostPathFromWide(from, hostFrom) || !HostPathFromWide(to, hostTo)) return FALSE;
+    if (hostFrom.empty() || hostTo.empty()) {
+        SetLastError(ERROR_PATH_NOT_FOUND);
+        return FALSE;
+    }
+    struct stat info;
+    if (lstat(hostFrom.c_str(), &info) != 0) {
+        SetLastError(errno == ENOENT ? MissingPathError(hostFrom) : ErrorFromErrno(errno));
+        return FALSE;
+    }
+    if (RenameNoReplace(hostFrom.c_str(), hostTo.c_str()) != 0) {
+        if (errno == EEXIST || errno == ENOTEMPTY) {
+            SetLastError(ERROR_ALREADY_EXISTS);
+        } else if (errno == ENOENT) {
+            SetLastError(MissingPathError(hostTo));
+        } else {
+            SetErrorFromErrno();
+        }
+        return FALSE;
+    }
+    SetLastError(ERROR_SUCCESS);
+    return TRUE;
+}
+
+BOOL MoveFileA(LPCSTR from, LPCSTR to) {
+    std::u16string wideFrom, wideTo;
+    if (!NarrowToWide(from, wideFrom) || !NarrowToWide(to, wideTo)) {
+        SetLastError(ERROR_INVALID_NAME);
+        return FALSE;
+    }
+    return MoveFileW(wideFrom.c_str(), wideTo.c_str());
+}
+
 HANDLE FindFirstFileW(LPCWSTR pattern, WIN32_FIND_DATAW* data) {
     return FindFirst(pattern, data);
 }
@@ -842,6 +907,8 @@ const ModuleExports kExports("kernel32.dll",
                               {"GetFileSize", Export(&GetFileSize)},
                               {"DeleteFileA", Export(&DeleteFileA)},
                               {"DeleteFileW", Export(&DeleteFileW)},
+                              {"MoveFileA", Export(&MoveFileA)},
+                              {"MoveFileW", Export(&MoveFileW)},
                               {"FindFirstFileA", Export(&FindFirstFileA)},
                               {"FindFirstFileW", Export(&FindFirstFileW)},
                               {"FindNextFileA", Export(&FindNextFileA)},

@@ -217,6 +217,38 @@ TEST_F(Kernel32File, LooselySpeltPathsResolveCaseInsensitively) {
     EXPECT_NE(access((root_ + "/Data/Picture/New.png").c_str(), F_OK), 0);
 }
 
+TEST_F(Kernel32File, MovesNeverReplaceWhatIsThere) {
+    Write("a.dat", "first");
+    Write("b.dat", "second");
+    // An existing target, in any spelling, stays as it was, and so does the source.
+    for (const char* target : {"b.dat", "B.DAT"}) {
+        SetLastError(0);
+        EXPECT_FALSE(MoveFileW(Path("a.dat").c_str(), Path(target).c_str()));
+        EXPECT_EQ(GetLastError(), ERROR_ALREADY_EXISTS);
+    }
+    EXPECT_EQ(Read("a.dat"), "first");
+    EXPECT_EQ(Read("b.dat"), "second");
+
+    // A free name: the file moves, found through a loosely spelt source.
+    ASSERT_TRUE(MoveFileW(Path("A.Dat").c_str(), Path("a.dat.broken").c_str()));
+    EXPECT_EQ(Read("a.dat.broken"), "first");
+    EXPECT_NE(access((root_ + "/a.dat").c_str(), F_OK), 0);
+    // Folders move too, and the narrow form takes the same paths.
+    Write("sub/x.txt", "x");
+    ASSERT_TRUE(MoveFileA((root_ + "/sub").c_str(), (root_ + "/moved").c_str()));
+    EXPECT_EQ(Read("moved/x.txt"), "x");
+    EXPECT_FALSE(MoveFileA((root_ + "/moved").c_str(), (root_ + "/b.dat").c_str()));
+    EXPECT_EQ(GetLastError(), ERROR_ALREADY_EXISTS);
+
+    // Missing sources and target folders.
+    EXPECT_FALSE(MoveFileW(Path("none.dat").c_str(), Path("c.dat").c_str()));
+    EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
+    EXPECT_FALSE(MoveFileW(Path("b.dat").c_str(), Path("nofolder/c.dat").c_str()));
+    EXPECT_EQ(GetLastError(), ERROR_PATH_NOT_FOUND);
+    EXPECT_EQ(Read("b.dat"), "second");
+    EXPECT_FALSE(MoveFileW(nullptr, Path("c.dat").c_str()));
+}
+
 TEST_F(Kernel32File, HostileAndBrokenPathsFailCleanly) {
     const char16_t lone[] = {u'a', 0xD800, u'b', 0};  // an unpaired surrogate
     EXPECT_EQ(CreateFileW(lone, GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr),

@@ -36,6 +36,10 @@ DWORD SetFilePointer(HANDLE file, LONG distance, PLONG distanceHigh, DWORD metho
 DWORD GetFileSize(HANDLE file, LPDWORD sizeHigh);
 BOOL DeleteFileW(LPCWSTR path);
 BOOL DeleteFileA(LPCSTR path);
+// Moves a file or folder; never replaces what exists at `to` (ERROR_ALREADY_EXISTS), as Windows'
+// MoveFile does not.
+BOOL MoveFileW(LPCWSTR from, LPCWSTR to);
+BOOL MoveFileA(LPCSTR from, LPCSTR to);
 
 // Folder searches with Windows wildcards ("*", "?", and the DOS rules for "." next to them: a
 // "?" before a dot or at the end may match nothing, "*.*" matches every name). Names compare
