@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include "Main/DxChar.h"
 #include "Main/DxLog.h"
 
 namespace velk::test {
@@ -14,10 +15,23 @@ class LogOffEnvironment : public ::testing::Environment {
     void SetUp() override { ZiDaz::EnableLogOutput(0); }
 };
 
-// One registration per test program: include this header from one source file of the program and
-// define the registration there with VELK_TESTS_RUN_WITHOUT_LOG().
-#define VELK_TESTS_RUN_WITHOUT_LOG()                                           \
-    [[maybe_unused]] static ::testing::Environment* const kLogOffEnvironment = \
-        ::testing::AddGlobalTestEnvironment(new ::velk::test::LogOffEnvironment)
+// The runtime's programs also hand the library UTF-8 paths and texts, as the player sets the
+// library's narrow encoding to UTF-8 before anything else.
+class RuntimeEnvironment : public LogOffEnvironment {
+  public:
+    void SetUp() override {
+        LogOffEnvironment::SetUp();
+        ZiDaz::SetNarrowCharCode(ZiDaz::CharEncoding::Utf8);
+    }
+};
 
 }  // namespace velk::test
+
+// One registration per test program: include this header from one source file of the program and
+// register there with one of these.
+#define VELK_TESTS_RUN_WITHOUT_LOG()                                         \
+    [[maybe_unused]] static ::testing::Environment* const kTestEnvironment = \
+        ::testing::AddGlobalTestEnvironment(new ::velk::test::LogOffEnvironment)
+#define VELK_TESTS_RUN_AS_THE_RUNTIME()                                      \
+    [[maybe_unused]] static ::testing::Environment* const kTestEnvironment = \
+        ::testing::AddGlobalTestEnvironment(new ::velk::test::RuntimeEnvironment)

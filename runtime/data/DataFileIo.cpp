@@ -1,51 +1,22 @@
 #include "runtime/data/DataFileIo.h"
 
-#include <fcntl.h>
-#include <linux/fs.h>
-#include <stdio.h>
-#include <sys/syscall.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <iostream>
 
+#include "platform/Kernel32.h"
+#include "runtime/shell/LibraryFile.h"
 #include "runtime/shell/TextConversion.h"
 
-// Whole-file reads and the no-replace move go straight to the host for now; once the library's
-// file layer is in place the read goes through its read-file handles (so that data files inside
-// archives are found) and the move through its platform entry point.
+// Data files are read through the library, so that a folder standing for an archive is looked
+// into.
 bool ReadWholeDataFile(const std::string& path, std::vector<std::uint8_t>& bytes) {
-    bytes.clear();
-    if (path.empty()) return false;
-    std::ifstream in(path, std::ios::binary | std::ios::ate);
-    if (!in) return false;
-    const std::streamoff size = in.tellg();
-    if (size < 0) return false;
-    bytes.resize(static_cast<std::size_t>(size));
-    in.seekg(0);
-    if (size > 0 && !in.read(reinterpret_cast<char*>(bytes.data()), size)) {
-        bytes.clear();
-        return false;
-    }
-    return true;
+    return ReadLibraryFile(path, bytes);
 }
 
 bool RenameWithoutReplacing(const std::string& from, const std::string& to) {
-#if defined(SYS_renameat2)
-    if (syscall(SYS_renameat2, AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) ==
-        0) {
-        return true;
-    }
-    if (errno != ENOSYS && errno != EINVAL) return false;
-#endif
-    // File systems without renameat2: a hard link fails on an existing target, and the old name
-    // is removed only once the new one exists.
-    if (link(from.c_str(), to.c_str()) != 0) return false;
-    unlink(from.c_str());
-    return true;
+    const std::u16string wideFrom = ConvertUtf8ToWide(from.c_str());
+    const std::u16string wideTo = ConvertUtf8ToWide(to.c_str());
+    return platform::kernel32::MoveFileW(wideFrom.c_str(), wideTo.c_str()) != FALSE;
 }
 
 std::string MoveDamagedFile(const std::string& path) {

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "runtime/dictionary/MessageDictionary.h"
+#include "runtime/shell/LibraryFile.h"
 #include "runtime/shell/ShellMessages.h"
 #include "runtime/shell/StringUtil.h"
 #include "runtime/shell/TextConversion.h"
@@ -90,13 +91,9 @@ void ParseGameIniText(std::string_view original, std::int32_t& start, std::int32
 
 int ReadGameIniFile(const char* path, std::int32_t& start, std::int32_t& softModeFlag,
                     std::int32_t& windowModeFlag, std::int32_t& seAndBgm, std::int32_t& frameSkip) {
-    std::string text;
-    if (std::FILE* file = std::fopen(path, "rb")) {
-        std::vector<char> buffer(kGameIniReadLimit);
-        std::size_t size = std::fread(buffer.data(), 1, buffer.size(), file);
-        std::fclose(file);
-        text.assign(buffer.data(), size);
-    }
+    std::vector<std::uint8_t> bytes;
+    ReadLibraryFile(path ? path : "", bytes, kGameIniReadLimit);
+    const std::string text(bytes.begin(), bytes.end());
     ParseGameIniText(text, start, softModeFlag, windowModeFlag, seAndBgm, frameSkip);
     return 1;
 }

@@ -1,4 +1,5 @@
-// This test program runs without the library's log file.
+// This test program runs as the runtime does (UTF-8 paths for the library) and without the
+// library's log file.
 #include "LogOffEnvironment.h"
 
-VELK_TESTS_RUN_WITHOUT_LOG();
+VELK_TESTS_RUN_AS_THE_RUNTIME();

@@ -7,6 +7,8 @@
 #include <iterator>
 #include <string>
 
+#include "Main/DxChar.h"
+#include "Main/DxLog.h"
 #include "runtime/data/DataFileIo.h"
 #include "tools/gamedata/GameDataJson.h"
 
@@ -23,6 +25,10 @@ int Usage() {
 
 int main(int argc, char** argv) {
     if (argc < 2) return Usage();
+    // Data files are read through the game library, with UTF-8 paths as in the player; a tool
+    // leaves no library log behind.
+    ZiDaz::EnableLogOutput(0);
+    ZiDaz::SetNarrowCharCode(ZiDaz::CharEncoding::Utf8);
     const std::string command = argv[1];
     try {
         if (command == "encode" && argc == 4) {
