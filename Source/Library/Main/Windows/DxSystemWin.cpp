@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "Main/DxASyncLoad.h"
+#include "Main/DxArchive_.h"
 #include "Main/DxBaseFunc.h"
 #include "Main/DxChar.h"
 #include "Main/DxCharFormat.h"
@@ -117,7 +118,8 @@ int StartLibraryUnlocked() {
     // 6, 7.
     InitBaseFunctions();
     EnsureDefaultCharCodes();
-    // 9, 10.
+    // 8, 9, 10.
+    StartArchivePathLayer();
     InstallNarrowStreamFunctions(nullptr);
     StreamGetCurrentDir(s.startDirectory, sizeof(s.startDirectory));
     SetWaitMessagePump(&PumpMessagesUnlocked);
@@ -189,8 +191,9 @@ int EndLibraryUnlocked() {
         SystemApi.DestroyWindow(MainWindow.mainWindow);
         SystemApi.Sleep(100);
     }
-    // 23.
+    // 23, 24.
     StreamChangeDir(s.startDirectory);
+    EndArchivePathLayer();
     // 25, 27, 28.
     DumpTrackedMemory();
     CloseLogFile();

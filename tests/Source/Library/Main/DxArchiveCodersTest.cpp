@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include <zlib.h>
+
 #include "Main/DxArchive_.h"
 
 namespace {
@@ -330,6 +332,17 @@ TEST(ArchiveCrcAndKeys, KnownValuesAndKeyPositions) {
     ApplyArchiveKey(big.data(), 1000, 123456789012LL, k);
     for (int j = 0; j < 1000; ++j) ApplyArchiveKey(&single[j], 1, 123456789012LL + j, k);
     EXPECT_TRUE(big == single);
+}
+
+TEST(ArchiveCrcAndKeys, Crc32EqualsZlibOnRandomBuffers) {
+    std::mt19937 random(77);
+    for (std::size_t size :
+         {std::size_t{1}, std::size_t{7}, std::size_t{64}, std::size_t{1000}, std::size_t{65537}}) {
+        Bytes data(size);
+        for (auto& b : data) b = static_cast<unsigned char>(random());
+        EXPECT_EQ(ComputeCrc32(data.data(), size), crc32(0, data.data(), static_cast<uInt>(size)))
+            << size;
+    }
 }
 
 TEST(ArchiveBase64, SizeFieldAndBody) {
