@@ -5,6 +5,7 @@
 
 #include "platform/Kernel32.h"
 #include "runtime/shell/LibraryFile.h"
+#include "runtime/shell/ShellMessages.h"
 #include "runtime/shell/TextConversion.h"
 
 // Data files are read through the library, so that a folder standing for an archive is looked
@@ -50,7 +51,8 @@ std::string ConvertGameTextToUtf8(std::string_view text) {
 namespace {
 
 void DefaultMessageBox(const std::string& text, const std::string& caption) {
-    std::cerr << "[" << caption << "] " << text << "\n";
+    const std::u16string wideText = ConvertUtf8ToWide(text.c_str());
+    ShowShellMessageBox(wideText, ConvertUtf8ToWide(caption.c_str()));
 }
 
 void DefaultReport(const std::string& line1, const std::string& line2, const std::string& line3) {

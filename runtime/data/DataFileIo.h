@@ -38,9 +38,9 @@ const char* GameCodePageLocale();
 // Converts `text`, stored in the game's code page, to UTF-8.
 std::string ConvertGameTextToUtf8(std::string_view text);
 
-// What the readers need from the rest of the program. The defaults print to the standard error
-// stream and end the program; the shell installs the real message box and error report, and tests
-// install recorders.
+// What the readers need from the rest of the program. The default message box is the shell's; the
+// default report prints to the standard error stream, and the default exit ends the program. The
+// shell installs the real error report, and tests install recorders.
 struct DataFileServices {
     // A message box with no owner whose answer is not used. Texts are UTF-8.
     void (*showMessageBox)(const std::string& text, const std::string& caption);

@@ -8,6 +8,7 @@
 #include "Main/DxFile.h"
 #include "runtime/data/DataFileIo.h"
 #include "runtime/data/DataTestSupport.h"
+#include "runtime/shell/ShellMessages.h"
 #include "tools/gamedata/GameDataWriter.h"
 
 namespace {
@@ -82,6 +83,21 @@ TEST_F(DataFileIoTest, MovesNeverReplaceAFile) {
     EXPECT_EQ(Bytes(PathOf("壊れた.dat")), std::vector<std::uint8_t>{'a'});
     EXPECT_FALSE(std::filesystem::exists(dir / "a.dat"));
     EXPECT_FALSE(RenameWithoutReplacing(PathOf("a.dat"), PathOf("c.dat")));
+}
+
+std::vector<std::u16string> gShellBoxes;
+
+TEST(DataFileServices, TheDefaultMessageBoxIsTheShells) {
+    ResetDataFileServices();
+    gShellBoxes.clear();
+    ShellMessageBoxHandler previous =
+        SetShellMessageBoxHandler([](const std::u16string& text, const std::u16string& caption) {
+            gShellBoxes.push_back(caption + u"|" + text);
+        });
+    GetDataFileServices().showMessageBox("ファイルがありません\nMap001.mps", "読み込みエラー");
+    SetShellMessageBoxHandler(previous);
+    EXPECT_EQ(gShellBoxes,
+              std::vector<std::u16string>{u"読み込みエラー|ファイルがありません\nMap001.mps"});
 }
 
 }  // namespace
