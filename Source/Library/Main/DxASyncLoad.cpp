@@ -20,9 +20,14 @@ int CompareClock(int a, int b) {
     return MillisecondsElapsed(a, b) >= 0x40000000 ? -1 : a == b ? 0 : 1;
 }
 
-// Flags that a thread polls before it takes the lock.
+// Fields that a thread polls before it takes the lock (the stop flag, the used-slot end, the
+// hand-over flag) are read with Peek and written with Publish; the stop flag is also written
+// without the lock, so it is read with Peek everywhere.
 int Peek(const int& flag) {
     return __atomic_load_n(&flag, __ATOMIC_ACQUIRE);
+}
+void Publish(int& flag, int value) {
+    __atomic_store_n(&flag, value, __ATOMIC_RELEASE);
 }
 
 void Lock(int line) {
@@ -114,7 +119,7 @@ void WakeLocked(int extraAllowance) {
     // 2. Fill up to the active limit. An idle thread is woken only when it has something to do
     // (a job nobody has started, or the stop request): waking one for nothing would make it wake
     // the next one for nothing, round and round while a long job runs.
-    bool idleAllowed = ASyncLoad.stopFlag != 0 || HasUnstartedJob();
+    bool idleAllowed = Peek(ASyncLoad.stopFlag) != 0 || HasUnstartedJob();
     int lastTried = -1;
     int failures = 0;
     while (ASyncLoad.runningCount < ASyncLoad.activeLimit + extraAllowance) {
@@ -145,7 +150,7 @@ void FreeJobSlot(int slotIndex) {
     ASyncLoad.jobs[slotIndex] = nullptr;
     --ASyncLoad.jobCount;
     while (ASyncLoad.usedSlotEnd > 0 && ASyncLoad.jobs[ASyncLoad.usedSlotEnd - 1] == nullptr) {
-        --ASyncLoad.usedSlotEnd;
+        Publish(ASyncLoad.usedSlotEnd, ASyncLoad.usedSlotEnd - 1);
     }
 }
 
@@ -205,7 +210,7 @@ int LimitActiveLoadThreads(int count) {
 }
 
 int StopASyncLoadThreads() {
-    __atomic_store_n(&ASyncLoad.stopFlag, 1, __ATOMIC_RELEASE);
+    Publish(ASyncLoad.stopFlag, 1);
     // The extra thread leaves too, so that a stopped pool holds no threads at all.
     for (int i = 0; i <= kExtraLoadThreadIndex; ++i) {
         LoadThreadRecord& t = ASyncLoad.threads[i];
@@ -230,7 +235,7 @@ int StopASyncLoadThreads() {
         }
         CloseWorkerThread(&t.thread);
     }
-    __atomic_store_n(&ASyncLoad.stopFlag, 0, __ATOMIC_RELEASE);
+    Publish(ASyncLoad.stopFlag, 0);
     return 0;
 }
 
@@ -334,7 +339,7 @@ int QueueASyncLoadJob(ASyncLoadJob* job) {
     }
     int slot = ASyncLoad.usedSlotEnd;
     if (slot < kMaxASyncLoadJobs) {
-        ++ASyncLoad.usedSlotEnd;
+        Publish(ASyncLoad.usedSlotEnd, slot + 1);
     } else {
         for (slot = 0; ASyncLoad.jobs[slot] != nullptr; ++slot) {
         }
@@ -397,25 +402,31 @@ int FinishASyncLoadJobNow(int slotIndex) {
     LoadThreadRecord& extra = ASyncLoad.threads[kExtraLoadThreadIndex];
     job->started = 1;
     ASyncLoad.handOverIndex = slotIndex;
-    ASyncLoad.handOver = 1;
+    Publish(ASyncLoad.handOver, 1);
     extra.sleeping = 0;
     ++ASyncLoad.runningCount;
     Unlock();
     while (ResumeWorkerThread(&extra.thread) == 0) SleepMilliseconds(0);
-    auto waitWhile = [](auto condition) {
+    // The caller goes on to use what the job loads, so the wait lasts until the job is done even
+    // when the quit message comes: from then on the window is no longer pumped, but main-thread
+    // calls are still served, since the job may be waiting for one.
+    bool pumping = true;
+    auto waitWhile = [&pumping](auto condition) {
         for (;;) {
             Lock(__LINE__);
             bool waiting = condition();
             Unlock();
-            if (!waiting) return true;
-            if (PumpMessagesUnlocked() != 0) return false;
+            if (!waiting) return;
+            if (pumping && PumpMessagesUnlocked() != 0) pumping = false;
             ServeMainThreadCalls();
             SleepMilliseconds(1);
         }
     };
-    if (waitWhile([] { return ASyncLoad.handOver != 0; })) {
-        waitWhile([&extra] { return extra.sleeping == 0 && extra.exited == 0; });
-    }
+    waitWhile([] { return ASyncLoad.handOver != 0; });
+    waitWhile([] {
+        const LoadThreadRecord& t = ASyncLoad.threads[kExtraLoadThreadIndex];
+        return t.sleeping == 0 && t.exited == 0;
+    });
     return 0;
 }
 
@@ -503,16 +514,16 @@ void RunASyncLoadWorker(WorkerThread* thread, void*) {
                 DeleteASyncLoadJob(slot, 0);
                 self.runningJob = 0;
                 self.currentJob = nullptr;
-                if (extra) ASyncLoad.handOver = 0;
+                if (extra) Publish(ASyncLoad.handOver, 0);
                 Unlock();
                 continue;
             }
-            if (extra) ASyncLoad.handOver = 0;
+            if (extra) Publish(ASyncLoad.handOver, 0);
             Unlock();
             if (!extra) WakeASyncLoadThreads(1);
         }
         Lock(__LINE__);
-        if (ASyncLoad.stopFlag != 0) {
+        if (Peek(ASyncLoad.stopFlag) != 0) {
             Unlock();
             break;
         }

@@ -13,6 +13,7 @@
 #include "Main/DxLog.h"
 #include "Main/Windows/DxClock.h"
 #include "Main/Windows/DxWinAPI.h"
+#include "Main/Windows/DxWindow.h"
 
 namespace ZiDaz {
 namespace {
@@ -184,10 +185,16 @@ TEST_F(ASyncLoadTest, MainThreadCallWaitsUntilTheMainThreadServesIt) {
               })),
               0);
     // Nobody serves yet: the load thread stays suspended with its call queued.
-    for (int i = 0; i < 50 && ASyncLoad.queuedCallCount == 0; ++i) SleepMilliseconds(1);
+    auto queuedCalls = [] {
+        AcquireTracedLock(&ASyncLoad.lock, "test", __LINE__);
+        int count = ASyncLoad.queuedCallCount;
+        ReleaseTracedLock(&ASyncLoad.lock);
+        return count;
+    };
+    for (int i = 0; i < 50 && queuedCalls() == 0; ++i) SleepMilliseconds(1);
     SleepMilliseconds(20);
     EXPECT_FALSE(finished.load());
-    EXPECT_EQ(ASyncLoad.queuedCallCount, 1);
+    EXPECT_EQ(queuedCalls(), 1);
     ASSERT_TRUE(ServeUntil([&] { return finished.load(); }));
     EXPECT_EQ(result.load(), 42);
     EXPECT_EQ(call.ranOn, QueryCurrentThreadId());
@@ -278,6 +285,32 @@ TEST_F(ASyncLoadTest, DeletingAndFinishingJobs) {
     EXPECT_EQ(ASyncLoad.jobs[0], nullptr);
     EXPECT_EQ(ASyncLoad.usedSlotEnd, 0);
     releaser.join();
+}
+
+TEST_F(ASyncLoadTest, FinishingAJobNowOutlastsTheQuitMessage) {
+    Start(2);
+    std::atomic<bool> release{false};
+    std::atomic<bool> blockerRunning{false};
+    ASSERT_EQ(QueueASyncLoadJob(MakeJob([&] {
+                  blockerRunning = true;
+                  while (!release) SleepMilliseconds(1);
+              })),
+              0);
+    ASSERT_TRUE(ServeUntil([&] { return blockerRunning.load(); }));
+    std::atomic<bool> done{false};
+    ASSERT_EQ(QueueASyncLoadJob(MakeJob([&] {
+                  SleepMilliseconds(30);
+                  done = true;
+              })),
+              0);
+    // The quit message has come: the pump reports it at once, yet the caller still gets the job
+    // done before it goes on to use what the job loaded.
+    MainWindow.endRequested = 1;
+    EXPECT_EQ(FinishASyncLoadJobNow(1), 0);
+    MainWindow.endRequested = 0;
+    EXPECT_TRUE(done.load());
+    EXPECT_EQ(FinishASyncLoadJobNow(1), -1);  // deleted
+    release = true;
 }
 
 TEST_F(ASyncLoadTest, JobsQueuedInTheSameMillisecondRunLaterSlotFirst) {
