@@ -731,10 +731,12 @@ struct FileHandleData {
 
 int gFileModuleStarted = 0;
 
+bool IsFileHandleValue(int handle) {
+    return handle >= 0 && ((handle & kHandleTypeMask) >> kHandleTypeShift) == DX_HANDLETYPE_FILE;
+}
+
 FileHandleData* LookupFileHandle(int handle) {
-    if (handle < 0 || ((handle & kHandleTypeMask) >> kHandleTypeShift) != DX_HANDLETYPE_FILE) {
-        return nullptr;
-    }
+    if (!IsFileHandleValue(handle)) return nullptr;
     return reinterpret_cast<FileHandleData*>(LookupHandleRecord(handle));
 }
 
@@ -914,9 +916,9 @@ int OpenReadFileHandle(const char* path, int useASyncThread) {
 }
 
 int ReadFileHandle(void* buffer, int size, int handle) {
-    if (!LookupFileHandle(handle)) return -1;
-    // A pending load of the handle (its open, or an earlier read) ends first; a failed open
-    // takes the handle with it.
+    if (!IsFileHandleValue(handle)) return -1;
+    // A pending load of the handle (its open, or an earlier read) ends first, under the handle
+    // type's lock; a failed open takes the handle with it. Only then is the record looked at.
     if (WaitHandleASyncLoad(handle) != 0 || !LookupFileHandle(handle)) return -1;
     if (IsASyncLoadEnabled()) {
         int bytes = 0;
@@ -938,7 +940,8 @@ int ReadFileHandle(void* buffer, int size, int handle) {
 }
 
 int CloseFileHandle(int handle) {
-    if (!LookupFileHandle(handle)) return -1;
+    // DeleteHandle looks the record up under the lock (a failed open may be deleting it).
+    if (!IsFileHandleValue(handle)) return -1;
     return DeleteHandle(handle);
 }
 

@@ -24,6 +24,16 @@ HandleTypeRecord& TypeOf(HandleValue handle) {
     return HandleTypeTable[(handle & kHandleTypeMask) >> kHandleTypeShift];
 }
 
+// The registered type a handle value names, without looking at its record: a load thread may
+// delete the record at any moment (a failed load), so only a lookup under the type's lock may
+// touch it from another thread.
+HandleTypeRecord* TypeOfHandleValue(HandleValue handle) {
+    if (handle < 0) return nullptr;
+    HandleTypeRecord& type = TypeOf(handle);
+    if (type.registered == 0 || (handle & kHandleTypeMask) != type.typeBits) return nullptr;
+    return &type;
+}
+
 // Steps the used range after the record at index left the type.
 void ShrinkUsedRange(HandleTypeRecord& type, int index) {
     if (type.count == 0) {
@@ -193,8 +203,9 @@ HandleValue AllocateHandle(int type, int asyncFlag, HandleValue reuseHandle) {
 }
 
 int DeleteHandle(HandleValue handle) {
-    if (LookupHandleRecord(handle) == nullptr) return -1;
-    HandleTypeRecord& type = TypeOf(handle);
+    HandleTypeRecord* typeRecord = TypeOfHandleValue(handle);
+    if (typeRecord == nullptr) return -1;
+    HandleTypeRecord& type = *typeRecord;
     AcquireTracedLock(&type.lock, kSourceFile, __LINE__);
     int result = DeleteHandleLocked(type, handle);
     ReleaseTracedLock(&type.lock);
@@ -256,14 +267,19 @@ int SetHandleLostFlag(HandleValue handle, int* lostFlag) {
 }
 
 int IsHandleLoading(HandleValue handle) {
+    HandleTypeRecord* type = TypeOfHandleValue(handle);
+    if (type == nullptr) return -1;
+    AcquireTracedLock(&type->lock, kSourceFile, __LINE__);
     HandleHeader* record = LookupHandleRecord(handle);
-    if (record == nullptr) return -1;
-    return record->asyncPending != 0 ? 1 : 0;
+    int result = record == nullptr ? -1 : record->asyncPending != 0 ? 1 : 0;
+    ReleaseTracedLock(&type->lock);
+    return result;
 }
 
 int BeginHandleASyncLoad(HandleValue handle, int jobIndex) {
-    if (LookupHandleRecord(handle) == nullptr) return -1;
-    HandleTypeRecord& type = TypeOf(handle);
+    HandleTypeRecord* typeRecord = TypeOfHandleValue(handle);
+    if (typeRecord == nullptr) return -1;
+    HandleTypeRecord& type = *typeRecord;
     AcquireTracedLock(&type.lock, kSourceFile, __LINE__);
     HandleHeader* record = LookupHandleRecord(handle);
     if (record != nullptr) {
@@ -275,8 +291,9 @@ int BeginHandleASyncLoad(HandleValue handle, int jobIndex) {
 }
 
 int FinishHandleASyncLoad(HandleValue handle) {
-    if (LookupHandleRecord(handle) == nullptr) return -1;
-    HandleTypeRecord& type = TypeOf(handle);
+    HandleTypeRecord* typeRecord = TypeOfHandleValue(handle);
+    if (typeRecord == nullptr) return -1;
+    HandleTypeRecord& type = *typeRecord;
     AcquireTracedLock(&type.lock, kSourceFile, __LINE__);
     HandleHeader* record = LookupHandleRecord(handle);
     if (record == nullptr) {
@@ -297,8 +314,9 @@ int FinishHandleASyncLoad(HandleValue handle) {
 }
 
 int WaitHandleASyncLoad(HandleValue handle) {
-    if (LookupHandleRecord(handle) == nullptr) return -1;
-    HandleTypeRecord& type = TypeOf(handle);
+    HandleTypeRecord* typeRecord = TypeOfHandleValue(handle);
+    if (typeRecord == nullptr) return -1;
+    HandleTypeRecord& type = *typeRecord;
     AcquireTracedLock(&type.lock, kSourceFile, __LINE__);
     HandleHeader* record = LookupHandleRecord(handle);
     if (record != nullptr && record->asyncPending != 0) {

@@ -169,6 +169,31 @@ TEST_F(FileHandlesLoadedAsynchronously, OpensAndReadsOnLoadThreads) {
     EXPECT_EQ(LookupHandleRecord(missing), nullptr);
 }
 
+TEST_F(FileHandlesLoadedAsynchronously, FailedOpensDeleteTheirHandlesWhileTheCallerAsks) {
+    // The load thread deletes the handle of a failed open while this thread reads, closes or
+    // asks about it: every answer is "no such handle", and nothing touches a freed record.
+    const std::string missing = root_ + "/none.dat";
+    char c = 0;
+    for (int i = 0; i < 100; ++i) {
+        int handle = OpenReadFileHandle(missing.c_str(), 0);
+        ASSERT_GT(handle, 0);
+        switch (i % 3) {
+            case 0:
+                EXPECT_EQ(ReadFileHandle(&c, 1, handle), -1);
+                break;
+            case 1:
+                EXPECT_NE(IsHandleLoading(handle), 0);  // loading (1), or already gone (-1)
+                EXPECT_EQ(WaitHandleASyncLoad(handle), -1);
+                break;
+            default:
+                // Closed before its open ran, or refused because the failed open took it.
+                EXPECT_LE(CloseFileHandle(handle), 0);
+                EXPECT_EQ(CloseFileHandle(handle), -1);
+                break;
+        }
+    }
+}
+
 TEST_F(FileHandlesLoadedAsynchronously, ManyHandlesFromOneThreadAllComplete) {
     std::string path = Write("small.dat", "abcdef");
     std::vector<int> handles;
