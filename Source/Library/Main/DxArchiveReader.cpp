@@ -327,20 +327,30 @@ int InitArchiveReader(ArchiveReader* reader) {
     return 0;
 }
 
-int OpenArchiveFromFile(ArchiveReader* reader, const char16_t* path, const char* keyString) {
-    if (!reader || !path || reader->stream || reader->image) return -1;
+namespace {
+
+// The first steps of both opens from a file: the stream, the key, the size and the header.
+bool OpenFileAndHeader(ArchiveReader* reader, const char16_t* path, const char* keyString) {
+    if (!reader || !path || reader->stream || reader->image) return false;
     ClearReader(reader);
     reader->stream = PlainFileOpen(path, 0, 1, 0);
-    if (!reader->stream) return -1;
+    if (!reader->stream) return false;
     SetPath(reader, path);
     SetKey(reader, keyString);
     reader->archiveSize = MeasureStream(reader->stream);
     unsigned char header[sizeof(ArchiveHeader)];
     if (!ReadArchiveBytes(reader, nullptr, 0, header, sizeof header) || !CheckMagic(header)) {
         FreeReaderBuffers(reader);
-        return -1;
+        return false;
     }
     TakeHeader(reader, header);
+    return true;
+}
+
+}  // namespace
+
+int OpenArchiveFromFile(ArchiveReader* reader, const char16_t* path, const char* keyString) {
+    if (!OpenFileAndHeader(reader, path, keyString)) return -1;
     if (LoadHead(reader, nullptr) != 0 || !CheckArchive(reader)) {
         FreeReaderBuffers(reader);
         return -1;
@@ -351,19 +361,7 @@ int OpenArchiveFromFile(ArchiveReader* reader, const char16_t* path, const char*
 
 int OpenArchiveFromFileToMemory(ArchiveReader* reader, const char16_t* path, const char* keyString,
                                 int asynchronous) {
-    if (!reader || !path || reader->stream || reader->image) return -1;
-    ClearReader(reader);
-    reader->stream = PlainFileOpen(path, 0, 1, 0);
-    if (!reader->stream) return -1;
-    SetPath(reader, path);
-    SetKey(reader, keyString);
-    reader->archiveSize = MeasureStream(reader->stream);
-    unsigned char header[sizeof(ArchiveHeader)];
-    if (!ReadArchiveBytes(reader, nullptr, 0, header, sizeof header) || !CheckMagic(header)) {
-        FreeReaderBuffers(reader);
-        return -1;
-    }
-    TakeHeader(reader, header);
+    if (!OpenFileAndHeader(reader, path, keyString)) return -1;
     // Asynchronous: the head is read now, the image on the file thread; the image is zeroed so
     // that a file that shrank meanwhile leaves zeros rather than stale memory.
     reader->image = static_cast<unsigned char*>(asynchronous ? DX_ALLOC_ZEROED(reader->archiveSize)
@@ -822,25 +820,6 @@ bool MatchArchivePattern(std::int32_t charset, const void* patternText, const vo
 
 namespace {
 
-void FileTimeToLocal(std::uint64_t time, LocalDateTime& out) {
-    out = LocalDateTime{};
-    EnsureSystemApiTable();
-    if (!SystemApi.FileTimeToLocalFileTime || !SystemApi.FileTimeToSystemTime) return;
-    FILETIME utc{static_cast<DWORD>(time), static_cast<DWORD>(time >> 32)};
-    FILETIME local;
-    SYSTEMTIME parts{};
-    if (!SystemApi.FileTimeToLocalFileTime(&utc, &local) ||
-        !SystemApi.FileTimeToSystemTime(&local, &parts)) {
-        return;
-    }
-    out.year = parts.wYear;
-    out.month = parts.wMonth;
-    out.day = parts.wDay;
-    out.hour = parts.wHour;
-    out.minute = parts.wMinute;
-    out.second = parts.wSecond;
-}
-
 void DotRecord(const char16_t* name, FindFileRecord* record) {
     if (!record) return;
     *record = FindFileRecord{};
@@ -880,8 +859,8 @@ int NextMatch(ArchiveFindState* state, FindFileRecord* record) {
                             CharEncoding::Utf16Le);
             record->DirectoryFlag = (entry.attributes & kArchiveDirectoryAttribute) ? 1 : 0;
             record->Size = static_cast<std::int64_t>(entry.dataSize);
-            FileTimeToLocal(entry.creationTime, record->CreationTime);
-            FileTimeToLocal(entry.lastWriteTime, record->LastWriteTime);
+            FileTimeToLocalDateTime(entry.creationTime, record->CreationTime);
+            FileTimeToLocalDateTime(entry.lastWriteTime, record->LastWriteTime);
         }
         return 0;
     }

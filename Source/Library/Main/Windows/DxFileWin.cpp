@@ -463,13 +463,8 @@ int PlainFileGetDirWithSize(char16_t* buffer, std::size_t bufferBytes) {
     return static_cast<int>(WinGetCurrentDirectoryW(static_cast<DWORD>(bufferBytes / 2), buffer));
 }
 
-namespace {
-
-struct SearchRecord {
-    HANDLE search;
-};
-
-void FileTimeToLocalDateTime(const FILETIME& time, LocalDateTime& out) {
+void FileTimeToLocalDateTime(std::uint64_t fileTime, LocalDateTime& out) {
+    FILETIME time{static_cast<DWORD>(fileTime), static_cast<DWORD>(fileTime >> 32)};
     FILETIME local;
     SYSTEMTIME parts{};
     if (!Api().FileTimeToLocalFileTime(&time, &local) ||
@@ -483,6 +478,17 @@ void FileTimeToLocalDateTime(const FILETIME& time, LocalDateTime& out) {
     out.hour = parts.wHour;
     out.minute = parts.wMinute;
     out.second = parts.wSecond;
+}
+
+namespace {
+
+struct SearchRecord {
+    HANDLE search;
+};
+
+void FileTimeToLocalDateTime(const FILETIME& time, LocalDateTime& out) {
+    FileTimeToLocalDateTime(
+        static_cast<std::uint64_t>(time.dwHighDateTime) << 32 | time.dwLowDateTime, out);
 }
 
 void FillRecord(const WIN32_FIND_DATAW& data, FindFileRecord* record) {

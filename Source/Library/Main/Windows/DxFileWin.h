@@ -49,6 +49,9 @@ FileSearchValue PlainFileFindFirst(const char16_t* pattern, FindFileRecord* reco
 int PlainFileFindNext(FileSearchValue search, FindFileRecord* record);
 int PlainFileFindClose(FileSearchValue search);
 
+// A file time (100-ns units since 1601, UTC) as local date and time; zero when it has none.
+void FileTimeToLocalDateTime(std::uint64_t fileTime, LocalDateTime& out);
+
 // The current folder for the archive path layer, in the wide encoding: 0 / -1.
 int SetCurrentDirectoryWide(const char16_t* path);
 int GetCurrentDirectoryWide(char16_t* buffer, std::size_t bufferBytes);
