@@ -285,16 +285,17 @@ using KernelAt =
            static_cast<Op>((I / 8) % kOpCount), ((I / 4) % 2) != 0, ((I / 2) % 2) != 0,
            (I % 2) != 0, R>;
 
-// A table holding Walker<K>::Run for every kernel K under the rules R.
+// A table holding Walker<K>::Run for every kernel K under the rules R, entry i for KernelAt<i>.
+// The entries are one pack expanded in a braced list rather than a fold expression: a fold of
+// every variant nests as deep as the table is long, beyond what compilers accept by default.
+template <template <class> class Walker, Rules R, std::size_t... I>
+constexpr auto MakeVariantTableOf(std::index_sequence<I...>) {
+    using Fn = decltype(&Walker<KernelAt<0, R>>::Run);
+    return std::array<Fn, sizeof...(I)>{{&Walker<KernelAt<static_cast<int>(I), R>>::Run...}};
+}
 template <template <class> class Walker, Rules R>
 constexpr auto MakeVariantTable() {
-    using Fn = decltype(&Walker<KernelAt<0, R>>::Run);
-    std::array<Fn, kVariantCount> table{};
-    [&]<std::size_t... I>(std::index_sequence<I...>) {
-        ((table[I] = &Walker<KernelAt<static_cast<int>(I), R>>::Run), ...);
-    }
-    (std::make_index_sequence<kVariantCount>{});
-    return table;
+    return MakeVariantTableOf<Walker, R>(std::make_index_sequence<kVariantCount>{});
 }
 
 // The operation of a blend mode and parameter after the parameter shortcuts (DX_BLEND_ALPHA at 255
