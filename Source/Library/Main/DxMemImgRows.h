@@ -144,28 +144,51 @@ inline void ConstantMixRow32(std::uint32_t* d, const std::uint8_t* s, int count,
 void AlphaOverRow32(std::uint32_t* d, const std::uint8_t* s, int count);
 #endif
 
+// Which loop RunRow runs for a kernel.
+enum class RowLoop { kInOrder, kCopy, kKeyedCopy, kAlphaOver, kConstantMix };
+
+template <class K>
+constexpr RowLoop RowLoopOf() {
+    if (K::kCopiesSource && sizeof(typename K::Src) == sizeof(typename K::Dst) &&
+        K::kKind != Kind::kPalette) {
+        return RowLoop::kCopy;
+    }
+    if (K::kKind == Kind::kPlain && K::kOp == Op::kNone && K::kWhite && !K::kBlend && K::kKey) {
+        return RowLoop::kKeyedCopy;
+    }
+#if defined(__SSE2__) && defined(__x86_64__)
+    if (K::kColorType == 1 && K::kKind == Kind::kAlpha && K::kOp == Op::kNone && K::kWhite &&
+        !K::kBlend && K::kKey) {
+        return RowLoop::kAlphaOver;
+    }
+    if (K::kColorType == 1 && K::kKind == Kind::kPlain && K::kOp == Op::kAlpha && K::kWhite &&
+        !K::kBlend) {
+        return RowLoop::kConstantMix;
+    }
+#endif
+    return RowLoop::kInOrder;
+}
+
 // The kernel along a row whose source pixels are consecutive; the destination does not overlap
-// the source.
+// the source. Kernels without a wide loop run RunRowInOrder, so a walker that has to keep pixel
+// order for overlapping images needs no second loop for them.
 template <class K>
 inline void RunRow(const PixelContext& c, typename K::Dst* d, const std::uint8_t* s,
                    const std::uint8_t* b, int count) {
     using Dst = typename K::Dst;
-    using Src = typename K::Src;
-    if constexpr (K::kCopiesSource && sizeof(Src) == sizeof(Dst) && K::kKind != Kind::kPalette) {
+    constexpr RowLoop kLoop = RowLoopOf<K>();
+    if constexpr (kLoop == RowLoop::kCopy) {
         std::memcpy(d, s, static_cast<std::size_t>(count) * sizeof(Dst));
-    } else if constexpr (K::kKind == Kind::kPlain && K::kOp == Op::kNone && K::kWhite &&
-                         !K::kBlend && K::kKey) {
+    } else if constexpr (kLoop == RowLoop::kKeyedCopy) {
         if (c.key > static_cast<Dst>(~Dst{0})) {
             std::memcpy(d, s, static_cast<std::size_t>(count) * sizeof(Dst));
         } else {
             KeyedCopyRow<Dst>(d, s, static_cast<Dst>(c.key), count);
         }
 #if defined(__SSE2__) && defined(__x86_64__)
-    } else if constexpr (K::kColorType == 1 && K::kKind == Kind::kAlpha && K::kOp == Op::kNone &&
-                         K::kWhite && !K::kBlend && K::kKey) {
+    } else if constexpr (kLoop == RowLoop::kAlphaOver) {
         AlphaOverRow32(d, s, count);
-    } else if constexpr (K::kColorType == 1 && K::kKind == Kind::kPlain && K::kOp == Op::kAlpha &&
-                         K::kWhite && !K::kBlend) {
+    } else if constexpr (kLoop == RowLoop::kConstantMix) {
         ConstantMixRow32<K::kKey>(d, s, count, c.param, c.key);
 #endif
     } else {
@@ -174,7 +197,8 @@ inline void RunRow(const PixelContext& c, typename K::Dst* d, const std::uint8_t
 }
 
 // The kernel along a row whose source pixels are picked by column: destination pixel i takes
-// source pixel cols[i] of the row.
+// source pixel cols[i] of the row. Pixel by pixel in destination order, so it is also right when
+// source and destination overlap.
 template <class K>
 inline void RunRowIndexed(const PixelContext& c, typename K::Dst* d, const std::uint8_t* s,
                           const std::uint8_t* b, const std::int32_t* cols, int count) {

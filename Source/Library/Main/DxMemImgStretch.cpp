@@ -49,12 +49,8 @@ struct StretchWalker {
                 // Same source row and a result independent of the destination: same pixels.
                 std::memcpy(d, d - call.dstPitch,
                             static_cast<std::size_t>(call.width) * sizeof(Dst));
-            } else if (call.overlap) {
-                for (int i = 0; i < call.width; ++i) {
-                    K::Pixel(call.context, s + call.cols[i] * K::kSrcBytes,
-                             K::kBlend ? b + call.cols[i] : nullptr, reinterpret_cast<Dst*>(d) + i);
-                }
             } else {
+                // In destination order: also right for overlapping images.
                 memimg::RunRowIndexed<K>(call.context, reinterpret_cast<Dst*>(d), s, b, call.cols,
                                          call.width);
             }

@@ -42,7 +42,7 @@ struct PlainWalker {
         const std::uint8_t* s = call.src;
         const std::uint8_t* b = call.blend;
         for (int y = 0; y < call.height; ++y) {
-            if (call.overlap) {
+            if (memimg::RowLoopOf<K>() == memimg::RowLoop::kInOrder || call.overlap) {
                 memimg::RunRowInOrder<K>(call.context, reinterpret_cast<Dst*>(d), s, b, call.width);
             } else {
                 memimg::RunRow<K>(call.context, reinterpret_cast<Dst*>(d), s, b, call.width);
