@@ -67,35 +67,27 @@ struct SourceCase {
 };
 constexpr std::uint32_t kSkip = 0xDEADBEEF;
 
-TestBaseImage MakeArgb8() {
-    TestBaseImage b(InitColorFormatArgb8, 2, 1);
-    b.Set(0, 0, 0x80C04020);
-    b.Set(1, 0, 0x00FF00FF);
+// A 2 x 1 image of a fixed format holding the two pixels.
+TestBaseImage Two(int (*init)(COLORFORMAT*), std::uint32_t first, std::uint32_t second) {
+    TestBaseImage b(init, 2, 1);
+    b.Set(0, 0, first);
+    b.Set(1, 0, second);
     return b;
+}
+TestBaseImage MakeArgb8() {
+    return Two(InitColorFormatArgb8, 0x80C04020, 0x00FF00FF);
 }
 TestBaseImage MakeXrgb8() {
-    TestBaseImage b(InitColorFormatXrgb8, 2, 1);
-    b.Set(0, 0, 0x12C04021);
-    b.Set(1, 0, 0x00FF00FF);
-    return b;
+    return Two(InitColorFormatXrgb8, 0x12C04021, 0x00FF00FF);
 }
 TestBaseImage MakeRgb24() {
-    TestBaseImage b(InitColorFormatRgb24, 2, 1);
-    b.Set(0, 0, 0xC04122);
-    b.Set(1, 0, 0xFF00FF);
-    return b;
+    return Two(InitColorFormatRgb24, 0xC04122, 0xFF00FF);
 }
 TestBaseImage MakeR5G6B5() {
-    TestBaseImage b(InitColorFormatR5G6B5, 2, 1);
-    b.Set(0, 0, 0x8401);  // 16, 32, 1
-    b.Set(1, 0, 0xF81F);
-    return b;
-}
+    return Two(InitColorFormatR5G6B5, 0x8401, 0xF81F);
+}  // 16, 32, 1
 TestBaseImage MakeX1R5G5B5() {
-    TestBaseImage b(InitColorFormatX1R5G5B5, 2, 1);
-    b.Set(0, 0, 16 << 10 | 17 << 5 | 1);
-    b.Set(1, 0, 0x7C1F);
-    return b;
+    return Two(InitColorFormatX1R5G5B5, 16 << 10 | 17 << 5 | 1, 0x7C1F);
 }
 TestBaseImage MakePal8() {
     TestBaseImage b(InitColorFormatPal8, 2, 1);
