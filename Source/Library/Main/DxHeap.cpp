@@ -167,10 +167,13 @@ void SetTagFile(TlsfHeap* heap, MemTag* tag, const char* file) {
     __builtin_memcpy(tag->file, entry.name, sizeof(tag->file));
 }
 
-// Turns `tag` (already linked to its neighbours, with its size set) into a free tag.
-void MakeFreeTag(TlsfHeap* heap, MemTag* tag, HeapMemInfo* region) {
+// Gives `tag` the fields of a free tag (file "Free", no line, ID, time or user data). Its guards
+// are not rewritten: a block only becomes free with both guards intact (checked when it was
+// freed, written when it was cut), and the bytes at a free block's end are always the trailing
+// guard of the block that ended there. Rewriting them would touch the block's last cache line,
+// often far from the tag, on every free and every split.
+void MarkTagFree(MemTag* tag) {
     static constexpr char kFreeName[18] = "Free";
-    tag->MagicID = kMemTagMagic;
     __builtin_memcpy(tag->file, kFreeName, sizeof(tag->file));
     tag->flags &= kTagHasNext | kTagHasPrev;
     tag->idHigh = 0;
@@ -180,9 +183,16 @@ void MakeFreeTag(TlsfHeap* heap, MemTag* tag, HeapMemInfo* region) {
     tag->AllocAddress = nullptr;
     tag->UserAddress = nullptr;
     tag->userSize = 0;
+}
+
+// Writes a free tag where there was none (already linked to its neighbours, with its size set).
+// Its trailing guard is that of the block whose end it shares, so only the leading one is new.
+void WriteNewFreeTag(TlsfHeap* heap, MemTag* tag, HeapMemInfo* region) {
+    tag->MagicID = kMemTagMagic;
+    MarkTagFree(tag);
     tag->heap = heap;
     tag->UseHeapMem = region;
-    WriteGuards(tag);
+    __builtin_memset(tag->guard, kGuardByte, kGuardSize);
 }
 
 void StampTag(TlsfHeap* heap, MemTag* tag, const char* file, int line) {
@@ -230,7 +240,7 @@ void SplitUsedBlock(TlsfHeap* heap, MemTag* tag, std::size_t roundedUser) {
     tag->Size = static_cast<std::uint32_t>(usedEnd - BlockStart(tag));
     tag->flags |= kTagHasNext;
     tag->Next = rest;
-    MakeFreeTag(heap, rest, tag->UseHeapMem);
+    WriteNewFreeTag(heap, rest, tag->UseHeapMem);
     InsertFree(heap, rest);
 }
 
@@ -299,7 +309,8 @@ int AddRegionUnlocked(TlsfHeap* heap, void* address, std::size_t size) {
     auto* tag = reinterpret_cast<MemTag*>(firstTagAddress);
     FillByteBlock(tag, 0, kTagSize);
     tag->Size = static_cast<std::uint32_t>(info->usableSize);
-    MakeFreeTag(heap, tag, info);
+    WriteNewFreeTag(heap, tag, info);
+    WriteGuards(tag);
     info->firstTag = tag;
     info->next = heap->regions;
     if (heap->regions != nullptr) heap->regions->prev = info;
@@ -432,7 +443,9 @@ void FreeUnlocked(TlsfHeap* heap, MemTag* tag) {
     tag->flags &= ~(kTagUsed | kTagHidden);
     RemoveUsed(heap, tag);
     MemTag* before = PrevTag(tag);
+    bool alreadyFree = false;  // merged into a free tag, which keeps its free fields
     if (before != nullptr && !IsUsed(before)) {
+        alreadyFree = true;
         RemoveFree(heap, before);
         before->Size += tag->Size;
         before->flags =
@@ -450,7 +463,7 @@ void FreeUnlocked(TlsfHeap* heap, MemTag* tag) {
         tag->Next = after->Next;
         if (tag->flags & kTagHasNext) tag->Next->Prev = tag;
     }
-    MakeFreeTag(heap, tag, region);
+    if (!alreadyFree) MarkTagFree(tag);
     InsertFree(heap, tag);
     if (region->UseMemTagCount == 0 && (region->flags & 1)) SubRegionUnlocked(heap, region);
 }
