@@ -22,6 +22,10 @@ constexpr std::size_t kMegabyte = 1024 * 1024;
 constexpr std::size_t kLargestUserSize = 0x7FFF0000;
 constexpr std::size_t kRegionInfoSize = (sizeof(HeapMemInfo) + 15) / 16 * 16;
 
+// The small steps of an allocation and a free, inlined into them (each is a handful of loads and
+// stores; the calls cost as much as the work).
+#define HOT_PATH [[gnu::always_inline]] inline
+
 static_assert(sizeof(MemTag) % 16 == 0, "tags keep the blocks 16-aligned");
 
 HeapLogSink logSink = nullptr;
@@ -64,7 +68,7 @@ MemTag* TagOf(void* user) {
 
 // ---- Classes and free lists -----------------------------------------------------------------
 
-void Mapping(std::size_t size, int& fli, int& sli) {
+HOT_PATH void Mapping(std::size_t size, int& fli, int& sli) {
     fli = 63 - __builtin_clzll(static_cast<unsigned long long>(size));
     std::size_t rest = size ^ (std::size_t{1} << fli);
     sli = fli < 5 ? static_cast<int>(rest << (5 - fli)) : static_cast<int>(rest >> (fli - 5));
@@ -76,7 +80,7 @@ int ClassIndex(std::size_t size) {
     return fli * kTlsfSecondLevels + sli;
 }
 
-void InsertFree(TlsfHeap* heap, MemTag* tag) {
+HOT_PATH void InsertFree(TlsfHeap* heap, MemTag* tag) {
     int fli, sli;
     Mapping(tag->Size, fli, sli);
     tag->FLI = static_cast<std::uint8_t>(fli);
@@ -92,7 +96,7 @@ void InsertFree(TlsfHeap* heap, MemTag* tag) {
     heap->TotalFreeSize += tag->Size;
 }
 
-void RemoveFree(TlsfHeap* heap, MemTag* tag) {
+HOT_PATH void RemoveFree(TlsfHeap* heap, MemTag* tag) {
     int fli = tag->FLI, sli = tag->SLI;
     if (tag->listPrev != nullptr) {
         tag->listPrev->listNext = tag->listNext;
@@ -110,7 +114,7 @@ void RemoveFree(TlsfHeap* heap, MemTag* tag) {
 }
 
 // A free block of the class above that of `needed` (so any block found fits), or null.
-MemTag* FindFree(TlsfHeap* heap, std::size_t needed) {
+HOT_PATH MemTag* FindFree(TlsfHeap* heap, std::size_t needed) {
     if (needed >= (std::size_t{1} << 32)) return nullptr;
     int fli, sli;
     Mapping(needed, fli, sli);
@@ -131,12 +135,12 @@ MemTag* FindFree(TlsfHeap* heap, std::size_t needed) {
 
 // ---- Tags -----------------------------------------------------------------------------------
 
-void WriteGuards(MemTag* tag) {
+HOT_PATH void WriteGuards(MemTag* tag) {
     __builtin_memset(tag->guard, kGuardByte, kGuardSize);
     __builtin_memset(BlockEnd(tag) - kGuardSize, kGuardByte, kGuardSize);
 }
 
-bool GuardsIntact(MemTag* tag) {
+HOT_PATH bool GuardsIntact(MemTag* tag) {
     constexpr std::uint64_t kGuardWord = 0xAAAAAAAAAAAAAAAAull;
     std::uint64_t words[4];
     __builtin_memcpy(words, tag->guard, 16);
@@ -158,7 +162,7 @@ void CutFileName(const char* file, char (&name)[18]) {
     for (std::size_t i = 0; i < length; ++i) name[i] = file[i];
 }
 
-void SetTagFile(TlsfHeap* heap, MemTag* tag, const char* file) {
+HOT_PATH void SetTagFile(TlsfHeap* heap, MemTag* tag, const char* file) {
     auto& entry = heap->fileNameCache[(reinterpret_cast<std::uintptr_t>(file) >> 3) % 32];
     if (entry.pointer != file || file == nullptr) {
         CutFileName(file, entry.name);
@@ -172,7 +176,7 @@ void SetTagFile(TlsfHeap* heap, MemTag* tag, const char* file) {
 // freed, written when it was cut), and the bytes at a free block's end are always the trailing
 // guard of the block that ended there. Rewriting them would touch the block's last cache line,
 // often far from the tag, on every free and every split.
-void MarkTagFree(MemTag* tag) {
+HOT_PATH void MarkTagFree(MemTag* tag) {
     static constexpr char kFreeName[18] = "Free";
     __builtin_memcpy(tag->file, kFreeName, sizeof(tag->file));
     tag->flags &= kTagHasNext | kTagHasPrev;
@@ -187,7 +191,7 @@ void MarkTagFree(MemTag* tag) {
 
 // Writes a free tag where there was none (already linked to its neighbours, with its size set).
 // Its trailing guard is that of the block whose end it shares, so only the leading one is new.
-void WriteNewFreeTag(TlsfHeap* heap, MemTag* tag, HeapMemInfo* region) {
+HOT_PATH void WriteNewFreeTag(TlsfHeap* heap, MemTag* tag, HeapMemInfo* region) {
     tag->MagicID = kMemTagMagic;
     MarkTagFree(tag);
     tag->heap = heap;
@@ -195,7 +199,7 @@ void WriteNewFreeTag(TlsfHeap* heap, MemTag* tag, HeapMemInfo* region) {
     __builtin_memset(tag->guard, kGuardByte, kGuardSize);
 }
 
-void StampTag(TlsfHeap* heap, MemTag* tag, const char* file, int line) {
+HOT_PATH void StampTag(TlsfHeap* heap, MemTag* tag, const char* file, int line) {
     SetTagFile(heap, tag, file);
     std::uint32_t storedLine = line < 0 ? 0 : static_cast<std::uint32_t>(line) & 0x3FFFF;
     tag->line = static_cast<std::uint16_t>(storedLine);
@@ -216,7 +220,7 @@ std::uint32_t TagId(const MemTag* tag) {
 
 // Splits the block of a used `tag` after its data ends; the rest, when big enough, becomes a
 // free block (merged with a free block that follows it).
-void SplitUsedBlock(TlsfHeap* heap, MemTag* tag, std::size_t roundedUser) {
+HOT_PATH void SplitUsedBlock(TlsfHeap* heap, MemTag* tag, std::size_t roundedUser) {
     std::uint8_t* usedEnd = AlignUp(tag->UserAddress + roundedUser + kGuardSize, 16);
     std::uint8_t* blockEnd = BlockEnd(tag);
     if (static_cast<std::size_t>(blockEnd - usedEnd) < kMinimumSplit) return;
@@ -248,7 +252,7 @@ void SplitUsedBlock(TlsfHeap* heap, MemTag* tag, std::size_t roundedUser) {
 
 // The used list keeps the used tags in the order they were taken; the dump lists them in address
 // order from the regions' tag chains instead, so that an allocation touches no neighbour tag.
-void InsertUsed(TlsfHeap* heap, MemTag* tag) {
+HOT_PATH void InsertUsed(TlsfHeap* heap, MemTag* tag) {
     tag->listNext = nullptr;
     tag->listPrev = heap->usedTail;
     if (heap->usedTail != nullptr) {
@@ -259,7 +263,7 @@ void InsertUsed(TlsfHeap* heap, MemTag* tag) {
     heap->usedTail = tag;
 }
 
-void RemoveUsed(TlsfHeap* heap, MemTag* tag) {
+HOT_PATH void RemoveUsed(TlsfHeap* heap, MemTag* tag) {
     if (tag->listPrev != nullptr) {
         tag->listPrev->listNext = tag->listNext;
     } else {
@@ -428,8 +432,8 @@ void* AllocateUnlocked(TlsfHeap* heap, std::size_t userSize, std::size_t alignme
 }
 
 // Validates a user pointer's tag for an operation; stops the program on damage.
-void CheckTagForUse(MemTag* tag, const char16_t* magicMessage, const char16_t* guardMessage,
-                    const char16_t* freeMessage) {
+HOT_PATH void CheckTagForUse(MemTag* tag, const char16_t* magicMessage,
+                             const char16_t* guardMessage, const char16_t* freeMessage) {
     if (tag->MagicID != kMemTagMagic) StopOnHeapDamage(magicMessage);
     if (guardMessage != nullptr && !GuardsIntact(tag)) StopOnHeapDamage(guardMessage);
     if (!IsUsed(tag)) StopOnHeapDamage(freeMessage);
