@@ -113,8 +113,16 @@ HOT_PATH void RemoveFree(TlsfHeap* heap, MemTag* tag) {
     heap->TotalFreeSize -= tag->Size;
 }
 
-// A free block of the class above that of `needed` (so any block found fits), or null.
-HOT_PATH MemTag* FindFree(TlsfHeap* heap, std::size_t needed) {
+// Bytes to search for a request: its user size with room for the tag, its distance word, the
+// guards and the alignment padding.
+HOT_PATH std::size_t NeededSize(std::size_t userSize, std::size_t alignment) {
+    return (userSize + kMinimumSplit + 2 * alignment - 1) & ~(alignment - 1);
+}
+
+// A free block of the class above that of `needed` (so any block found fits), or null. `read`
+// reads the heap's bitmaps and list heads: plainly under the lock, or as a hint without it.
+template <typename Read>
+HOT_PATH MemTag* SearchFree(TlsfHeap* heap, std::size_t needed, Read read) {
     if (needed >= (std::size_t{1} << 32)) return nullptr;
     int fli, sli;
     Mapping(needed, fli, sli);
@@ -122,15 +130,20 @@ HOT_PATH MemTag* FindFree(TlsfHeap* heap, std::size_t needed) {
         sli = 0;
         if (++fli == kTlsfFirstLevels) return nullptr;
     }
-    std::uint32_t second = heap->secondLevelBitmaps[fli] & (~0u << sli);
+    std::uint32_t second = read(heap->secondLevelBitmaps[fli]) & (~0u << sli);
     if (second == 0) {
         std::uint32_t first =
-            fli + 1 < kTlsfFirstLevels ? heap->firstLevelBitmap & (~0u << (fli + 1)) : 0;
+            fli + 1 < kTlsfFirstLevels ? read(heap->firstLevelBitmap) & (~0u << (fli + 1)) : 0;
         if (first == 0) return nullptr;
         fli = __builtin_ctz(first);
-        second = heap->secondLevelBitmaps[fli];
+        second = read(heap->secondLevelBitmaps[fli]);
+        if (second == 0) return nullptr;  // only seen without the lock
     }
-    return heap->freeLists[fli][__builtin_ctz(second)];
+    return read(heap->freeLists[fli][__builtin_ctz(second)]);
+}
+
+HOT_PATH MemTag* FindFree(TlsfHeap* heap, std::size_t needed) {
+    return SearchFree(heap, needed, [](const auto& field) { return field; });
 }
 
 // ---- Tags -----------------------------------------------------------------------------------
@@ -400,7 +413,7 @@ std::size_t EffectiveAlignment(TlsfHeap* heap, std::uint32_t alignment) {
 void* AllocateUnlocked(TlsfHeap* heap, std::size_t userSize, std::size_t alignment,
                        const char* file, int line, int hidden) {
     if (userSize == 0 || userSize > kLargestUserSize) return nullptr;
-    std::size_t needed = (userSize + kMinimumSplit + 2 * alignment - 1) & ~(alignment - 1);
+    std::size_t needed = NeededSize(userSize, alignment);
     MemTag* tag = FindFree(heap, needed);
     if (tag == nullptr) {
         if (!heap->growthAllowed || GrowHeap(heap, userSize, alignment, needed) != 0)
@@ -696,23 +709,8 @@ void PrefetchForFree(MemTag* tag) {
 // guard, and cuts a new free tag after the used part.
 void PrefetchForAllocation(TlsfHeap* heap, std::size_t userSize, std::size_t alignment) {
     if (userSize == 0 || userSize > kLargestUserSize) return;
-    std::size_t needed = (userSize + kMinimumSplit + 2 * alignment - 1) & ~(alignment - 1);
-    int fli, sli;
-    Mapping(needed, fli, sli);
-    if (++sli == kTlsfSecondLevels) {
-        sli = 0;
-        if (++fli == kTlsfFirstLevels) return;
-    }
-    std::uint32_t second = Peek(heap->secondLevelBitmaps[fli]) & (~0u << sli);
-    if (second == 0) {
-        std::uint32_t first =
-            fli + 1 < kTlsfFirstLevels ? Peek(heap->firstLevelBitmap) & (~0u << (fli + 1)) : 0;
-        if (first == 0) return;
-        fli = __builtin_ctz(first);
-        second = Peek(heap->secondLevelBitmaps[fli]);
-        if (second == 0) return;
-    }
-    MemTag* tag = Peek(heap->freeLists[fli][__builtin_ctz(second)]);
+    MemTag* tag = SearchFree(heap, NeededSize(userSize, alignment),
+                             [](const auto& field) { return Peek(field); });
     if (tag == nullptr) return;
     PrefetchTagForWrite(tag);
     std::uint8_t* user = AlignUp(BlockStart(tag) + kUserOffsetMinimum, alignment);
