@@ -447,6 +447,7 @@ int SetArchiveFileExtension(const char* extension) {
     }
     std::size_t length = 0;
     while (wide[length]) ++length;
+    gLayer.cachedFolderUnits = 0;  // the archive found last may not be the one to find now
     if (length == 0 || length >= 64) {
         gLayer.extension[0] = 0;
     } else {
