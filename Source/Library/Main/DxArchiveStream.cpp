@@ -227,14 +227,11 @@ int SeekArchiveStream(ArchiveStream* stream, std::int64_t offset, int origin) {
     if (!stream || !stream->reader) return -1;
     CompletePending(stream, true);
     const std::int64_t d = static_cast<std::int64_t>(stream->entry.dataSize);
-    std::int64_t target = offset;
-    if (origin == 1) {
-        target = stream->position + offset;
-    } else if (origin == 2) {
-        target = d + offset;
+    std::int64_t target;
+    // An unknown origin counts from the start.
+    if (!SeekTargetWithin(stream->position, d, offset, origin, &target)) {
+        SeekTargetWithin(stream->position, d, offset, 0, &target);
     }
-    if (target > d) target = d;
-    if (target < 0) target = 0;
     stream->position = target;
     stream->endReached = 0;
     return 0;

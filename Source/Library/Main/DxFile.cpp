@@ -464,24 +464,32 @@ std::int64_t MemoryStreamTell(MemoryStream* stream) {
     return stream->position;
 }
 
-int MemoryStreamSeek(MemoryStream* stream, std::int64_t offset, int origin) {
-    std::int64_t target;
+bool SeekTargetWithin(std::int64_t position, std::int64_t size, std::int64_t offset, int origin,
+                      std::int64_t* target) {
+    std::int64_t base;
     switch (origin) {
         case 0:
-            target = offset;
+            base = 0;
             break;
         case 1:
-            target = static_cast<std::int64_t>(stream->position) + offset;
+            base = position;
             break;
         case 2:
-            target = static_cast<std::int64_t>(stream->size) + offset;
+            base = size;
             break;
         default:
-            target = 0;
-            break;
+            return false;
     }
-    if (target < 0) target = 0;
-    if (target > stream->size) target = stream->size;
+    std::int64_t t = base + offset;
+    if (t < 0) t = 0;
+    if (t > size) t = size;
+    *target = t;
+    return true;
+}
+
+int MemoryStreamSeek(MemoryStream* stream, std::int64_t offset, int origin) {
+    std::int64_t target = 0;  // an unknown origin goes back to the start
+    SeekTargetWithin(stream->position, stream->size, offset, origin, &target);
     stream->position = static_cast<std::uint32_t>(target);
     stream->endReached = 0;
     return 0;

@@ -93,6 +93,10 @@ int FreeMemoryStream(MemoryStream* stream);
 int MemoryStreamAtEnd(MemoryStream* stream);
 std::int64_t MemoryStreamTell(MemoryStream* stream);
 int MemoryStreamSeek(MemoryStream* stream, std::int64_t offset, int origin);
+// Where a seek by offset from origin (0 start, 1 current position, 2 end) lands in a stream of
+// the given size, kept within 0..size; false, leaving target alone, for any other origin.
+bool SeekTargetWithin(std::int64_t position, std::int64_t size, std::int64_t offset, int origin,
+                      std::int64_t* target);
 // Whole items only: a tail shorter than one item is copied but not counted (the result is 0 and
 // the end is reached).
 std::size_t MemoryStreamRead(void* buffer, std::size_t size, std::size_t count,

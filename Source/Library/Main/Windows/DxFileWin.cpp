@@ -341,21 +341,7 @@ std::int64_t PlainFileTell(PlainFileStream* stream) {
 
 int PlainFileSeek(PlainFileStream* stream, std::int64_t offset, int origin) {
     std::int64_t target;
-    switch (origin) {
-        case 0:
-            target = offset;
-            break;
-        case 1:
-            target = stream->position + offset;
-            break;
-        case 2:
-            target = stream->size + offset;
-            break;
-        default:
-            return -1;
-    }
-    if (target < 0) target = 0;
-    if (target > stream->size) target = stream->size;
+    if (!SeekTargetWithin(stream->position, stream->size, offset, origin, &target)) return -1;
     if (!stream->threadMode) {
         if (!PositionFile(stream->file, target)) return -1;
     } else {

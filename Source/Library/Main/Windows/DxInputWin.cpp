@@ -358,29 +358,26 @@ void CreateEffects(JoypadRecord& pad) {
     effect.lpEnvelope = &envelope;
     effect.cbTypeSpecificParams = sizeof(periodic);
     effect.lpvTypeSpecificParams = &periodic;
-    WriteLogTextUtf16(u"DirectInputDevice の DirectInputEffect No.0 を作成... ");
-    IDirectInputEffect* sine = nullptr;
-    if (FAILED(pad.device->CreateEffect(GUID_Sine, &effect, &sine, nullptr))) {
-        WriteLogTextUtf16(u"失敗\n");
-        sine = nullptr;
-    } else {
+    // Creates one effect, logging the attempt; null when the device refuses it.
+    auto create = [&](const GUID& kind, const char16_t* attempt) -> IDirectInputEffect* {
+        WriteLogTextUtf16(attempt);
+        IDirectInputEffect* created = nullptr;
+        if (FAILED(pad.device->CreateEffect(kind, &effect, &created, nullptr))) {
+            WriteLogTextUtf16(u"失敗\n");
+            return nullptr;
+        }
         WriteLogTextUtf16(u"成功\n");
-    }
-    pad.motor[1].effect = sine;
+        return created;
+    };
+    pad.motor[1].effect =
+        create(GUID_Sine, u"DirectInputDevice の DirectInputEffect No.0 を作成... ");
     DICONSTANTFORCE constant{10000};
     effect.dwFlags = DIEFF_CARTESIAN | DIEFF_OBJECTOFFSETS;
     effect.lpEnvelope = nullptr;
     effect.cbTypeSpecificParams = sizeof(constant);
     effect.lpvTypeSpecificParams = &constant;
-    WriteLogTextUtf16(u"DirectInputDevice の DirectInputEffect No.1 を作成... ");
-    IDirectInputEffect* force = nullptr;
-    if (FAILED(pad.device->CreateEffect(GUID_ConstantForce, &effect, &force, nullptr))) {
-        WriteLogTextUtf16(u"失敗\n");
-        force = nullptr;
-    } else {
-        WriteLogTextUtf16(u"成功\n");
-    }
-    pad.motor[0].effect = force;
+    pad.motor[0].effect =
+        create(GUID_ConstantForce, u"DirectInputDevice の DirectInputEffect No.1 を作成... ");
 }
 
 void ReleaseEffect(IDirectInputEffect*& effect) {
