@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstring>
 #include <iterator>
+#include <mutex>
 
 #include "Main/DxASyncLoad.h"
 #include "Main/DxChar.h"
@@ -488,7 +489,24 @@ FARPROC& EntrySlot(const ApiEntry& entry) {
 
 }  // namespace
 
+namespace {
+
+// Serialises filling and emptying the table: the first library calls may come from several
+// threads at once, and none may see a module handle before its entries are looked up.
+std::recursive_mutex& TableMutex() {
+    static std::recursive_mutex mutex;
+    return mutex;
+}
+
+bool TableLoaded() {
+    return __atomic_load_n(&SystemApi.loaded, __ATOMIC_ACQUIRE) != 0;
+}
+
+}  // namespace
+
 void LoadSystemApiTable() {
+    if (TableLoaded()) return;
+    std::lock_guard lock(TableMutex());
     if (SystemApi.loaded) return;
     for (const ApiGroup& group : kGroups) {
         HMODULE& module = ModuleSlot(group);
@@ -506,10 +524,11 @@ void LoadSystemApiTable() {
     if (SystemApi.GetCurrentDirectoryW != nullptr) SystemApi.GetCurrentDirectoryW(1024, directory);
     SystemApi.wideCalls = directory[0] != 0xFFFF ? 1 : 0;
 
-    SystemApi.loaded = 1;
+    __atomic_store_n(&SystemApi.loaded, 1, __ATOMIC_RELEASE);
 }
 
 int ReleaseSystemApiTable() {
+    std::lock_guard lock(TableMutex());
     if (!SystemApi.loaded) return 0;
     for (int index : kReleaseOrder) {
         const ApiGroup& group = kGroups[index];
@@ -519,12 +538,12 @@ int ReleaseSystemApiTable() {
         module = nullptr;
         for (std::size_t i = 0; i < group.count; ++i) EntrySlot(group.entries[i]) = nullptr;
     }
-    SystemApi.loaded = 0;
+    __atomic_store_n(&SystemApi.loaded, 0, __ATOMIC_RELEASE);
     return 0;
 }
 
 void EnsureSystemApiTable() {
-    if (SystemApi.loaded) return;
+    if (TableLoaded()) return;
     LoadSystemApiTable();
     constexpr int kProcessSystemDpiAware = 1;
     if (SystemApi.SetProcessDpiAwareness != nullptr) {

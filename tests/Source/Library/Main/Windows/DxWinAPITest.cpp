@@ -2,8 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <filesystem>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "Main/DxChar.h"
 #include "platform/Modules.h"
@@ -59,6 +62,28 @@ TEST_F(SystemApiTableTest, LoadsOnceAndReleasesEverything) {
 
     EnsureSystemApiTable();  // the next use loads it again
     EXPECT_NE(SystemApi.CreateFileW, nullptr);
+}
+
+TEST_F(SystemApiTableTest, FirstUseFromManyThreadsAtOnceSeesAFullTable) {
+    for (int round = 0; round < 50; ++round) {
+        ReleaseSystemApiTable();
+        std::atomic<int> ready{0};
+        std::atomic<int> missing{0};
+        std::vector<std::thread> threads;
+        for (int t = 0; t < 8; ++t) {
+            threads.emplace_back([&] {
+                ++ready;
+                while (ready.load() < 8) {
+                }
+                EnsureSystemApiTable();
+                if (SystemApi.InitializeCriticalSection == nullptr ||
+                    SystemApi.GetCurrentThreadId == nullptr || SystemApi.CreateFileW == nullptr)
+                    ++missing;
+            });
+        }
+        for (auto& t : threads) t.join();
+        ASSERT_EQ(missing.load(), 0) << "round " << round;
+    }
 }
 
 TEST_F(SystemApiTableTest, AHiddenModuleLeavesItsGroupNull) {
