@@ -216,24 +216,30 @@ bool PropagateCarry(char* digits, int begin, int end) {
 // Digits beyond the integer part stop growing once enough are known; the room is a safety net.
 constexpr int kLastChunkStart = kDigitRoom - 1 - 9;
 
+// Generates the digits after d[len] until the cut at `cut` is passed (or the fraction ends),
+// then rounds at the cut: len becomes the cut when there were more digits. True when the rounding
+// carried out of the digit at `first`, which then must become a new leading 1.
 template <class Fraction>
-void FixedFrom(char* d, int intCount, Fraction& fraction, int64_t precision, DecimalText& out) {
-    int len = intCount;
-    int64_t cut = intCount + precision;
+bool GrowAndRoundAt(char* d, int first, int& len, int64_t cut, Fraction& fraction) {
     while (len <= cut && !fraction.IsZero() && len <= kLastChunkStart) {
         WriteChunk9(d + len, fraction.Next9());
         len += 9;
     }
-    if (len > cut) {
-        int c = static_cast<int>(cut);
-        bool up = DroppedExceedsHalf(d + c, len - c, !fraction.IsZero());
-        len = c;
-        if (up && PropagateCarry(d, 0, c)) {
-            --d;
-            d[0] = '1';
-            ++intCount;
-            ++len;
-        }
+    if (len <= cut) return false;
+    int c = static_cast<int>(cut);
+    bool up = DroppedExceedsHalf(d + c, len - c, !fraction.IsZero());
+    len = c;
+    return up && PropagateCarry(d, first, c);
+}
+
+template <class Fraction>
+void FixedFrom(char* d, int intCount, Fraction& fraction, int64_t precision, DecimalText& out) {
+    int len = intCount;
+    if (GrowAndRoundAt(d, 0, len, intCount + precision, fraction)) {
+        --d;
+        d[0] = '1';
+        ++intCount;
+        ++len;
     }
     out.digits = d;
     out.count = len;
@@ -259,22 +265,12 @@ void SignificantFrom(char* d, int intCount, Fraction& fraction, int64_t count, D
             break;
         }
     }
-    int64_t cut = first + count;
-    while (len <= cut && !fraction.IsZero() && len <= kLastChunkStart) {
-        WriteChunk9(d + len, fraction.Next9());
-        len += 9;
-    }
-    if (len > cut) {
-        int c = static_cast<int>(cut);
-        bool up = DroppedExceedsHalf(d + c, len - c, !fraction.IsZero());
-        len = c;
-        if (up && PropagateCarry(d, first, c)) {
-            // All digits were 9: the text becomes 1 followed by zeros, one decade up.
-            --first;
-            d[first] = '1';
-            ++exponent;
-            len = first + static_cast<int>(count);
-        }
+    if (GrowAndRoundAt(d, first, len, first + count, fraction)) {
+        // All digits were 9: the text becomes 1 followed by zeros, one decade up.
+        --first;
+        d[first] = '1';
+        ++exponent;
+        len = first + static_cast<int>(count);
     }
     out.digits = d + first;
     out.count = len - first;
