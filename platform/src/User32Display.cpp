@@ -1,11 +1,12 @@
 // user32 displays, system metrics and parameters, the cursor, painting contexts, message boxes,
-// the clipboard and accelerator tables; gdi32's device caps and stock objects; shell32's dropped
-// files; kernel32's global memory blocks and ExitProcess.
+// the clipboard and accelerator tables; shell32's dropped files; kernel32's global memory blocks
+// and ExitProcess.
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
+#include "Gdi32Internal.h"
 #include "User32Internal.h"
 #include "platform/HostPath.h"
 #include "platform/Kernel32.h"
@@ -52,8 +53,6 @@ struct MiscState {
     bool cursorShown = true;
     bool screenSaver = true;
     UINT foregroundLockTimeout = 200000;
-    std::map<HDC, HWND> dcs;
-    std::uintptr_t nextDc = 0x20000;
     HWND clipboardOwner = nullptr;
     DWORD clipboardThread = 0;
     bool clipboardOpen = false;
@@ -444,18 +443,20 @@ BOOL ClipCursor(const RECT* rect) {
 }
 
 HDC GetDC(HWND window) {
-    std::lock_guard lock(Lock());
-    if (window != nullptr && !FindWindowLocked(window)) return nullptr;
-    MiscState& m = Misc();
-    HDC dc = reinterpret_cast<HDC>(m.nextDc);
-    m.nextDc += 4;
-    m.dcs[dc] = window;
-    return dc;
+    {
+        std::lock_guard lock(Lock());
+        if (window != nullptr && !FindWindowLocked(window)) return nullptr;
+    }
+    gdi::DeviceContext dc;
+    dc.window = window;
+    return gdi::AddDc(dc);
 }
 
 int ReleaseDC(HWND, HDC dc) {
-    std::lock_guard lock(Lock());
-    return Misc().dcs.erase(dc) ? 1 : 0;
+    gdi::DeviceContext c;
+    if (!gdi::FindDc(dc, &c) || c.memory || !gdi::RemoveDc(dc)) return 0;
+    gdi::detail::WindowDcReleased(c.window);
+    return 1;
 }
 
 HDC BeginPaint(HWND window, PAINTSTRUCT* paint) {
@@ -481,9 +482,14 @@ BOOL EndPaint(HWND window, const PAINTSTRUCT* paint) {
     return TRUE;
 }
 
-int FillRect(HDC dc, const RECT* rect, HBRUSH) {
-    std::lock_guard lock(Lock());
-    return dc != nullptr && rect != nullptr && Misc().dcs.count(dc) ? 1 : 0;
+int FillRect(HDC dc, const RECT* rect, HBRUSH brush) {
+    if (dc == nullptr || rect == nullptr || !gdi::FindDc(dc, nullptr)) return 0;
+    COLORREF color;
+    gdi::Surface surface;
+    if (gdi::detail::BrushColor(brush, &color) && gdi::DcSurface(dc, &surface)) {
+        gdi::detail::FillSurface(surface, *rect, color);
+    }
+    return 1;
 }
 
 int MessageBoxW(HWND, LPCWSTR text, LPCWSTR caption, UINT type) {
@@ -709,62 +715,6 @@ const ModuleExports kExports("user32.dll",
 }  // namespace
 
 }  // namespace platform::user32
-
-namespace platform::gdi32 {
-
-namespace {
-constexpr std::uintptr_t kStockBase = 0x40000;
-}
-
-HGDIOBJ GetStockObject(int index) {
-    if (index < 0 || index > 19) return nullptr;
-    return reinterpret_cast<HGDIOBJ>(kStockBase + static_cast<std::uintptr_t>(index));
-}
-
-int GetDeviceCaps(HDC, int index) {
-    switch (index) {
-        case BITSPIXEL:
-            return 32;
-        case PLANES:
-            return 1;
-        case LOGPIXELSX:
-        case LOGPIXELSY:
-            return 96;
-        case HORZRES:
-            return user32::GetSystemMetrics(SM_CXSCREEN);
-        case VERTRES:
-            return user32::GetSystemMetrics(SM_CYSCREEN);
-        case VREFRESH: {
-            DEVMODEW dm{};
-            dm.dmSize = sizeof(dm);
-            user32::EnumDisplaySettingsW(nullptr, ENUM_CURRENT_SETTINGS, &dm);
-            return static_cast<int>(dm.dmDisplayFrequency);
-        }
-        default:
-            return 0;
-    }
-}
-
-HBRUSH CreateSolidBrush(COLORREF color) {
-    return reinterpret_cast<HBRUSH>(new COLORREF(color));
-}
-
-BOOL DeleteObject(HGDIOBJ object) {
-    auto value = reinterpret_cast<std::uintptr_t>(object);
-    if (object == nullptr) return FALSE;
-    if (value >= kStockBase && value < kStockBase + 20) return TRUE;
-    delete reinterpret_cast<COLORREF*>(object);
-    return TRUE;
-}
-
-namespace {
-const ModuleExports kExports("gdi32.dll", {{"GetStockObject", Export(&GetStockObject)},
-                                           {"GetDeviceCaps", Export(&GetDeviceCaps)},
-                                           {"CreateSolidBrush", Export(&CreateSolidBrush)},
-                                           {"DeleteObject", Export(&DeleteObject)}});
-}  // namespace
-
-}  // namespace platform::gdi32
 
 namespace platform::shell32 {
 

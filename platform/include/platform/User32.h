@@ -19,6 +19,7 @@
 
 #include <string>
 
+#include "platform/Gdi32.h"
 #include "platform/WinTypes.h"
 
 union SDL_Event;
@@ -103,7 +104,8 @@ UINT_PTR SetTimer(HWND window, UINT_PTR id, UINT elapse, TIMERPROC proc);
 BOOL KillTimer(HWND window, UINT_PTR id);
 DWORD GetQueueStatus(UINT flags);
 
-// Painting (the device contexts are markers for the window; gdi32 draws nothing on its own yet).
+// Painting: window device contexts live in gdi32's table (platform/Gdi32.h) and draw into the
+// surface the screen presentation code gives the window.
 HDC BeginPaint(HWND window, PAINTSTRUCT* paint);
 BOOL EndPaint(HWND window, const PAINTSTRUCT* paint);
 HDC GetDC(HWND window);
@@ -161,14 +163,6 @@ HACCEL CreateAcceleratorTableW(ACCEL* entries, int count);
 BOOL DestroyAcceleratorTable(HACCEL table);
 
 }  // namespace platform::user32
-
-namespace platform::gdi32 {
-HGDIOBJ GetStockObject(int index);
-// Every device context reports a 32-bit, one-layer, 96-DPI display of the primary desktop's size.
-int GetDeviceCaps(HDC dc, int index);
-HBRUSH CreateSolidBrush(COLORREF color);
-BOOL DeleteObject(HGDIOBJ object);
-}  // namespace platform::gdi32
 
 namespace platform::shell32 {
 void DragAcceptFiles(HWND window, BOOL accept);
