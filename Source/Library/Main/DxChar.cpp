@@ -160,9 +160,10 @@ void BuildTable(int index) {
     const UINT codePage = encoding == CharEncoding::WesternEuro ? 1252 : encoding;
     const bool singleByte = !IsDoubleByte(encoding);
     auto toWide = SystemApi.MultiByteToWideChar;
-    // How many codes give each character; where several do, the system decides below.
-    std::unique_ptr<std::uint8_t[]> sharers(new std::uint8_t[65536]());
-
+    // Candidates go in ascending order and each one overwrites the from-Unicode entry of its
+    // character, so where several codes give one character the highest code keeps it (in 932
+    // the NEC row 13 codes such as 8790 for U+2252, over 81E0). Names written by this rule must
+    // be found by it, whatever the system's own conversion would choose.
     if (toWide != nullptr) {
         const unsigned last = singleByte ? 0xFF : 0xFFFF;
         for (unsigned i = 0; i <= last; ++i) {
@@ -187,26 +188,6 @@ void BuildTable(int index) {
             if (toWide(codePage, MB_ERR_INVALID_CHARS, candidate, bytes, wide, 8) != 2) continue;
             table.toUnicode[i] = wide[0];
             table.fromUnicode[wide[0]] = static_cast<std::uint16_t>(i);
-            if (wide[0] != 0 && sharers[wide[0]] < 255) ++sharers[wide[0]];
-        }
-    }
-
-    // Where several codes give one character, take the code the system writes for it, so that a
-    // round trip through the system and through these tables agree. Without the system's answer
-    // the highest code stays.
-    auto toNarrow = SystemApi.WideCharToMultiByte;
-    if (toNarrow != nullptr) {
-        for (unsigned u = 1; u < 65536; ++u) {
-            if (sharers[u] < 2) continue;
-            char16_t wide = static_cast<char16_t>(u);
-            char narrow[4];
-            BOOL usedDefault = FALSE;
-            int n = toNarrow(codePage, 0, &wide, 1, narrow, 4, nullptr, &usedDefault);
-            if (n <= 0 || n > 2 || usedDefault) continue;
-            unsigned code = n == 1 ? static_cast<Byte>(narrow[0])
-                                   : (unsigned{static_cast<Byte>(narrow[0])} << 8) |
-                                         static_cast<Byte>(narrow[1]);
-            if (table.toUnicode[code] == u) table.fromUnicode[u] = static_cast<std::uint16_t>(code);
         }
     }
 

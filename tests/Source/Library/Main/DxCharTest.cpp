@@ -8,6 +8,7 @@
 
 #include "Main/DxChar.h"
 #include "Main/Windows/DxWinAPI.h"
+#include "platform/Kernel32.h"
 #include "platform/Modules.h"
 
 using namespace ZiDaz;
@@ -229,43 +230,25 @@ char16_t IconvDecode(iconv_t cd, const std::string& bytes) {
     return sizeof out - outLeft == 2 ? out[0] : 0;
 }
 
-// The code iconv writes for a Unicode value, or 0 when it cannot.
-unsigned IconvEncode(iconv_t cd, char16_t u) {
-    iconv(cd, nullptr, nullptr, nullptr, nullptr);
-    char* in = reinterpret_cast<char*>(&u);
-    size_t inLeft = 2;
-    unsigned char out[8];
-    char* o = reinterpret_cast<char*>(out);
-    size_t outLeft = sizeof out;
-    if (iconv(cd, &in, &inLeft, &o, &outLeft) == static_cast<size_t>(-1)) return 0;
-    size_t n = sizeof out - outLeft;
-    return n == 1 ? out[0] : n == 2 ? (out[0] << 8 | out[1]) : 0;
+// The character the system's conversion gives for the bytes, or 0 when not exactly one unit.
+char16_t SystemDecode(std::int32_t cp, const std::string& bytes) {
+    char16_t out[4];
+    int n = platform::kernel32::MultiByteToWideChar(static_cast<UINT>(cp), MB_ERR_INVALID_CHARS,
+                                                    bytes.data(), static_cast<int>(bytes.size()),
+                                                    out, 4);
+    return n == 1 ? out[0] : 0;
 }
 
-// A whole text through iconv.
-std::string IconvAll(iconv_t cd, const std::string& text) {
-    iconv(cd, nullptr, nullptr, nullptr, nullptr);
-    std::string out(text.size() * 4 + 16, '\0');
-    char* in = const_cast<char*>(text.data());
-    size_t inLeft = text.size();
-    char* o = out.data();
-    size_t outLeft = out.size();
-    if (iconv(cd, &in, &inLeft, &o, &outLeft) == static_cast<size_t>(-1)) return "(failed)";
-    out.resize(out.size() - outLeft);
-    return out;
-}
-
-bool Is1252Hole(unsigned code) {
-    return code == 0x81 || code == 0x8D || code == 0x8F || code == 0x90 || code == 0x9D;
-}
-
-TEST(CodePageTables, AgreeWithIconvForEveryMappedCharacterBothWays) {
+// To Unicode every code reads as the system reads it (which is glibc's iconv wherever iconv
+// knows the code); from Unicode each character goes to the highest code that gives it.
+TEST(CodePageTables, FollowTheSystemToUnicodeAndTheHighestCodeFromUnicode) {
     for (std::int32_t cp : {932, 936, 949, 950, 1252}) {
+        SCOPED_TRACE(cp);
         std::string name = "CP" + std::to_string(cp);
         iconv_t toWide = iconv_open("UTF-16LE", name.c_str());
-        iconv_t fromWide = iconv_open(name.c_str(), "UTF-16LE");
         ASSERT_NE(toWide, reinterpret_cast<iconv_t>(-1));
-        int mapped = 0;
+        std::vector<unsigned> highest(0x10000, 0);
+        std::vector<int> sharers(0x10000, 0);
         std::string allCodes;  // every mapped character once, in code order
         std::u16string allWide;
         const unsigned last = cp == 1252 ? 0xFF : 0xFFFF;
@@ -277,42 +260,74 @@ TEST(CodePageTables, AgreeWithIconvForEveryMappedCharacterBothWays) {
             if ((code >= 0x100 && SizeOfCharAt(cp, bytes.c_str()) != 2) || lead) {
                 continue;  // not a character of this length
             }
-            char16_t expected = IconvDecode(toWide, bytes);
-            if (cp == 1252 && Is1252Hole(code)) expected = static_cast<char16_t>(code);
-            ASSERT_EQ(TranscodeChar(code, cp, 1200), expected) << cp << " " << std::hex << code;
-            if (expected != 0 && !(cp == 1252 && Is1252Hole(code))) {
-                ++mapped;
+            char16_t expected = SystemDecode(cp, bytes);
+            char16_t glibc = IconvDecode(toWide, bytes);
+            if (glibc != 0) {
+                ASSERT_EQ(int{expected}, int{glibc}) << std::hex << code;
+            }
+            ASSERT_EQ(TranscodeChar(code, cp, 1200), std::uint32_t{expected}) << std::hex << code;
+            if (expected != 0) {
+                highest[expected] = code;
+                ++sharers[expected];
                 allCodes += bytes;
                 allWide += expected;
             }
         }
-        EXPECT_GE(mapped, cp == 1252 ? 250 : 7000) << cp;
-
+        EXPECT_GE(allWide.size(), cp == 1252 ? 255u : 7000u);
+        int shared = 0;
+        std::string back;  // allWide written back by the highest codes
         for (unsigned u = 1; u <= 0xFFFF; ++u) {
-            if (u >= 0xD800 && u <= 0xDFFF) continue;
-            unsigned code = IconvEncode(fromWide, static_cast<char16_t>(u));
-            std::string bytes;
-            if (code >= 0x100) bytes += static_cast<char>(code >> 8);
-            bytes += static_cast<char>(code);
-            // Only the characters of the code page: iconv's one-way best fits are not mapped,
-            // nor a single byte that the length rule reads as a lead byte (0x80 in 936).
-            if (code == 0 || IconvDecode(toWide, bytes) != u) code = 0;
-            if (code < 0x100 && SizeOfCharAt(cp, bytes.c_str()) == 2) code = 0;
-            if (cp == 1252 && Is1252Hole(u)) code = u;
-            ASSERT_EQ(TranscodeChar(u, 65001, cp), code) << cp << " U+" << std::hex << u;
+            if (sharers[u] > 1) ++shared;
+            ASSERT_EQ(TranscodeChar(u, 65001, cp), highest[u]) << "U+" << std::hex << u;
+        }
+        for (char16_t u : allWide) {
+            if (highest[u] >= 0x100) back += static_cast<char>(highest[u] >> 8);
+            back += static_cast<char>(highest[u]);
+        }
+        if (cp == 932) {
+            EXPECT_GE(shared, 390);  // NEC row 13 and the IBM extensions twice over
         }
 
         // The same through the string conversion, in one text each way.
         std::string wideBytes(reinterpret_cast<const char*>(allWide.data()), allWide.size() * 2);
-        EXPECT_EQ(Encode(Decode(allCodes, cp), 1200), IconvAll(toWide, allCodes)) << cp;
+        EXPECT_EQ(Encode(Decode(allCodes, cp), 1200), wideBytes);
         std::string narrow = Terminated(wideBytes, 1200);
-        std::string back(allCodes.size() + 1, '\0');
-        int n = TranscodeString(narrow.data(), -1, 1200, back.data(), back.size(), cp);
-        back.resize(n > 0 ? n - 1 : 0);
-        EXPECT_EQ(back, IconvAll(fromWide, wideBytes)) << cp;
+        std::string converted(allCodes.size() + 1, '\0');
+        int n = TranscodeString(narrow.data(), -1, 1200, converted.data(), converted.size(), cp);
+        converted.resize(n > 0 ? n - 1 : 0);
+        EXPECT_EQ(converted, back);
         iconv_close(toWide);
-        iconv_close(fromWide);
     }
+}
+
+TEST(CodePageTables, ShiftJisCharactersWithTwoCodesTakeTheHigher) {
+    struct Case {
+        char32_t character;
+        std::uint32_t code;
+    } cases[] = {
+        {U'\u2252', 0x8790},  // ≒, also 81E0
+        {U'\u2261', 0x8791},  // ≡, also 81DF
+        {U'\u222B', 0x8792},  // ∫, also 81E7
+        {U'\u221A', 0x8795},  // √, also 81E3
+        {U'\u2160', 0xFA4A},  // Ⅰ, also 8754
+        {U'\u2116', 0xFA59},  // №, also 8782
+        {U'\u3231', 0xFA58},  // ㈱, also 878D
+        {U'\uFFE2', 0xFA54},  // ￢, also 81CA
+        {U'\u7E8A', 0xFA5C},  // 纊, also ED40
+        {U'\u3042', 0x82A0},  // あ, one code only
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(TranscodeChar(c.character, 65001, 932), c.code) << std::hex << c.code;
+        std::string bytes{static_cast<char>(c.code >> 8), static_cast<char>(c.code)};
+        EXPECT_EQ(Encode(std::u32string(1, c.character), 932), bytes);
+    }
+    // Both codes still read as the character.
+    EXPECT_EQ(TranscodeChar(0x81E0, 932, 65001), 0x2252u);
+    EXPECT_EQ(TranscodeChar(0xED40, 932, 65001), 0x7E8Au);
+    // The single bytes the system gives private characters are characters of the tables too.
+    EXPECT_EQ(TranscodeChar(0xA0, 932, 1200), 0xF8F0u);
+    EXPECT_EQ(TranscodeChar(0xF8F3, 1200, 932), 0xFFu);
+    EXPECT_EQ(TranscodeChar(0x80, 932, 1200), 0x80u);
 }
 
 TEST(CodePageTables, WesternEuroReplacesEightCharacters) {
