@@ -171,63 +171,69 @@ std::vector<PatternChar> CompilePattern(std::string_view pattern) {
     return out;
 }
 
-bool MatchFrom(const std::vector<PatternChar>& pattern, std::size_t p,
-               const std::vector<char32_t>& name, std::size_t n, std::size_t lastDot) {
-    while (p < pattern.size()) {
-        const PatternChar& token = pattern[p];
-        switch (token.token) {
-            case Token::Literal:
-                if (n >= name.size() || FoldNameChar(name[n]) != token.c) return false;
-                ++p;
-                ++n;
-                break;
-            case Token::Star:
-                for (std::size_t k = n; k <= name.size(); ++k) {
-                    if (MatchFrom(pattern, p + 1, name, k, lastDot)) return true;
-                }
-                return false;
-            case Token::DosStar: {
-                // Any run that does not reach past the name's final dot.
-                std::size_t limit =
-                    lastDot != std::string::npos && lastDot >= n ? lastDot + 1 : name.size();
-                for (std::size_t k = n; k <= limit; ++k) {
-                    if (MatchFrom(pattern, p + 1, name, k, lastDot)) return true;
-                }
-                return false;
-            }
-            case Token::Qm:
-                if (n >= name.size()) return false;
-                ++p;
-                ++n;
-                break;
-            case Token::DosQm:
-                if (n >= name.size() || name[n] == '.') {
-                    while (p < pattern.size() && pattern[p].token == Token::DosQm) ++p;
-                } else {
-                    ++p;
-                    ++n;
-                }
-                break;
-            case Token::DosDot:
-                if (n < name.size() && name[n] == '.') {
-                    ++n;
-                } else if (n != name.size()) {
-                    return false;
-                }
-                ++p;
-                break;
-        }
-    }
-    return n == name.size();
-}
-
+// Whether the pattern matches the name, by a table of (pattern token, name position) that is
+// filled from the ends backwards: every cell takes constant time, so a search costs at most the
+// product of the two lengths however many stars the pattern holds. Each star either ends at the
+// position (the next token goes on from there) or takes one more character, which is the
+// pattern's own cell one position further on.
 bool MatchName(const std::vector<PatternChar>& pattern, std::string_view utf8Name) {
     std::vector<char32_t> name = Decode(utf8Name);
+    const std::size_t size = name.size();
     std::size_t lastDot = std::string::npos;
-    for (std::size_t i = 0; i < name.size(); ++i) {
+    for (std::size_t i = 0; i < size; ++i) {
         if (name[i] == '.') lastDot = i;
     }
-    return MatchFrom(pattern, 0, name, 0, lastDot);
+    std::vector<char32_t> folded(size);
+    for (std::size_t i = 0; i < size; ++i) folded[i] = FoldNameChar(name[i]);
+
+    const std::size_t width = size + 1;
+    std::vector<std::uint8_t> table((pattern.size() + 1) * width, 0);
+    auto at = [&](std::size_t p, std::size_t n) -> std::uint8_t& { return table[p * width + n]; };
+    at(pattern.size(), size) = 1;  // the end of the pattern matches only the end of the name
+    for (std::size_t p = pattern.size(); p-- > 0;) {
+        const PatternChar& token = pattern[p];
+        for (std::size_t n = width; n-- > 0;) {
+            const bool more = n < size;
+            bool match = false;
+            switch (token.token) {
+                case Token::Literal:
+                    match = more && folded[n] == token.c && at(p + 1, n + 1);
+                    break;
+                case Token::Qm:
+                    match = more && at(p + 1, n + 1);
+                    break;
+                case Token::Star:
+                    match = at(p + 1, n) || (more && at(p, n + 1));
+                    break;
+                case Token::DosStar:
+                    // Any run that does not reach past the name's final dot: before it the star
+                    // may go on, the final dot itself it may take as its last character.
+                    if (lastDot == std::string::npos || n > lastDot) {
+                        match = at(p + 1, n) || (more && at(p, n + 1));
+                    } else if (n < lastDot) {
+                        match = at(p + 1, n) || at(p, n + 1);
+                    } else {
+                        match = at(p + 1, n) || at(p + 1, n + 1);
+                    }
+                    break;
+                case Token::DosQm:
+                    if (!more || name[n] == '.') {
+                        // At a dot or the end the whole run of them matches nothing.
+                        std::size_t q = p;
+                        while (q < pattern.size() && pattern[q].token == Token::DosQm) ++q;
+                        match = at(q, n);
+                    } else {
+                        match = at(p + 1, n + 1);
+                    }
+                    break;
+                case Token::DosDot:
+                    match = more ? name[n] == '.' && at(p + 1, n + 1) : at(p + 1, n);
+                    break;
+            }
+            at(p, n) = match ? 1 : 0;
+        }
+    }
+    return at(0, 0) != 0;
 }
 
 // Sort key of a name in a listing: upper-cased code points, as NTFS orders a folder.

@@ -311,6 +311,21 @@ TEST_F(Kernel32File, WildcardsMatchAsWindowsDoes) {
     }
 }
 
+// Stars never try every split of a long name: a name of 255 letters against many stars comes
+// back at once (trying every split takes years), matched or refused as it should be.
+TEST_F(Kernel32File, ManyStarsOverALongNameMatchAtOnce) {
+    const std::string longName(255, 'a');
+    Write("long/" + longName, "");
+    Write("long/" + std::string(120, 'a') + ".txt", "");
+    using Names = std::vector<std::string>;
+    EXPECT_EQ(List("long/*a*a*a*a*a*b"), Names{});
+    EXPECT_EQ(List("long/*a*a*a*a*a*b*"), Names{});
+    EXPECT_EQ(List("long/*a*a*a*a*a"), Names{longName});
+    EXPECT_EQ(List("long/*A*a*a*a*a*.txt"), Names{std::string(120, 'a') + ".txt"});
+    EXPECT_EQ(List("long/a*a*a?a*a??"), Names{longName});
+    EXPECT_EQ(List("long/*a*a*a*a*a*.*"), (Names{std::string(120, 'a') + ".txt", longName}));
+}
+
 TEST_F(Kernel32File, FindReportsKindSizeAttributesAndTimes) {
     Write("f/file.bin", std::string(1234, 'z'));
     Write("f/Sub/x", "");
