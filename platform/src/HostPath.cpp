@@ -15,31 +15,42 @@ namespace platform {
 
 namespace {
 
-// Decodes one UTF-8 sequence at text[i]; invalid bytes give U+FFFD and advance by one.
+// A byte that starts no valid UTF-8 sequence stands for itself as a lone low surrogate
+// (U+DC80-U+DCFF), which valid UTF-8 never gives: names that differ only in such bytes stay
+// distinct, and the way back restores the byte.
+constexpr char32_t kRawByteBase = 0xDC00;
+
+bool IsRawByte(char32_t c) {
+    return c >= kRawByteBase + 0x80 && c <= kRawByteBase + 0xFF;
+}
+
+// Decodes one UTF-8 sequence at text[i]; an invalid byte gives its raw-byte character and
+// advances by one.
 char32_t DecodeUtf8(std::string_view text, std::size_t& i) {
     unsigned char b0 = static_cast<unsigned char>(text[i]);
     if (b0 < 0x80) {
         ++i;
         return b0;
     }
+    const char32_t raw = kRawByteBase + b0;
     int length = b0 >= 0xF0 && b0 <= 0xF4 ? 4 : b0 >= 0xE0 ? 3 : b0 >= 0xC2 && b0 < 0xE0 ? 2 : 0;
     if (length == 0 || i + length > text.size()) {
         ++i;
-        return 0xFFFD;
+        return raw;
     }
     char32_t c = b0 & (0x7F >> length);
     for (int k = 1; k < length; ++k) {
         unsigned char b = static_cast<unsigned char>(text[i + k]);
         if ((b & 0xC0) != 0x80) {
             ++i;
-            return 0xFFFD;
+            return raw;
         }
         c = (c << 6) | (b & 0x3F);
     }
     static constexpr char32_t kMinimum[5] = {0, 0, 0x80, 0x800, 0x10000};
     if (c < kMinimum[length] || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) {
         ++i;
-        return 0xFFFD;
+        return raw;
     }
     i += length;
     return c;
@@ -78,6 +89,9 @@ bool Utf16ToUtf8(std::u16string_view text, std::string& out) {
         if (c >= 0xD800 && c <= 0xDBFF) {
             if (i + 1 >= text.size() || text[i + 1] < 0xDC00 || text[i + 1] > 0xDFFF) return false;
             c = 0x10000 + ((c - 0xD800) << 10) + (text[++i] - 0xDC00);
+        } else if (IsRawByte(c)) {
+            out += static_cast<char>(c - kRawByteBase);
+            continue;
         } else if (c >= 0xDC00 && c <= 0xDFFF) {
             return false;
         }
@@ -124,25 +138,30 @@ bool Exists(const std::string& path) {
 }
 
 // The entry of folder `dir` whose name equals `name` ignoring case; the smallest such name when
-// several differ only in case, so the choice does not depend on the folder's order.
-bool FindIgnoringCase(const std::string& dir, const std::string& name, std::string& found) {
+// several differ only in case, so the choice does not depend on the folder's order. Returns how
+// many entries match.
+int FindIgnoringCase(const std::string& dir, const std::string& name, std::string& found) {
     DIR* stream = opendir(dir.empty() ? "." : dir.c_str());
-    if (!stream) return false;
-    bool any = false;
+    if (!stream) return 0;
+    int matches = 0;
     while (dirent* entry = readdir(stream)) {
         std::string_view candidate = entry->d_name;
-        if (NamesEqualIgnoringCase(candidate, name) && (!any || candidate < found)) {
+        if (NamesEqualIgnoringCase(candidate, name) && (matches == 0 || candidate < found)) {
             found = candidate;
-            any = true;
         }
+        if (NamesEqualIgnoringCase(candidate, name)) ++matches;
     }
     closedir(stream);
-    return any;
+    return matches;
 }
 
 }  // namespace
 
 std::string ResolveHostPath(std::string_view path) {
+    return ResolveHostPath(path, NameLookup::Loose);
+}
+
+std::string ResolveHostPath(std::string_view path, NameLookup lookup) {
     std::string spelt(path);
     std::replace(spelt.begin(), spelt.end(), '\\', '/');
     // "C:" or "C:/..." on a host without drives: the root (or the current folder for "C:x").
@@ -162,9 +181,12 @@ std::string ResolveHostPath(std::string_view path) {
         start = end + 1;
         if (component.empty()) continue;
         if (!resolved.empty() && resolved.back() != '/') resolved += '/';
-        if (matching && component != "." && component != ".." && !Exists(resolved + component)) {
+        const bool last = spelt.find_first_not_of('/', end) == std::string::npos;
+        if (matching && component != "." && component != ".." && !Exists(resolved + component) &&
+            !(last && lookup == NameLookup::Exact)) {
             std::string found;
-            if (FindIgnoringCase(resolved, component, found)) {
+            int matches = FindIgnoringCase(resolved, component, found);
+            if (matches == 1 || (matches > 1 && !(last && lookup == NameLookup::Single))) {
                 component = found;
             } else {
                 matching = false;
@@ -176,12 +198,12 @@ std::string ResolveHostPath(std::string_view path) {
     return resolved;
 }
 
-bool HostPathFromWide(LPCWSTR path, std::string& out) {
+bool HostPathFromWide(LPCWSTR path, std::string& out, NameLookup lookup) {
     if (!path || !Utf16ToUtf8(path, out)) {
         kernel32::SetLastError(ERROR_INVALID_NAME);
         return false;
     }
-    out = ResolveHostPath(out);
+    out = ResolveHostPath(out, lookup);
     return true;
 }
 

@@ -421,8 +421,14 @@ DWORD CopyTruncated(std::basic_string_view<Char> text, Char* buffer, DWORD lengt
 HANDLE CreateFileW(LPCWSTR path, DWORD access, DWORD /*shareMode*/,
                    LPSECURITY_ATTRIBUTES /*security*/, DWORD disposition, DWORD flagsAndAttributes,
                    HANDLE /*templateFile*/) {
+    // Opening finds an existing file in any spelling; overwriting takes only the one file that
+    // matches, and a new file gets the name as spelt.
+    NameLookup lookup = disposition == CREATE_NEW ? NameLookup::Exact
+                        : disposition == CREATE_ALWAYS || disposition == TRUNCATE_EXISTING
+                            ? NameLookup::Single
+                            : NameLookup::Loose;
     std::string host;
-    if (!HostPathFromWide(path, host)) return INVALID_HANDLE_VALUE;
+    if (!HostPathFromWide(path, host, lookup)) return INVALID_HANDLE_VALUE;
     if (host.empty()) {
         SetLastError(ERROR_PATH_NOT_FOUND);
         return INVALID_HANDLE_VALUE;
@@ -604,7 +610,7 @@ DWORD GetFileSize(HANDLE handle, LPDWORD sizeHigh) {
 
 BOOL DeleteFileW(LPCWSTR path) {
     std::string host;
-    if (!HostPathFromWide(path, host)) return FALSE;
+    if (!HostPathFromWide(path, host, NameLookup::Single)) return FALSE;
     struct stat info;
     if (lstat(host.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
         SetLastError(ERROR_ACCESS_DENIED);
@@ -655,7 +661,9 @@ int RenameNoReplace(const char* from, const char* to) {
 
 BOOL MoveFileW(LPCWSTR from, LPCWSTR to) {
     std::string hostFrom, hostTo;
-    if (!HostPathFromWide(from, hostFrom) || !HostPathFromWide(to, hostTo)) return FALSE;
+    if (!HostPathFromWide(from, hostFrom, NameLookup::Single) || !HostPathFromWide(to, hostTo)) {
+        return FALSE;
+    }
     if (hostFrom.empty() || hostTo.empty()) {
         SetLastError(ERROR_PATH_NOT_FOUND);
         return FALSE;

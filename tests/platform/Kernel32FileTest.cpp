@@ -249,6 +249,74 @@ TEST_F(Kernel32File, MovesNeverReplaceWhatIsThere) {
     EXPECT_FALSE(MoveFileW(nullptr, Path("c.dat").c_str()));
 }
 
+// A change lands only on the exact name or on the one file that matches ignoring case; with
+// several spellings present nothing is picked among them, and a new file keeps its spelling.
+TEST_F(Kernel32File, ChangesNeverPickAmongSpellings) {
+    Write("one/log.txt", "only");
+    EXPECT_TRUE(DeleteFileW(Path("one/Log.txt").c_str()));  // the one match, as Windows would
+    EXPECT_NE(access((root_ + "/one/log.txt").c_str(), F_OK), 0);
+
+    Write("two/log.txt", "lower");
+    Write("two/LOG.TXT", "upper");
+    SetLastError(0);
+    EXPECT_FALSE(DeleteFileW(Path("two/Log.txt").c_str()));
+    EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
+    EXPECT_FALSE(MoveFileW(Path("two/Log.txt").c_str(), Path("two/moved.txt").c_str()));
+    HANDLE file = Open("two/Log.txt", GENERIC_WRITE, CREATE_ALWAYS);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    CloseHandle(file);
+    EXPECT_EQ(Read("two/log.txt"), "lower");
+    EXPECT_EQ(Read("two/LOG.TXT"), "upper");
+    EXPECT_EQ(access((root_ + "/two/Log.txt").c_str(), F_OK), 0);
+    // Reading still finds a file in any spelling, and the exact name wins when it exists.
+    EXPECT_EQ(Read("two/Log.txt"), "");
+    EXPECT_TRUE(DeleteFileW(Path("two/Log.txt").c_str()));
+    EXPECT_EQ(Read("two/log.txt"), "lower");
+
+    // A new file is made under its own spelling beside another one.
+    Write("three/log.txt", "other");
+    file = Open("three/Log.txt", GENERIC_WRITE, CREATE_NEW);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    CloseHandle(file);
+    EXPECT_EQ(Read("three/log.txt"), "other");
+    EXPECT_EQ(access((root_ + "/three/Log.txt").c_str(), F_OK), 0);
+}
+
+// Names that are not valid UTF-8 stay distinct: each listed name opens its own file.
+TEST_F(Kernel32File, NamesThatAreNotUtf8KeepTheirBytes) {
+    const std::string names[] = {"x\xFF", "x\xFE", "x\xC3", "x\xED\xA0\x80", "\xE3\x81"};
+    for (const std::string& name : names) Write("raw/" + name, "content of " + name);
+    std::vector<std::string> listed;
+    WIN32_FIND_DATAW data;
+    HANDLE search = FindFirstFileW(Path("raw/*").c_str(), &data);
+    ASSERT_NE(search, INVALID_HANDLE_VALUE);
+    do {
+        std::u16string name = data.cFileName;
+        if (name == u"." || name == u"..") continue;
+        HANDLE file = CreateFileW((Path("raw/") + name).c_str(), GENERIC_READ, 0, nullptr,
+                                  OPEN_EXISTING, 0, nullptr);
+        ASSERT_NE(file, INVALID_HANDLE_VALUE);
+        char buffer[64];
+        DWORD done = 0;
+        ReadFile(file, buffer, sizeof buffer, &done, nullptr);
+        CloseHandle(file);
+        listed.push_back(std::string(buffer, done));
+    } while (FindNextFileW(search, &data));
+    FindClose(search);
+    std::sort(listed.begin(), listed.end());
+    std::vector<std::string> expected;
+    for (const std::string& name : names) expected.push_back("content of " + name);
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(listed, expected);
+    // The conversions give the bytes back, and still refuse other unpaired surrogates.
+    for (const std::string& name : names) EXPECT_EQ(U8(U16(name).c_str()), name);
+    std::string out;
+    EXPECT_FALSE(platform::Utf16ToUtf8(u"\xDC00", out));
+    EXPECT_FALSE(platform::Utf16ToUtf8(u"\xD800", out));
+    EXPECT_TRUE(DeleteFileW((Path("raw/") + U16("x\xFF")).c_str()));
+    EXPECT_EQ(Read("raw/x\xFE"), "content of x\xFE");
+}
+
 TEST_F(Kernel32File, HostileAndBrokenPathsFailCleanly) {
     const char16_t lone[] = {u'a', 0xD800, u'b', 0};  // an unpaired surrogate
     EXPECT_EQ(CreateFileW(lone, GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr),

@@ -23,6 +23,23 @@ int Units(const char16_t* text) {
     return units;
 }
 
+// Whether the log's folder holds a file of exactly the log's name. The system finds names
+// ignoring case, and recreating the log must never delete another file (such as "log.txt")
+// in its place.
+bool LogFileExists(const char16_t* path) {
+    WIN32_FIND_DATAW data;
+    HANDLE search = WinFindFirstFileW(path, &data);
+    if (search == INVALID_HANDLE_VALUE || search == nullptr) return false;
+    bool exact = false;
+    do {
+        int i = 0;
+        while (data.cFileName[i] != 0 && data.cFileName[i] == LibraryLog.fileName[i]) ++i;
+        exact = data.cFileName[i] == 0 && LibraryLog.fileName[i] == 0;
+    } while (!exact && WinFindNextFileW(search, &data));
+    SystemApi.FindClose(search);
+    return exact;
+}
+
 }  // namespace
 
 int ComposeLogFilePath(char16_t* buffer, int bytes) {
@@ -45,7 +62,7 @@ int ComposeLogFilePath(char16_t* buffer, int bytes) {
 int CreateLogFile(const char16_t* path) {
     static const std::uint8_t kByteOrderMark[3] = {0xEF, 0xBB, 0xBF};
     EnsureSystemApiTable();
-    WinDeleteFileW(path);
+    if (LogFileExists(path)) WinDeleteFileW(path);
     HANDLE file =
         WinCreateFileW(path, kGenericWrite, 0, nullptr, kCreateNew, kFileAttributeNormal, nullptr);
     if (file != INVALID_HANDLE_VALUE) {

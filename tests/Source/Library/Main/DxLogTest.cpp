@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 
 #include "Main/DxHandle.h"
@@ -65,6 +67,25 @@ TEST_F(LibraryLogTest, ReopeningRecreatesTheFileAndModulesReportThroughIt) {
     EXPECT_EQ(Normalised(),
               "\xEF\xBB\xBF"
               "T:Testハンドルの数が限界数( 1 )に達していて新たなハンドルを作成できません\r\n");
+}
+
+// The log recreates its own file only: another file whose name differs in case is never
+// deleted, overwritten or written to in its place.
+TEST_F(LibraryLogTest, RecreatingTheLogLeavesOtherSpellingsAlone) {
+    for (const char* other : {"log.txt", "LOG.TXT"}) {
+        SCOPED_TRACE(other);
+        CloseLogFile();
+        fs::remove(folder_ / "Log.txt");
+        std::ofstream(folder_ / other, std::ios::binary) << "mine";
+        EXPECT_EQ(WriteLogTextUtf16(u"entry\n"), 0);
+        CloseLogFile();
+        std::ifstream in(folder_ / other, std::ios::binary);
+        EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "mine");
+        EXPECT_EQ(Normalised(), "\xEF\xBB\xBFT:entry\r\n");
+    }
+    // The log's own file is recreated as before.
+    EXPECT_EQ(WriteLogTextUtf16(u"again\n"), 0);
+    EXPECT_EQ(Normalised(), "\xEF\xBB\xBFT:again\r\n");
 }
 
 TEST_F(LibraryLogTest, OutputOffWritesNothingButStillRecordsErrors) {
