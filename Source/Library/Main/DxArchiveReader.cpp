@@ -125,6 +125,8 @@ constexpr int kMaxDepth = 256;
 constexpr std::uint64_t kLzMaxRatio = 2049;
 // Beyond this nothing is allocated for one file or head: 1 TB.
 constexpr std::uint64_t kMaxDecodedSize = std::uint64_t{1} << 40;
+// The largest head an archive may declare, exclusive.
+constexpr std::uint64_t kMaxHeadSize = std::uint64_t{1} << 31;
 
 void ClearReader(ArchiveReader* reader) {
     std::memset(static_cast<void*>(reader), 0, sizeof *reader);
@@ -198,10 +200,14 @@ bool ReadArchiveBytes(ArchiveReader* reader, const unsigned char* image, std::ui
 int LoadHead(ArchiveReader* reader, const unsigned char* image) {
     const ArchiveHeader& h = reader->header;
     reader->headSize = h.headSize;
-    if (h.headSize < sizeof(ArchiveDirectoryEntry) || h.headOffset > reader->archiveSize) {
+    // The tables of an archive stay below 2 GB; a header that claims more is damaged, and is
+    // refused before anything is allocated for it.
+    if (h.headSize < sizeof(ArchiveDirectoryEntry) || h.headSize >= kMaxHeadSize ||
+        h.headOffset > reader->archiveSize) {
         return -1;
     }
     if (h.flags & kArchiveFlagPlainHead) {
+        if (!RangeInside(h.headOffset, h.headSize, reader->archiveSize)) return -1;
         reader->head = static_cast<unsigned char*>(DX_ALLOC(h.headSize));
         if (!reader->head ||
             !ReadArchiveBytes(reader, image, h.headOffset, reader->head, h.headSize)) {

@@ -8,7 +8,9 @@
 #include <random>
 
 #include "ArchiveTestSupport.h"
+#include "LogCapture.h"
 #include "Main/Windows/DxFileWin.h"
+#include "Main/Windows/DxWinAPI.h"
 
 namespace {
 
@@ -446,6 +448,58 @@ TEST_F(DamagedArchiveTest, EveryTableAndSizeIsCheckedAgainstTheArchive) {
     std::uint32_t huge = 0x7FFFFFFF;
     std::memcpy(&bad[4], &huge, 4);
     EXPECT_EQ(OpenAndReadAll(bad), -1);
+}
+
+// The largest block of system memory the library's heaps ask for while a test runs.
+class LargestRegionProbe {
+  public:
+    LargestRegionProbe() : saved_(SystemApi.VirtualAlloc) {
+        largest_ = 0;
+        original_ = saved_;
+        SystemApi.VirtualAlloc = &Probe;
+    }
+    ~LargestRegionProbe() { SystemApi.VirtualAlloc = saved_; }
+    static SIZE_T Largest() { return largest_; }
+
+  private:
+    static LPVOID Probe(LPVOID address, SIZE_T size, DWORD type, DWORD protect) {
+        if (size > largest_) largest_ = size;
+        return original_(address, size, type, protect);
+    }
+    decltype(SystemApi.VirtualAlloc) saved_;
+    static inline decltype(SystemApi.VirtualAlloc) original_ = nullptr;
+    static inline SIZE_T largest_ = 0;
+};
+
+// A head of 2 GB or more is refused before anything is allocated: the heaps ask the system for
+// nothing, and no failed allocation reports itself in the log.
+class HugeHeadTest : public LogCaptureTest {
+  protected:
+    void SetUp() override {
+        LogCaptureTest::SetUp();
+        std::mt19937 random(11);
+        tree_ = {{"a.txt", TextLike(random, 3000)}, {"Sub/b.txt", TextLike(random, 300)}};
+    }
+    std::vector<TreeFile> tree_;
+};
+
+TEST_F(HugeHeadTest, HeadsOfTwoGigabytesOrMoreAreRefusedBeforeAllocating) {
+    EnsureSystemApiTable();
+    for (bool plainHead : {true, false}) {
+        WriteOptions options;
+        options.scramble = false;
+        options.compressHead = !plainHead;
+        const Bytes good = WriteArchive(TreeOf(tree_), options);
+        for (std::uint32_t size : {0x80000000u, 0xC0000000u, 0xFFFFFFFFu}) {
+            SCOPED_TRACE(std::to_string(size) + (plainHead ? " plain" : " coded"));
+            Bytes bad = good;
+            std::memcpy(&bad[4], &size, 4);
+            LargestRegionProbe probe;
+            EXPECT_EQ(OpenAndReadAll(bad), -1);
+            EXPECT_EQ(LargestRegionProbe::Largest(), 0u);
+        }
+    }
+    EXPECT_EQ(LogBytes().find("Alloc memory dump"), std::string::npos);
 }
 
 TEST_F(DamagedArchiveTest, DamagedStoredBlocksAreRefusedWhenOpened) {
