@@ -4,11 +4,15 @@
 //   velk-archive pack FOLDER ARCHIVE [--key TEXT | --no-key] [--compress both|lz|huffman|none]
 //                     [--huffman-kb K] [--charset utf8|sjis] [--plain-head] [--always-compress]
 //   velk-archive unpack ARCHIVE FOLDER [--key TEXT]
+//
+// A tree the library could not read back whole is refused and nothing is written; an unpack
+// reports every entry it leaves out and then exits with 1.
 #include <cstdlib>
 #include <iostream>
 #include <string>
 
 #include "Main/DxChar.h"
+#include "Main/DxLog.h"
 #include "tools/archive/ArchiveWriter.h"
 
 namespace {
@@ -28,6 +32,8 @@ int main(int argc, char** argv) {
     if (argc < 4) return Usage();
     const std::string command = argv[1];
     ZiDaz::SetNarrowCharCode(ZiDaz::CharEncoding::Utf8);
+    // A tool leaves no "Log.txt" behind in the folder it runs in.
+    ZiDaz::EnableLogOutput(0);
     velk::archive::WriteOptions options;
     std::optional<std::string> key;
     for (int i = 4; i < argc; ++i) {

@@ -1,7 +1,11 @@
 #include "tools/archive/ArchiveWriter.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
-#include <chrono>
+#include <cerrno>
 #include <cstring>
 #include <deque>
 #include <fstream>
@@ -244,19 +248,21 @@ struct ArchiveName {
     Bytes upper;
 };
 
-ArchiveName ConvertName(const std::string& utf8, std::int32_t charset) {
+// path: the entry's path in the tree, for messages.
+ArchiveName ConvertName(const std::string& utf8, std::int32_t charset, const std::string& path) {
     ArchiveName name;
     if (utf8.empty()) return name;
+    const std::string refused = "the name cannot be written in the archive's character set: ";
     std::vector<char> buffer(utf8.size() * 4 + 8);
     int bytes = ZiDaz::TranscodeString(utf8.c_str(), -1, ZiDaz::CharEncoding::Utf8, buffer.data(),
                                        static_cast<int>(buffer.size()), charset);
-    if (bytes <= 1) throw std::runtime_error("name cannot be written: " + utf8);
+    if (bytes <= 1) throw std::runtime_error(refused + path);
     name.stored.assign(buffer.begin(), buffer.begin() + (bytes - 1));
     // Every character must have come through (no replacement of what the set cannot hold).
     std::vector<char> back(utf8.size() * 2 + 8);
     ZiDaz::TranscodeString(buffer.data(), -1, charset, back.data(), static_cast<int>(back.size()),
                            ZiDaz::CharEncoding::Utf8);
-    if (utf8 != back.data()) throw std::runtime_error("name cannot be written: " + utf8);
+    if (utf8 != back.data()) throw std::runtime_error(refused + path);
     name.upper = name.stored;
     for (std::size_t i = 0; i < name.upper.size();) {
         int length = 0;
@@ -290,7 +296,38 @@ struct Placed {
     std::uint64_t entryOffset = 0;      // in the file table
     std::uint64_t directoryOffset = 0;  // a folder's entry in the directory table
     int parent = -1;                    // index of the folder that holds it
+    std::string path;                   // in the tree, UTF-8, for messages
+    std::size_t innerBytes = 0;         // its inner path in the archive's character set
 };
+
+// The children of one folder, checked for what the reader could never give back.
+void CheckFolderEntries(const std::vector<Placed>& placed, std::size_t first, std::size_t count) {
+    for (std::size_t i = first; i < first + count; ++i) {
+        const Placed& p = placed[i];
+        // The reader splits paths at "\\" and "/", and its searches also at ":".
+        if (p.node->name == "." || p.node->name == "..") {
+            throw std::runtime_error("a name \".\" or \"..\" cannot be read back: " + p.path);
+        }
+        if (p.node->name.empty() || p.node->name.find_first_of("\\/:") != std::string::npos) {
+            throw std::runtime_error("a name holding \"\\\", \"/\" or \":\" cannot be read back: " +
+                                     p.path);
+        }
+        std::size_t limit = kMaxInnerPathBytes - (p.node->directory ? 2 : 0);
+        if (p.innerBytes > limit) {
+            throw std::runtime_error("the path inside the archive is longer than " +
+                                     std::to_string(limit) + " bytes: " + p.path);
+        }
+        for (std::size_t j = first; j < i; ++j) {
+            const Placed& other = placed[j];
+            if (other.node->directory == p.node->directory && other.name.upper == p.name.upper) {
+                throw std::runtime_error(
+                    "two names in one folder differ only in case, so only one could be read "
+                    "back: " +
+                    other.path + " and " + p.path);
+            }
+        }
+    }
+}
 
 // The stored block of one file and its L and H.
 struct Block {
@@ -341,7 +378,7 @@ Bytes WriteArchive(const Node& root, const WriteOptions& options) {
 
     // Places: the root, then every folder's entries together, folders in breadth-first order.
     std::vector<Placed> placed;
-    placed.push_back({&root, {}, 0, 0, 0, -1});
+    placed.push_back({&root, {}, 0, 0, 0, -1, root.name, 0});
     std::vector<int> folders{0};  // indices into placed, in directory-table order
     std::vector<std::pair<std::uint64_t, std::uint64_t>> folderEntries;  // first, count
     std::uint64_t nextEntry = sizeof(ZiDaz::ArchiveFileEntry);
@@ -350,8 +387,16 @@ Bytes WriteArchive(const Node& root, const WriteOptions& options) {
         std::vector<const Node*> children;
         for (const Node& child : folder->children) children.push_back(&child);
         folderEntries.push_back({nextEntry, children.size()});
+        const Placed& parent = placed[static_cast<std::size_t>(folders[f])];
+        const std::string parentPath = parent.path;
+        const std::size_t parentBytes = parent.innerBytes;
+        const std::size_t first = placed.size();
         for (const Node* child : children) {
-            Placed p{child, ConvertName(child->name, charset), 0, nextEntry, 0, folders[f]};
+            std::string path = parentPath.empty() ? child->name : parentPath + "/" + child->name;
+            Placed p{
+                child, ConvertName(child->name, charset, path), 0, nextEntry, 0, folders[f], path,
+                0};
+            p.innerBytes = (f == 0 ? 0 : parentBytes + 1) + p.name.stored.size();
             nextEntry += sizeof(ZiDaz::ArchiveFileEntry);
             if (child->directory) {
                 p.directoryOffset = folders.size() * sizeof(ZiDaz::ArchiveDirectoryEntry);
@@ -359,6 +404,7 @@ Bytes WriteArchive(const Node& root, const WriteOptions& options) {
             }
             placed.push_back(std::move(p));
         }
+        CheckFolderEntries(placed, first, children.size());
     }
 
     Bytes names;
@@ -374,11 +420,12 @@ Bytes WriteArchive(const Node& root, const WriteOptions& options) {
                         std::uint64_t lz, std::uint64_t huffman) {
         std::size_t at = p.entryOffset;
         std::uint64_t attributes = p.node->directory ? ZiDaz::kArchiveDirectoryAttribute : 0x20;
+        const Node& node = *p.node;
         std::uint64_t values[9] = {p.nameOffset,
                                    attributes,
-                                   p.node->fileTime,
-                                   p.node->fileTime,
-                                   p.node->fileTime,
+                                   node.creationTime != 0 ? node.creationTime : node.fileTime,
+                                   node.accessTime != 0 ? node.accessTime : node.fileTime,
+                                   node.fileTime,
                                    dataOffset,
                                    size,
                                    lz,
@@ -463,28 +510,57 @@ Bytes WriteArchive(const Node& root, const WriteOptions& options) {
 
 namespace {
 
-std::uint64_t FileTimeOf(const std::filesystem::path& path) {
-    std::error_code error;
-    auto written = std::filesystem::last_write_time(path, error);
-    if (error) return 0;
-    // The file clock and the system clock differ by a constant: measured once here.
-    auto system = std::chrono::system_clock::now() +
-                  std::chrono::duration_cast<std::chrono::system_clock::duration>(
-                      written - std::filesystem::file_time_type::clock::now());
-    auto ticks =
-        std::chrono::duration_cast<std::chrono::duration<std::int64_t, std::ratio<1, 10000000>>>(
-            system.time_since_epoch())
-            .count();
-    return static_cast<std::uint64_t>(ticks + 116444736000000000LL);
+constexpr std::uint64_t kTicksFrom1601To1970 = 116444736000000000ULL;
+
+std::uint64_t FileTime(std::int64_t seconds, std::uint32_t nanoseconds) {
+    std::int64_t ticks = seconds * 10000000 + nanoseconds / 100;
+    return static_cast<std::uint64_t>(ticks + static_cast<std::int64_t>(kTicksFrom1601To1970));
 }
 
-}  // namespace
+// The three times of a file as the file system keeps them (following links, as the platform's
+// folder searches do), and its device and inode.
+struct FileFacts {
+    std::uint64_t creation, access, write;
+    std::uint64_t device, inode;
+};
 
-Node ReadFolder(const std::filesystem::path& folder) {
+FileFacts FactsOf(const std::filesystem::path& path) {
+    struct statx info;
+    if (statx(AT_FDCWD, path.c_str(), 0, STATX_BASIC_STATS | STATX_BTIME, &info) != 0) {
+        throw std::runtime_error("cannot read the times of " + path.string());
+    }
+    FileFacts facts;
+    facts.write = FileTime(info.stx_mtime.tv_sec, info.stx_mtime.tv_nsec);
+    facts.access = FileTime(info.stx_atime.tv_sec, info.stx_atime.tv_nsec);
+    facts.creation = (info.stx_mask & STATX_BTIME)
+                         ? FileTime(info.stx_btime.tv_sec, info.stx_btime.tv_nsec)
+                         : facts.write;
+    facts.device = (std::uint64_t{info.stx_dev_major} << 32) | info.stx_dev_minor;
+    facts.inode = info.stx_ino;
+    return facts;
+}
+
+void SetTimes(Node& node, const FileFacts& facts) {
+    node.fileTime = facts.write;
+    node.accessTime = facts.access;
+    node.creationTime = facts.creation;
+}
+
+// ancestors: device and inode of every folder above, to refuse a link that loops back.
+Node ReadFolderBelow(const std::filesystem::path& folder,
+                     std::vector<std::pair<std::uint64_t, std::uint64_t>>& ancestors) {
     Node node;
     node.directory = true;
     node.name = folder.filename().string();
-    node.fileTime = FileTimeOf(folder);
+    FileFacts facts = FactsOf(folder);
+    SetTimes(node, facts);
+    for (const auto& above : ancestors) {
+        if (above == std::pair(facts.device, facts.inode)) {
+            throw std::runtime_error("the folder contains itself through a link: " +
+                                     folder.string());
+        }
+    }
+    ancestors.push_back({facts.device, facts.inode});
     std::vector<std::filesystem::directory_entry> entries;
     for (const auto& entry : std::filesystem::directory_iterator(folder)) entries.push_back(entry);
     std::sort(entries.begin(), entries.end(), [](const auto& a, const auto& b) {
@@ -492,11 +568,11 @@ Node ReadFolder(const std::filesystem::path& folder) {
     });
     for (const auto& entry : entries) {
         if (entry.is_directory()) {
-            node.children.push_back(ReadFolder(entry.path()));
+            node.children.push_back(ReadFolderBelow(entry.path(), ancestors));
         } else if (entry.is_regular_file()) {
             Node file;
             file.name = entry.path().filename().string();
-            file.fileTime = FileTimeOf(entry.path());
+            SetTimes(file, FactsOf(entry.path()));
             std::ifstream in(entry.path(), std::ios::binary);
             file.data.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
             if (!in.good() && !in.eof())
@@ -504,7 +580,15 @@ Node ReadFolder(const std::filesystem::path& folder) {
             node.children.push_back(std::move(file));
         }
     }
+    ancestors.pop_back();
     return node;
+}
+
+}  // namespace
+
+Node ReadFolder(const std::filesystem::path& folder) {
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> ancestors;
+    return ReadFolderBelow(folder, ancestors);
 }
 
 bool PackFolder(const std::filesystem::path& folder, const std::filesystem::path& archive,
@@ -545,46 +629,141 @@ std::string Utf8(const char16_t* wide) {
     return buffer.data();
 }
 
-// Copies every file under `folder` (a folder packed in the archive) to `out`.
+// A folder opened for writing into it: its descriptor, and its path for messages.
+class OutputFolder {
+  public:
+    OutputFolder(int fd, std::string path) : fd_(fd), path_(std::move(path)) {}
+    OutputFolder(const OutputFolder&) = delete;
+    OutputFolder& operator=(const OutputFolder&) = delete;
+    ~OutputFolder() {
+        if (fd_ >= 0) close(fd_);
+    }
+    int fd() const { return fd_; }
+    const std::string& path() const { return path_; }
+
+  private:
+    int fd_;
+    std::string path_;
+};
+
+// Everything an unpack leaves out, one line each.
+struct Problems {
+    std::vector<std::string> lines;
+    void Add(const std::string& line) { lines.push_back(line); }
+};
+
+// The folder `name` inside `parent`, made when missing; never a link.
+int OpenSubfolder(const OutputFolder& parent, const std::string& name) {
+    if (mkdirat(parent.fd(), name.c_str(), 0777) != 0 && errno != EEXIST) return -1;
+    return openat(parent.fd(), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+}
+
+// Writes a file `name` inside `folder` as a new file: an existing file of that name is removed
+// first (so a second hard link of it elsewhere keeps its bytes), a link or folder there is
+// left alone and the file is not written.
+bool WriteNewFile(const OutputFolder& folder, const std::string& name, const Bytes& bytes,
+                  std::string* why) {
+    struct stat info;
+    if (fstatat(folder.fd(), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0) {
+        if (!S_ISREG(info.st_mode)) {
+            *why =
+                S_ISLNK(info.st_mode) ? "a symbolic link is in the way" : "something is in the way";
+            return false;
+        }
+        if (unlinkat(folder.fd(), name.c_str(), 0) != 0) {
+            *why = std::string("cannot replace the existing file: ") + std::strerror(errno);
+            return false;
+        }
+    }
+    int fd = openat(folder.fd(), name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                    0666);
+    if (fd < 0) {
+        *why = std::strerror(errno);
+        return false;
+    }
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        ssize_t put = write(fd, bytes.data() + done, bytes.size() - done);
+        if (put < 0 && errno == EINTR) continue;
+        if (put <= 0) {
+            *why = std::strerror(errno);
+            close(fd);
+            return false;
+        }
+        done += static_cast<std::size_t>(put);
+    }
+    if (close(fd) != 0) {
+        *why = std::strerror(errno);
+        return false;
+    }
+    return true;
+}
+
+// Copies every file under `folder` (a folder packed in the archive) into `out`; what cannot be
+// copied safely is left out and reported.
 void CopyFolder(const ZiDaz::StreamFunctionTable& table, const std::u16string& folder,
-                const std::filesystem::path& out) {
-    std::filesystem::create_directories(out);
+                const std::string& shown, const OutputFolder& out, bool root, Problems& problems) {
     ZiDaz::FindFileRecord record{};
     ZiDaz::FileSearchValue search = table.FindFirst((folder + u"/*").c_str(), &record);
-    if (search == -1) throw std::runtime_error("cannot list " + Utf8(folder.c_str()));
+    if (search == -1) {
+        problems.Add("cannot list " + shown);
+        return;
+    }
     std::vector<ZiDaz::FindFileRecord> found;
     do {
         found.push_back(record);
     } while (table.FindNext(search, &record) == 0);
     table.FindClose(search);
+    // The listing ends with "." and, below the root, "..", which stand for no entry; a "." or
+    // ".." before them is an entry of the archive under that name.
+    for (const char16_t* dots : root ? std::vector{u"."} : std::vector{u"..", u"."}) {
+        if (!found.empty() && std::u16string(found.back().Name) == dots) found.pop_back();
+    }
     for (const ZiDaz::FindFileRecord& entry : found) {
         std::u16string name = entry.Name;
-        if (name == u"." || name == u"..") continue;
         std::string utf8 = Utf8(entry.Name);
+        const std::string entryShown = shown + "/" + utf8;
         // A name must stay a name: nothing that climbs out of the folder or into another.
         if (utf8.empty() || utf8 == "." || utf8 == ".." ||
-            utf8.find_first_of("/\\:") != std::string::npos) {
-            throw std::runtime_error("unsafe name in the archive: " + utf8);
+            utf8.find_first_of("/\\:") != std::string::npos ||
+            utf8.find('\0') != std::string::npos) {
+            problems.Add("left out, its name is not safe to write: " + entryShown);
+            continue;
         }
         std::u16string inner = folder + u"/" + name;
         if (entry.DirectoryFlag) {
-            CopyFolder(table, inner, out / utf8);
+            int fd = OpenSubfolder(out, utf8);
+            if (fd < 0) {
+                problems.Add("left out, the folder cannot be made (" +
+                             std::string(std::strerror(errno)) +
+                             ", or a link is in the way): " + out.path() + "/" + utf8);
+                continue;
+            }
+            OutputFolder sub(fd, out.path() + "/" + utf8);
+            CopyFolder(table, inner, entryShown, sub, false, problems);
             continue;
         }
         ZiDaz::StreamValue stream = table.Open(inner.c_str(), 0, 1, 0);
-        if (!stream) throw std::runtime_error("cannot open " + utf8);
+        if (!stream) {
+            problems.Add("left out, it cannot be opened: " + entryShown);
+            continue;
+        }
         if (table.IsArchived(stream) != 1) {
             table.Close(stream);
-            throw std::runtime_error("not read from the archive: " + utf8);
+            problems.Add("left out, it was not read from the archive: " + entryShown);
+            continue;
         }
         Bytes bytes(static_cast<std::size_t>(entry.Size));
         std::size_t got = bytes.empty() ? 0 : table.Read(bytes.data(), 1, bytes.size(), stream);
         table.Close(stream);
-        if (got != bytes.size()) throw std::runtime_error("short read of " + utf8);
-        std::ofstream file(out / utf8, std::ios::binary | std::ios::trunc);
-        file.write(reinterpret_cast<const char*>(bytes.data()),
-                   static_cast<std::streamsize>(bytes.size()));
-        if (!file) throw std::runtime_error("cannot write " + (out / utf8).string());
+        if (got != bytes.size()) {
+            problems.Add("left out, it reads short: " + entryShown);
+            continue;
+        }
+        std::string why;
+        if (!WriteNewFile(out, utf8, bytes, &why)) {
+            problems.Add("left out, " + why + ": " + out.path() + "/" + utf8);
+        }
     }
 }
 
@@ -608,14 +787,26 @@ bool UnpackArchive(const std::filesystem::path& archive, const std::filesystem::
         }
         ZiDaz::CloseArchiveReader(&reader);
 
+        std::filesystem::create_directories(folder);
+        int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (fd < 0) throw std::runtime_error("cannot open the folder " + folder.string());
+        OutputFolder out(fd, folder.string());
+
         ZiDaz::StartArchivePathLayer();
         ZiDaz::SetArchiveFileExtension(extension.substr(1).c_str());
         ZiDaz::SetArchiveKeyText(key ? key->c_str() : nullptr);
         ZiDaz::SetArchiveLookupOrder(0);
         std::filesystem::path packed = full;
         packed.replace_extension();
-        CopyFolder(*ZiDaz::GetArchiveStreamFunctions(), Wide(packed.string()), folder);
+        Problems problems;
+        CopyFolder(*ZiDaz::GetArchiveStreamFunctions(), Wide(packed.string()),
+                   archive.filename().string(), out, true, problems);
         ZiDaz::ReleasePreloadedArchive(full.string().c_str());
+        if (!problems.lines.empty()) {
+            std::string all;
+            for (const std::string& line : problems.lines) all += (all.empty() ? "" : "\n") + line;
+            throw std::runtime_error(all);
+        }
     } catch (const std::exception& failure) {
         if (error) *error = failure.what();
         return false;

@@ -34,25 +34,37 @@ struct WriteOptions {
     bool compressHead = true;
 };
 
-// One file or folder of the tree; names are UTF-8.
+// One file or folder of the tree; names are UTF-8. Times are file times (100-ns units since
+// 1601, UTC); a creation or last-access time of 0 stands for the last-write time.
 struct Node {
     std::string name;
     bool directory = false;
     Bytes data;
     std::vector<Node> children;
-    std::uint64_t fileTime = 0;  // 100-ns units since 1601, UTC
+    std::uint64_t fileTime = 0;  // last write
+    std::uint64_t creationTime = 0;
+    std::uint64_t accessTime = 0;
 };
+
+// The longest path inside an archive, in bytes of its character set, that the library's archive
+// path layer takes (its callers hold inner paths in 1,536 bytes with the terminator).
+inline constexpr std::size_t kMaxInnerPathBytes = 1535;
 
 // The library's coders, inverted: an LZ stream and a Huffman block that DecodeArchiveLz and
 // DecodeArchiveHuffman turn back into the input.
 Bytes EncodeLz(const std::uint8_t* data, std::size_t size);
 Bytes EncodeHuffman(const std::uint8_t* data, std::size_t size);
 
-// The archive of a tree (its root's name is not stored). Throws std::runtime_error when a name
-// cannot be written in the chosen character set.
+// The archive of a tree (its root's name is not stored). Throws std::runtime_error, naming the
+// entries, for a tree the library's reader could not give back whole: a name the chosen
+// character set cannot hold, a name holding "\", "/" or ":", two names in one folder that the
+// reader cannot tell apart (equal but for the case of ASCII letters), or an inner path longer than
+// kMaxInnerPathBytes (a folder's with room for its listing pattern "/*").
 Bytes WriteArchive(const Node& root, const WriteOptions& options);
 
-// A folder on disk as a tree (regular files and folders, sorted by name).
+// A folder on disk as a tree (regular files and folders, sorted by name), with the creation,
+// last-access and last-write times the file system gives (creation as the last write where the
+// file system keeps none). Throws std::runtime_error for a folder that contains itself.
 Node ReadFolder(const std::filesystem::path& folder);
 
 // Packs a folder into an archive file: true, or false with a message.
@@ -62,6 +74,10 @@ bool PackFolder(const std::filesystem::path& folder, const std::filesystem::path
 // Unpacks an archive into a folder through the library's archive path layer: the archive "X.ext"
 // is read as the folder "X", file by file, through the stream function table. The library's
 // narrow encoding must be UTF-8. key: the key string it was written with (none: the default).
+// Nothing is written through a symbolic link, and an existing file is replaced, never written
+// through. An entry that cannot be written safely (a name such as ".." or one holding a
+// separator, a link in the way) is left out and reported; the result is true only when every
+// entry was written, else error holds one line per problem.
 bool UnpackArchive(const std::filesystem::path& archive, const std::filesystem::path& folder,
                    const std::optional<std::string>& key, std::string* error);
 
