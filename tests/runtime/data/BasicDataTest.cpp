@@ -47,7 +47,9 @@ class BasicDataTest : public DataFileTest {
 
 TEST_F(BasicDataTest, EveryHeaderFormReadsBackEqual) {
     Game_BasicData written = Sample();
-    DataFileOptions plain, protectedForm, scrambled, codePage;
+    DataFileOptions plain, seededPlain, protectedForm, scrambled, codePage;
+    // The plain form stores the first and third seeds; its second has no byte of its own.
+    seededPlain.seeds = {5, 0, 9};
     protectedForm.form = DataFileForm::Protected;
     protectedForm.seeds = {5, 6, 7};
     protectedForm.protectionBlock = {9, 8, 7, 6, 5, 4};
@@ -56,7 +58,7 @@ TEST_F(BasicDataTest, EveryHeaderFormReadsBackEqual) {
     codePage.form = DataFileForm::Scrambled;
     codePage.seeds = {1, 2, 3};
     codePage.utf8 = false;
-    for (const auto& options : {plain, protectedForm, scrambled, codePage}) {
+    for (const auto& options : {plain, seededPlain, protectedForm, scrambled, codePage}) {
         Game_BasicData read;
         ASSERT_EQ(Read(written, options, read), 1);
         Game_BasicData expected = written;
@@ -65,6 +67,9 @@ TEST_F(BasicDataTest, EveryHeaderFormReadsBackEqual) {
     }
     EXPECT_TRUE(DataRecorder::messageBoxes.empty());
     EXPECT_TRUE(DataRecorder::reports.empty());
+    DataFileOptions noPlace;
+    noPlace.seeds = {0, 1, 0};
+    EXPECT_THROW(gamedata::WriteBasicData(written, noPlace), std::invalid_argument);
 }
 
 TEST_F(BasicDataTest, ShortFileLeavesTheRestAtDefaults) {
