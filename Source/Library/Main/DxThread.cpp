@@ -9,9 +9,11 @@ namespace ZiDaz {
 
 namespace {
 
-// The table test of every function that calls Windows, inlined: locks are taken very often.
+// The table test of every function that calls Windows, inlined: locks are taken very often. The
+// flag is read with acquire order, pairing with the release that publishes a filled table, so
+// that a thread seeing it set also sees every entry another thread stored before setting it.
 inline void EnsureApi() {
-    if (!SystemApi.loaded) LoadSystemApiTable();
+    if (__atomic_load_n(&SystemApi.loaded, __ATOMIC_ACQUIRE) == 0) LoadSystemApiTable();
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "Main/DxThread.h"
+#include "Main/Windows/DxWinAPI.h"
 #include "platform/Kernel32.h"
 
 namespace {
@@ -43,6 +44,30 @@ TEST(TracedLock, ReentrantAndTracesTheLastAcquirer) {
     EXPECT_EQ(std::string(lock.file), longName.substr(0, 511));
     ReleaseTracedLock(&lock);
     DeleteTracedLock(&lock);
+}
+
+// Locks made and taken by several threads at once while the system table is still empty: each
+// thread either fills the table or waits for it, and sees its entries once it sees it loaded.
+TEST(TracedLock, FirstUsesFromSeveralThreadsLoadTheTableSafely) {
+    ReleaseSystemApiTable();
+    std::atomic<bool> go{false};
+    std::atomic<int> done{0};
+    std::vector<std::thread> threads;
+    for (int i = 0; i < 8; ++i) {
+        threads.emplace_back([&] {
+            while (!go.load()) std::this_thread::yield();
+            TracedLock lock;
+            InitTracedLock(&lock);
+            AcquireTracedLock(&lock, "first.cpp", 1);
+            ReleaseTracedLock(&lock);
+            DeleteTracedLock(&lock);
+            ++done;
+        });
+    }
+    go = true;
+    for (auto& thread : threads) thread.join();
+    EXPECT_EQ(done.load(), 8);
+    EXPECT_EQ(SystemApi.loaded, 1);
 }
 
 TEST(TracedLock, NoLostUpdatesUnderEightThreads) {
