@@ -61,12 +61,15 @@ int ReleaseTracedLock(TracedLock* lock) {
 
 namespace {
 
-// Runs on the new thread: parks until the owner resumes it, then runs the function.
+// Runs on the new thread: parks until the owner resumes it, then runs the function. The exit
+// entry is taken before the function runs: once the function has told its owner that it is done,
+// the library may end and empty the table while this thread is still on its way out.
 DWORD WorkerThreadEntry(LPVOID parameter) {
     auto* thread = static_cast<WorkerThread*>(parameter);
+    void (*exitThread)(DWORD) = SystemApi.ExitThread;
     SystemApi.SuspendThread(SystemApi.GetCurrentThread());
     thread->function(thread, thread->parameter);
-    SystemApi.ExitThread(0);
+    exitThread(0);
     return 0;
 }
 

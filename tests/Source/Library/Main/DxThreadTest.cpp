@@ -135,6 +135,24 @@ TEST(WorkerThreads, StartSuspendedRunOnResumeAndParkThemselves) {
     EXPECT_EQ(thread.handle, nullptr);
 }
 
+void SayDone(WorkerThread*, void* parameter) {
+    static_cast<std::atomic<bool>*>(parameter)->store(true);
+}
+
+// A load thread tells its owner that it is done before it has ended; the library may then end and
+// empty the system table while the thread is still on its way out.
+TEST(WorkerThreads, EndAfterTheTableWasEmptiedBehindThem) {
+    WorkerThread thread{};
+    std::atomic<bool> done{false};
+    ASSERT_EQ(StartWorkerThread(&thread, &SayDone, &done), 0);
+    while (ResumeWorkerThread(&thread) == 0) std::this_thread::yield();
+    // The table is emptied as soon as the function has finished, before the thread can exit.
+    while (!done.load()) std::this_thread::yield();
+    ReleaseSystemApiTable();
+    EXPECT_EQ(platform::kernel32::WaitForSingleObject(thread.handle, 2000), WAIT_OBJECT_0);
+    CloseWorkerThread(&thread);
+}
+
 void Nothing(WorkerThread*, void*) {}
 
 TEST(WorkerThreads, PriorityLevelsMapToSystemPrioritiesAndOthersDoNothing) {
