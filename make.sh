@@ -3,7 +3,8 @@
 #   bash make.sh test   installs what is missing, builds everything and runs every test
 #   bash make.sh build  installs what is missing and builds
 #   bash make.sh bench  builds and runs the benchmarks
-# Environment: BUILD_DIR (default build), SANITIZE=1 for AddressSanitizer and UBSan, JOBS.
+# Environment: BUILD_DIR (default build), SANITIZE=1 for AddressSanitizer and UBSan,
+# SANITIZE=thread for ThreadSanitizer, JOBS.
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")"
 cmd=${1:-test}
@@ -11,8 +12,13 @@ build_dir=${BUILD_DIR:-build}
 jobs=${JOBS:-$(nproc)}
 bash scripts/install-deps.sh
 sanitize=OFF
-if [ "${SANITIZE:-0}" = 1 ]; then sanitize=ON; fi
-cmake -S . -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELK_SANITIZE=$sanitize >/dev/null
+sanitize_thread=OFF
+case "${SANITIZE:-0}" in
+    1) sanitize=ON ;;
+    thread) sanitize_thread=ON ;;
+esac
+cmake -S . -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELK_SANITIZE=$sanitize \
+    -DVELK_SANITIZE_THREAD=$sanitize_thread >/dev/null
 cmake --build "$build_dir" -j "$jobs"
 case "$cmd" in
     build) ;;

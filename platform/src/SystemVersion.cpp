@@ -1,5 +1,6 @@
 #include "platform/SystemVersion.h"
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -95,7 +96,8 @@ bool DebugOutputOn() {
     return setting != nullptr && std::strcmp(setting, "1") == 0;
 }
 
-int awarenessSetting = 0;
+// Set once per process; the first library calls of several threads may all try to set it.
+std::atomic<int> awarenessSetting{0};
 
 }  // namespace
 
@@ -255,14 +257,15 @@ namespace shcore {
 
 HRESULT SetProcessDpiAwareness(int awareness) {
     if (awareness < 0 || awareness > 2) return kInvalidArgument;
-    if (awarenessSetting != 0) return kAccessDenied;  // set once per process, as on the system
-    awarenessSetting = awareness;
+    // Set once per process, as on the system: only the first setter changes it.
+    int unset = 0;
+    if (!awarenessSetting.compare_exchange_strong(unset, awareness)) return kAccessDenied;
     return kOk;
 }
 
 HRESULT GetProcessDpiAwareness(HANDLE, int* awareness) {
     if (awareness == nullptr) return kInvalidArgument;
-    *awareness = awarenessSetting;
+    *awareness = awarenessSetting.load();
     return kOk;
 }
 

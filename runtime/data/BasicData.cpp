@@ -100,16 +100,11 @@ int ParseBasicData(Game_BasicData& data, const std::string& path, bool showMessa
     if (b.damaged) return damaged();
 
     // The character set decides the code page of the texts that follow, and every set other
-    // than Japanese forces English. A set outside the locale table counts as the default, 1.
-    std::int32_t charSet = data.settingBytes[17];
-    if (charSet < 1 || charSet >= kGameCharSetCount) charSet = 0;
-    if (charSet < 1) {
-        GameCharSetIndex = 1;
-        UiLanguage = data.settingBytes[20];
-    } else {
-        GameCharSetIndex = charSet;
-        UiLanguage = charSet >= 2 ? 1 : data.settingBytes[20];
-    }
+    // than Japanese (any value of 2 or more) forces English. A set outside the locale table reads
+    // its text in the default code page, that of set 1.
+    const std::int32_t charSet = data.settingBytes[17];
+    GameCharSetIndex = charSet >= 1 && charSet < kGameCharSetCount ? charSet : 1;
+    UiLanguage = charSet >= 2 ? 1 : data.settingBytes[20];
 
     const std::int32_t textCount = b.ReadCount(4);
     GrowTo(data.settingTexts, textCount);

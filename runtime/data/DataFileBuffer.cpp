@@ -84,7 +84,14 @@ std::string DataFileBuffer::ReadString(std::size_t limit) {
     const char* text = reinterpret_cast<const char*>(bytes.data() + position);
     const std::size_t stored = strnlen(text, static_cast<std::size_t>(length));
     position += length;
-    if (utf8) return std::string(text, stored);
+    if (utf8) {
+        // The field holds the text and its terminating zero, stored or not.
+        if (limit != 0 && stored + 1 > limit) {
+            damaged = true;
+            return {};
+        }
+        return std::string(text, stored);
+    }
     std::string converted = ConvertGameTextToUtf8(std::string_view(text, stored));
     if (limit != 0 && converted.size() + 1 > limit) {
         damaged = true;
@@ -185,6 +192,10 @@ bool UnscrambleDataFile(std::uint8_t* bytes, std::size_t start, std::size_t end,
 }
 
 void HandleDamagedDataFile(const std::string& path) {
+    GetDataFileServices().damagedFile(path);
+}
+
+void MoveAsideAndReportDamagedFile(const std::string& path) {
     MoveDamagedFile(path);
     DataFileServices& services = GetDataFileServices();
     const std::string format = TranslateMessageUtf8(

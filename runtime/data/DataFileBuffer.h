@@ -124,9 +124,12 @@ bool UnscrambleDataFile(std::uint8_t* bytes, std::size_t start, std::size_t end,
                         const std::uint8_t* seeds, int checkMode, std::uint8_t& check,
                         const std::string& path);
 
-// The damaged-file path: moves the file to its ".broken" name, reports it and ends the program
-// with code 1 (through the data-file services).
+// The damaged-file path: hands the file to the data-file services' damagedFile, which in the
+// player is MoveAsideAndReportDamagedFile.
 void HandleDamagedDataFile(const std::string& path);
+// The player's handling of a damaged data file: moves it to its ".broken" name, reports it and
+// ends the program with code 1 (through the data-file services).
+void MoveAsideAndReportDamagedFile(const std::string& path);
 
 // Reads the 10-byte header at the buffer's start: takes the seeds, check byte and UTF-8 flag,
 // unscrambles the body of a protected or scrambled file and skips the protection block, leaving

@@ -4,6 +4,7 @@
 #include <iostream>
 
 #include "platform/Kernel32.h"
+#include "runtime/data/DataFileBuffer.h"
 #include "runtime/shell/LibraryFile.h"
 #include "runtime/shell/ShellMessages.h"
 #include "runtime/shell/TextConversion.h"
@@ -69,7 +70,7 @@ void DefaultExit(int code) {
 
 DataFileServices& Services() {
     static DataFileServices services{DefaultMessageBox, DefaultReport, DefaultScriptLocation,
-                                     DefaultExit};
+                                     DefaultExit, MoveAsideAndReportDamagedFile};
     return services;
 }
 
@@ -80,6 +81,6 @@ DataFileServices& GetDataFileServices() {
 }
 
 void ResetDataFileServices() {
-    Services() =
-        DataFileServices{DefaultMessageBox, DefaultReport, DefaultScriptLocation, DefaultExit};
+    Services() = DataFileServices{DefaultMessageBox, DefaultReport, DefaultScriptLocation,
+                                  DefaultExit, MoveAsideAndReportDamagedFile};
 }

@@ -52,6 +52,11 @@ struct DataFileServices {
     // Ends the program after a damaged file was reported. When it returns (tests, the fuzzer), the
     // reader gives up on the file and returns failure.
     void (*exitProgram)(int code);
+    // A data file failed its check or could not be parsed. The player's default moves it to its
+    // ".broken" name, reports that and ends the program (MoveAsideAndReportDamagedFile); a tool
+    // that must never change its input puts its own here. When it returns, the reader gives up on
+    // the file and returns failure.
+    void (*damagedFile)(const std::string& path);
 };
 
 DataFileServices& GetDataFileServices();

@@ -255,8 +255,9 @@ std::int32_t ParseDatabaseCsv(Game_Database& db, const std::string& text, std::i
         if (byte == 0) break;
         if (byte == 0x01) {
             // An internal code run is taken whole; a run that is too long or cut off ends the walk.
+            // The text's end stands for its terminating zero: a last 0x01 is a one-byte run.
             const std::size_t length =
-                i + 1 < text.size() ? static_cast<std::uint8_t>(text[i + 1]) : 256;
+                i + 1 < text.size() ? static_cast<std::uint8_t>(text[i + 1]) : 0;
             if (length > 127 || i + length + 1 > text.size()) break;
             if (state == kFieldStart) state = kUnquoted;
             if (state != kAfterQuote) buffer.append(text, i, length + 1);
@@ -320,7 +321,9 @@ std::int32_t ImportDatabaseCsv(Game_Database& db, const std::string& path, std::
             DatabaseScriptLocation());
         return 0;
     }
-    const std::string text(bytes.begin(), bytes.end());
+    // The text is parsed with the one extra zero byte that ends it.
+    std::string text(bytes.begin(), bytes.end());
+    text += '\0';
     return ParseDatabaseCsv(db, text, type, first, count, writeValues);
 }
 
@@ -341,9 +344,10 @@ bool Game_Database::ReadSave() {
     ResetDatabaseEntryBudget();
     std::uint8_t tag = 0;
     std::int32_t typeCount = 0;
-    // Every type record takes at least 16 bytes (lead, name mode, field and entry counts).
+    // Every type record takes at least 8 bytes: the records are read as in the ".dat" file, whose
+    // shortest form is the field count and the entry count alone.
     if (!in.ReadByte(tag) || !in.ReadInt32(typeCount) || typeCount < 0 ||
-        typeCount > in.Remaining() / 16) {
+        typeCount > in.Remaining() / 8) {
         in.overrun = true;
         in.readFromSave = false;
         return false;

@@ -351,11 +351,10 @@ void LoadDatabases(const std::string& dataFolder, bool systemOnly) {
     TheUserDatabase.kind = kUserDatabase;
     LoadDatabaseFiles(TheSystemDatabase, dataFolder, "BasicData/SysDataBase");
     LoadDatabaseFiles(TheUserDatabase, dataFolder, "BasicData/DataBase");
-    // The sound lists get their spare entries; an empty list counts as no entries, not -1.
+    // The sound lists get their spare entries. A list without entries counts -1 and so ends with
+    // nine (SoundListBaseCount still counts it as empty); a missing type is reported.
     for (std::int32_t type = 1; type <= 3; ++type) {
-        if (type >= TheSystemDatabase.TypeCount()) break;
-        const std::int32_t count = std::max(TheSystemDatabase.DataCount(type), 0);
-        TheSystemDatabase.ResizeType(type, count + kSpareSoundEntries);
+        TheSystemDatabase.ResizeType(type, TheSystemDatabase.DataCount(type) + kSpareSoundEntries);
     }
     if (systemOnly) return;
 

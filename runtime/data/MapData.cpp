@@ -105,14 +105,17 @@ MapReadResult ParseMapFile(Game_MapData& map, const std::string& path,
         static_cast<std::int64_t>(h.width) * h.height > kMaxMapCells || h.eventCount < 0) {
         return damaged();
     }
+    // The layer data, or the int32 -1 when the map stores none. Stored layers must lie in the
+    // file before they are made: a few bytes must not be able to ask for a huge map.
+    const bool layersStored =
+        !(b.Has(4) && std::memcmp(b.bytes.data() + b.position, "\xFF\xFF\xFF\xFF", 4) == 0);
+    const std::size_t cells =
+        static_cast<std::size_t>(h.width) * static_cast<std::size_t>(h.height);
+    if (layersStored && !b.Has(cells * 3 * 4)) return damaged();
     map.ResetLayers();
-
-    // The layer data, or the int32 -1 when the map stores none.
-    if (b.Has(4) && std::memcmp(b.bytes.data() + b.position, "\xFF\xFF\xFF\xFF", 4) == 0) {
+    if (!layersStored) {
         b.Skip(4);
     } else {
-        const std::size_t cells = map.layers[0].size();
-        if (!b.Has(cells * 3 * 4)) return damaged();
         for (auto& layer : map.layers) {
             const std::uint8_t* p = b.bytes.data() + b.position;
             for (std::size_t i = 0; i < cells; ++i, p += 4) {

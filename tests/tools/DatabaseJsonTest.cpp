@@ -6,6 +6,7 @@
 #include <fstream>
 
 #include "runtime/data/DataFileIo.h"
+#include "runtime/dictionary/MessageDictionary.h"
 #include "tools/gamedata/GameDataJson.h"
 #include "tools/gamedata/GameDataSamples.h"
 
@@ -70,4 +71,47 @@ TEST_F(DatabaseJsonTest, ExampleEncodes) {
     WriteFiles(doc, (dir / "DataBase").string());
     const Json decoded = gamedata::DecodeDatabase((dir / "DataBase.dat").string());
     EXPECT_EQ(decoded.at("data"), doc.at("data"));
+}
+
+// Decoding a damaged file refuses it with a message that names it and leaves it exactly as it
+// was: the ".broken" rename is the player's, and the message is the tool's own, whatever language
+// a "Game.dat" read before asked for.
+TEST_F(DatabaseJsonTest, DamagedFilesAreRefusedAndLeftAlone) {
+    Json doc{{"kind", "database"},
+             {"form", "scrambled"},
+             {"seeds", {9, 8, 7}},
+             {"data", gamedata::ToJson(gamedata::MakeSampleDatabase(kUserDatabase, 3, 5))}};
+    const std::string base = (dir / "DataBase").string();
+    WriteFiles(doc, base);
+    std::vector<std::uint8_t> dat;
+    ASSERT_TRUE(ReadWholeDataFile(base + ".dat", dat));
+    dat[40] ^= 0x20;
+    ASSERT_TRUE(gamedata::SaveBytes(base + ".dat", dat));
+    UiLanguage = 0;
+    std::string message;
+    try {
+        gamedata::DecodeDatabase(base + ".dat");
+    } catch (const std::runtime_error& e) {
+        message = e.what();
+    }
+    UiLanguage = 1;
+    EXPECT_NE(message.find(base + ".dat"), std::string::npos) << message;
+    EXPECT_NE(message.find("damaged"), std::string::npos) << message;
+    EXPECT_NE(message.find("left unchanged"), std::string::npos) << message;
+    std::vector<std::uint8_t> after;
+    ASSERT_TRUE(ReadWholeDataFile(base + ".dat", after));
+    EXPECT_EQ(after, dat);
+    for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+        EXPECT_EQ(entry.path().string().find(".broken"), std::string::npos) << entry.path();
+    }
+
+    // A file cut short through DecodeFile is named by the name given.
+    auto game = gamedata::EncodeDocument(Json{{"kind", "basic"}, {"data", Json::object()}});
+    game.resize(14);
+    try {
+        gamedata::DecodeFile(game, "basic", "Data/BasicData/Game.dat");
+        ADD_FAILURE() << "a cut Game.dat was read";
+    } catch (const std::runtime_error& e) {
+        EXPECT_EQ(std::string(e.what()).rfind("Data/BasicData/Game.dat", 0), 0u) << e.what();
+    }
 }

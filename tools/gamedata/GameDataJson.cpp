@@ -1,24 +1,83 @@
 #include "tools/gamedata/GameDataJson.h"
 
 #include <algorithm>
+#include <cmath>
+#include <limits>
 #include <stdexcept>
+#include <type_traits>
 
 #include "runtime/data/ArchiveKey.h"
 #include "runtime/data/DataFileBuffer.h"
 #include "runtime/data/DataFileIo.h"
+#include "runtime/dictionary/MessageDictionary.h"
 
 namespace gamedata {
 
 namespace {
 
 template <typename T>
+struct IsList : std::false_type {};
+template <typename U>
+struct IsList<std::vector<U>> : std::true_type {};
+
+// `j` as a T. A value of another type, or a number that T cannot hold exactly (out of its range,
+// or with a fraction), is refused with a message naming `field`: nothing is ever narrowed.
+template <typename T>
+T Get(const Json& j, const std::string& field) {
+    if constexpr (std::is_same_v<T, bool>) {
+        if (!j.is_boolean()) throw std::runtime_error(field + ": " + j.dump() + " is not a flag");
+        return j.get<bool>();
+    } else if constexpr (std::is_arithmetic_v<T>) {
+        constexpr auto low = std::numeric_limits<T>::min();
+        constexpr auto high = std::numeric_limits<T>::max();
+        const auto refuse = [&] {
+            return std::runtime_error(field + ": " + j.dump() + " is not a whole number from " +
+                                      std::to_string(+low) + " to " + std::to_string(+high));
+        };
+        if (j.is_number_unsigned()) {
+            const auto v = j.get<std::uint64_t>();
+            if (v > static_cast<std::uint64_t>(high)) throw refuse();
+            return static_cast<T>(v);
+        }
+        if (j.is_number_integer()) {
+            const auto v = j.get<std::int64_t>();
+            if (v < static_cast<std::int64_t>(low) || v > static_cast<std::int64_t>(high)) {
+                throw refuse();
+            }
+            return static_cast<T>(v);
+        }
+        if (j.is_number_float()) {
+            const double v = j.get<double>();
+            if (!(v >= static_cast<double>(low) && v <= static_cast<double>(high)) ||
+                v != std::trunc(v)) {
+                throw refuse();
+            }
+            return static_cast<T>(v);
+        }
+        throw refuse();
+    } else if constexpr (std::is_same_v<T, std::string>) {
+        if (!j.is_string()) throw std::runtime_error(field + ": " + j.dump() + " is not a text");
+        return j.get<std::string>();
+    } else {
+        static_assert(IsList<T>::value);
+        if (!j.is_array()) throw std::runtime_error(field + ": " + j.dump() + " is not a list");
+        T out;
+        out.reserve(j.size());
+        for (std::size_t i = 0; i < j.size(); ++i) {
+            out.push_back(Get<typename T::value_type>(j[i], field + "[" + std::to_string(i) + "]"));
+        }
+        return out;
+    }
+}
+
+template <typename T>
 std::vector<T> ListOf(const Json& j, const char* key) {
-    return j.contains(key) ? j.at(key).get<std::vector<T>>() : std::vector<T>{};
+    return j.contains(key) ? Get<std::vector<T>>(j.at(key), key) : std::vector<T>{};
 }
 
 template <typename T>
 T Value(const Json& j, const char* key, T fallback) {
-    return j.contains(key) ? j.at(key).get<T>() : fallback;
+    return j.contains(key) ? Get<T>(j.at(key), key) : fallback;
 }
 
 Json MoveCommandToJson(const Game_MoveCommand& c) {
@@ -27,7 +86,54 @@ Json MoveCommandToJson(const Game_MoveCommand& c) {
     return j;
 }
 
+constexpr const char* kTextBytesKey = "textBytes";
+
+bool IsUtf8Text(const Json& text) {
+    try {
+        (void)text.dump();
+        return true;
+    } catch (const Json::type_error&) {
+        return false;
+    }
+}
+
 }  // namespace
+
+void EscapeBinaryTexts(Json& j) {
+    if (j.is_string()) {
+        if (IsUtf8Text(j)) return;
+        static constexpr char kDigits[] = "0123456789abcdef";
+        std::string hex;
+        for (unsigned char c : j.get_ref<const std::string&>()) {
+            hex += kDigits[c >> 4];
+            hex += kDigits[c & 15];
+        }
+        j = Json{{kTextBytesKey, hex}};
+    } else if (j.is_structured()) {
+        for (auto& item : j) EscapeBinaryTexts(item);
+    }
+}
+
+void UnescapeBinaryTexts(Json& j) {
+    if (j.is_object() && j.size() == 1 && j.contains(kTextBytesKey)) {
+        const std::string hex = Get<std::string>(j.at(kTextBytesKey), kTextBytesKey);
+        auto digit = [&](char c) {
+            if (c >= '0' && c <= '9') return c - '0';
+            if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+            if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+            throw std::runtime_error(std::string(kTextBytesKey) + ": \"" + hex +
+                                     "\" is not pairs of hexadecimal digits");
+        };
+        if (hex.size() % 2 != 0) digit('x');
+        std::string bytes;
+        for (std::size_t i = 0; i < hex.size(); i += 2) {
+            bytes += static_cast<char>(digit(hex[i]) * 16 + digit(hex[i + 1]));
+        }
+        j = bytes;
+    } else if (j.is_structured()) {
+        for (auto& item : j) UnescapeBinaryTexts(item);
+    }
+}
 
 Json ToJson(const Game_MoveRoute& r) {
     Json commands = Json::array();
@@ -41,7 +147,7 @@ Json ToJson(const Game_MoveRoute& r) {
 void FromJson(const Json& j, Game_MoveRoute& r) {
     r = Game_MoveRoute{};
     if (j.contains("settings")) {
-        const auto s = j.at("settings").get<std::vector<std::uint8_t>>();
+        const auto s = Get<std::vector<std::uint8_t>>(j.at("settings"), "settings");
         if (s.size() != 4) throw std::runtime_error("a route's \"settings\" holds four bytes");
         r.setting0 = s[0], r.setting1 = s[1], r.setting2 = s[2], r.setting3 = s[3];
     }
@@ -50,7 +156,7 @@ void FromJson(const Json& j, Game_MoveRoute& r) {
     if (j.contains("commands")) {
         for (const auto& c : j.at("commands")) {
             Game_MoveCommand command;
-            command.code = c.at("code").get<std::uint8_t>();
+            command.code = Get<std::uint8_t>(c.at("code"), "code");
             command.arguments = ListOf<std::int32_t>(c, "arguments");
             command.text = Value<std::string>(c, "text", "");
             r.commands.push_back(std::move(command));
@@ -111,10 +217,10 @@ void FromJson(const Json& j, Game_EventPage& p) {
         p.condition.trigger = Value<std::uint8_t>(k, "trigger", 0);
         auto four = [&](const char* key, auto& out) {
             if (!k.contains(key)) return;
-            const auto v = k.at(key).get<std::vector<std::int64_t>>();
+            using T = std::remove_reference_t<decltype(out[0])>;
+            const auto v = Get<std::vector<T>>(k.at(key), key);
             if (v.size() != 4) throw std::runtime_error("page conditions hold four entries");
-            for (int i = 0; i < 4; ++i)
-                out[i] = static_cast<std::remove_reference_t<decltype(out[0])>>(v[i]);
+            for (int i = 0; i < 4; ++i) out[i] = v[i];
         };
         four("conditions", p.condition.conditions);
         four("variableIds", p.condition.variableIds);
@@ -149,7 +255,7 @@ Json ToJson(const Game_EventData& e) {
 
 void FromJson(const Json& j, Game_EventData& e) {
     e = Game_EventData{};
-    e.id = j.at("id").get<std::int32_t>();
+    e.id = Get<std::int32_t>(j.at("id"), "id");
     e.name = Value<std::string>(j, "name", "");
     e.x = Value<std::int32_t>(j, "x", 0);
     e.y = Value<std::int32_t>(j, "y", 0);
@@ -190,7 +296,8 @@ void FromJson(const Json& j, Game_MapData& m) {
         const Json& layers = j.at("layers");
         if (layers.size() != 3) throw std::runtime_error("a map has three layers");
         for (int l = 0; l < 3; ++l) {
-            auto cells = layers[static_cast<std::size_t>(l)].get<std::vector<std::int32_t>>();
+            auto cells =
+                Get<std::vector<std::int32_t>>(layers[static_cast<std::size_t>(l)], "layers");
             if (cells.size() != m.layers[l].size()) {
                 throw std::runtime_error("each layer holds width x height tile ids (x outer)");
             }
@@ -217,7 +324,7 @@ void FromJson(const Json& j, Game_BasicData& d) {
     auto overlay = [&](const char* key, auto& list) {
         if (!j.contains(key)) return;
         using T = typename std::remove_reference_t<decltype(list)>::value_type;
-        const auto values = j.at(key).get<std::vector<T>>();
+        const auto values = Get<std::vector<T>>(j.at(key), key);
         if (list.size() < values.size()) list.resize(values.size());
         std::copy(values.begin(), values.end(), list.begin());
     };
@@ -243,7 +350,7 @@ void FromJson(const Json& j, Game_TileSetList& list) {
         Game_TileSet set;
         set.name = Value<std::string>(t, "name", "");
         if (t.contains("imageFiles")) {
-            auto files = t.at("imageFiles").get<std::vector<std::string>>();
+            auto files = Get<std::vector<std::string>>(t.at("imageFiles"), "imageFiles");
             if (files.size() > kTileSetImageSlots) throw std::runtime_error("32 image slots");
             files.resize(kTileSetImageSlots);
             set.imageFiles = std::move(files);
@@ -351,20 +458,22 @@ DataFileOptions OptionsFrom(const Json& doc) {
     DataFileOptions o;
     o.form = FormFromText(Value<std::string>(doc, "form", "plain"));
     if (doc.contains("seeds")) {
-        const auto seeds = doc.at("seeds").get<std::vector<std::uint8_t>>();
+        const auto seeds = Get<std::vector<std::uint8_t>>(doc.at("seeds"), "seeds");
         if (seeds.size() != 3) throw std::runtime_error("\"seeds\" holds three bytes");
         std::copy(seeds.begin(), seeds.end(), o.seeds.begin());
     }
     o.utf8 = Value<bool>(doc, "utf8", true);
     o.locale = Value<std::string>(doc, "locale", o.locale);
     o.protectionBlock = ListOf<std::uint8_t>(doc, "protectionBlock");
-    if (doc.contains("version")) o.versionByte = doc.at("version").get<std::uint8_t>();
+    if (doc.contains("version")) o.versionByte = Get<std::uint8_t>(doc.at("version"), "version");
     return o;
 }
 
 }  // namespace
 
-std::vector<std::uint8_t> EncodeDocument(const Json& doc) {
+std::vector<std::uint8_t> EncodeDocument(const Json& document) {
+    Json doc = document;
+    UnescapeBinaryTexts(doc);
     const std::string kind = doc.at("kind").get<std::string>();
     const Json& data = doc.at("data");
     if (kind == "basic") {
@@ -398,7 +507,7 @@ std::vector<std::uint8_t> EncodeDocument(const Json& doc) {
         return WriteMapFile(map, m);
     }
     if (kind == "archivekey") {
-        const std::string key = data.at("key").get<std::string>();
+        const std::string key = Get<std::string>(data.at("key"), "key");
         const std::string extension = Value<std::string>(data, "extension", "velk");
         int index = -1;
         for (int i = 0; i < 8; ++i) {
@@ -415,7 +524,9 @@ std::vector<std::uint8_t> EncodeDocument(const Json& doc) {
 }
 
 std::vector<std::pair<std::string, std::vector<std::uint8_t>>> EncodeDocumentFiles(
-    const Json& doc, const std::string& output) {
+    const Json& document, const std::string& output) {
+    Json doc = document;
+    UnescapeBinaryTexts(doc);
     if (doc.at("kind").get<std::string>() != "database") return {{output, EncodeDocument(doc)}};
     Game_Database db;
     FromJson(doc.at("data"), db);
@@ -451,27 +562,65 @@ std::string GuessKind(const std::string& fileName, const std::vector<std::uint8_
 
 namespace {
 
-// While a file is decoded, a damaged file is only refused: nothing is moved and the tool goes on.
-struct QuietServices {
-    DataFileServices saved = GetDataFileServices();
-    QuietServices() {
-        GetDataFileServices().reportRuntimeError = [](const std::string& a, const std::string&,
-                                                      const std::string&) {
-            throw std::runtime_error(a);
+// While a file is decoded nothing is moved, shown or ended: every refusal becomes an exception
+// whose message names the file, and a damaged file is left exactly as it is (the ".broken" rename
+// is the player's). What a "Game.dat" sets, its character set and UI language, is undone after.
+class QuietServices {
+  public:
+    explicit QuietServices(const std::string& name) {
+        FileName() = name;
+        DataFileServices& s = GetDataFileServices();
+        s.showMessageBox = [](const std::string& text, const std::string&) {
+            throw std::runtime_error(FileName() + ": " + text);
         };
-        GetDataFileServices().exitProgram = [](int) {
-            throw std::runtime_error("the file is damaged");
+        s.reportRuntimeError = [](const std::string& line1, const std::string&,
+                                  const std::string&) {
+            throw std::runtime_error(FileName() + ": " + line1);
+        };
+        s.exitProgram = [](int) { throw std::runtime_error(FileName() + " cannot be used"); };
+        s.damagedFile = [](const std::string& path) {
+            throw std::runtime_error((path.empty() ? FileName() : path) +
+                                     " is damaged (a check failed, or a count or text does not "
+                                     "fit); the file was left unchanged");
         };
     }
-    ~QuietServices() { GetDataFileServices() = saved; }
+    ~QuietServices() {
+        GetDataFileServices() = saved_;
+        UiLanguage = savedLanguage_;
+        GameCharSetIndex = savedCharSet_;
+    }
+    QuietServices(const QuietServices&) = delete;
+    QuietServices& operator=(const QuietServices&) = delete;
+
+  private:
+    static std::string& FileName() {
+        static std::string name;
+        return name;
+    }
+    DataFileServices saved_ = GetDataFileServices();
+    std::int32_t savedLanguage_ = UiLanguage;
+    std::int32_t savedCharSet_ = GameCharSetIndex;
 };
+
+// The three seeds of a 10-byte header; one whose byte marks the form is 0.
+Json SeedsJson(const std::vector<std::uint8_t>& bytes, const ScrambledHeaderLayout& layout) {
+    const ScrambledHeaderForm form = ClassifyShortHeader(bytes.data(), layout.kindLetter);
+    const DataFileForm dataForm = form == ScrambledHeaderForm::Plain ? DataFileForm::Plain
+                                  : form == ScrambledHeaderForm::Protected
+                                      ? DataFileForm::Protected
+                                      : DataFileForm::Scrambled;
+    Json seeds = Json::array();
+    for (int k = 0; k < 3; ++k) {
+        seeds.push_back(SeedHasPlace(layout, dataForm, k) ? bytes[layout.seedOffsets[k]] : 0);
+    }
+    return seeds;
+}
 
 Json HeaderJson(const std::vector<std::uint8_t>& bytes, const ScrambledHeaderLayout& layout) {
     Json j;
     const ScrambledHeaderForm form = ClassifyShortHeader(bytes.data(), layout.kindLetter);
     j["form"] = FormText(form);
-    j["seeds"] = {bytes[layout.seedOffsets[0]], bytes[layout.seedOffsets[1]],
-                  bytes[layout.seedOffsets[2]]};
+    j["seeds"] = SeedsJson(bytes, layout);
     j["utf8"] = bytes[layout.utf8Offset] == 'U';
     if (form == ScrambledHeaderForm::Protected) {
         // The block, unscrambled by the reader, is still in the buffer.
@@ -487,7 +636,7 @@ Json HeaderJson(const std::vector<std::uint8_t>& bytes, const ScrambledHeaderLay
 }  // namespace
 
 Json DecodeDatabase(const std::string& path) {
-    QuietServices quiet;
+    QuietServices quiet(path);
     const std::string base = DatabaseBasePath(path);
     std::vector<std::uint8_t> bytes;
     if (!ReadWholeDataFile(base + ".dat", bytes) || bytes.size() < kShortHeaderSize) {
@@ -499,7 +648,7 @@ Json DecodeDatabase(const std::string& path) {
     Json doc{{"kind", "database"}};
     const ScrambledHeaderForm form = ClassifyShortHeader(bytes.data(), kDatabaseHeader.kindLetter);
     doc["form"] = FormText(form);
-    doc["seeds"] = {bytes[0], bytes[3], bytes[9]};
+    doc["seeds"] = SeedsJson(bytes, kDatabaseHeader);
     doc["utf8"] = bytes[6] == 'U';
     doc["version"] = DatabaseFileVersion;
     if (form == ScrambledHeaderForm::Protected && bytes.size() >= 19) {
@@ -515,11 +664,13 @@ Json DecodeDatabase(const std::string& path) {
         }
     }
     doc["data"] = ToJson(db);
+    EscapeBinaryTexts(doc["data"]);
     return doc;
 }
 
-Json DecodeFile(const std::vector<std::uint8_t>& bytes, const std::string& kind) {
-    QuietServices quiet;
+Json DecodeFile(const std::vector<std::uint8_t>& bytes, const std::string& kind,
+                const std::string& name) {
+    QuietServices quiet(name);
     Json doc{{"kind", kind}};
     DataFileBuffer& b = TheDataFileBuffer;
     b.Load(bytes);
@@ -550,7 +701,23 @@ Json DecodeFile(const std::vector<std::uint8_t>& bytes, const std::string& kind)
         doc["seeds"] = {bytes[0], bytes[3], bytes[9]};
         doc["utf8"] = bytes[16] == 'U';
         doc["formatLetter"] = std::string(1, static_cast<char>(b.bytes[24]));
+        // A map that stores no layers (the int32 -1 after its header) is described without them:
+        // its cells are all empty, however large it says it is.
+        auto int32At = [&](std::size_t at) {
+            std::uint32_t v = 0;
+            for (int i = 0; i < 4; ++i) v |= static_cast<std::uint32_t>(b.bytes[at + i]) << (8 * i);
+            return static_cast<std::int32_t>(v);
+        };
+        const std::size_t layersAt = 25 + 4 + static_cast<std::uint32_t>(int32At(25)) + 16;
+        const bool layersStored = int32At(layersAt) != -1 || map.layers[0].empty();
+        if (!layersStored) {
+            for (auto& layer : map.layers) layer = {};
+        }
         doc["data"] = ToJson(map);
+        if (!layersStored) {
+            doc["storeLayers"] = false;
+            doc["data"].erase("layers");
+        }
     } else if (kind == "archivekey") {
         std::string extension;
         const std::string key = ParseArchiveKeyFile(bytes, extension);
@@ -560,6 +727,7 @@ Json DecodeFile(const std::vector<std::uint8_t>& bytes, const std::string& kind)
     } else {
         throw std::runtime_error("unknown kind " + kind);
     }
+    EscapeBinaryTexts(doc["data"]);
     return doc;
 }
 

@@ -13,7 +13,8 @@
 // "leadValue", "nameMode", "fieldKinds", "fieldNames", "fieldFlags", "fieldTexts",
 // "fieldStringLists", "fieldNumberLists", "initialValues", "dataNames",
 // "entries": [{"numbers", "strings"}]}; encoding writes both files of the database.
-//    "data": {...}}                        the records
+//    "data": {...}}                        the records; a text that is not UTF-8 is written
+//                                          {"textBytes": "hex digits"}
 #pragma once
 
 #include <cstdint>
@@ -46,6 +47,12 @@ void FromJson(const Json& j, Game_BasicData& data);
 void FromJson(const Json& j, Game_TileSetList& list);
 void FromJson(const Json& j, Game_Database& database);
 
+// A text that is not UTF-8 (a move text is stored as it is, and a file may hold any bytes) cannot
+// be a JSON string: the decoder writes it as {"textBytes": "hex digits"}, which the encoder reads
+// back as those bytes. Both walk the whole document.
+void EscapeBinaryTexts(Json& j);
+void UnescapeBinaryTexts(Json& j);
+
 // Writes the file a document describes. Throws std::exception (with a message) on a document it
 // cannot use.
 std::vector<std::uint8_t> EncodeDocument(const Json& document);
@@ -57,7 +64,7 @@ std::vector<std::pair<std::string, std::vector<std::uint8_t>>> EncodeDocumentFil
 // A database file's path without its ".dat" or ".project" extension.
 std::string DatabaseBasePath(const std::string& path);
 // Reads the database whose ".dat" or ".project" file is at `path` (both files must exist) and
-// describes it.
+// describes it. Refusals throw as DecodeFile does; neither file is ever moved or changed.
 Json DecodeDatabase(const std::string& path);
 
 // Guesses the kind of a data file from its name and bytes: "basic", "tileset", "database",
@@ -65,7 +72,8 @@ Json DecodeDatabase(const std::string& path);
 std::string GuessKind(const std::string& fileName, const std::vector<std::uint8_t>& bytes);
 
 // Reads a file through the runtime's own readers and describes it. A file the readers refuse
-// throws std::runtime_error; the file itself is never moved or changed.
-Json DecodeFile(const std::vector<std::uint8_t>& bytes, const std::string& kind);
+// throws std::runtime_error whose message begins with `name`; no file is ever moved or changed.
+Json DecodeFile(const std::vector<std::uint8_t>& bytes, const std::string& kind,
+                const std::string& name = "the file");
 
 }  // namespace gamedata

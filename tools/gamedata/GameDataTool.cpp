@@ -65,7 +65,7 @@ int main(int argc, char** argv) {
                 return 1;
             }
             if (kind.empty()) kind = gamedata::GuessKind(path, bytes);
-            std::cout << gamedata::DecodeFile(bytes, kind).dump(2) << "\n";
+            std::cout << gamedata::DecodeFile(bytes, kind, path).dump(2) << "\n";
             return 0;
         }
     } catch (const std::exception& e) {

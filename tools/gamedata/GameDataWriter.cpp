@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <fstream>
+#include <stdexcept>
+#include <utility>
 
 #include "runtime/data/ArchiveKey.h"
 #include "runtime/data/DataFileBuffer.h"
@@ -20,8 +22,22 @@ void ByteWriter::I32(std::int32_t v) {
     for (int i = 0; i < 4; ++i) U8(static_cast<std::uint8_t>(u >> (8 * i)));
 }
 
-void ByteWriter::String(const std::string& utf8Text) {
+void ByteWriter::String(const std::string& utf8Text, const char* field, std::size_t limit) {
+    // A stored text ends at its first zero, so a zero inside it would cut it short.
+    if (utf8Text.find('\0') != std::string::npos) {
+        throw std::invalid_argument(std::string(field) + ": a text cannot hold a zero byte");
+    }
     const std::string text = codePageText ? ConvertUtf8ToGameText(utf8Text, locale) : utf8Text;
+    if (codePageText && ConvertCodePageToUtf8(locale.c_str(), text.c_str()) != utf8Text) {
+        throw std::invalid_argument(std::string(field) + ": \"" + utf8Text +
+                                    "\" cannot be stored in the code page of " + locale);
+    }
+    // The reader's field holds the text and its zero, both as stored and as UTF-8.
+    if (limit != 0 && std::max(text.size(), utf8Text.size()) + 1 > limit) {
+        throw std::invalid_argument(std::string(field) + ": a text of at most " +
+                                    std::to_string(limit - 1) + " bytes, not " +
+                                    std::to_string(std::max(text.size(), utf8Text.size())));
+    }
     I32(static_cast<std::int32_t>(text.size() + 1));
     bytes.insert(bytes.end(), text.begin(), text.end());
     U8(0);
@@ -32,7 +48,25 @@ std::string ConvertUtf8ToGameText(const std::string& utf8Text, const std::string
     return ConvertUtf8ToCodePage(locale.c_str(), utf8Text.c_str());
 }
 
+namespace {
+
+// Refuses a count the format stores in fewer bits than it needs.
+void CheckCount(std::size_t count, std::size_t most, const char* what) {
+    if (count > most) {
+        throw std::invalid_argument(std::string(what) + ": at most " + std::to_string(most) +
+                                    ", not " + std::to_string(count));
+    }
+}
+
+}  // namespace
+
 void WriteMoveCommand(ByteWriter& out, const Game_MoveCommand& command) {
+    // One count byte for the arguments, one length byte counting the text's zero.
+    CheckCount(command.arguments.size(), 255, "move command arguments");
+    CheckCount(command.text.size(), 254, "move command text bytes");
+    if (command.text.find('\0') != std::string::npos) {
+        throw std::invalid_argument("move command text: a text cannot hold a zero byte");
+    }
     out.U8(command.code);
     out.U8(static_cast<std::uint8_t>(command.arguments.size()));
     for (std::int32_t a : command.arguments) out.I32(a);
@@ -48,16 +82,20 @@ void WriteMoveRoute(ByteWriter& out, const Game_MoveRoute& route) {
     out.U8(route.setting0);
     out.U8(route.options);
     out.U8(route.routeOptions);
+    CheckCount(route.commands.size(), kMaxMoveRouteCommands, "move route commands");
     out.I32(static_cast<std::int32_t>(route.commands.size()));
     for (const auto& command : route.commands) WriteMoveCommand(out, command);
 }
 
 void WriteEventCommand(ByteWriter& out, const Game_EventCommand& command) {
+    // Both counts are signed bytes.
+    CheckCount(command.arguments.size(), 127, "command arguments");
+    CheckCount(command.strings.size(), 127, "command strings");
     out.U8(static_cast<std::uint8_t>(command.arguments.size()));
     for (std::int32_t a : command.arguments) out.I32(a);
     out.U8(command.indent);
     out.U8(static_cast<std::uint8_t>(command.strings.size()));
-    for (const auto& s : command.strings) out.String(s);
+    for (const auto& s : command.strings) out.String(s, "command string");
     if (command.moveRoute) {
         out.U8(1);
         WriteMoveRoute(out, *command.moveRoute);
@@ -81,7 +119,7 @@ void WritePageCondition(ByteWriter& out, const Game_PageCondition& condition) {
 void WriteEventPage(ByteWriter& out, const Game_EventPage& page) {
     out.U8(0);
     out.I32(page.graphicTile);
-    out.String(page.graphicFile);
+    out.String(page.graphicFile, "graphic file", kGraphicFileLimit);
     out.U8(page.direction);
     out.U8(page.pattern);
     out.U8(page.opacity);
@@ -98,7 +136,7 @@ void WriteEventData(ByteWriter& out, const Game_EventData& event) {
     out.U8(0);
     out.I32(0);
     out.I32(event.id);
-    out.String(event.name);
+    out.String(event.name, "event name", kEventNameLimit);
     out.I32(event.x);
     out.I32(event.y);
     out.I32(static_cast<std::int32_t>(event.pages.size()));
@@ -106,6 +144,27 @@ void WriteEventData(ByteWriter& out, const Game_EventData& event) {
     for (auto c : event.extraBytes) out.U8(c);
     for (const auto& page : event.pages) WriteEventPage(out, page);
     out.U8(0);
+}
+
+std::vector<std::pair<std::size_t, std::uint8_t>> HeaderFormMarks(DataFileForm form,
+                                                                  std::uint8_t kindLetter) {
+    switch (form) {
+        case DataFileForm::Plain:
+            return {{1, 'V'}, {4, 'E'}, {5, 'L'}, {7, 'K'}, {8, kindLetter}};
+        case DataFileForm::Protected:
+            return {{1, 'P'}, {5, 'T'}, {7, 'K'}};
+        case DataFileForm::Scrambled:
+            break;
+    }
+    // Any other header is the scrambled form; this letter keeps it from looking like another.
+    return {{1, 'Z'}};
+}
+
+bool SeedHasPlace(const ScrambledHeaderLayout& layout, DataFileForm form, int seed) {
+    const auto marks = HeaderFormMarks(form, layout.kindLetter);
+    return std::none_of(marks.begin(), marks.end(), [&](const auto& mark) {
+        return mark.first == layout.seedOffsets[static_cast<std::size_t>(seed)];
+    });
 }
 
 namespace {
@@ -127,18 +186,19 @@ std::vector<std::uint8_t> FinishShortHeaderFile(const ScrambledHeaderLayout& lay
     // Filler that can be neither the plain nor the protected form.
     for (std::size_t i = 0; i < kShortHeaderSize; ++i)
         file[i] = static_cast<std::uint8_t>(0x30 + i);
-    switch (options.form) {
-        case DataFileForm::Plain:
-            file[1] = 'V', file[4] = 'E', file[5] = 'L', file[7] = 'K', file[8] = layout.kindLetter;
-            break;
-        case DataFileForm::Protected:
-            file[1] = 'P', file[5] = 'T', file[7] = 'K';
-            break;
-        case DataFileForm::Scrambled:
-            file[1] = 'Z';
-            break;
+    // A seed whose place a letter of the form takes cannot be stored.
+    const auto marks = HeaderFormMarks(options.form, layout.kindLetter);
+    for (const auto& [offset, letter] : marks) file[offset] = letter;
+    for (int k = 0; k < 3; ++k) {
+        const std::size_t offset = layout.seedOffsets[k];
+        if (SeedHasPlace(layout, options.form, k)) {
+            file[offset] = options.seeds[k];
+        } else if (options.seeds[k] != 0) {
+            throw std::invalid_argument("seed " + std::to_string(k + 1) +
+                                        " has no place in this header form (byte " +
+                                        std::to_string(offset) + " marks the form); it must be 0");
+        }
     }
-    for (int k = 0; k < 3; ++k) file[layout.seedOffsets[k]] = options.seeds[k];
     file[layout.utf8Offset] = options.utf8 ? 'U' : 'J';
     std::uint32_t sum = 0;
     for (std::size_t i = 0; i < checkedEnd; ++i) sum += body[i];
@@ -168,7 +228,8 @@ std::vector<std::uint8_t> WriteBasicData(const Game_BasicData& data,
     out.I32(static_cast<std::int32_t>(data.settingBytes.size()));
     for (auto v : data.settingBytes) out.U8(v);
     out.I32(static_cast<std::int32_t>(data.settingTexts.size()));
-    for (const auto& text : data.settingTexts) out.String(text);
+    for (const auto& text : data.settingTexts)
+        out.String(text, "setting text", kBasicDataTextLimit);
     const std::size_t versionOffsetAt = out.Size();
     out.I32(0);
     out.I32(0);
@@ -198,12 +259,18 @@ std::vector<std::uint8_t> WriteMapFile(const Game_MapData& map, const MapFileOpt
     ByteWriter out = BodyWriter(options.utf8, options.locale);
     out.I32(0);
     out.U8(options.formatLetter);
-    out.String(map.header.name);
+    out.String(map.header.name, "map name", kMapNameLimit);
     out.I32(map.header.tileSetNumber);
     out.I32(map.header.width);
     out.I32(map.header.height);
     out.I32(static_cast<std::int32_t>(map.events.size()));
     const bool anyCells = !map.layers[0].empty();
+    // Layer data that starts with -1 reads as a map that stores no layers.
+    if (options.storeLayers && anyCells && map.layers[0][0] == -1) {
+        throw std::invalid_argument(
+            "layers: the first tile (layer 0, x 0, y 0) cannot be -1, which marks a map without "
+            "layers");
+    }
     if (options.storeLayers && anyCells) {
         out.bytes.reserve(out.Size() + 12 * map.layers[0].size() + 256 * map.events.size());
         for (const auto& layer : map.layers) {
@@ -248,11 +315,12 @@ std::vector<std::uint8_t> WriteTileSetData(const Game_TileSetList& list, int gen
     out.I32(static_cast<std::int32_t>(list.tileSets.size()));
     const int slots = generation >= 4 ? 32 : generation == 3 ? 16 : 8;
     for (const auto& tileSet : list.tileSets) {
-        out.String(tileSet.name);
+        out.String(tileSet.name, "tileset name", kTileSetTextLimit);
         for (int i = 0; i < slots; ++i) {
             out.String(static_cast<std::size_t>(i) < tileSet.imageFiles.size()
                            ? tileSet.imageFiles[static_cast<std::size_t>(i)]
-                           : std::string());
+                           : std::string(),
+                       "tileset image file", kTileSetTextLimit);
         }
         out.U8(0xFF);
         const auto tags = NarrowChipList(tileSet.chipTags, generation);

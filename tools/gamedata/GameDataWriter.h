@@ -8,9 +8,11 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "runtime/data/BasicData.h"
+#include "runtime/data/DataFileBuffer.h"
 #include "runtime/data/EventData.h"
 #include "runtime/data/Game_Database.h"
 #include "runtime/data/MapData.h"
@@ -33,8 +35,9 @@ class ByteWriter {
     void Raw(const std::vector<std::uint8_t>& data) {
         bytes.insert(bytes.end(), data.begin(), data.end());
     }
-    // int32 length counting the zero, the text, the zero.
-    void String(const std::string& utf8Text);
+    // int32 length counting the zero, the text, the zero. `field` names the text when it is
+    // refused; `limit` is the size of the reader's field including the zero (0: no limit).
+    void String(const std::string& utf8Text, const char* field = "text", std::size_t limit = 0);
     std::size_t Size() const { return bytes.size(); }
 };
 
@@ -42,6 +45,13 @@ class ByteWriter {
 std::string ConvertUtf8ToGameText(const std::string& utf8Text, const std::string& locale);
 
 enum class DataFileForm { Plain, Protected, Scrambled };
+
+// The bytes (offset, letter) that mark a form in a 10-byte header of the given kind letter.
+std::vector<std::pair<std::size_t, std::uint8_t>> HeaderFormMarks(DataFileForm form,
+                                                                  std::uint8_t kindLetter);
+// Whether seed 0..2 of a 10-byte header has a byte of its own in that form: the plain "Game.dat"
+// header keeps its second seed where the kind letter stands, so that seed is always 0 there.
+bool SeedHasPlace(const ScrambledHeaderLayout& layout, DataFileForm form, int seed);
 
 struct DataFileOptions {
     DataFileForm form = DataFileForm::Plain;
@@ -68,6 +78,11 @@ struct MapFileOptions {
     std::vector<std::uint8_t> trailingBytes;
 };
 
+// The writers refuse, with std::invalid_argument naming the field, a record the format cannot
+// hold: more than 127 arguments or strings in a command, more than 255 arguments or a text of more
+// than 254 bytes in a move command, more than 65,536 move commands, a text longer than its
+// reader's field or with a zero byte in it, code-page text the code page cannot hold, stored
+// layers whose first tile is -1, and a seed the header form has no place for.
 void WriteMoveCommand(ByteWriter& out, const Game_MoveCommand& command);
 void WriteMoveRoute(ByteWriter& out, const Game_MoveRoute& route);
 void WriteEventCommand(ByteWriter& out, const Game_EventCommand& command);

@@ -9,9 +9,11 @@ namespace ZiDaz {
 
 namespace {
 
-// The table test of every function that calls Windows, inlined: locks are taken very often.
+// The table test of every function that calls Windows, inlined: locks are taken very often. The
+// flag is read with acquire order, pairing with the release that publishes a filled table, so
+// that a thread seeing it set also sees every entry another thread stored before setting it.
 inline void EnsureApi() {
-    if (!SystemApi.loaded) LoadSystemApiTable();
+    if (__atomic_load_n(&SystemApi.loaded, __ATOMIC_ACQUIRE) == 0) LoadSystemApiTable();
 }
 
 }  // namespace
@@ -59,12 +61,15 @@ int ReleaseTracedLock(TracedLock* lock) {
 
 namespace {
 
-// Runs on the new thread: parks until the owner resumes it, then runs the function.
+// Runs on the new thread: parks until the owner resumes it, then runs the function. The exit
+// entry is taken before the function runs: once the function has told its owner that it is done,
+// the library may end and empty the table while this thread is still on its way out.
 DWORD WorkerThreadEntry(LPVOID parameter) {
     auto* thread = static_cast<WorkerThread*>(parameter);
+    void (*exitThread)(DWORD) = SystemApi.ExitThread;
     SystemApi.SuspendThread(SystemApi.GetCurrentThread());
     thread->function(thread, thread->parameter);
-    SystemApi.ExitThread(0);
+    exitThread(0);
     return 0;
 }
 

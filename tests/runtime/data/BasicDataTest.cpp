@@ -47,7 +47,9 @@ class BasicDataTest : public DataFileTest {
 
 TEST_F(BasicDataTest, EveryHeaderFormReadsBackEqual) {
     Game_BasicData written = Sample();
-    DataFileOptions plain, protectedForm, scrambled, codePage;
+    DataFileOptions plain, seededPlain, protectedForm, scrambled, codePage;
+    // The plain form stores the first and third seeds; its second has no byte of its own.
+    seededPlain.seeds = {5, 0, 9};
     protectedForm.form = DataFileForm::Protected;
     protectedForm.seeds = {5, 6, 7};
     protectedForm.protectionBlock = {9, 8, 7, 6, 5, 4};
@@ -56,7 +58,7 @@ TEST_F(BasicDataTest, EveryHeaderFormReadsBackEqual) {
     codePage.form = DataFileForm::Scrambled;
     codePage.seeds = {1, 2, 3};
     codePage.utf8 = false;
-    for (const auto& options : {plain, protectedForm, scrambled, codePage}) {
+    for (const auto& options : {plain, seededPlain, protectedForm, scrambled, codePage}) {
         Game_BasicData read;
         ASSERT_EQ(Read(written, options, read), 1);
         Game_BasicData expected = written;
@@ -65,6 +67,9 @@ TEST_F(BasicDataTest, EveryHeaderFormReadsBackEqual) {
     }
     EXPECT_TRUE(DataRecorder::messageBoxes.empty());
     EXPECT_TRUE(DataRecorder::reports.empty());
+    DataFileOptions noPlace;
+    noPlace.seeds = {0, 1, 0};
+    EXPECT_THROW(gamedata::WriteBasicData(written, noPlace), std::invalid_argument);
 }
 
 TEST_F(BasicDataTest, ShortFileLeavesTheRestAtDefaults) {
@@ -88,24 +93,21 @@ TEST_F(BasicDataTest, ShortFileLeavesTheRestAtDefaults) {
 }
 
 TEST_F(BasicDataTest, CharacterSetAndLanguage) {
-    struct Case {
-        std::uint8_t charSet;
-        std::uint8_t languageByte;
-        std::int32_t index;
-        std::int32_t language;
-    };
-    const Case cases[] = {
-        {0, 0, 1, 0}, {0, 1, 1, 1}, {1, 0, 1, 0}, {1, 1, 1, 1},   {2, 0, 2, 1},
-        {5, 0, 5, 1}, {6, 0, 6, 1}, {7, 0, 1, 0}, {200, 1, 1, 1},  // outside the table: default
-    };
-    for (const Case& c : cases) {
-        Game_BasicData written;
-        written.settingBytes[17] = c.charSet;
-        written.settingBytes[20] = c.languageByte;
-        Game_BasicData read;
-        ASSERT_EQ(Read(written, {}, read), 1);
-        EXPECT_EQ(GameCharSetIndex, c.index) << int(c.charSet);
-        EXPECT_EQ(UiLanguage, c.language) << int(c.charSet);
+    // Every character-set byte: 0 reads as set 1 and keeps the language byte; 1 keeps it too;
+    // 2 and above force English, those outside the locale table reading their text as set 1.
+    for (int charSet = 0; charSet < 256; ++charSet) {
+        // Sets 0 and 1 meet both language bytes, the others the Japanese one they override.
+        for (const std::uint8_t languageByte : {0, 1}) {
+            if (charSet >= 2 && languageByte == 1) continue;
+            Game_BasicData written;
+            written.settingBytes[17] = static_cast<std::uint8_t>(charSet);
+            written.settingBytes[20] = languageByte;
+            Game_BasicData read;
+            ASSERT_EQ(Read(written, {}, read), 1);
+            const std::int32_t index = charSet >= 1 && charSet < kGameCharSetCount ? charSet : 1;
+            EXPECT_EQ(GameCharSetIndex, index) << charSet;
+            EXPECT_EQ(UiLanguage, charSet >= 2 ? 1 : languageByte) << charSet;
+        }
     }
 }
 

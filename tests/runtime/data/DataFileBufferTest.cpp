@@ -141,6 +141,8 @@ TEST_F(DataFileTest, BrokenStringsAndCountsMarkTheBufferDamaged) {
         {"length beyond the end", Cat({Le32(9), {'a', 0}}), false},
         {"negative length", Cat({Le32(-2), {'a', 0}}), false},
         {"longer than the field", Cat({Le32(5), {'a', 'b', 'c', 'd', 0}}), false},
+        // Four bytes without their zero need a field of five.
+        {"at the limit without its zero", Cat({Le32(4), {'a', 'b', 'c', 'd'}}), false},
         {"cut inside the length", {3, 0}, false},
         {"count beyond the bytes", Cat({Le32(1000), {1, 2, 3}}), true},
         {"huge count", Cat({Le32(0x7FFFFFFF)}), true},

@@ -196,6 +196,11 @@ TEST_F(DatabaseEditTest, ImportCases) {
          9,
          2,
          {{{1, 2}, {"x"}}, {{3, 201}, {"s1"}}}},
+        {"code run as the last byte",
+         head + "1,\"x\",2,\r\n3,\x01",
+         9,
+         2,
+         {{{1, 2}, {"x"}}, {{3, 201}, {"\x01"}}}},
         {"empty fields", head + ",,,\r\n", 9, 1, {{{0, 0}, {""}}, untouched1}},
         {"more rows than entries",
          head + "1,\"x\",2,\r\n3,\"y\",4,\r\n5,\"z\",6,\r\n",
@@ -413,6 +418,27 @@ TEST_F(DatabaseSaveTest, DamagedSavePartsAreRefused) {
     ASSERT_TRUE(read.ReadSave());
     EXPECT_EQ(read.TypeCount(), 0);
     EXPECT_FALSE(TheSaveStream.overrun);
+}
+
+TEST_F(DatabaseSaveTest, TypeRecordsInTheDatFileFormsAreRead) {
+    LoadGame(Database(1));
+    // Two types written as the ".dat" file writes them: one with the bare field and entry counts,
+    // one with the lead value -1 in front.
+    std::vector<std::uint8_t> bytes = {111};
+    for (std::int32_t v : {2, 0, 0, -1, 0, 0}) {
+        for (int i = 0; i < 4; ++i) {
+            bytes.push_back(static_cast<std::uint8_t>(static_cast<std::uint32_t>(v) >> (8 * i)));
+        }
+    }
+    TheSaveStream.BeginRead(bytes, true, SaveStream::kCurrentFormat);
+    Game_Database read;
+    ASSERT_TRUE(read.ReadSave());
+    EXPECT_FALSE(TheSaveStream.overrun);
+    ASSERT_EQ(read.TypeCount(), 2);
+    EXPECT_EQ(read.types[0].leadValue, -2);
+    EXPECT_EQ(read.types[0].fieldKinds, (std::vector<std::int32_t>{1000, 2000, 1001}));
+    EXPECT_EQ(read.types[1].leadValue, -1);
+    EXPECT_EQ(read.DataCount(1), -1);
 }
 
 TEST_F(DatabaseSaveTest, MissingProjectEndsTheProgram) {

@@ -49,7 +49,7 @@ class DatabaseTest : public DataFileTest {
 // The sound lists gain their spare entries on loading.
 Game_Database WithSpareSounds(Game_Database db) {
     for (std::int32_t t = 1; t <= 3; ++t) {
-        db.ResizeType(t, std::max(db.DataCount(t), 0) + kSpareSoundEntries);
+        db.ResizeType(t, db.DataCount(t) + kSpareSoundEntries);
     }
     return db;
 }
@@ -299,7 +299,8 @@ TEST_F(DatabaseTest, SoundListsGainSpareEntries) {
     DatabaseBaseline = {DatabaseBaselineType{4, {1}, {9}}};
     LoadDatabases(Folder(), true);
     EXPECT_EQ(TheSystemDatabase.DataCount(1), 22);
-    EXPECT_EQ(TheSystemDatabase.DataCount(2), 10);
+    EXPECT_EQ(TheSystemDatabase.DataCount(2), 9);  // no entries count -1
+    EXPECT_TRUE(DataRecorder::reports.empty());
     EXPECT_EQ(TheSystemDatabase.DataCount(3), 11);
     EXPECT_EQ(SoundListBaseCount(0), 12);
     EXPECT_EQ(SoundListBaseCount(1), 0);
@@ -308,6 +309,19 @@ TEST_F(DatabaseTest, SoundListsGainSpareEntries) {
     EXPECT_EQ(TheVariableDatabase, variableBefore);
     ASSERT_EQ(DatabaseBaseline.size(), 1u);
     EXPECT_EQ(DatabaseBaseline[0].dataCount, 4);
+
+    // A system database without sound types 2 and 3 reports each of them.
+    system.SetTypeCount(2);
+    Write("SysDataBase", system, {});
+    DataRecorder::reports.clear();
+    LoadDatabases(Folder(), true);
+    EXPECT_EQ(TheSystemDatabase.DataCount(1), 22);
+    EXPECT_EQ(
+        DataRecorder::reports,
+        (std::vector<std::string>{
+            "このDBにタイプ2は存在しません、対象DBを間違えていないかご確認下さい|LOCATION|",
+            "このDBにタイプ3は存在しません、対象DBを間違えていないかご確認下さい|LOCATION|"}));
+    EXPECT_EQ(SoundListBaseCount(2), 0);
 }
 
 // ---- the model ----

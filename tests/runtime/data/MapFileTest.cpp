@@ -224,6 +224,38 @@ TEST_F(MapFileTest, HostileCountsAreRefusedAsDamage) {
     }
 }
 
+TEST_F(MapFileTest, LayersAndNamesMustFitWhatTheFileHolds) {
+    Game_MapData map;
+    map.header.name = std::string(511, 'a');
+    map.header.width = map.header.height = 1;
+    map.ResetLayers();
+    const auto good = gamedata::WriteMapFile(map, {});
+    const std::size_t nameAt = 25 + 4;
+    const std::size_t sizeAt = nameAt + 512 + 4;  // width, then height
+    // A 512-byte name without its terminating zero needs a field of 513 bytes.
+    auto unterminated = good;
+    unterminated[nameAt + 511] = 'a';
+    // 2,048 x 2,048 cells whose layers the few bytes left cannot hold.
+    auto huge = good;
+    for (std::size_t at : {sizeAt, sizeAt + 4}) {
+        huge[at] = 0, huge[at + 1] = 8, huge[at + 2] = 0, huge[at + 3] = 0;
+    }
+    for (const auto& bytes : {unterminated, huge}) {
+        StartCase();
+        ASSERT_TRUE(gamedata::SaveBytes(PathOf("map.mps"), bytes));
+        Game_MapData read;
+        EXPECT_FALSE(ReadMapFile(read, "map.mps", dir.string() + "/"));
+        EXPECT_EQ(DataRecorder::exitCodes, std::vector<int>{1});
+        // Refused before any layer was made.
+        for (const auto& layer : read.layers) EXPECT_TRUE(layer.empty());
+    }
+    StartCase();
+    ASSERT_TRUE(gamedata::SaveBytes(PathOf("map.mps"), good));
+    Game_MapData read;
+    EXPECT_TRUE(ReadMapFile(read, "map.mps", dir.string() + "/"));
+    EXPECT_EQ(read.header.name, map.header.name);
+}
+
 TEST_F(DataFileTest, MapDataDefaultsAndMoveRefusalBound) {
     const Game_MapData map;
     EXPECT_EQ(map.header.name, "なし");

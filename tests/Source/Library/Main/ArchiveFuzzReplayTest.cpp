@@ -7,6 +7,7 @@
 #include <iterator>
 #include <vector>
 
+#include "Source/Library/Main/LogCapture.h"
 #include "fuzz/ArchiveFuzzEntry.h"
 
 namespace {
@@ -34,3 +35,27 @@ TEST(ArchiveFuzzCorpusTest, SeedsAndPastFailuresReplay) {
     EXPECT_GE(ReplayFolder(root / "corpus"), 4u);
     ReplayFolder(root / "regressions");
 }
+
+namespace ZiDaz {
+namespace {
+
+using ArchiveFuzzLogTest = LogCaptureTest;
+
+// The fuzzer runs in some working folder with the library's default, the log on. Its inputs switch
+// the log off, so that what the library reports on them (a heap that cannot grow for a hostile
+// size, say) leaves no "Log.txt" there.
+TEST_F(ArchiveFuzzLogTest, InputsLeaveNoLogBehind) {
+    std::filesystem::path root(VELK_ARCHIVE_FUZZ_DIR);
+    for (const auto& entry : std::filesystem::directory_iterator(root / "corpus")) {
+        std::ifstream in(entry.path(), std::ios::binary);
+        std::vector<std::uint8_t> bytes{std::istreambuf_iterator<char>(in),
+                                        std::istreambuf_iterator<char>()};
+        RunArchiveFuzzInput(bytes.data(), bytes.size());
+        // What the library would report while reading a hostile archive.
+        WriteLogTextUtf16(u"ヒープ用メモリの確保に失敗しました\n");
+    }
+    EXPECT_FALSE(std::filesystem::exists(folder_ / "Log.txt"));
+}
+
+}  // namespace
+}  // namespace ZiDaz

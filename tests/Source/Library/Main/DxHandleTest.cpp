@@ -30,11 +30,16 @@ class HandleManagerTest : public ::testing::Test {
 };
 
 TEST_F(HandleManagerTest, HandleValuesCarryTypeCheckByteAndIndex) {
+    // The check values run 1, 2, ..., 254, 0, 1, ... per type and go on across registrations, so
+    // they are followed from wherever earlier tests left the type.
+    auto checkOf = [](HandleValue h) { return (h & kHandleCheckMask) >> kHandleCheckShift; };
+    auto next = [](int check) { return check + 1 >= 255 ? 0 : check + 1; };
     Register(300);
+    const int start = HandleTypeTable[kType].checkCounter;
     HandleValue first = AllocateHandle(kType, 0, -1);
-    EXPECT_EQ(first, (1 << 18) | (kType << 26) | 0);
+    EXPECT_EQ(first, (next(start) << 18) | (kType << 26) | 0);
     HandleValue second = AllocateHandle(kType, 0, -1);
-    EXPECT_EQ(second, (2 << 18) | (kType << 26) | 1);
+    EXPECT_EQ(second, (next(next(start)) << 18) | (kType << 26) | 1);
     auto* record = reinterpret_cast<TestRecord*>(LookupHandleRecord(second));
     ASSERT_NE(record, nullptr);
     EXPECT_EQ(record->header.handle, second);
@@ -42,22 +47,22 @@ TEST_F(HandleManagerTest, HandleValuesCarryTypeCheckByteAndIndex) {
     EXPECT_EQ(record->header.jobIndex, -1);
     EXPECT_EQ(HandleTypeTable[kType].count, 2);
 
-    // The check values run 1, 2, ..., 254, 0, 1, ...
-    std::vector<int> checks = {1, 2};
-    for (int i = 3; i <= 256; ++i) {
-        HandleValue h = AllocateHandle(kType, 0, -1);
-        checks.push_back((h & kHandleCheckMask) >> kHandleCheckShift);
+    // 256 handles pass every check value once, 254 and the wrap to 0 included.
+    std::vector<int> checks = {checkOf(first), checkOf(second)};
+    for (int i = 3; i <= 256; ++i) checks.push_back(checkOf(AllocateHandle(kType, 0, -1)));
+    bool wrapped = false;
+    for (std::size_t i = 1; i < checks.size(); ++i) {
+        EXPECT_EQ(checks[i], next(checks[i - 1])) << i;
+        wrapped = wrapped || (checks[i - 1] == 254 && checks[i] == 0);
     }
-    EXPECT_EQ(checks[253], 254);
-    EXPECT_EQ(checks[254], 0);
-    EXPECT_EQ(checks[255], 1);
+    EXPECT_TRUE(wrapped);
 
     // Re-registration continues the sequence instead of starting again at 1.
     ASSERT_EQ(UnregisterHandleType(kType), 0);
     EXPECT_EQ(LookupHandleRecord(first), nullptr);
     Register(300);
     HandleValue again = AllocateHandle(kType, 0, -1);
-    EXPECT_EQ((again & kHandleCheckMask) >> kHandleCheckShift, 2);
+    EXPECT_EQ(checkOf(again), next(checks.back()));
     EXPECT_EQ(again & kHandleIndexMask, 0);
 }
 

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "Main/DxThread.h"
+#include "Main/Windows/DxWinAPI.h"
 #include "platform/Kernel32.h"
 
 namespace {
@@ -43,6 +44,30 @@ TEST(TracedLock, ReentrantAndTracesTheLastAcquirer) {
     EXPECT_EQ(std::string(lock.file), longName.substr(0, 511));
     ReleaseTracedLock(&lock);
     DeleteTracedLock(&lock);
+}
+
+// Locks made and taken by several threads at once while the system table is still empty: each
+// thread either fills the table or waits for it, and sees its entries once it sees it loaded.
+TEST(TracedLock, FirstUsesFromSeveralThreadsLoadTheTableSafely) {
+    ReleaseSystemApiTable();
+    std::atomic<bool> go{false};
+    std::atomic<int> done{0};
+    std::vector<std::thread> threads;
+    for (int i = 0; i < 8; ++i) {
+        threads.emplace_back([&] {
+            while (!go.load()) std::this_thread::yield();
+            TracedLock lock;
+            InitTracedLock(&lock);
+            AcquireTracedLock(&lock, "first.cpp", 1);
+            ReleaseTracedLock(&lock);
+            DeleteTracedLock(&lock);
+            ++done;
+        });
+    }
+    go = true;
+    for (auto& thread : threads) thread.join();
+    EXPECT_EQ(done.load(), 8);
+    EXPECT_EQ(SystemApi.loaded, 1);
 }
 
 TEST(TracedLock, NoLostUpdatesUnderEightThreads) {
@@ -108,6 +133,24 @@ TEST(WorkerThreads, StartSuspendedRunOnResumeAndParkThemselves) {
     CloseWorkerThread(&thread);
     EXPECT_EQ(WorkerThreadExists(&thread), 0);
     EXPECT_EQ(thread.handle, nullptr);
+}
+
+void SayDone(WorkerThread*, void* parameter) {
+    static_cast<std::atomic<bool>*>(parameter)->store(true);
+}
+
+// A load thread tells its owner that it is done before it has ended; the library may then end and
+// empty the system table while the thread is still on its way out.
+TEST(WorkerThreads, EndAfterTheTableWasEmptiedBehindThem) {
+    WorkerThread thread{};
+    std::atomic<bool> done{false};
+    ASSERT_EQ(StartWorkerThread(&thread, &SayDone, &done), 0);
+    while (ResumeWorkerThread(&thread) == 0) std::this_thread::yield();
+    // The table is emptied as soon as the function has finished, before the thread can exit.
+    while (!done.load()) std::this_thread::yield();
+    ReleaseSystemApiTable();
+    EXPECT_EQ(platform::kernel32::WaitForSingleObject(thread.handle, 2000), WAIT_OBJECT_0);
+    CloseWorkerThread(&thread);
 }
 
 void Nothing(WorkerThread*, void*) {}
