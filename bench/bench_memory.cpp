@@ -14,7 +14,6 @@
 #include "Main/DxHeap.h"
 #include "Main/DxMemory.h"
 #include "Main/DxThread.h"
-#include "platform/Kernel32.h"
 
 namespace {
 
@@ -81,31 +80,12 @@ void MixedMalloc(benchmark::State& state) {
 }
 BENCHMARK(MixedMalloc);
 
-// The heap alone, with the tracked allocator's system-memory callbacks (VirtualAlloc).
-int SystemAllocate(void*, ZiDaz::HeapSystemHandle* handle, std::size_t size) {
-    void* base = platform::kernel32::VirtualAlloc(nullptr, size, MEM_COMMIT, PAGE_READWRITE);
-    std::memcpy(handle->bytes, &base, sizeof(base));
-    return base != nullptr ? 0 : -1;
-}
-void* SystemAddress(ZiDaz::HeapSystemHandle* handle) {
-    void* base;
-    std::memcpy(&base, handle->bytes, sizeof(base));
-    return base;
-}
-std::size_t SystemSize(ZiDaz::HeapSystemHandle* handle) {
-    MEMORY_BASIC_INFORMATION info;
-    platform::kernel32::VirtualQuery(SystemAddress(handle), &info, sizeof(info));
-    return info.RegionSize;
-}
-int SystemFree(ZiDaz::HeapSystemHandle* handle) {
-    platform::kernel32::VirtualFree(SystemAddress(handle), 0, MEM_RELEASE);
-    return 0;
-}
-
+// The heap alone, with the tracked allocator's system-memory callbacks (regions committed with
+// VirtualAlloc, kept for reuse when the heap gives them back).
 void MixedTlsfHeap(benchmark::State& state) {
     static ZiDaz::TlsfHeap heap;
-    ZiDaz::SetUpTlsfHeap(&heap, 1, 16, 1, 4194304, nullptr, &SystemAllocate, &SystemAddress,
-                         &SystemSize, &SystemFree);
+    ZiDaz::SetUpTlsfHeap(&heap, 1, 16, 1, 4194304, nullptr, &ZiDaz::AllocateHeapRegion,
+                         &ZiDaz::HeapRegionAddress, &ZiDaz::HeapRegionSize, &ZiDaz::FreeHeapRegion);
     RunMixed(
         state,
         [](std::size_t n) {
