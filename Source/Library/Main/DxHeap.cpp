@@ -261,35 +261,6 @@ HOT_PATH void SplitUsedBlock(TlsfHeap* heap, MemTag* tag, std::size_t roundedUse
     InsertFree(heap, rest);
 }
 
-// ---- The used list, in address order --------------------------------------------------------
-
-// The used list keeps the used tags in the order they were taken; the dump lists them in address
-// order from the regions' tag chains instead, so that an allocation touches no neighbour tag.
-HOT_PATH void InsertUsed(TlsfHeap* heap, MemTag* tag) {
-    tag->listNext = nullptr;
-    tag->listPrev = heap->usedTail;
-    if (heap->usedTail != nullptr) {
-        heap->usedTail->listNext = tag;
-    } else {
-        heap->usedHead = tag;
-    }
-    heap->usedTail = tag;
-}
-
-HOT_PATH void RemoveUsed(TlsfHeap* heap, MemTag* tag) {
-    if (tag->listPrev != nullptr) {
-        tag->listPrev->listNext = tag->listNext;
-    } else {
-        heap->usedHead = tag->listNext;
-    }
-    if (tag->listNext != nullptr) {
-        tag->listNext->listPrev = tag->listPrev;
-    } else {
-        heap->usedTail = tag->listPrev;
-    }
-    tag->listPrev = tag->listNext = nullptr;
-}
-
 // ---- Regions --------------------------------------------------------------------------------
 
 int AddRegionUnlocked(TlsfHeap* heap, void* address, std::size_t size) {
@@ -437,7 +408,6 @@ void* AllocateUnlocked(TlsfHeap* heap, std::size_t userSize, std::size_t alignme
     StampTag(heap, tag, file, line);
     SplitUsedBlock(heap, tag, AlignUp(userSize, alignment));
     WriteGuards(tag);
-    InsertUsed(heap, tag);
     heap->TotalUseSize += tag->Size;
     heap->UseTagNum += 1;
     tag->UseHeapMem->UseMemTagCount += 1;
@@ -458,7 +428,6 @@ void FreeUnlocked(TlsfHeap* heap, MemTag* tag) {
     heap->UseTagNum -= 1;
     region->UseMemTagCount -= 1;
     tag->flags &= ~(kTagUsed | kTagHidden);
-    RemoveUsed(heap, tag);
     MemTag* before = PrevTag(tag);
     bool alreadyFree = false;  // merged into a free tag, which keeps its free fields
     if (before != nullptr && !IsUsed(before)) {
@@ -694,15 +663,13 @@ void PrefetchTagForWrite(const MemTag* tag) {
     __builtin_prefetch(&tag->guard[kGuardSize - 1], 1);
 }
 
-// Freeing reads the trailing guard and both neighbours and relinks the used list.
+// Freeing reads the trailing guard and both neighbours.
 void PrefetchForFree(MemTag* tag) {
     std::uint8_t* end = BlockStart(tag) + Peek(tag->Size);
     __builtin_prefetch(end - kGuardSize, 0);
     PrefetchTagForWrite(reinterpret_cast<MemTag*>(end));
     std::uint8_t flags = Peek(tag->flags);
     if (flags & kTagHasPrev) PrefetchTagForWrite(Peek(tag->Prev));
-    if (MemTag* before = Peek(tag->listPrev)) __builtin_prefetch(&before->listNext, 1);
-    if (MemTag* after = Peek(tag->listNext)) __builtin_prefetch(&after->listPrev, 1);
 }
 
 // Allocation takes the head of a free list, writes its tag, the distance word and the trailing
@@ -902,6 +869,16 @@ int CloseTlsfHeap(TlsfHeap* heap) {
 
 namespace {
 
+// Calls `visit` for every used tag, region by region along the tag chains.
+template <typename Visit>
+void ForEachUsedTag(TlsfHeap* heap, Visit visit) {
+    for (HeapMemInfo* info = heap->regions; info != nullptr; info = info->next) {
+        for (MemTag* tag = info->firstTag; tag != nullptr; tag = NextTag(tag)) {
+            if (IsUsed(tag)) visit(tag);
+        }
+    }
+}
+
 // A check failure whose message carries two numbers.
 [[noreturn]] void StopWithTwoNumbers(const char16_t* first, long long a, const char16_t* second,
                                      long long b) {
@@ -986,16 +963,15 @@ int HeapErrorCheck(TlsfHeap* heap) {
         StopWithTwoNumbers(u"HeapErrorCheck Error : 総メモリサイズが一致しません  TotalSize:",
                            total, u"   TotalSize2:", usable);
     }
+    // The used tags are those of the tag chains with the used flag (the heap keeps no list of
+    // its own of them: unlinking a block from such a list on every free would touch two other
+    // blocks' tags, far apart in memory).
     int useNum = 0;
     std::int64_t useSize = 0;
-    for (MemTag* tag = heap->usedHead; tag != nullptr; tag = tag->listNext) {
-        if (!IsUsed(tag)) {
-            StopOnHeapDamage(
-                u"HeapErrorCheck Error : 使用メモリタグのリストの中に空きメモリタグがありました");
-        }
+    ForEachUsedTag(heap, [&](MemTag* tag) {
         ++useNum;
         useSize += tag->Size;
-    }
+    });
     if (useNum != heap->UseTagNum) {
         StopWithTwoNumbers(u"HeapErrorCheck Error : 使用メモリタグの数が一致しません  UseNum:",
                            useNum, u"  Heap->UseTagNum:", heap->UseTagNum);
@@ -1068,7 +1044,7 @@ int HeapErrorCheck(TlsfHeap* heap) {
             u"HeapErrorCheck Error : 空きメモリのサイズが一致しません  TotalFreeSize:", freeSize,
             u"  Heap->TotalFreeSize:", heap->TotalFreeSize);
     }
-    for (MemTag* tag = heap->usedHead; tag != nullptr; tag = tag->listNext) {
+    ForEachUsedTag(heap, [&](MemTag* tag) {
         if (Address(tag->UserAddress) % heap->Aligned != 0) {
             HeapLogLine text;
             text.Text(
@@ -1087,7 +1063,7 @@ int HeapErrorCheck(TlsfHeap* heap) {
                 u"HeapErrorCheck Error : ユーザーメモリが確保したヒープメモリの範囲にありません  "
                 u"Heap->UseSeparateInfo = FALSE");
         }
-    }
+    });
     DX_UNLOCK(&heap->lock);
     return 0;
 }

@@ -50,7 +50,7 @@ struct MemTag {
     std::uint32_t userSize;
     MemTag* Prev;  // neighbours in memory (valid when kTagHasPrev / kTagHasNext)
     MemTag* Next;
-    MemTag* listPrev;  // in the used list or in a free list
+    MemTag* listPrev;  // in a free list (a used block is in no list: the tag chains find it)
     MemTag* listNext;
     TlsfHeap* heap;
     HeapMemInfo* UseHeapMem;
@@ -91,8 +91,6 @@ struct TlsfHeap {
     std::int64_t TotalFreeSize;
     int UseTagNum;
     std::int64_t TotalUseSize;
-    MemTag* usedHead;  // used tags in address order
-    MemTag* usedTail;
     std::uint32_t firstLevelBitmap;
     std::uint32_t secondLevelBitmaps[kTlsfFirstLevels];
     MemTag* freeLists[kTlsfFirstLevels][kTlsfSecondLevels];
