@@ -208,10 +208,11 @@ int InitTrackedMemory() {
 
 void* AllocateTrackedMemoryBase(std::size_t size, std::uint32_t alignment, const char* file,
                                 int line) {
-    LockAllocator();
-    InitUnlocked();
     if (size == 0) size = 1;
     TlsfHeap* heap = size <= kSmallBlockLimit ? &TrackedMemory.smallHeap : &TrackedMemory.largeHeap;
+    PrefetchHeapAllocation(heap, size, alignment);  // the block arrives while the lock is taken
+    LockAllocator();
+    InitUnlocked();
     void* block = AllocateHeapBlock(heap, size, alignment, 0, file, line, 0);
     if (block == nullptr) {
         UnlockAllocator();
@@ -264,6 +265,7 @@ void* ReallocateTrackedMemory(void* block, std::size_t size, const char* file, i
 
 void FreeTrackedMemory(void* block) {
     if (block == nullptr) return;
+    PrefetchHeapBlock(block);  // its tag arrives while the lock is taken
     LockAllocator();
     if (TrackedMemory.heapsReady) {
         TrackedMemory.liveSize -= static_cast<std::int64_t>(GetAllocSize(block));
