@@ -82,6 +82,16 @@ void FutexWakeOne(LONG* word) {
 // its uncontended state, so its owner's leave needs no wake-up call either.
 constexpr int kSpinRounds = 64;
 
+// Tells the processor that this is a wait loop (so the core lends its resources to its sibling
+// and leaves the loop without a misspeculation penalty).
+inline void SpinPause() {
+#if defined(__x86_64__) || defined(__i386__)
+    __builtin_ia32_pause();
+#elif defined(__aarch64__)
+    asm volatile("yield");
+#endif
+}
+
 void LockContended(LPCRITICAL_SECTION section) {
     auto word = LockWord(section);
     for (int round = 0; round < kSpinRounds; ++round) {
@@ -91,7 +101,7 @@ void LockContended(LPCRITICAL_SECTION section) {
         } else if (state == 2) {
             break;  // others sleep already: join them rather than jump the queue
         }
-        __builtin_ia32_pause();
+        SpinPause();
     }
     LONG previous = word.exchange(2, std::memory_order_acquire);
     while (previous != 0) {
