@@ -1,6 +1,7 @@
 // The TLSF heap and the tracked allocator against glibc malloc on one mixed workload (a pool of
 // 4,096 live blocks, each step freeing a random slot and allocating a new block of a mixed size),
-// and the traced lock against std::mutex. Compare the times per iteration of each pair; malloc is
+// a temporary memory image made and freed in a loop with tracked and with malloc'd pixels, and
+// the traced lock against std::mutex. Compare the times per iteration of each pair; malloc is
 // measured both single-threaded (no arena lock at all) and once the process has had a thread.
 #include <benchmark/benchmark.h>
 
@@ -12,9 +13,9 @@
 #include <vector>
 
 #include "Main/DxHeap.h"
+#include "Main/DxMemImg.h"
 #include "Main/DxMemory.h"
 #include "Main/DxThread.h"
-#include "platform/Kernel32.h"
 
 namespace {
 
@@ -81,31 +82,12 @@ void MixedMalloc(benchmark::State& state) {
 }
 BENCHMARK(MixedMalloc);
 
-// The heap alone, with the tracked allocator's system-memory callbacks (VirtualAlloc).
-int SystemAllocate(void*, ZiDaz::HeapSystemHandle* handle, std::size_t size) {
-    void* base = platform::kernel32::VirtualAlloc(nullptr, size, MEM_COMMIT, PAGE_READWRITE);
-    std::memcpy(handle->bytes, &base, sizeof(base));
-    return base != nullptr ? 0 : -1;
-}
-void* SystemAddress(ZiDaz::HeapSystemHandle* handle) {
-    void* base;
-    std::memcpy(&base, handle->bytes, sizeof(base));
-    return base;
-}
-std::size_t SystemSize(ZiDaz::HeapSystemHandle* handle) {
-    MEMORY_BASIC_INFORMATION info;
-    platform::kernel32::VirtualQuery(SystemAddress(handle), &info, sizeof(info));
-    return info.RegionSize;
-}
-int SystemFree(ZiDaz::HeapSystemHandle* handle) {
-    platform::kernel32::VirtualFree(SystemAddress(handle), 0, MEM_RELEASE);
-    return 0;
-}
-
+// The heap alone, with the tracked allocator's system-memory callbacks (regions committed with
+// VirtualAlloc, kept for reuse when the heap gives them back).
 void MixedTlsfHeap(benchmark::State& state) {
     static ZiDaz::TlsfHeap heap;
-    ZiDaz::SetUpTlsfHeap(&heap, 1, 16, 1, 4194304, nullptr, &SystemAllocate, &SystemAddress,
-                         &SystemSize, &SystemFree);
+    ZiDaz::SetUpTlsfHeap(&heap, 1, 16, 1, 4194304, nullptr, &ZiDaz::AllocateHeapRegion,
+                         &ZiDaz::HeapRegionAddress, &ZiDaz::HeapRegionSize, &ZiDaz::FreeHeapRegion);
     RunMixed(
         state,
         [](std::size_t n) {
@@ -136,6 +118,56 @@ void MixedMallocOnceThreaded(benchmark::State& state) {
     MixedMalloc(state);
 }
 BENCHMARK(MixedMallocOnceThreaded);
+
+// A frame that makes a temporary image: create a 32 x 32 memory image, fill it, draw it once
+// onto a screen image and free it, with the pixels from the tracked allocator and, to compare,
+// from malloc (the image's shared record comes from the tracked allocator in both).
+struct ImageLoopScreen {
+    ImageLoopScreen() {
+        ZiDaz::InitMemImgModule();
+        ZiDaz::SetupMemImgDefault(&screen, 640, 480, 1);
+        const RECT area{0, 0, 640, 480};
+        ZiDaz::SetMemImgDrawArea(&area);
+        ZiDaz::SetMemImgBlendMode(ZiDaz::DX_BLEND_NONE, 255);
+        ZiDaz::SetMemImgDrawBright(0xFFFFFF);
+    }
+    ZiDaz::MEMIMG screen{};
+};
+
+ZiDaz::MEMIMG& ImageLoopTarget() {
+    static ImageLoopScreen screen;
+    return screen.screen;
+}
+
+template <typename MakePixels, typename FreePixels>
+void RunImageLoop(benchmark::State& state, MakePixels makePixels, FreePixels freePixels) {
+    constexpr int kSide = 32;
+    ZiDaz::MEMIMG& screen = ImageLoopTarget();
+    std::uint32_t colour = 0;
+    int spot = 0;
+    for (auto _ : state) {
+        ZiDaz::MEMIMG image{};
+        void* pixels = makePixels(std::size_t{kSide} * kSide * 4);
+        ZiDaz::SetupMemImg(&image, kSide, kSide, -1, 0, 1, 0, 0, 0, pixels);
+        ZiDaz::FillMemImgRect(&image, nullptr, ++colour & 0xFFFFFF);
+        ZiDaz::DrawMemImg(&screen, &image, spot % 600, spot % 440, 0, nullptr);
+        ZiDaz::ReleaseMemImg(&image);
+        freePixels(pixels);
+        spot += 7;
+    }
+}
+
+void MemImgLoopTracked(benchmark::State& state) {
+    RunImageLoop(
+        state, [](std::size_t) -> void* { return nullptr; }, [](void*) {});
+}
+BENCHMARK(MemImgLoopTracked);
+
+void MemImgLoopMallocPixels(benchmark::State& state) {
+    RunImageLoop(
+        state, [](std::size_t n) { return std::malloc(n); }, [](void* p) { std::free(p); });
+}
+BENCHMARK(MemImgLoopMallocPixels);
 
 // Lock and release: one thread, and eight threads on one lock.
 ZiDaz::TracedLock tracedLock;

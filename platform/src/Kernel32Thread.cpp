@@ -7,11 +7,14 @@
 #include <condition_variable>
 #include <memory>
 
+#include "Kernel32ThreadId.h"
 #include "platform/Kernel32.h"
 #include "platform/KernelWait.h"
 #include "platform/Modules.h"
 
 namespace platform::kernel32 {
+
+__thread DWORD cachedThreadId = 0;
 
 namespace {
 
@@ -185,8 +188,7 @@ HANDLE GetCurrentThread() {
 }
 
 DWORD GetCurrentThreadId() {
-    thread_local DWORD id = ReadThreadId();
-    return id;
+    return CurrentThreadId();
 }
 
 DWORD SuspendThread(HANDLE thread) {

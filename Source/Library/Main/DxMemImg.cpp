@@ -241,6 +241,30 @@ void MakeMemImgView(MEMIMG* view, const MEMIMG* source, int x, int y, int width,
     ++shared->RefCount;
 }
 
+namespace {
+
+// 64 bytes of a 2- or 4-byte pixel value, to fill rows with in blocks (a loop of 2- or 4-byte
+// stores moves one pixel a step, a block copy of a constant 64 bytes a cache line).
+struct FillPattern {
+    FillPattern(int bytes, std::uint32_t value) {
+        if (bytes == 4) {
+            for (std::size_t i = 0; i < sizeof(block); i += 4) std::memcpy(block + i, &value, 4);
+        } else {
+            const auto pixel = static_cast<std::uint16_t>(value);
+            for (std::size_t i = 0; i < sizeof(block); i += 2) std::memcpy(block + i, &pixel, 2);
+        }
+    }
+    void Fill(std::uint8_t* row, std::size_t total) const {
+        for (; total >= sizeof(block); total -= sizeof(block), row += sizeof(block)) {
+            std::memcpy(row, block, sizeof(block));
+        }
+        if (total > 0) std::memcpy(row, block, total);
+    }
+    alignas(16) std::uint8_t block[64];
+};
+
+}  // namespace
+
 void FillMemImgRect(MEMIMG* image, const RECT* rect, std::uint32_t value) {
     const RECT whole{0, 0, image->Width, image->Height};
     RECT r = whole;
@@ -254,20 +278,14 @@ void FillMemImgRect(MEMIMG* image, const RECT* rect, std::uint32_t value) {
     const int count = r.right - r.left;
     std::uint8_t* row = image->Pixels + static_cast<std::ptrdiff_t>(r.top) * shared->Pitch +
                         static_cast<std::ptrdiff_t>(r.left) * bytes;
+    if (bytes != 1 && bytes != 2 && bytes != 4) return;
+    const FillPattern pattern(bytes, value);
+    const std::size_t rowBytes = static_cast<std::size_t>(count) * static_cast<std::size_t>(bytes);
     for (int y = r.top; y < r.bottom; ++y, row += shared->Pitch) {
-        switch (bytes) {
-            case 1:
-                std::memset(row, static_cast<int>(value & 0xFF), count);
-                break;
-            case 2:
-                std::fill_n(reinterpret_cast<std::uint16_t*>(row), count,
-                            static_cast<std::uint16_t>(value));
-                break;
-            case 4:
-                std::fill_n(reinterpret_cast<std::uint32_t*>(row), count, value);
-                break;
-            default:
-                return;
+        if (bytes == 1) {
+            std::memset(row, static_cast<int>(value & 0xFF), rowBytes);
+        } else {
+            pattern.Fill(row, rowBytes);
         }
     }
 }

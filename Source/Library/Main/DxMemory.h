@@ -1,7 +1,7 @@
 // The library's tracked allocator: every library allocation carries its caller's source file and
 // line. Blocks of up to 65,536 bytes live in a small-block TLSF heap, larger ones in a large-block
 // heap; both take their memory from the system in big regions and give a region back as soon as
-// its last block is freed. The allocator keeps the live total and lists every live block in the
+// its last block is freed, to a pool that keeps it for the next growth (up to a limit). The allocator keeps the live total and lists every live block in the
 // log at library end.
 #pragma once
 
@@ -57,6 +57,17 @@ int InitTrackedMemory();
 int UpdateTrackedMemory();
 // Returns all of both heaps' memory to the system. 0.
 int EndTrackedMemory();
+
+// The heaps' system-memory callbacks: regions committed with VirtualAlloc in whole multiples of
+// 2 MB, measured once with VirtualQuery. A region given back is kept (committed, its pages
+// already touched) for the next request it fits, up to a limit; the oldest kept regions go back
+// to the system when the limit is reached. Any heap may use them.
+int AllocateHeapRegion(void* userData, HeapSystemHandle* handle, std::size_t size);
+void* HeapRegionAddress(HeapSystemHandle* handle);
+std::size_t HeapRegionSize(HeapSystemHandle* handle);
+int FreeHeapRegion(HeapSystemHandle* handle);
+// Returns every kept region to the system. 0.
+int ReleaseKeptHeapRegions();
 
 }  // namespace ZiDaz
 

@@ -34,22 +34,32 @@ int DeleteTracedLock(TracedLock* lock) {
     return 0;
 }
 
+namespace {
+
+// Copies the acquirer's file name into the lock (kept out of line: lock sites pass literals, so
+// after the first acquisition from a site the same pointer comes back and nothing is copied).
+[[gnu::noinline]] void RememberLockFile(TracedLock* lock, const char* file) {
+    std::size_t length = 0;
+    if (file != nullptr) {
+        while (length < sizeof(lock->file) - 1 && file[length] != '\0') ++length;
+        CopyByteBlock(lock->file, file, length);
+    }
+    lock->file[length] = '\0';
+    lock->filePointer = file;
+}
+
+}  // namespace
+
 int AcquireTracedLock(TracedLock* lock, const char* file, int line) {
     EnsureApi();
-    std::uint32_t thread = SystemApi.GetCurrentThreadId();
     SystemApi.EnterCriticalSection(&lock->section);
-    // Written after the lock is taken, so the fields always describe the current owner.
-    if (file != lock->filePointer || file == nullptr) {
-        std::size_t length = 0;
-        if (file != nullptr) {
-            while (length < sizeof(lock->file) - 1 && file[length] != '\0') ++length;
-            CopyByteBlock(lock->file, file, length);
-        }
-        lock->file[length] = '\0';
-        lock->filePointer = file;
-    }
+    // Written after the lock is taken, so the fields always describe the current owner. The
+    // critical section records its owner's thread id in its owning-thread field, so the caller's
+    // id is read from there instead of asking the system a second time.
+    lock->thread =
+        static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(lock->section.OwningThread));
     lock->line = line;
-    lock->thread = thread;
+    if (file != lock->filePointer || file == nullptr) RememberLockFile(lock, file);
     return 0;
 }
 

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <cstring>
 #include <mutex>
 #include <thread>
 
@@ -38,12 +39,10 @@ struct ThreadBlock {
     bool commandRunning = false;
     bool readAheadRunning = false;
     bool ownerReading = false;
-    bool readAheadWanted = false;
+    bool threadStarted = false;  // the thread starts when first needed
     int command = kOpen;
-    bool threadEnded = false;
-    bool openFailed = false;
-    char16_t path[kPathUnits] = {};
     HANDLE file = nullptr;
+    std::int64_t filePosition = 0;  // where the file's own position stands; -1 when unknown
     unsigned char* destination = nullptr;
     std::int64_t readPosition = 0;
     std::uint32_t readLength = 0;
@@ -67,6 +66,7 @@ struct PlainFileStream {
     int threadMode;
     int useCache;
     ThreadBlock* block;
+    std::int64_t filePosition;  // direct mode: where the file's own position stands; -1 unknown
 };
 
 namespace {
@@ -77,19 +77,30 @@ bool PositionFile(HANDLE file, std::int64_t position) {
     return !(low == INVALID_SET_FILE_POINTER && Api().GetLastError() != ERROR_SUCCESS);
 }
 
-// Reads up to `bytes` at `position`; the count really read (0 on failure).
-std::size_t ReadAt(HANDLE file, std::int64_t position, void* destination, std::size_t bytes) {
-    if (!PositionFile(file, position)) return 0;
+// Reads up to `bytes` at `position`; the count really read (0 on failure). `filePosition` is
+// where the file's own position stands: a sequential read (the usual case) starts there and
+// needs no positioning call first.
+std::size_t ReadAt(HANDLE file, std::int64_t& filePosition, std::int64_t position,
+                   void* destination, std::size_t bytes) {
+    if (filePosition != position) {
+        if (!PositionFile(file, position)) {
+            filePosition = -1;
+            return 0;
+        }
+        filePosition = position;
+    }
     std::size_t total = 0;
     while (total < bytes) {
         DWORD piece = static_cast<DWORD>(bytes - total > 0x40000000 ? 0x40000000 : bytes - total);
         DWORD got = 0;
         if (!Api().ReadFile(file, static_cast<unsigned char*>(destination) + total, piece, &got,
-                            nullptr) ||
-            got == 0) {
-            break;
+                            nullptr)) {
+            filePosition = -1;  // a failed read may have moved it any distance
+            return total;
         }
         total += got;
+        filePosition += got;
+        if (got == 0) break;
     }
     return total;
 }
@@ -109,8 +120,7 @@ std::size_t PerformRead(ThreadBlock& block) {
     std::size_t delivered = 0;
     if (block.cache && block.readPosition == block.cacheStart && block.cacheValid > 0) {
         std::size_t n = block.cacheValid < wanted ? block.cacheValid : wanted;
-        const unsigned char* from = block.cache + block.cacheHead;
-        for (std::size_t i = 0; i < n; ++i) block.destination[i] = from[i];
+        std::memcpy(block.destination, block.cache + block.cacheHead, n);
         delivered = n;
         block.readPosition += static_cast<std::int64_t>(n);
         block.cacheStart += static_cast<std::int64_t>(n);
@@ -118,11 +128,23 @@ std::size_t PerformRead(ThreadBlock& block) {
         block.cacheValid -= n;
         if (block.cacheValid == 0) block.cacheHead = 0;
     }
-    if (delivered < wanted) {
+    if (delivered < wanted && block.file && block.cache && wanted - delivered < kLargeRead) {
+        // A small read past the cached bytes: the cache is filled from the read position with
+        // one read of the file, and the request is served from it.
+        std::size_t got =
+            ReadAt(block.file, block.filePosition, block.readPosition, block.cache, kCacheBytes);
+        std::size_t n = got < wanted - delivered ? got : wanted - delivered;
+        std::memcpy(block.destination + delivered, block.cache, n);
+        delivered += n;
+        block.readPosition += static_cast<std::int64_t>(n);
+        block.cacheStart = block.readPosition;
+        block.cacheHead = got > n ? n : 0;
+        block.cacheValid = got - n;
+    } else if (delivered < wanted) {
         std::size_t got = 0;
         if (block.file) {
-            got = ReadAt(block.file, block.readPosition, block.destination + delivered,
-                         wanted - delivered);
+            got = ReadAt(block.file, block.filePosition, block.readPosition,
+                         block.destination + delivered, wanted - delivered);
         }
         delivered += got;
         block.readPosition += static_cast<std::int64_t>(got);
@@ -139,34 +161,33 @@ std::size_t PerformRead(ThreadBlock& block) {
 // Fills the cache behind its valid bytes (file thread only, with the owner kept out).
 void ReadAhead(ThreadBlock& block) {
     if (block.cacheHead > 0) {  // bring the valid bytes to the front to make room
-        for (std::size_t i = 0; i < block.cacheValid; ++i) {
-            block.cache[i] = block.cache[block.cacheHead + i];
-        }
+        std::memmove(block.cache, block.cache + block.cacheHead, block.cacheValid);
         block.cacheHead = 0;
     }
     std::size_t room = kCacheBytes - block.cacheValid;
-    std::size_t got =
-        ReadAt(block.file, block.cacheStart + static_cast<std::int64_t>(block.cacheValid),
-               block.cache + block.cacheValid, room);
+    std::size_t got = ReadAt(block.file, block.filePosition,
+                             block.cacheStart + static_cast<std::int64_t>(block.cacheValid),
+                             block.cache + block.cacheValid, room);
     block.cacheValid += got;
 }
 
+// The file thread. It starts when first needed (the first asynchronous read, or the first small
+// read of a cached file, which then reads ahead in idle periods), with the file the owner opened
+// and measured, and ends on command 4, after which the owner no longer touches the block: the
+// thread frees it. So neither an open nor a close waits for this thread to be scheduled, which
+// on a busy machine can take milliseconds, and a reader that takes big pieces never has one.
 void FileThreadMain(ThreadBlock* blockPointer) {
     ThreadBlock& block = *blockPointer;
     std::unique_lock<std::mutex> lock(block.mutex);
     for (;;) {
         if (block.cache) {
-            auto idle = block.readAheadWanted ? std::chrono::milliseconds(0)
-                                              : std::chrono::milliseconds(100);
-            block.request.wait_for(lock, idle, [&] {
-                return block.requestPending || (block.readAheadWanted && !block.ownerReading);
-            });
+            block.request.wait_for(lock, std::chrono::milliseconds(100),
+                                   [&] { return block.requestPending; });
         } else {
             block.request.wait(lock, [&] { return block.requestPending; });
         }
         if (!block.requestPending) {
             // An idle period: read ahead while the file is open and the cache has room.
-            block.readAheadWanted = false;
             if (block.cache && block.file && !block.ownerReading &&
                 block.cacheValid < kCacheBytes) {
                 block.readAheadRunning = true;
@@ -178,19 +199,17 @@ void FileThreadMain(ThreadBlock* blockPointer) {
             }
             continue;
         }
+        int command = block.command;
+        if (command == kEnd) {
+            // The owner has closed the file and freed the cache, and has let go of the block.
+            lock.unlock();
+            delete blockPointer;
+            return;
+        }
         block.requestPending = false;
         block.commandRunning = true;
-        int command = block.command;
         lock.unlock();
-        bool end = false;
         switch (command) {
-            case kOpen:
-                block.file = OpenForReading(block.path);
-                if (!block.file) {
-                    block.openFailed = true;
-                    end = true;
-                }
-                break;
             case kCloseFile:
                 if (block.file) Api().CloseHandle(block.file);
                 block.file = nullptr;
@@ -206,45 +225,31 @@ void FileThreadMain(ThreadBlock* blockPointer) {
                     block.cacheValid = 0;
                 }
                 break;
-            case kEnd:
-                if (block.file) Api().CloseHandle(block.file);
-                block.file = nullptr;
-                end = true;
-                break;
             default:
                 break;
         }
         lock.lock();
         block.commandRunning = false;
-        if (end) {
-            block.threadEnded = true;
-            block.done.notify_all();
-            return;
-        }
         block.done.notify_all();
     }
 }
 
 // Waits until the thread is idle (its last command finished and no read-ahead is running).
 void WaitIdle(ThreadBlock& block, std::unique_lock<std::mutex>& lock) {
-    block.done.wait(lock,
-                    [&] { return block.threadEnded || (block.Idle() && !block.readAheadRunning); });
+    block.done.wait(lock, [&] { return block.Idle() && !block.readAheadRunning; });
 }
 
-void SendCommand(ThreadBlock& block, int command, bool wait) {
-    std::unique_lock<std::mutex> lock(block.mutex);
-    WaitIdle(block, lock);
-    if (block.threadEnded) return;
-    block.command = command;
-    block.requestPending = true;
-    block.request.notify_all();
-    if (wait) WaitIdle(block, lock);
-}
-
-void FreeBlock(ThreadBlock* block) {
-    if (block->thread.joinable()) block->thread.join();
-    DX_FREE(block->cache);
-    delete block;
+// Starts the file thread unless it runs already; false (with the log line) when it cannot be.
+bool StartFileThread(ThreadBlock* block) {
+    if (block->threadStarted) return true;
+    try {
+        block->thread = std::thread(FileThreadMain, block);
+    } catch (...) {
+        WriteLogFormatUtf16(u"ファイルアクセス専用スレッドの作成に失敗しました\n");
+        return false;
+    }
+    block->threadStarted = true;
+    return true;
 }
 
 std::int64_t MeasureFile(HANDLE file) {
@@ -285,10 +290,11 @@ PlainFileStream* PlainFileOpen(const char16_t* path, int useCache, int /*blockRe
         stream->file = file;
         return stream;
     }
-    Api().CloseHandle(file);  // the thread opens its own
 
+    // Thread mode: the file opened here becomes the thread's own.
     auto* block = new (std::nothrow) ThreadBlock;
     if (!block) {
+        Api().CloseHandle(file);
         DX_FREE(stream);
         return nullptr;
     }
@@ -296,29 +302,13 @@ PlainFileStream* PlainFileOpen(const char16_t* path, int useCache, int /*blockRe
         block->cache = static_cast<unsigned char*>(DX_ALLOC(kCacheBytes));
         if (!block->cache) {
             WriteLogFormatUtf16(u"ファイル読み込みキャッシュ用メモリの確保に失敗しました\n");
+            Api().CloseHandle(file);
             delete block;
             DX_FREE(stream);
             return nullptr;
         }
     }
-    std::size_t i = 0;
-    for (; path[i] && i + 1 < kPathUnits; ++i) block->path[i] = path[i];
-    block->path[i] = 0;
-    try {
-        block->thread = std::thread(FileThreadMain, block);
-    } catch (...) {
-        WriteLogFormatUtf16(u"ファイルアクセス専用スレッドの作成に失敗しました\n");
-        FreeBlock(block);
-        DX_FREE(stream);
-        return nullptr;
-    }
-    SendCommand(*block, kOpen, true);
-    if (block->openFailed) {
-        FreeBlock(block);
-        WriteLogFormatUtf16(u"ファイルのオープンに失敗しました\n");
-        DX_FREE(stream);
-        return nullptr;
-    }
+    block->file = file;
     stream->block = block;
     return stream;
 }
@@ -329,9 +319,28 @@ int PlainFileClose(PlainFileStream* stream) {
         if (!Api().CloseHandle(stream->file)) return -1;
         return 0;
     }
-    SendCommand(*stream->block, kEnd, true);
-    FreeBlock(stream->block);
+    ThreadBlock* block = stream->block;
     stream->block = nullptr;
+    if (!block->threadStarted) {
+        if (block->file) Api().CloseHandle(block->file);
+        DX_FREE(block->cache);
+        delete block;
+        return 0;
+    }
+    {
+        // A pending asynchronous read or read-ahead finishes first; then the file and the cache
+        // go here, and the thread is told to end and free the block without being waited for.
+        std::unique_lock<std::mutex> lock(block->mutex);
+        WaitIdle(*block, lock);
+        if (block->file) Api().CloseHandle(block->file);
+        block->file = nullptr;
+        DX_FREE(block->cache);
+        block->cache = nullptr;
+        block->command = kEnd;
+        block->requestPending = true;
+        block->thread.detach();
+        block->request.notify_all();
+    }
     return 0;
 }
 
@@ -343,7 +352,11 @@ int PlainFileSeek(PlainFileStream* stream, std::int64_t offset, int origin) {
     std::int64_t target;
     if (!SeekTargetWithin(stream->position, stream->size, offset, origin, &target)) return -1;
     if (!stream->threadMode) {
-        if (!PositionFile(stream->file, target)) return -1;
+        if (!PositionFile(stream->file, target)) {
+            stream->filePosition = -1;
+            return -1;
+        }
+        stream->filePosition = target;
     } else {
         // The position lives in the record and the reads say where they start, so a seek only
         // restarts the cache at the target; the owner does that itself once the thread is idle.
@@ -380,34 +393,31 @@ std::size_t PlainFileRead(void* buffer, std::size_t size, std::size_t count,
     std::size_t bytes = size * count;
     std::size_t got = 0;
     if (!stream->threadMode) {
-        got = ReadAt(stream->file, stream->position, buffer, bytes);
+        got = ReadAt(stream->file, stream->filePosition, stream->position, buffer, bytes);
     } else {
         ThreadBlock& block = *stream->block;
         std::unique_lock<std::mutex> lock(block.mutex);
         WaitIdle(block, lock);
-        if (block.threadEnded) return 0;
         block.destination = static_cast<unsigned char*>(buffer);
         block.readPosition = stream->position;
         block.readLength = static_cast<std::uint32_t>(bytes);
-        if (stream->asyncRead) {
+        if (stream->asyncRead && StartFileThread(&block)) {
             // The thread reads while the caller goes on; the count is the one asked for.
             block.command = kRead;
             block.requestPending = true;
             block.request.notify_all();
             got = bytes;
         } else {
-            // The thread is idle, so the owner reads through the block itself: no hand-over
-            // for a read that must be waited for anyway. Small reads then let the thread fill
-            // the cache behind them.
+            // The thread is idle (or there is none yet, or none could be started for an
+            // asynchronous read), so the owner reads through the block itself: no hand-over for
+            // a read that must be waited for anyway. A file read in small pieces gets its
+            // thread now, to read ahead in idle periods.
             block.ownerReading = true;
             lock.unlock();
             got = PerformRead(block);
             lock.lock();
             block.ownerReading = false;
-            if (bytes < kLargeRead) {
-                block.readAheadWanted = true;
-                block.request.notify_all();
-            }
+            if (block.cache && bytes < kLargeRead) StartFileThread(&block);
         }
     }
     if (got < bytes) {

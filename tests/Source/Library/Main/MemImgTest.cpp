@@ -154,6 +154,29 @@ TEST(MemImgTest, FillWritesOnlyTheClippedRectangle) {
     }
 }
 
+TEST(MemImgTest, FillOfRowsLongerThanOneBlockWritesEveryPixelAndNothingBeyond) {
+    // Rows are filled in 64-byte blocks and a shorter tail: widths around the block sizes of
+    // 2- and 4-byte pixels, starting at an odd column, in an image one column wider on each side.
+    for (int colorType : {0, 1}) {
+        for (int width : {1, 16, 31, 32, 33, 47, 100}) {
+            MEMIMG m{};
+            ASSERT_EQ(SetupMemImgDefault(&m, width + 4, 3, colorType), 0);
+            FillMemImgRect(&m, nullptr, 0);
+            const RECT inner{3, 1, 3 + width, 2};
+            FillMemImgRect(&m, &inner, 0x89ABCDEF);
+            const std::uint32_t v = colorType == 0 ? 0xCDEFu : 0x89ABCDEFu;
+            for (int y = 0; y < 3; ++y) {
+                for (int x = 0; x < width + 4; ++x) {
+                    const bool inside = y == 1 && x >= 3 && x < 3 + width;
+                    ASSERT_EQ(ReadRaw(m, x, y), inside ? v : 0u)
+                        << "type " << colorType << " width " << width << " at " << x << ", " << y;
+                }
+            }
+            ReleaseMemImg(&m);
+        }
+    }
+}
+
 TEST(MemImgTest, RunTableEncodesRowsInRunsOfAtMost64) {
     MEMIMG m{};
     ASSERT_EQ(SetupMemImg(&m, 65, 2, -1, 0x1234, 0, 0, 0, 1, nullptr), 0);

@@ -111,6 +111,44 @@ TEST_F(PlainFiles, DirectAndCachedReadsDeliverTheSameBytes) {
     }
 }
 
+TEST_F(PlainFiles, CachedReadsStayRightWhenTheThreadReadsAheadInIdlePeriods) {
+    // Pauses longer than the file thread's 100 ms idle period let it fill the cache behind the
+    // bytes already delivered; reads, seeks and asynchronous reads in between must still deliver
+    // the file's own bytes.
+    const std::string data = Pattern(0x20000 * 3 + 999);
+    std::u16string path = Write("idle.bin", data);
+    struct Read {
+        std::int64_t seekTo;  // -1: no seek
+        std::size_t bytes;
+        bool pauseAfter;
+    };
+    const std::vector<Read> reads{{-1, 100, true},    {-1, 5000, true},     {-1, 1, false},
+                                  {10, 7, true},      {-1, 300000, false},  {-1, 64, true},
+                                  {0x1FFFF, 3, true}, {-1, 0x20000, false}, {-1, 4096, true},
+                                  {-1, 2, false}};
+    for (int async : {0, 1}) {
+        SCOPED_TRACE(async);
+        PlainFileStream* stream = PlainFileOpen(path.c_str(), 1, 1, async);
+        ASSERT_NE(stream, nullptr);
+        std::int64_t at = 0;
+        for (const Read& r : reads) {
+            if (r.seekTo >= 0) {
+                ASSERT_EQ(PlainFileSeek(stream, r.seekTo, 0), 0);
+                at = r.seekTo;
+            }
+            std::string buffer(r.bytes, '\0');
+            ASSERT_EQ(PlainFileRead(buffer.data(), 1, r.bytes, stream), r.bytes);
+            while (!PlainFileIdleCheck(stream)) usleep(100);
+            ASSERT_EQ(buffer, data.substr(static_cast<std::size_t>(at), r.bytes)) << "at " << at;
+            at += static_cast<std::int64_t>(r.bytes);
+            EXPECT_EQ(PlainFileTell(stream), at);
+            if (r.pauseAfter) usleep(150000);
+        }
+        EXPECT_EQ(PlainFileClose(stream), 0);
+        DX_FREE(stream);
+    }
+}
+
 TEST_F(PlainFiles, TheTableReadsWholeItemsAndKeepsTheEndFlag) {
     std::u16string path = Write("nine.bin", "123456789");
     const StreamFunctionTable* table = GetPlainStreamFunctions();
