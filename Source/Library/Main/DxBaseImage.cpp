@@ -3,7 +3,15 @@
 
 #include <algorithm>
 #include <bit>
+#include <climits>
+#include <cstdint>
 #include <cstring>
+
+#include "Main/DxChar.h"
+#include "Main/DxGraphics.h"
+#include "Main/DxMemImg.h"
+#include "Main/DxMemory.h"
+#include "platform/Gdi32.h"
 
 namespace ZiDaz {
 
@@ -861,7 +869,14 @@ int ConvertPixelRect(void* destPixels, int destPitch, const COLORFORMAT* destFor
         }
     }
 
-    // 9. The general pipeline.
+    // 9. The general pipeline. It reads one 8-bit channel as grey; two 8-bit channels have no
+    // colour layout it could read, and one or two 8-bit channels none it could write, so only
+    // the dedicated loops convert them.
+    if (sf.ChannelCount == 2 && sf.FloatFlag == 0 && sf.BitsPerChannel == 8) return -1;
+    if (df.ChannelCount != 0 && df.ChannelCount <= 2 && df.FloatFlag == 0 &&
+        df.BitsPerChannel == 8) {
+        return -1;
+    }
     GeneralPlan plan{};
     plan.df = &df;
     plan.sf = &sf;
@@ -896,6 +911,948 @@ int ConvertPixelRect(void* destPixels, int destPitch, const COLORFORMAT* destFor
                          GeneralToInteger(plan, d, s, row, column, left, top);
                      }
                  });
+    return 0;
+}
+
+// ---- Formats and base images -------------------------------------------------------------------
+
+BaseImageModuleStateData BaseImageModuleState{};
+
+namespace {
+
+constexpr const char* kAllocTag = "DxBaseImage";
+
+// The pixel bytes of a set-up, or -1 when the size is negative, its pitch does not fit 32 bits or
+// the image is larger than the library handles.
+std::int64_t CheckedImageBytes(std::int64_t width, std::int64_t height, std::int64_t bytesPerPixel,
+                               std::int64_t* pitch) {
+    if (width < 0 || height < 0) return -1;
+    const std::int64_t p = (width * bytesPerPixel + 3) & ~std::int64_t{3};
+    if (p > INT32_MAX) return -1;
+    const std::int64_t total = p * height;
+    if (total > kMaxBaseImageBytes) return -1;
+    *pitch = p;
+    return total;
+}
+
+int AllocateBaseImage(BASEIMAGE* image, int width, int height, int bytesPerPixel, int line) {
+    std::int64_t pitch = 0;
+    const std::int64_t bytes = CheckedImageBytes(width, height, bytesPerPixel, &pitch);
+    image->Width = width;
+    image->Height = height;
+    image->Pixels = nullptr;
+    if (bytes < 0) {
+        image->Pitch = 0;
+        return -1;
+    }
+    image->Pitch = static_cast<std::int32_t>(pitch);
+    image->Pixels = AllocateTrackedMemory(static_cast<std::size_t>(bytes), kAllocTag, line);
+    if (image->Pixels == nullptr) return -1;
+    image->MipCount = 0;
+    image->ImageCount = 0;
+    return 0;
+}
+
+std::uint32_t AllOnes(int bits) {
+    return bits >= 32 ? 0xFFFFFFFFu : bits <= 0 ? 0u : (1u << bits) - 1u;
+}
+
+// An 8-bit integer channel format (read and written channel by channel).
+bool IsByteChannelFormat(const COLORFORMAT& f) {
+    return f.ChannelCount != 0 && f.FloatFlag == 0 && f.BitsPerChannel == 8;
+}
+
+}  // namespace
+
+int InitDefaultPaletteFormat(COLORFORMAT* f, int withAlpha) {
+    SetMaskLayout(f, 1, 0xFF0000, 0xFF00, 0xFF, withAlpha != 0 ? 0xFF000000u : 0u,
+                  withAlpha != 0 ? 0u : 0xFF000000u, false);
+    f->HighestPaletteIndex = 255;
+    for (int i = 0; i < 256; ++i) {
+        f->Palette[i][0] = static_cast<std::uint8_t>(((i >> 5) & 3) * 85);
+        f->Palette[i][1] = static_cast<std::uint8_t>(((i >> 3) & 7) * 255 / 7);
+        f->Palette[i][2] = static_cast<std::uint8_t>((i & 7) * 255 / 7);
+        f->Palette[i][3] = withAlpha != 0 ? 255 : 0;
+    }
+    return 0;
+}
+
+int RecomputeColorFormatUnusedMask(COLORFORMAT* f) {
+    const int used = f->RedWidth + f->GreenWidth + f->BlueWidth + f->AlphaWidth;
+    if (used == f->BitsPerPixel) {
+        f->UnusedMask = 0;
+    } else {
+        f->UnusedMask =
+            AllOnes(f->BitsPerPixel) & ~(f->RedMask | f->GreenMask | f->BlueMask | f->AlphaMask);
+    }
+    return 0;
+}
+
+int NewBaseImageArgb8(int width, int height, BASEIMAGE* image) {
+    InitColorFormatArgb8(&image->Format);
+    return AllocateBaseImage(image, width, height, 4, __LINE__);
+}
+
+int NewBaseImageXrgb8(int width, int height, BASEIMAGE* image) {
+    InitColorFormatXrgb8(&image->Format);
+    return AllocateBaseImage(image, width, height, 4, __LINE__);
+}
+
+int NewBaseImageRgb24(int width, int height, BASEIMAGE* image) {
+    InitColorFormatRgb24(&image->Format);
+    return AllocateBaseImage(image, width, height, 3, __LINE__);
+}
+
+int NewBaseImagePal8(int width, int height, BASEIMAGE* image, int withAlpha) {
+    InitDefaultPaletteFormat(&image->Format, withAlpha);
+    return AllocateBaseImage(image, width, height, 1, __LINE__);
+}
+
+int NewBaseImageRgbaFloat32(int width, int height, BASEIMAGE* image) {
+    InitColorFormatFromMasks(&image->Format, 0, 0, 0, 0, 0, 4, 32, 1);
+    return AllocateBaseImage(image, width, height, 16, __LINE__);
+}
+
+int NewBaseImageInFormat(int width, int height, const COLORFORMAT* format, BASEIMAGE* image) {
+    if (&image->Format != format) image->Format = *format;
+    return AllocateBaseImage(image, width, height, format->BytesPerPixel, __LINE__);
+}
+
+int DisposeBaseImage(BASEIMAGE* image) {
+    if (image->Pixels != nullptr) FreeTrackedMemory(image->Pixels);
+    std::memset(image, 0, sizeof(*image));
+    return 0;
+}
+
+int MakeBaseImageView(const BASEIMAGE* source, int left, int top, int right, int bottom,
+                      BASEIMAGE* view) {
+    if (left < 0 || left >= right || right > source->Width) return -1;
+    if (top < 0 || top >= bottom || bottom > source->Height) return -1;
+    if (source->Format.FormatKind != 0 || source->MipCount > 1) return -1;
+    *view = *source;
+    view->Width = right - left;
+    view->Height = bottom - top;
+    view->Pixels = static_cast<std::uint8_t*>(source->Pixels) +
+                   static_cast<std::ptrdiff_t>(top) * source->Pitch +
+                   static_cast<std::ptrdiff_t>(left) * source->Format.BytesPerPixel;
+    return 0;
+}
+
+int BaseImageDataSize(const BASEIMAGE* image) {
+    const int kind = image->Format.FormatKind;
+    std::int64_t size;
+    if (kind == 0) {
+        size = std::int64_t{image->Pitch} * image->Height;
+    } else if (kind >= 1 && kind <= 7) {
+        size = std::int64_t{image->Height / 4} * (image->Width / 4) * (kind == 1 ? 8 : 16);
+    } else {
+        return -1;
+    }
+    if (image->MipCount >= 2) {
+        std::int64_t total = 0;
+        std::int64_t level = size;
+        for (int i = 0; i < image->MipCount; ++i) {
+            total += level;
+            level = std::max<std::int64_t>(level / 4, 8);
+        }
+        size = total;
+    }
+    return size < 0 || size > INT32_MAX ? -1 : static_cast<int>(size);
+}
+
+int MaxUsedPaletteIndex(const BASEIMAGE* image) {
+    if (image->Format.FormatKind != 0 || image->Format.BytesPerPixel != 1) return -1;
+    int highest = 0;
+    for (int y = 0; y < image->Height; ++y) {
+        const auto* row = static_cast<const std::uint8_t*>(image->Pixels) +
+                          static_cast<std::ptrdiff_t>(y) * image->Pitch;
+        for (int x = 0; x < image->Width; ++x) {
+            if (row[x] > highest) {
+                highest = row[x];
+                if (highest == 255) return 255;
+            }
+        }
+    }
+    return highest;
+}
+
+namespace {
+
+const COLORFORMAT* ScreenColorFormat() {
+    const int depth = GraphicsSystemState.ScreenModeSettings.ColorBitDepth;
+    return SelectMemImgColorFormat(depth == 0 || depth == 16 ? 0 : 1, 0, 0);
+}
+
+}  // namespace
+
+std::uint32_t ComposeScreenColor(int red, int green, int blue) {
+    if (GraphicsSystemState.DevicePresent != 0) {
+        return 0xFF000000u | (static_cast<std::uint32_t>(red) & 0xFF) << 16 |
+               static_cast<std::uint32_t>(green) << 8 | static_cast<std::uint32_t>(blue);
+    }
+    const COLORFORMAT& f = *ScreenColorFormat();
+    auto place = [](int c, int width, int position) -> std::uint32_t {
+        if (width == 0) return 0;
+        return ((static_cast<std::uint32_t>(c) & 0xFF) >> (8 - width)) << position;
+    };
+    return place(red, f.RedWidth, f.RedPosition) + place(green, f.GreenWidth, f.GreenPosition) +
+           place(blue, f.BlueWidth, f.BluePosition) + f.UnusedMask;
+}
+
+int DecomposeScreenColor(std::uint32_t color, int* red, int* green, int* blue) {
+    if (GraphicsSystemState.DevicePresent != 0) {
+        if (red != nullptr) *red = static_cast<int>((color >> 16) & 0xFF);
+        if (green != nullptr) *green = static_cast<int>((color >> 8) & 0xFF);
+        if (blue != nullptr) *blue = static_cast<int>(color & 0xFF);
+        return 0;
+    }
+    const COLORFORMAT& f = *ScreenColorFormat();
+    auto channel = [&](std::uint32_t mask, int position, int width) -> int {
+        if (width == 0) return 0;
+        return static_cast<int>(((color & mask) >> position) * 255u / AllOnes(width));
+    };
+    if (red != nullptr) *red = channel(f.RedMask, f.RedPosition, f.RedWidth);
+    if (green != nullptr) *green = channel(f.GreenMask, f.GreenPosition, f.GreenWidth);
+    if (blue != nullptr) *blue = channel(f.BlueMask, f.BluePosition, f.BlueWidth);
+    return 0;
+}
+
+std::uint32_t ReadBaseImagePixelArgb(const BASEIMAGE* image, int x, int y) {
+    if (image->Pixels == nullptr) return 0;
+    const COLORFORMAT& f = image->Format;
+    const int bytes = f.BytesPerPixel;
+    if (bytes < 2 || bytes > 4) return 0;
+    const auto* p = static_cast<const std::uint8_t*>(image->Pixels) +
+                    static_cast<std::ptrdiff_t>(y) * image->Pitch +
+                    static_cast<std::ptrdiff_t>(x) * bytes;
+    const std::uint32_t v = LoadPixel(p, bytes);
+    auto top = [&](std::uint32_t mask, int position, int width, int byteTop) -> std::uint32_t {
+        if (width == 0 || width > byteTop) return 0;
+        return ((v & mask) >> position) << (byteTop - width);
+    };
+    std::uint32_t out = top(f.BlueMask, f.BluePosition, f.BlueWidth, 8) |
+                        top(f.GreenMask, f.GreenPosition, f.GreenWidth, 16) |
+                        top(f.RedMask, f.RedPosition, f.RedWidth, 24);
+    if (f.AlphaWidth != 0) out |= top(f.AlphaMask, f.AlphaPosition, f.AlphaWidth, 32);
+    return out;
+}
+
+int ReadBaseImagePixelRgba(BASEIMAGE* image, int x, int y, int* red, int* green, int* blue,
+                           int* alpha) {
+    if (image->Format.FormatKind != 0 && DecodeBlockCompressedBaseImage(image, 1) != 0) return -1;
+    if (static_cast<unsigned>(x) >= static_cast<unsigned>(image->Width) ||
+        static_cast<unsigned>(y) >= static_cast<unsigned>(image->Height) ||
+        image->Pixels == nullptr) {
+        return -1;
+    }
+    const COLORFORMAT& f = image->Format;
+    const auto* p = static_cast<const std::uint8_t*>(image->Pixels) +
+                    static_cast<std::ptrdiff_t>(y) * image->Pitch +
+                    static_cast<std::ptrdiff_t>(x) * f.BytesPerPixel;
+    int* outs[4] = {red, green, blue, alpha};
+    if (f.ChannelCount != 0) {
+        if (f.FloatFlag != 0 && f.BitsPerChannel != 16 && f.BitsPerChannel != 32) return -1;
+        if (f.FloatFlag == 0 && f.BitsPerChannel != 8) return -1;
+        for (int c = 0; c < f.ChannelCount && c < 4; ++c) {
+            int value;
+            if (f.FloatFlag == 0) {
+                value = p[c];
+            } else if (f.BitsPerChannel == 16) {
+                std::uint16_t h;
+                std::memcpy(&h, p + 2 * c, 2);
+                value = static_cast<int>(HalfToFloat(h) * 255.0f);
+            } else {
+                float v;
+                std::memcpy(&v, p + 4 * c, 4);
+                value = static_cast<int>(v * 255.0f);
+            }
+            if (outs[c] != nullptr) *outs[c] = value;
+        }
+        return 0;
+    }
+    switch (f.BytesPerPixel) {
+        case 1: {
+            const std::uint8_t* e = f.Palette[*p];
+            if (red != nullptr) *red = e[2];
+            if (green != nullptr) *green = e[1];
+            if (blue != nullptr) *blue = e[0];
+            if (alpha != nullptr) *alpha = e[3];
+            return 0;
+        }
+        case 2:
+        case 3:
+        case 4:
+            return DecomposeFormatColor(&f, LoadPixel(p, f.BytesPerPixel), red, green, blue, alpha);
+        default:
+            return -1;
+    }
+}
+
+int WriteBaseImagePixelRgba(BASEIMAGE* image, int x, int y, int red, int green, int blue,
+                            int alpha) {
+    if (image->Format.FormatKind != 0 && DecodeBlockCompressedBaseImage(image, 1) != 0) return -1;
+    if (static_cast<unsigned>(x) >= static_cast<unsigned>(image->Width) ||
+        static_cast<unsigned>(y) >= static_cast<unsigned>(image->Height) ||
+        image->Pixels == nullptr) {
+        return -1;
+    }
+    const COLORFORMAT& f = image->Format;
+    auto* p = static_cast<std::uint8_t*>(image->Pixels) +
+              static_cast<std::ptrdiff_t>(y) * image->Pitch +
+              static_cast<std::ptrdiff_t>(x) * f.BytesPerPixel;
+    if (f.ChannelCount != 0 && f.FloatFlag != 0) {
+        if (f.BitsPerChannel != 16 && f.BitsPerChannel != 32) return -1;
+        const int values[4] = {red, green, blue, alpha};
+        for (int c = 0; c < f.ChannelCount && c < 4; ++c) {
+            const float v = static_cast<float>(values[c]) / 255.0f;
+            if (f.BitsPerChannel == 32) {
+                std::memcpy(p + 4 * c, &v, 4);
+            } else {
+                const std::uint16_t h = FloatToHalf(v);
+                std::memcpy(p + 2 * c, &h, 2);
+            }
+        }
+        return 0;
+    }
+    if (f.ChannelCount != 0 && !IsByteChannelFormat(f)) return -1;
+    if (f.BytesPerPixel < 1 || f.BytesPerPixel > 4) return -1;
+    StorePixel(p, f.BytesPerPixel, ComposeFormatColor(&f, red, green, blue, alpha));
+    return 0;
+}
+
+Float4* SetFloat4(Float4* record, float red, float green, float blue, float alpha) {
+    record->x = red;
+    record->y = green;
+    record->z = blue;
+    record->w = alpha;
+    return record;
+}
+
+std::uint32_t PackArgbColor(int red, int green, int blue, int alpha) {
+    return (static_cast<std::uint32_t>(blue) & 0xFF) |
+           (static_cast<std::uint32_t>(green) & 0xFF) << 8 |
+           (static_cast<std::uint32_t>(red) & 0xFF) << 16 |
+           (static_cast<std::uint32_t>(alpha) & 0xFF) << 24;
+}
+
+int MakeAlphaImageFileName(const char16_t* name, char16_t* output, int bufferBytes) {
+    EnsureDefaultCharCodes();
+    const std::int32_t wide = CharEncoding::Utf16Le;
+    if (bufferBytes < 2) return 0;
+    // The offset of the last dot, in bytes (-1 without one).
+    int lastDot = -1;
+    int end = 0;
+    for (;;) {
+        int length = 0;
+        const std::uint32_t code =
+            ReadCharCodeAt(reinterpret_cast<const std::uint8_t*>(name) + end, wide, &length);
+        if (code == 0 || length <= 0) break;
+        if (code == '.') lastDot = end;
+        end += length;
+    }
+    auto* out = reinterpret_cast<std::uint8_t*>(output);
+    int written = 0;
+    const int room = bufferBytes - 2;  // the terminator always fits
+    bool full = false;
+    auto put = [&](std::uint32_t code) {
+        if (full) return;
+        const int n = EncodeCharCode(code, wide, out + written, room - written);
+        if (n <= 0) {
+            full = true;
+            return;
+        }
+        written += n;
+    };
+    const int split = lastDot < 0 ? end : lastDot;
+    auto copyRange = [&](int from, int to) {
+        for (int at = from; at < to && !full;) {
+            int length = 0;
+            const std::uint32_t code =
+                ReadCharCodeAt(reinterpret_cast<const std::uint8_t*>(name) + at, wide, &length);
+            if (length <= 0) break;
+            put(code);
+            at += length;
+        }
+    };
+    copyRange(0, split);
+    put('_');
+    put('a');
+    copyRange(split, end);
+    out[written] = 0;
+    out[written + 1] = 0;
+    return 0;
+}
+
+int InitBaseImageModule() {
+    BaseImageModuleStateData& s = BaseImageModuleState;
+    if (s.Initialised != 0) return -1;
+    // The platform image reader starts here, before the tables.
+    for (int k = 0; k < 1280; ++k) {
+        s.ByteClampTable[k] = static_cast<std::uint8_t>(std::clamp(k - 512, 0, 255));
+    }
+    for (int i = 0; i < 256; ++i) {
+        s.YuvCoefficientTables[kYuvVToRed][i] = (i - 128) * 26148;
+        s.YuvCoefficientTables[kYuvUToGreen][i] = (i - 128) * -6406;
+        s.YuvCoefficientTables[kYuvVToGreen][i] = (i - 128) * -13320;
+        s.YuvCoefficientTables[kYuvUToBlue][i] = (i - 128) * 33062;
+        s.YuvCoefficientTables[kYuvLuma][i] = (i - 16) * 19070;
+    }
+    for (int a = 0; a < 256; ++a) {
+        for (int b = 0; b < 256; ++b) {
+            s.Multiply255Table[a][b] = static_cast<std::uint8_t>(a * b / 255);
+            s.Divide255Table[a][b] =
+                b == 0 ? 0 : static_cast<std::uint8_t>(std::min(a * 255 / b, 255));
+        }
+    }
+    s.Initialised = 1;
+    return 0;
+}
+
+int EndBaseImageModule() {
+    BaseImageModuleStateData& s = BaseImageModuleState;
+    if (s.Initialised == 0) return -1;
+    s.Initialised = 0;
+    return 0;
+}
+
+// ---- Rectangle copies, Windows bitmaps and half-size images -------------------------------------
+
+int CopyBaseImageRect(int sourceX, int sourceY, int width, int height, int destX, int destY,
+                      BASEIMAGE* source, BASEIMAGE* dest) {
+    if (source->Format.FormatKind != 0 && DecodeBlockCompressedBaseImage(source, 1) != 0) {
+        return -1;
+    }
+    if (dest->Format.FormatKind != 0 && DecodeBlockCompressedBaseImage(dest, 1) != 0) return -1;
+    // Clip in 64 bits: the caller's sizes may be anything.
+    std::int64_t sx = sourceX, sy = sourceY, dx = destX, dy = destY, w = width, h = height;
+    if (sx < 0) {
+        w += sx;
+        dx -= sx;
+        sx = 0;
+    }
+    if (sy < 0) {
+        h += sy;
+        dy -= sy;
+        sy = 0;
+    }
+    if (dx < 0) {
+        w += dx;
+        sx -= dx;
+        dx = 0;
+    }
+    if (dy < 0) {
+        h += dy;
+        sy -= dy;
+        dy = 0;
+    }
+    w = std::min({w, std::int64_t{dest->Width} - dx, std::int64_t{source->Width} - sx});
+    h = std::min({h, std::int64_t{dest->Height} - dy, std::int64_t{source->Height} - sy});
+    if (w <= 0 || h <= 0) return 0;
+    const RECT rect{static_cast<LONG>(sx), static_cast<LONG>(sy), static_cast<LONG>(sx + w),
+                    static_cast<LONG>(sy + h)};
+    const int result =
+        ConvertPixelRect(dest->Pixels, dest->Pitch, &dest->Format, source->Pixels, source->Pitch,
+                         &source->Format, nullptr, 0, nullptr, static_cast<int>(dx),
+                         static_cast<int>(dy), &rect, 0, 0, 0, 0, 0, 0, 0, 1);
+    return result == -1 ? -1 : 0;
+}
+
+int CopyWholeBaseImage(int destX, int destY, BASEIMAGE* source, BASEIMAGE* dest) {
+    return CopyBaseImageRect(0, 0, source->Width, source->Height, destX, destY, source, dest);
+}
+
+int BaseImageToBitmapInfo(BASEIMAGE* image, BITMAPINFO* info, void** bits, int copy,
+                          int force24Bit) {
+    if (image->Format.FormatKind != 0 && DecodeBlockCompressedBaseImage(image, 1) != 0) return -1;
+    std::memset(&info->bmiHeader, 0, sizeof(info->bmiHeader));
+    std::memset(&info->bmiColors[0], 0, sizeof(info->bmiColors[0]));
+    if (image->Width < 0 || image->Height < 0) return -1;
+    const COLORFORMAT& f = image->Format;
+    const std::int64_t width = image->Width;
+    const std::int64_t height = image->Height;
+    info->bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+    info->bmiHeader.biWidth = image->Width;
+    info->bmiHeader.biHeight = -image->Height;
+    info->bmiHeader.biPlanes = 1;
+    info->bmiHeader.biCompression = BI_RGB;
+    auto* pixels = static_cast<std::uint8_t*>(image->Pixels);
+    // Copies each row's used bytes into a new buffer of padded rows.
+    auto copyRows = [&](std::int64_t rowBytes, std::int64_t used) -> int {
+        if (rowBytes * height > kMaxBaseImageBytes) return -1;
+        auto* buffer = static_cast<std::uint8_t*>(AllocateTrackedMemory(
+            static_cast<std::size_t>(std::max<std::int64_t>(rowBytes * height, 1)), kAllocTag,
+            __LINE__));
+        if (buffer == nullptr) return -1;
+        for (std::int64_t y = 0; y < height; ++y) {
+            std::memcpy(buffer + y * rowBytes, pixels + y * image->Pitch,
+                        static_cast<std::size_t>(used));
+            std::memset(buffer + y * rowBytes + used, 0, static_cast<std::size_t>(rowBytes - used));
+        }
+        *bits = buffer;
+        return 1;
+    };
+    if (f.BitsPerPixel == 8 && f.ChannelCount == 0 && force24Bit == 0) {
+        info->bmiHeader.biBitCount = 8;
+        for (int i = 0; i < 256; ++i) {
+            RGBQUAD& q = info->bmiColors[i];
+            q.rgbBlue = f.Palette[i][0];
+            q.rgbGreen = f.Palette[i][1];
+            q.rgbRed = f.Palette[i][2];
+            q.rgbReserved = f.Palette[i][3];
+        }
+        const std::int64_t rowBytes = (width + 3) & ~std::int64_t{3};
+        if (copy == 1 || image->Pitch != rowBytes) return copyRows(rowBytes, width);
+        *bits = image->Pixels;
+        return copy;
+    }
+    info->bmiHeader.biBitCount = 24;
+    const std::int64_t rowBytes = (width * 3 + 3) & ~std::int64_t{3};
+    const bool rgb24 = f.ChannelCount == 0 && f.BitsPerPixel == 24 && f.RedMask == 0xFF0000 &&
+                       f.GreenMask == 0xFF00 && f.BlueMask == 0xFF;
+    if (!rgb24 || copy == 1) {
+        if (rowBytes * height > kMaxBaseImageBytes) return -1;
+        auto* buffer = static_cast<std::uint8_t*>(AllocateTrackedMemory(
+            static_cast<std::size_t>(std::max<std::int64_t>(rowBytes * height, 1)), kAllocTag,
+            __LINE__));
+        if (buffer == nullptr) return -1;
+        if (width > 0 && height > 0) {
+            COLORFORMAT rgb{};
+            InitColorFormatRgb24(&rgb);
+            for (std::int64_t y = 0; y < height; ++y) {
+                std::memset(buffer + y * rowBytes + width * 3, 0,
+                            static_cast<std::size_t>(rowBytes - width * 3));
+            }
+            const RECT rect{0, 0, image->Width, image->Height};
+            if (ConvertPixelRect(buffer, static_cast<int>(rowBytes), &rgb, image->Pixels,
+                                 image->Pitch, &f, nullptr, 0, nullptr, 0, 0, &rect, 0, 0, 0, 0, 0,
+                                 0, 0, 0) == -1) {
+                FreeTrackedMemory(buffer);
+                return -1;
+            }
+        }
+        *bits = buffer;
+        return 1;
+    }
+    if (image->Pitch != rowBytes) return copyRows(rowBytes, width * 3);
+    *bits = image->Pixels;
+    return copy;
+}
+
+int DownsampleHalfRect(const COLORFORMAT* format, void* destPixels, int destPitch,
+                       const void* sourcePixels, int sourcePitch, int destX, int destY, int sourceX,
+                       int sourceY, int width, int height) {
+    if ((width != 1 && (width & 1) != 0) || (height != 1 && (height & 1) != 0)) return -1;
+    if (width < 0 || height < 0) return -1;
+    const int bits = format->BitsPerPixel;
+    const bool handled = format->ChannelCount == 0 && (bits == 16 || bits == 32);
+    if (width == 1 && height == 1 && !handled) return 0;
+    if (!handled) return -1;
+    const int bytes = bits / 8;
+    auto* dest = static_cast<std::uint8_t*>(destPixels) +
+                 static_cast<std::ptrdiff_t>(destY) * destPitch +
+                 static_cast<std::ptrdiff_t>(destX) * bytes;
+    const auto* source = static_cast<const std::uint8_t*>(sourcePixels) +
+                         static_cast<std::ptrdiff_t>(sourceY) * sourcePitch +
+                         static_cast<std::ptrdiff_t>(sourceX) * bytes;
+    const std::uint32_t masks[4] = {format->RedMask, format->GreenMask, format->BlueMask,
+                                    format->AlphaMask};
+    const int positions[4] = {format->RedPosition, format->GreenPosition, format->BluePosition,
+                              format->AlphaPosition};
+    auto at = [&](int x, int y) {
+        return LoadPixel(source + static_cast<std::ptrdiff_t>(y) * sourcePitch +
+                             static_cast<std::ptrdiff_t>(x) * bytes,
+                         bytes);
+    };
+    auto put = [&](int x, int y, std::uint32_t v) {
+        StorePixel(dest + static_cast<std::ptrdiff_t>(y) * destPitch +
+                       static_cast<std::ptrdiff_t>(x) * bytes,
+                   bytes, v);
+    };
+    // The mean of n (1, 2 or 4) pixels, channel by channel; unused bits end up 0.
+    auto mean = [&](const std::uint32_t* p, int n, int shift) {
+        std::uint32_t out = 0;
+        for (int c = 0; c < 4; ++c) {
+            if (masks[c] == 0) continue;
+            std::uint32_t sum = 0;
+            for (int i = 0; i < n; ++i) sum += (p[i] & masks[c]) >> positions[c];
+            out |= ((sum >> shift) << positions[c]) & masks[c];
+        }
+        return out;
+    };
+    if (width == 1 && height == 1) {
+        put(0, 0, at(0, 0));
+    } else if (width == 1) {
+        for (int y = 0; y < height / 2; ++y) {
+            const std::uint32_t p[2] = {at(0, 2 * y), at(0, 2 * y + 1)};
+            put(0, y, mean(p, 2, 1));
+        }
+    } else if (height == 1) {
+        for (int x = 0; x < width / 2; ++x) {
+            const std::uint32_t p[2] = {at(2 * x, 0), at(2 * x + 1, 0)};
+            put(x, 0, mean(p, 2, 1));
+        }
+    } else {
+        for (int y = 0; y < height / 2; ++y) {
+            for (int x = 0; x < width / 2; ++x) {
+                const std::uint32_t p[4] = {at(2 * x, 2 * y), at(2 * x + 1, 2 * y),
+                                            at(2 * x, 2 * y + 1), at(2 * x + 1, 2 * y + 1)};
+                put(x, y, mean(p, 4, 2));
+            }
+        }
+    }
+    return 0;
+}
+
+// ---- Block-compressed images
+// ---------------------------------------------------------------------
+
+namespace {
+
+// The four colours of a colour block as ARGB8 values.
+void BuildColorTable(const std::uint8_t* block, bool dxt1, std::uint32_t* table) {
+    const std::uint32_t w0 = static_cast<std::uint32_t>(block[0] | block[1] << 8);
+    const std::uint32_t w1 = static_cast<std::uint32_t>(block[2] | block[3] << 8);
+    std::uint32_t c[2][3];  // red, green, blue
+    const std::uint32_t words[2] = {w0, w1};
+    for (int i = 0; i < 2; ++i) {
+        c[i][0] = (words[i] >> 11) * 255 / 31;
+        c[i][1] = ((words[i] >> 5) & 0x3F) * 255 / 63;
+        c[i][2] = (words[i] & 0x1F) * 255 / 31;
+    }
+    auto pack = [](std::uint32_t r, std::uint32_t g, std::uint32_t b, std::uint32_t a) {
+        return a << 24 | r << 16 | g << 8 | b;
+    };
+    table[0] = pack(c[0][0], c[0][1], c[0][2], 255);
+    table[1] = pack(c[1][0], c[1][1], c[1][2], 255);
+    if (!dxt1 || w0 > w1) {
+        table[2] = pack((2 * c[0][0] + c[1][0]) / 3, (2 * c[0][1] + c[1][1]) / 3,
+                        (2 * c[0][2] + c[1][2]) / 3, 255);
+        table[3] = pack((c[0][0] + 2 * c[1][0]) / 3, (c[0][1] + 2 * c[1][1]) / 3,
+                        (c[0][2] + 2 * c[1][2]) / 3, 255);
+    } else {
+        const std::uint32_t r = (c[0][0] + c[1][0]) / 2;
+        const std::uint32_t g = (c[0][1] + c[1][1]) / 2;
+        const std::uint32_t b = (c[0][2] + c[1][2]) / 2;
+        table[2] = pack(r, g, b, 255);
+        table[3] = pack(r, g, b, 0);
+    }
+}
+
+// The eight alphas of a DXT4/DXT5 alpha block.
+void BuildAlphaTable(const std::uint8_t* block, std::uint32_t* table) {
+    const std::uint32_t a0 = block[0];
+    const std::uint32_t a1 = block[1];
+    table[0] = a0;
+    table[1] = a1;
+    if (a0 > a1) {
+        for (std::uint32_t i = 1; i <= 6; ++i) table[i + 1] = ((7 - i) * a0 + i * a1) / 7;
+    } else {
+        for (std::uint32_t i = 1; i <= 4; ++i) table[i + 1] = ((5 - i) * a0 + i * a1) / 5;
+        table[6] = 0;
+        table[7] = 255;
+    }
+}
+
+// Decodes one block into 4 rows of 4 ARGB8 pixels at dest.
+void DecodeBlock(int kind, const std::uint8_t* block, std::uint8_t* dest, std::ptrdiff_t pitch) {
+    std::uint32_t colors[4];
+    const std::uint8_t* colorBlock = kind == 1 ? block : block + 8;
+    BuildColorTable(colorBlock, kind == 1, colors);
+    std::uint32_t indices;
+    std::memcpy(&indices, colorBlock + 4, 4);
+    std::uint32_t pixels[16];
+    for (int i = 0; i < 16; ++i) pixels[i] = colors[(indices >> (2 * i)) & 3];
+    if (kind == 2 || kind == 3) {
+        for (int i = 0; i < 16; ++i) {
+            const std::uint32_t nibble = (block[i / 2] >> (4 * (i & 1))) & 0xF;
+            pixels[i] = (pixels[i] & 0xFFFFFFu) | (nibble * 17) << 24;
+        }
+    } else if (kind == 4 || kind == 5) {
+        std::uint32_t alphas[8];
+        BuildAlphaTable(block, alphas);
+        const std::uint32_t low =
+            static_cast<std::uint32_t>(block[2] | block[3] << 8 | block[4] << 16);
+        const std::uint32_t high =
+            static_cast<std::uint32_t>(block[5] | block[6] << 8 | block[7] << 16);
+        for (int i = 0; i < 16; ++i) {
+            const std::uint32_t index = ((i < 8 ? low : high) >> (3 * (i & 7))) & 7;
+            pixels[i] = (pixels[i] & 0xFFFFFFu) | alphas[index] << 24;
+        }
+    }
+    if (kind == 2 || kind == 4) {
+        // Premultiplied colour back to straight colour; a colour above its alpha (invalid data)
+        // is limited to 255.
+        for (std::uint32_t& p : pixels) {
+            const std::uint32_t a = p >> 24;
+            if (a == 0) {
+                p = 0;
+                continue;
+            }
+            auto un = [a](std::uint32_t c) { return std::min<std::uint32_t>(c * 255 / a, 255); };
+            p = a << 24 | un((p >> 16) & 0xFF) << 16 | un((p >> 8) & 0xFF) << 8 | un(p & 0xFF);
+        }
+    }
+    for (int row = 0; row < 4; ++row) std::memcpy(dest + row * pitch, pixels + 4 * row, 16);
+}
+
+}  // namespace
+
+int DecodeBlockCompressedBaseImage(BASEIMAGE* image, int freeOld) {
+    const int kind = image->Format.FormatKind;
+    if (kind == 0) return 0;
+    if (kind < 1 || kind > 5) return -1;
+    if (image->Width < 0 || image->Height < 0) return -1;
+    const int faces = image->ImageCount != 0 ? 6 : 1;
+    const std::int64_t blocksWide = (std::int64_t{image->Width} + 3) / 4;
+    const std::int64_t blocksHigh = (std::int64_t{image->Height} + 3) / 4;
+    const std::int64_t pitch = blocksWide * 16;
+    const std::int64_t faceBytes = blocksHigh * 4 * pitch;
+    if (pitch > INT32_MAX || faceBytes * faces > kMaxBaseImageBytes) return -1;
+    auto* buffer = static_cast<std::uint8_t*>(AllocateTrackedMemory(
+        static_cast<std::size_t>(std::max<std::int64_t>(faceBytes * faces, 1)), kAllocTag,
+        __LINE__));
+    if (buffer == nullptr) return -1;
+    const int blockBytes = kind == 1 ? 8 : 16;
+    // The compressed bytes of one face: all its levels.
+    std::int64_t faceSource = 0;
+    const int levels = std::max(image->MipCount, 1);
+    for (int l = 0; l < levels; ++l) {
+        const std::int64_t w = std::max<std::int64_t>(std::int64_t{image->Width} >> l, 1);
+        const std::int64_t h = std::max<std::int64_t>(std::int64_t{image->Height} >> l, 1);
+        faceSource += ((w + 3) / 4) * ((h + 3) / 4) * blockBytes;
+    }
+    const auto* source = static_cast<const std::uint8_t*>(image->Pixels);
+    for (int face = 0; face < faces; ++face) {
+        const std::uint8_t* blocks = source + face * faceSource;
+        std::uint8_t* out = buffer + face * faceBytes;
+        for (std::int64_t by = 0; by < blocksHigh; ++by) {
+            for (std::int64_t bx = 0; bx < blocksWide; ++bx) {
+                DecodeBlock(kind, blocks + (by * blocksWide + bx) * blockBytes,
+                            out + by * 4 * pitch + bx * 16, static_cast<std::ptrdiff_t>(pitch));
+            }
+        }
+    }
+    if (freeOld != 0 && image->Pixels != nullptr) FreeTrackedMemory(image->Pixels);
+    image->Pixels = buffer;
+    InitColorFormatArgb8(&image->Format);
+    image->Pitch = static_cast<std::int32_t>(pitch);
+    return 0;
+}
+
+int PremultiplyBaseImageAlpha(BASEIMAGE* image) {
+    const COLORFORMAT& f = image->Format;
+    const bool hasAlpha = f.ChannelCount != 0 ? f.ChannelCount >= 4 : f.AlphaWidth != 0;
+    if (!hasAlpha) return 0;
+    if (f.FormatKind != 0 && DecodeBlockCompressedBaseImage(image, 1) != 0) return -1;
+    const bool argb8 = f.ChannelCount == 0 && f.BitsPerPixel == 32 && f.BytesPerPixel == 4 &&
+                       f.FloatFlag == 0 && f.UnusedMask == 0 && f.AlphaMask == 0xFF000000u &&
+                       f.RedMask == 0xFF0000 && f.GreenMask == 0xFF00 && f.BlueMask == 0xFF;
+    if (!argb8) {
+        BASEIMAGE old = *image;
+        if (NewBaseImageArgb8(old.Width, old.Height, image) != 0 ||
+            CopyBaseImageRect(0, 0, old.Width, old.Height, 0, 0, &old, image) != 0) {
+            if (image->Pixels != nullptr) FreeTrackedMemory(image->Pixels);
+            *image = old;
+            return -1;
+        }
+        if (old.Pixels != nullptr) FreeTrackedMemory(old.Pixels);
+    }
+    const BaseImageModuleStateData& s = BaseImageModuleState;
+    for (int y = 0; y < image->Height; ++y) {
+        auto* p = static_cast<std::uint8_t*>(image->Pixels) +
+                  static_cast<std::ptrdiff_t>(y) * image->Pitch;
+        for (int x = 0; x < image->Width; ++x, p += 4) {
+            const std::uint8_t a = p[3];
+            for (int c = 0; c < 3; ++c) {
+                p[c] = s.Initialised != 0 ? s.Multiply255Table[p[c]][a]
+                                          : static_cast<std::uint8_t>(p[c] * a / 255);
+            }
+        }
+    }
+    return 0;
+}
+
+// ---- YUV frames
+// -----------------------------------------------------------------------------------
+
+namespace {
+
+// Full-range YUV with 15 fraction bits; the chroma terms are computed once per chroma sample.
+struct ChromaTerms {
+    std::int32_t blue, green, red;
+};
+
+inline ChromaTerms MakeChromaTerms(int u, int v) {
+    return {(u - 128) * 58064, -(u - 128) * 11272 - (v - 128) * 23396, (v - 128) * 45940};
+}
+
+inline std::uint32_t ClampQ15(std::int32_t s) {
+    return static_cast<std::uint32_t>(std::clamp(s, 0, 255 << 15) >> 15);
+}
+
+inline std::uint32_t YuvPixel(int y, const ChromaTerms& t) {
+    const std::int32_t l = y << 15;
+    return 0xFF000000u | ClampQ15(l + t.red) << 16 | ClampQ15(l + t.green) << 8 |
+           ClampQ15(l + t.blue);
+}
+
+inline std::uint32_t* DestRow(BASEIMAGE* dest, int y) {
+    return reinterpret_cast<std::uint32_t*>(static_cast<std::uint8_t*>(dest->Pixels) +
+                                            static_cast<std::ptrdiff_t>(y) * dest->Pitch);
+}
+
+// Writes the pixels through memcpy so that images of any alignment are correct.
+inline void PutPixel(std::uint32_t* row, int x, std::uint32_t v) {
+    std::memcpy(row + x, &v, 4);
+}
+
+// 4:2:0 with the chroma of 2 x 2 pixels at u[i * step] and v[i * step].
+void Unpack420(const std::uint8_t* luma, const std::uint8_t* u, const std::uint8_t* v,
+               int chromaStep, std::ptrdiff_t chromaPitch, int width, int height, BASEIMAGE* dest) {
+    for (int y = 0; y < height / 2; ++y) {
+        const std::uint8_t* y0 = luma + static_cast<std::ptrdiff_t>(2 * y) * width;
+        const std::uint8_t* y1 = y0 + width;
+        const std::uint8_t* ur = u + y * chromaPitch;
+        const std::uint8_t* vr = v + y * chromaPitch;
+        std::uint32_t* d0 = DestRow(dest, 2 * y);
+        std::uint32_t* d1 = DestRow(dest, 2 * y + 1);
+        for (int x = 0; x < width / 2; ++x) {
+            const ChromaTerms t = MakeChromaTerms(ur[x * chromaStep], vr[x * chromaStep]);
+            PutPixel(d0, 2 * x, YuvPixel(y0[2 * x], t));
+            PutPixel(d0, 2 * x + 1, YuvPixel(y0[2 * x + 1], t));
+            PutPixel(d1, 2 * x, YuvPixel(y1[2 * x], t));
+            PutPixel(d1, 2 * x + 1, YuvPixel(y1[2 * x + 1], t));
+        }
+    }
+}
+
+// 4:2:2 packed: 4 bytes per 2 pixels with Y0, U, Y1, V at the given offsets.
+void Unpack422(const std::uint8_t* frame, int y0At, int uAt, int y1At, int vAt, int width,
+               int height, BASEIMAGE* dest) {
+    for (int y = 0; y < height; ++y) {
+        const std::uint8_t* s = frame + static_cast<std::ptrdiff_t>(y) * 2 * width;
+        std::uint32_t* d = DestRow(dest, y);
+        for (int x = 0; x < width / 2; ++x, s += 4) {
+            const ChromaTerms t = MakeChromaTerms(s[uAt], s[vAt]);
+            PutPixel(d, 2 * x, YuvPixel(s[y0At], t));
+            PutPixel(d, 2 * x + 1, YuvPixel(s[y1At], t));
+        }
+    }
+}
+
+void Split422(const std::uint8_t* frame, int y0At, int uAt, int y1At, int vAt, int width,
+              int height, std::uint8_t* luma, std::uint8_t* chroma) {
+    for (int y = 0; y < height; ++y) {
+        const std::uint8_t* s = frame + static_cast<std::ptrdiff_t>(y) * 2 * width;
+        std::uint8_t* l = luma + static_cast<std::ptrdiff_t>(y) * width;
+        std::uint8_t* c = chroma + static_cast<std::ptrdiff_t>(y) * width;
+        for (int x = 0; x < width / 2; ++x, s += 4) {
+            l[2 * x] = s[y0At];
+            l[2 * x + 1] = s[y1At];
+            c[2 * x] = s[uAt];
+            c[2 * x + 1] = s[vAt];
+        }
+    }
+}
+
+const std::uint8_t* Bytes(const void* p) {
+    return static_cast<const std::uint8_t*>(p);
+}
+
+std::size_t LumaBytes(int width, int height) {
+    return static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
+}
+
+}  // namespace
+
+int UnpackNv11Frame(const void* frame, int width, int height, BASEIMAGE* dest) {
+    const std::uint8_t* luma = Bytes(frame);
+    const std::uint8_t* chroma = luma + LumaBytes(width, height);
+    for (int y = 0; y < height; ++y) {
+        const std::uint8_t* l = luma + static_cast<std::ptrdiff_t>(y) * width;
+        const std::uint8_t* c = chroma + static_cast<std::ptrdiff_t>(y) * (width / 2);
+        std::uint32_t* d = DestRow(dest, y);
+        for (int x = 0; x < width / 4; ++x) {
+            const ChromaTerms t = MakeChromaTerms(c[2 * x], c[2 * x + 1]);
+            for (int i = 0; i < 4; ++i) PutPixel(d, 4 * x + i, YuvPixel(l[4 * x + i], t));
+        }
+    }
+    return 0;
+}
+
+int UnpackNv12Frame(const void* frame, int width, int height, BASEIMAGE* dest) {
+    const std::uint8_t* luma = Bytes(frame);
+    const std::uint8_t* chroma = luma + LumaBytes(width, height);
+    Unpack420(luma, chroma, chroma + 1, 2, width, width, height, dest);
+    return 0;
+}
+
+int UnpackYv12Frame(const void* frame, int width, int height, BASEIMAGE* dest) {
+    const std::uint8_t* luma = Bytes(frame);
+    const std::uint8_t* v = luma + LumaBytes(width, height);
+    const std::uint8_t* u = v + LumaBytes(width / 2, height / 2);
+    Unpack420(luma, u, v, 1, width / 2, width, height, dest);
+    return 0;
+}
+
+int UnpackUyvyFrame(const void* frame, int width, int height, BASEIMAGE* dest) {
+    Unpack422(Bytes(frame), 1, 0, 3, 2, width, height, dest);
+    return 0;
+}
+
+int UnpackYuy2Frame(const void* frame, int width, int height, BASEIMAGE* dest) {
+    Unpack422(Bytes(frame), 0, 1, 2, 3, width, height, dest);
+    return 0;
+}
+
+int UnpackYvyuFrame(const void* frame, int width, int height, BASEIMAGE* dest) {
+    Unpack422(Bytes(frame), 0, 3, 2, 1, width, height, dest);
+    return 0;
+}
+
+int SplitNv11FrameYuv(const void* frame, int width, int height, void* luma, void* chroma) {
+    std::memcpy(luma, frame, LumaBytes(width, height));
+    std::memcpy(chroma, Bytes(frame) + LumaBytes(width, height), LumaBytes(width / 2, height));
+    return 0;
+}
+
+int SplitNv12FrameYuv(const void* frame, int width, int height, void* luma, void* chroma) {
+    std::memcpy(luma, frame, LumaBytes(width, height));
+    std::memcpy(chroma, Bytes(frame) + LumaBytes(width, height), LumaBytes(width, height / 2));
+    return 0;
+}
+
+int SplitYv12FrameYuv(const void* frame, int width, int height, void* luma, void* chroma) {
+    std::memcpy(luma, frame, LumaBytes(width, height));
+    const std::uint8_t* v = Bytes(frame) + LumaBytes(width, height);
+    const std::uint8_t* u = v + LumaBytes(width / 2, height / 2);
+    auto* c = static_cast<std::uint8_t*>(chroma);
+    for (int y = 0; y < height / 2; ++y) {
+        std::uint8_t* row = c + static_cast<std::ptrdiff_t>(y) * width;
+        const std::ptrdiff_t at = static_cast<std::ptrdiff_t>(y) * (width / 2);
+        for (int x = 0; x < width / 2; ++x) {
+            row[2 * x] = u[at + x];
+            row[2 * x + 1] = v[at + x];
+        }
+    }
+    return 0;
+}
+
+int SplitUyvyFrameYuv(const void* frame, int width, int height, void* luma, void* chroma) {
+    Split422(Bytes(frame), 1, 0, 3, 2, width, height, static_cast<std::uint8_t*>(luma),
+             static_cast<std::uint8_t*>(chroma));
+    return 0;
+}
+
+int SplitYuy2FrameYuv(const void* frame, int width, int height, void* luma, void* chroma) {
+    Split422(Bytes(frame), 0, 1, 2, 3, width, height, static_cast<std::uint8_t*>(luma),
+             static_cast<std::uint8_t*>(chroma));
+    return 0;
+}
+
+int SplitYvyuFrameYuv(const void* frame, int width, int height, void* luma, void* chroma) {
+    Split422(Bytes(frame), 0, 3, 2, 1, width, height, static_cast<std::uint8_t*>(luma),
+             static_cast<std::uint8_t*>(chroma));
     return 0;
 }
 
