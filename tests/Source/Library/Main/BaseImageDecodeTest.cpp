@@ -402,7 +402,8 @@ TEST(YuvFrameTest, SixLayoutsMatchTheFormulaAtOddSizes) {
         {Layout::kYuy2, "YUY2", UnpackYuy2Frame, SplitYuy2FrameYuv},
         {Layout::kYvyu, "YVYU", UnpackYvyuFrame, SplitYvyuFrameYuv},
     };
-    const int sizes[][2] = {{7, 5}, {10, 3}, {4, 2}, {1, 1}, {13, 9}};
+    // Odd sizes, and widths past the converters' 16-pixel steps with a remainder.
+    const int sizes[][2] = {{7, 5}, {10, 3}, {4, 2}, {1, 1}, {13, 9}, {37, 5}, {50, 4}};
     for (const Converter& c : converters) {
         for (const auto& size : sizes) {
             const int w = size[0], h = size[1];
