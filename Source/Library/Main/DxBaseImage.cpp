@@ -714,6 +714,12 @@ inline __m128i ShiftLanes(__m128i v) {
     }
 }
 
+constexpr std::uint32_t ShiftedMask(std::uint32_t mask, int shift) {
+    return shift >= 0 ? mask << shift : mask >> -shift;
+}
+
+// Channel I moved by one shift and kept by one mask: the source channel's bits where they land,
+// less what narrowing drops below the destination channel.
 template <Kind S, Kind D, int I>
 inline __m128i FixedChannelLanes(__m128i v) {
     constexpr KindLayout sl = LayoutOfKind(S);
@@ -721,11 +727,9 @@ inline __m128i FixedChannelLanes(__m128i v) {
     if constexpr (dl.width[I] == 0) {
         return _mm_setzero_si128();
     } else {
-        const __m128i f = _mm_and_si128(v, _mm_set1_epi32(static_cast<int>(sl.mask[I])));
-        // One shift moves the field; the mask drops what narrowing leaves below it.
-        return _mm_and_si128(
-            ShiftLanes<dl.position[I] + dl.width[I] - sl.width[I] - sl.position[I]>(f),
-            _mm_set1_epi32(static_cast<int>(dl.mask[I])));
+        constexpr int shift = dl.position[I] + dl.width[I] - sl.width[I] - sl.position[I];
+        constexpr std::uint32_t keep = ShiftedMask(sl.mask[I], shift) & dl.mask[I];
+        return _mm_and_si128(ShiftLanes<shift>(v), _mm_set1_epi32(static_cast<int>(keep)));
     }
 }
 
@@ -759,10 +763,7 @@ inline __m128i FixedPixelLanes(__m128i v, __m128i key) {
                                 _mm_setzero_si128());
             a = _mm_andnot_si128(clear, full);
         } else if constexpr (sl.width[3] != 0) {
-            const __m128i f = _mm_and_si128(v, _mm_set1_epi32(static_cast<int>(sl.mask[3])));
-            a = _mm_and_si128(
-                ShiftLanes<dl.position[3] + dl.width[3] - sl.width[3] - sl.position[3]>(f),
-                _mm_set1_epi32(static_cast<int>(dl.mask[3])));
+            a = FixedChannelLanes<S, D, 3>(v);
         }
         out = _mm_or_si128(out, a);
     }
@@ -822,6 +823,19 @@ DX_VECTOR_LOOP void FixedDedicatedLoop(std::uint8_t* dest, int destPitch,
 #if defined(__SSE2__) && defined(__x86_64__)
         if constexpr (sl.bytes != 3 && dl.bytes != 3) {
             const __m128i keyLanes = _mm_set1_epi32(static_cast<int>(key));
+            if constexpr (dl.bytes == 2) {
+                // Eight pixels a step into one 16-byte store; the low halves are sign-extended
+                // so that the saturating pack keeps them as they are.
+                for (; x + 8 <= width; x += 8) {
+                    const __m128i a = FixedPixelLanes<S, D, Keyed, Fill>(
+                        LoadLanes<sl.bytes>(s + x * sl.bytes), keyLanes);
+                    const __m128i b = FixedPixelLanes<S, D, Keyed, Fill>(
+                        LoadLanes<sl.bytes>(s + (x + 4) * sl.bytes), keyLanes);
+                    _mm_storeu_si128(reinterpret_cast<__m128i*>(d + x * 2),
+                                     _mm_packs_epi32(_mm_srai_epi32(_mm_slli_epi32(a, 16), 16),
+                                                     _mm_srai_epi32(_mm_slli_epi32(b, 16), 16)));
+                }
+            }
             for (; x + 4 <= width; x += 4) {
                 StoreLanes<dl.bytes>(d + x * dl.bytes,
                                      FixedPixelLanes<S, D, Keyed, Fill>(

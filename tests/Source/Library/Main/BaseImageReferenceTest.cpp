@@ -541,7 +541,8 @@ TEST(ConvertPixelRectReferenceTest, EveryPairAndFlagMatchesTheReference) {
             static_cast<std::uint8_t>(255 - i);
     }
     const COLORFORMAT alpha16 = Masks(16, 0xF000, 0xF00, 0xF0, 0);
-    constexpr int kWidth = 9, kHeight = 4, kPitch = 9 * 16 + 5;
+    // Rectangles of 11 pixels: the loops' steps of 8 and 4 pixels and a remainder.
+    constexpr int kWidth = 13, kHeight = 4, kPitch = kWidth * 16 + 5;
     int compared = 0;
     for (const NamedFormat& s : formats) {
         for (const NamedFormat& d : formats) {
