@@ -3,8 +3,11 @@
 #pragma once
 
 #include <cstdint>
+#include <type_traits>
 
 #include "platform/WinTypes.h"
+
+struct BITMAPINFO;
 
 namespace ZiDaz {
 
@@ -58,6 +61,104 @@ int InitColorFormatBgr24(COLORFORMAT* format);
 int InitColorFormatR5G6B5(COLORFORMAT* format);
 int InitColorFormatX1R5G5B5(COLORFORMAT* format);
 int InitColorFormatPal8(COLORFORMAT* format);
+// An 8-bit palette format with the library's default palette (3 bits red, 3 bits green, blue from
+// index bits 5 and 6); the entries' fourth byte is their alpha when withAlpha is set. Returns 0.
+int InitDefaultPaletteFormat(COLORFORMAT* format, int withAlpha);
+// Sets the unused mask from the bits per pixel and the four channel masks. Returns 0.
+int RecomputeColorFormatUnusedMask(COLORFORMAT* format);
+
+// ---- Base images ------------------------------------------------------------------------------
+
+// The set-ups fill the format, width, height and pitch (rounded up to 4 bytes) and allocate the
+// pixels, left uninitialised. A negative size, a pitch beyond 32 bits or an image above
+// kMaxBaseImageBytes is refused like a failed allocation: pixels null, result -1.
+inline constexpr std::int64_t kMaxBaseImageBytes = std::int64_t{1} << 30;
+int NewBaseImageArgb8(int width, int height, BASEIMAGE* image);
+int NewBaseImageXrgb8(int width, int height, BASEIMAGE* image);
+int NewBaseImageRgb24(int width, int height, BASEIMAGE* image);
+int NewBaseImagePal8(int width, int height, BASEIMAGE* image, int withAlpha);
+int NewBaseImageRgbaFloat32(int width, int height, BASEIMAGE* image);
+int NewBaseImageInFormat(int width, int height, const COLORFORMAT* format, BASEIMAGE* image);
+// Frees owned pixels and clears the record. Returns 0.
+int DisposeBaseImage(BASEIMAGE* image);
+// A record sharing the source's pixels of (left, top)-(right, bottom); single-level plain images
+// only. The view is never disposed. Returns 0, or -1 for a rectangle outside the source.
+int MakeBaseImageView(const BASEIMAGE* source, int left, int top, int right, int bottom,
+                      BASEIMAGE* view);
+// Bytes of one image with its mip levels, or -1 for an unknown format.
+int BaseImageDataSize(const BASEIMAGE* image);
+// The highest index used by an 8-bit image, -1 for other images.
+int MaxUsedPaletteIndex(const BASEIMAGE* image);
+
+// The colour argument of the drawing calls: 0xFFRRGGBB with a device, else packed in the software
+// screen's format.
+std::uint32_t ComposeScreenColor(int red, int green, int blue);
+int DecomposeScreenColor(std::uint32_t color, int* red, int* green, int* blue);
+
+// One pixel as 0xAARRGGBB with each field in the top bits of its byte (no bit replication).
+std::uint32_t ReadBaseImagePixelArgb(const BASEIMAGE* image, int x, int y);
+// One pixel as channels of 0..255 (float channels times 255, not clamped). Decodes a
+// block-compressed image in place first. Outputs may be null. Returns 0, or -1 outside the image
+// or for a format that cannot be read.
+int ReadBaseImagePixelRgba(BASEIMAGE* image, int x, int y, int* red, int* green, int* blue,
+                           int* alpha);
+int WriteBaseImagePixelRgba(BASEIMAGE* image, int x, int y, int red, int green, int blue,
+                            int alpha);
+
+struct Float4 {
+    float x, y, z, w;
+};
+Float4* SetFloat4(Float4* record, float red, float green, float blue, float alpha);
+// 0xAARRGGBB of the four low bytes.
+std::uint32_t PackArgbColor(int red, int green, int blue, int alpha);
+
+// The name of an image's separate alpha file: "_a" inserted before the last ".", or appended.
+// The output is cut to bufferBytes (always terminated). Returns 0.
+int MakeAlphaImageFileName(const char16_t* name, char16_t* output, int bufferBytes);
+
+// ---- The module -------------------------------------------------------------------------------
+
+inline constexpr int kMaxUserImageReaders = 10;
+using UserImageReaderEntry = void (*)();
+
+// Built once at library start, read-only afterwards.
+struct BaseImageModuleStateData {
+    std::int32_t Initialised;
+    // Entry k is k - 512 limited to 0..255: a value v of -512..767 is clamped by entry v + 512.
+    std::uint8_t ByteClampTable[1280];
+    // 14 fraction bits: V to red, U to green, V to green, U to blue, luma.
+    std::int32_t YuvCoefficientTables[5][256];
+    std::uint8_t Multiply255Table[256][256];  // a * b / 255
+    std::uint8_t Divide255Table[256][256];    // a * 255 / b limited to 255; 0 for b = 0
+    UserImageReaderEntry UserReaders[kMaxUserImageReaders];
+    std::int32_t UserReaderCount;
+};
+extern BaseImageModuleStateData BaseImageModuleState;
+
+inline constexpr int kYuvVToRed = 0;
+inline constexpr int kYuvUToGreen = 1;
+inline constexpr int kYuvVToGreen = 2;
+inline constexpr int kYuvUToBlue = 3;
+inline constexpr int kYuvLuma = 4;
+
+// Copies the registered user readers and their count into an image-load parameter record (its
+// UserReaders, UserReaderCount and HeaderOnly fields) and stores the header-only flag.
+template <class LoadParams>
+int CopyUserImageReaders(LoadParams* params, int headerOnly) {
+    using Entry = std::remove_reference_t<decltype(params->UserReaders[0])>;
+    const int count = BaseImageModuleState.UserReaderCount;
+    for (int i = 0; i < count && i < kMaxUserImageReaders; ++i) {
+        params->UserReaders[i] = reinterpret_cast<Entry>(BaseImageModuleState.UserReaders[i]);
+    }
+    params->UserReaderCount = count;
+    params->HeaderOnly = headerOnly;
+    return 0;
+}
+
+// Builds the tables and starts the platform image reader: -1 when already started.
+int InitBaseImageModule();
+// -1 when not started.
+int EndBaseImageModule();
 
 // The pixel value of an 8-bit-per-channel colour in a format: the nearest palette entry's index
 // in a palette format, otherwise each channel's top bits at its position with the unused bits set.
@@ -86,5 +187,49 @@ int ConvertPixelRect(void* destPixels, int destPitch, const COLORFORMAT* destFor
                      int destX, int destY, const RECT* sourceRect, int reserved1, int keyToAlpha,
                      std::uint32_t keyColor, int reserved2, int colorToZero, int alphaFromRed,
                      int reserved3, int paletteRemap);
+
+// Copies (sourceX, sourceY, width, height) of source to (destX, destY) of dest, clipped to both
+// images, through ConvertPixelRect with palette remapping. Block-compressed images are decoded in
+// place first. Returns 0 (also when nothing is left after clipping), or -1 when the decoding or
+// the conversion is refused.
+int CopyBaseImageRect(int sourceX, int sourceY, int width, int height, int destX, int destY,
+                      BASEIMAGE* source, BASEIMAGE* dest);
+int CopyWholeBaseImage(int destX, int destY, BASEIMAGE* source, BASEIMAGE* dest);
+// Fills a top-down BI_RGB header (8 bits with the image's palette, else 24 bits; an 8-bit image's
+// info must have room for 256 colours) and returns the pixel bits in *bits: 1 when they are a new
+// buffer the caller frees with FreeTrackedMemory, 0 when they are the image's own, -1 on failure.
+int BaseImageToBitmapInfo(BASEIMAGE* image, BITMAPINFO* info, void** bits, int copy,
+                          int force24Bit);
+// Writes the half-size image of a width x height rectangle (each 1 or even) of a 16- or 32-bit
+// format. Returns 0 or -1.
+int DownsampleHalfRect(const COLORFORMAT* format, void* destPixels, int destPitch,
+                       const void* sourcePixels, int sourcePitch, int destX, int destY, int sourceX,
+                       int sourceY, int width, int height);
+
+// ---- Decoding ---------------------------------------------------------------------------------
+
+// Decodes the top level of every face of a DXT1..DXT5 image into a new ARGB8 buffer of whole
+// blocks; frees the old pixels when freeOld is set. 0 for plain images, -1 for BC7 or other
+// formats and when out of memory (the image is then unchanged).
+int DecodeBlockCompressedBaseImage(BASEIMAGE* image, int freeOld);
+// Turns the image into premultiplied ARGB8 in place. Returns 0, or -1 (image unchanged).
+int PremultiplyBaseImageAlpha(BASEIMAGE* image);
+
+// YUV frames of 8-bit samples, rows unpadded, into a 32-bit image (blue, green, red, 255). A
+// remainder row or column that makes no whole chroma group is left untouched. Return 0.
+int UnpackNv11Frame(const void* frame, int width, int height, BASEIMAGE* dest);
+int UnpackNv12Frame(const void* frame, int width, int height, BASEIMAGE* dest);
+int UnpackYv12Frame(const void* frame, int width, int height, BASEIMAGE* dest);
+int UnpackUyvyFrame(const void* frame, int width, int height, BASEIMAGE* dest);
+int UnpackYuy2Frame(const void* frame, int width, int height, BASEIMAGE* dest);
+int UnpackYvyuFrame(const void* frame, int width, int height, BASEIMAGE* dest);
+// The frame's luma into a width x height buffer and its chroma into interleaved U, V pairs at the
+// layout's resolution. Return 0.
+int SplitNv11FrameYuv(const void* frame, int width, int height, void* luma, void* chroma);
+int SplitNv12FrameYuv(const void* frame, int width, int height, void* luma, void* chroma);
+int SplitYv12FrameYuv(const void* frame, int width, int height, void* luma, void* chroma);
+int SplitUyvyFrameYuv(const void* frame, int width, int height, void* luma, void* chroma);
+int SplitYuy2FrameYuv(const void* frame, int width, int height, void* luma, void* chroma);
+int SplitYvyuFrameYuv(const void* frame, int width, int height, void* luma, void* chroma);
 
 }  // namespace ZiDaz

@@ -6,6 +6,7 @@
 #include "Main/DxASyncLoad.h"
 #include "Main/DxArchive_.h"
 #include "Main/DxBaseFunc.h"
+#include "Main/DxBaseImage.h"
 #include "Main/DxChar.h"
 #include "Main/DxCharFormat.h"
 #include "Main/DxFile.h"
@@ -143,6 +144,7 @@ int StartLibraryUnlocked() {
     StartComApartment();
     if (StartWindowSystem() == -1) return FailStart();
     if (InitInputDevices() == -1) return FailStart();
+    InitBaseImageModule();
 
     // 18.
     s.initialised = 1;
@@ -174,6 +176,8 @@ int EndLibraryUnlocked() {
     // 4, 5.
     EndOnScreenLog();
     ShutdownNetwork();
+    // 10.
+    EndBaseImageModule();
     // 13.
     TerminateInputDevices();
     // 17, 18, 19.
