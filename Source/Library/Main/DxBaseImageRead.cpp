@@ -41,6 +41,36 @@ struct In {
         Seek(0, 0);
         return size < 0 ? 0 : size;
     }
+    // The next size bytes: in place when the stream is a memory stream (every load reads one),
+    // else read into a new buffer handed out through owned. Null when the data is not there.
+    const std::uint8_t* Block(std::uint64_t size, std::uint8_t** owned) const {
+        *owned = nullptr;
+        if (a->Ops->Read == GetMemoryStreamAccess()->Read) {
+            auto* m = static_cast<MemoryStream*>(a->Stream);
+            if (size > std::uint64_t(m->size - m->position)) return nullptr;
+            const auto* p = static_cast<const std::uint8_t*>(m->data) + m->position;
+            m->position += static_cast<std::uint32_t>(size);
+            return p;
+        }
+        *owned = static_cast<std::uint8_t*>(Allocate(std::max<std::uint64_t>(size, 1)));
+        if (*owned == nullptr || !Read(*owned, size)) {
+            FreeTrackedMemory(*owned);
+            *owned = nullptr;
+        }
+        return *owned;
+    }
+    // Copies the next size bytes into a buffer.
+    bool Copy(void* out, std::uint64_t size) const {
+        std::uint8_t* owned;
+        const std::uint8_t* p = Block(size, &owned);
+        if (p == nullptr) return false;
+        if (owned == nullptr)
+            std::memcpy(out, p, size);
+        else
+            std::memcpy(out, owned, size);
+        FreeTrackedMemory(owned);
+        return true;
+    }
 };
 
 std::uint32_t U32(const std::uint8_t* p) {
@@ -227,16 +257,20 @@ int ReadBmpImage(ImageReaderAccess* access, BASEIMAGE* image, int headerOnly) {
     if (rle && std::uint64_t(width) * height > std::max<std::uint64_t>(dataSize * 256, 1u << 20)) {
         return -1;
     }
-    auto* data = static_cast<std::uint8_t*>(Allocate(dataSize));
-    if (data == nullptr || !in.Read(data, dataSize)) {
-        FreeTrackedMemory(data);
-        return -1;
-    }
+    std::uint8_t* owned = nullptr;
+    const std::uint8_t* data = in.Block(dataSize, &owned);
+    if (data == nullptr) return -1;
     void* pixels = nullptr;
     switch (kind) {
         case Kind::Plain:
         case Kind::Bits8:
-            pixels = bottomUp ? FlipRows(data, pitch, height) : data;
+            if (bottomUp) {
+                pixels = FlipRows(data, pitch, height);
+            } else if (owned) {
+                pixels = owned;
+            } else if ((pixels = Allocate(pitch * height)) != nullptr) {
+                std::memcpy(pixels, data, pitch * height);
+            }
             break;
         case Kind::Bits1:
         case Kind::Bits4: {
@@ -271,8 +305,16 @@ int ReadBmpImage(ImageReaderAccess* access, BASEIMAGE* image, int headerOnly) {
             while (p + 1 < dataSize && y < height) {
                 const std::uint8_t n = data[p], v = data[p + 1];
                 p += 2;
-                if (n > 0) {
-                    for (int i = 0; i < n; ++i) put(four ? ((i & 1) ? v & 0xF : v >> 4) : v);
+                if (n > 0 && !four) {
+                    // A run inside the row is one fill.
+                    if (y < height && x >= 0 && x + n <= width) {
+                        std::memset(out + (bottomUp ? height - 1 - y : y) * outPitch + x, v, n);
+                        x += n;
+                    } else {
+                        for (int i = 0; i < n; ++i) put(v);
+                    }
+                } else if (n > 0) {
+                    for (int i = 0; i < n; ++i) put((i & 1) ? v & 0xF : v >> 4);
                 } else if (v == 0) {
                     x = 0;
                     ++y;
@@ -285,6 +327,13 @@ int ReadBmpImage(ImageReaderAccess* access, BASEIMAGE* image, int headerOnly) {
                     p += 2;
                 } else {
                     const std::uint64_t bytes = four ? (v + 1u) / 2 : v;
+                    if (!four && p + v <= dataSize && y < height && x >= 0 && x + v <= width) {
+                        std::memcpy(out + (bottomUp ? height - 1 - y : y) * outPitch + x, data + p,
+                                    v);
+                        x += v;
+                        p += (bytes + 1) & ~1ull;
+                        continue;
+                    }
                     for (int i = 0; i < v; ++i) {
                         const std::uint64_t at = p + (four ? i / 2 : i);
                         if (at >= dataSize) break;
@@ -310,7 +359,7 @@ int ReadBmpImage(ImageReaderAccess* access, BASEIMAGE* image, int headerOnly) {
             break;
         }
     }
-    if (pixels != data) FreeTrackedMemory(data);
+    if (pixels != owned) FreeTrackedMemory(owned);
     if (pixels == nullptr) return -1;
     image->Pixels = pixels;
     return 0;
@@ -380,54 +429,65 @@ int ReadTgaImage(ImageReaderAccess* access, BASEIMAGE* image, int headerOnly) {
 
     auto* out = static_cast<std::uint8_t*>(Allocate(pitch * height));
     if (out == nullptr) return -1;
-    std::uint8_t* stored = nullptr;  // one stored pixel per unit bytes
     bool ok = true;
     if (type == 2) {
-        ok = in.Read(out, pitch * height);
-    } else {
-        stored = static_cast<std::uint8_t*>(Allocate(std::max<std::uint64_t>(count * unit, 1)));
-        std::uint8_t* data = nullptr;
-        if (stored == nullptr) {
-            ok = false;
-        } else if (type == 1) {
-            ok = in.Read(stored, count);
-        } else {
-            data = static_cast<std::uint8_t*>(Allocate(std::max<std::uint64_t>(available, 1)));
-            ok = data != nullptr && in.Read(data, available);
-            std::uint64_t produced = 0, p = 0;
-            while (ok && produced < count && p < available) {
-                const std::uint8_t head = data[p++];
-                const std::uint64_t run =
-                    std::min<std::uint64_t>((head & 0x7F) + 1, count - produced);
-                if (head & 0x80) {
-                    if (p + unit > available) break;
-                    for (std::uint64_t i = 0; i < run; ++i) {
-                        std::memcpy(stored + (produced + i) * unit, data + p, unit);
-                    }
-                    p += unit;
-                } else {
-                    const std::uint64_t bytes = std::min<std::uint64_t>(run * unit, available - p);
-                    std::memcpy(stored + produced * unit, data + p, bytes);
-                    if (bytes < run * unit) {
-                        std::memset(stored + produced * unit + bytes, 0, run * unit - bytes);
-                    }
-                    p += (head & 0x7F) * std::uint64_t(unit) + unit;
-                }
-                produced += run;
-            }
-            if (ok && produced < count) {
-                std::memset(stored + produced * unit, 0, (count - produced) * unit);
-            }
-            FreeTrackedMemory(data);
+        ok = in.Copy(out, pitch * height);
+    } else if (type == 1) {
+        std::uint8_t* owned;
+        const std::uint8_t* indices = in.Block(count, &owned);
+        ok = indices != nullptr;
+        for (std::uint64_t i = 0; ok && i < count; ++i) {
+            std::memcpy(out + i * bpp, palette + indices[i] * bpp, bpp);
         }
+        FreeTrackedMemory(owned);
+    } else {
+        // Run-length packets straight into the pixels, or into indices for a colour map.
+        std::uint8_t* stored =
+            mapped ? static_cast<std::uint8_t*>(Allocate(std::max<std::uint64_t>(count, 1))) : out;
+        std::uint8_t* owned;
+        const std::uint8_t* data = stored ? in.Block(available, &owned) : nullptr;
+        ok = data != nullptr;
+        std::uint64_t produced = 0, p = 0;
+        while (ok && produced < count && p < available) {
+            const std::uint8_t head = data[p++];
+            const std::uint64_t run = std::min<std::uint64_t>((head & 0x7F) + 1, count - produced);
+            std::uint8_t* to = stored + produced * unit;
+            if (head & 0x80) {
+                if (p + unit > available) break;
+                const std::uint8_t* from = data + p;
+                switch (unit) {
+                    case 1:
+                        std::memset(to, *from, run);
+                        break;
+                    case 3:
+                        for (std::uint64_t i = 0; i < run; ++i, to += 3) {
+                            to[0] = from[0], to[1] = from[1], to[2] = from[2];
+                        }
+                        break;
+                    default:
+                        for (std::uint64_t i = 0; i < run; ++i)
+                            std::memcpy(to + i * unit, from, unit);
+                        break;
+                }
+                p += unit;
+            } else {
+                const std::uint64_t bytes = std::min<std::uint64_t>(run * unit, available - p);
+                std::memcpy(to, data + p, bytes);
+                if (bytes < run * unit) std::memset(to + bytes, 0, run * unit - bytes);
+                p += (head & 0x7F) * std::uint64_t(unit) + unit;
+            }
+            produced += run;
+        }
+        if (ok && produced < count) {
+            std::memset(stored + produced * unit, 0, (count - produced) * unit);
+        }
+        FreeTrackedMemory(owned);
         if (ok && mapped) {
             for (std::uint64_t i = 0; i < count; ++i) {
                 std::memcpy(out + i * bpp, palette + stored[i] * bpp, bpp);
             }
-        } else if (ok) {
-            std::memcpy(out, stored, count * unit);
         }
-        FreeTrackedMemory(stored);
+        if (mapped) FreeTrackedMemory(stored);
     }
     if (!ok) {
         FreeTrackedMemory(out);
@@ -615,6 +675,8 @@ int ReadDdsImage(ImageReaderAccess* access, BASEIMAGE* image, int headerOnly) {
         if (bpp == 0) return -1;
         pitch = (flags & 0x8) ? pitchField : bpp * width;
         if (pitch < bpp * width) return -1;
+        // The levels of a chain are read without row padding, so their rows are a row apart.
+        if (mips >= 2) pitch = bpp * width;
         if (mips >= 2) {
             for (int i = 0; i < levels; ++i) {
                 total += std::max<std::uint64_t>(1, std::uint64_t(width) >> i) * bpp *
@@ -633,7 +695,7 @@ int ReadDdsImage(ImageReaderAccess* access, BASEIMAGE* image, int headerOnly) {
     if (block != 0 || mips < 2) {
         if (available < total) return -1;
         void* pixels = Allocate(total);
-        if (pixels == nullptr || !in.Read(pixels, total)) {
+        if (pixels == nullptr || !in.Copy(pixels, total)) {
             FreeTrackedMemory(pixels);
             return -1;
         }
@@ -649,7 +711,7 @@ int ReadDdsImage(ImageReaderAccess* access, BASEIMAGE* image, int headerOnly) {
     for (int i = 0; i < levels; ++i) {
         const std::uint64_t bytes = std::max<std::uint64_t>(1, std::uint64_t(width) >> i) * bpp *
                                     std::max<std::uint64_t>(1, std::uint64_t(height) >> i) * faces;
-        if (!in.Read(pixels + at, bytes)) {
+        if (!in.Copy(pixels + at, bytes)) {
             if (i == 0) {
                 FreeTrackedMemory(pixels);
                 return -1;
