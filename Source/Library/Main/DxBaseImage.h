@@ -233,3 +233,103 @@ int SplitYuy2FrameYuv(const void* frame, int width, int height, void* luma, void
 int SplitYvyuFrameYuv(const void* frame, int width, int height, void* luma, void* chroma);
 
 }  // namespace ZiDaz
+
+// --- Image readers, writers, drawing into base images and Windows DIBs ----------------------
+
+#include "Main/DxFile.h"
+#include "platform/Gdi32.h"
+
+namespace ZiDaz {
+
+// What a reader reads through: the stream functions with their stream.
+struct ImageReaderAccess {
+    const StreamReaderOps* Ops;
+    void* Stream;
+};
+// A reader: 0 when it recognised the data and filled the cleared image, -1 otherwise (having
+// freed what it allocated). With headerOnly it fills format, width and height only.
+using ImageReader = int (*)(ImageReaderAccess* access, BASEIMAGE* image, int headerOnly);
+using UserImageReader = int (*)(ImageReaderAccess* access, BASEIMAGE* image);
+
+// The parameters of one image load, copied from the module's settings at its start.
+struct ImageLoadParams {
+    UserImageReader UserReaders[10];
+    std::int32_t UserReaderCount;
+    std::int32_t HeaderOnly;
+    StreamFunctionTable StreamFunctions;
+    StreamReaderOps FileAccess;
+    StreamReaderOps MemoryAccess;
+    std::int32_t ConvertToPremultipliedAlpha;
+    std::int32_t DecodeBlockFormats;
+    std::int32_t UseTransparentColor;
+    std::uint32_t TransparentColor;  // 0x00RRGGBB
+};
+
+// The module's image-load settings and its platform reader order (1: the platform reader last).
+struct ImageLoadSettings {
+    std::int32_t ConvertToPremultipliedAlpha;
+    std::int32_t DecodeBlockFormats;
+    std::int32_t UseTransparentColor;
+    std::uint32_t TransparentColor;
+    std::int32_t PlatformReadersLast;
+};
+extern ImageLoadSettings BaseImageLoadSettings;
+// The built-in readers in their fixed order, and the platform's, each ending with null. The JPEG,
+// PNG and TIFF places refuse until their readers exist.
+extern ImageReader ImageLoaderTable[10];
+extern ImageReader PlatformImageReaderTable[2];
+
+int InitColorFormatGray8(COLORFORMAT* format);
+void InitImageLoadParams(ImageLoadParams* params, int headerOnly);
+int RunImageReaders(const ImageLoadParams* params, ImageReaderAccess* access, BASEIMAGE* image);
+int ReadImageWithParams(const ImageLoadParams* params, const char16_t* path, const void* memory,
+                        std::size_t memorySize, int fromMemory, int makeDib, int mirror,
+                        int separateAlpha, BASEIMAGE* result, BITMAPINFO** bitmapInfo,
+                        void** pixelBits);
+int ReadImageToBaseImage(const char16_t* path, const void* memory, std::size_t memorySize,
+                         int fromMemory, int makeDib, int mirror, int separateAlpha,
+                         BASEIMAGE* result, BITMAPINFO** bitmapInfo, void** pixelBits);
+int LoadBaseImageWithAlphaFile(const ImageLoadParams* params, const char16_t* path,
+                               const void* memory, std::size_t memorySize, int fromMemory,
+                               const void* alphaMemory, std::size_t alphaMemorySize, int alphaMode,
+                               BASEIMAGE* result, BASEIMAGE* alphaResult, int mirror,
+                               int separateAlpha);
+// The alpha file's name: "_a" before the last "." of the path, or appended without a dot.
+int MakeAlphaImageFileName(const char16_t* name, char16_t* out, std::size_t outBytes);
+
+int ReadBmpImage(ImageReaderAccess* access, BASEIMAGE* image, int headerOnly);
+int ReadTgaImage(ImageReaderAccess* access, BASEIMAGE* image, int headerOnly);
+int ReadDdsImage(ImageReaderAccess* access, BASEIMAGE* image, int headerOnly);
+int ReadBgraImage(ImageReaderAccess* access, BASEIMAGE* image, int headerOnly);
+int ReadDbimImage(ImageReaderAccess* access, BASEIMAGE* image, int headerOnly);
+int WriteBaseImageBmpFile(const char16_t* path, const BASEIMAGE* image);
+int WriteBaseImageDdsFile(const char16_t* path, const BASEIMAGE* images, int cube, int mipCount);
+
+int ZeroBaseImageRect(BASEIMAGE* image, int x, int y, int width, int height);
+int FillBaseImage(BASEIMAGE* image, int red, int green, int blue, int alpha);
+int FillBaseImageRect(BASEIMAGE* image, int x, int y, int width, int height, int red, int green,
+                      int blue, int alpha);
+int DrawCircleInBaseImage(BASEIMAGE* image, int centreX, int centreY, int radius, int red,
+                          int green, int blue, int alpha, int fill);
+int FlipBaseImageVertically(BASEIMAGE* image);
+int MirrorBaseImageHorizontally(BASEIMAGE* image);
+
+// Windows DIBs (Main/Windows/DxBaseImageWin.cpp).
+// Draws a packed DIB through the system into a new 24-bit top-down image (format RGB24); -1 when
+// the system copies no line of it or memory runs out.
+int ConvertDibToRgb24(const BITMAPINFO* info, const void* bits, std::size_t bitsSize,
+                      BASEIMAGE* image);
+int ReadBitmapInfoImage(const BITMAPINFO* info, const void* bits, BASEIMAGE* image, int copy);
+HGDIOBJ__* BuildDIBSection(const BITMAPINFO* info, const void* bits, int mirror,
+                           COLORFORMAT* format);
+HGDIOBJ__* LoadImageAsDIBSection(const char16_t* fileName, const void* memory,
+                                 std::size_t memorySize, int fromMemory, int mirror,
+                                 COLORFORMAT* format);
+HGDIOBJ__* CreateDIBGraph(const char16_t* fileName, int mirror, COLORFORMAT* format);
+// The Windows Imaging Component reader; the component is absent on this platform, so the factory
+// stays null and the reader refuses every image.
+int StartWicImageReader();
+int EndWicImageReader();
+int ReadWicImage(ImageReaderAccess* access, BASEIMAGE* image, int headerOnly);
+
+}  // namespace ZiDaz
