@@ -13,6 +13,10 @@ void WindowDcReleased(HWND window);
 bool BrushColor(HBRUSH brush, COLORREF* color);
 // Writes one colour into a rectangle of a surface, clipped to it.
 void FillSurface(const Surface& surface, RECT rect, COLORREF color);
+// Forgets a window's client image and what showed it; user32 calls it as the window goes.
+void WindowDestroyed(HWND window);
+// GetDeviceCaps of a display context.
+int DisplayDeviceCaps(int display, int index);
 
 }  // namespace platform::gdi::detail
 

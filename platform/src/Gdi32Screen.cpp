@@ -1,0 +1,255 @@
+// gdi32's screen: the client image each window's device contexts draw into, shown through an SDL
+// streaming texture whenever a window context is released; display device contexts (CreateDCW of
+// a display name) with their device caps; and shcore's GetDpiForMonitor.
+#include <SDL.h>
+
+#include <cstring>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "Gdi32Internal.h"
+#include "User32Internal.h"
+#include "platform/Com.h"
+#include "platform/Gdi32.h"
+#include "platform/Modules.h"
+#include "platform/User32.h"
+
+namespace platform::gdi {
+
+namespace {
+
+// One window's client image (XRGB, rows top-down) and what shows it.
+struct ClientImage {
+    std::vector<std::uint32_t> pixels;
+    int width = 0;
+    int height = 0;
+    SDL_Renderer* renderer = nullptr;
+    SDL_Texture* texture = nullptr;
+    int textureWidth = 0;
+    int textureHeight = 0;
+    int presents = 0;
+    std::vector<std::uint32_t> presented;  // the image as the last release showed it
+    int presentedWidth = 0;
+    int presentedHeight = 0;
+};
+
+struct ScreenState {
+    std::mutex lock;
+    std::map<HWND, std::unique_ptr<ClientImage>> images;
+    bool capture = false;  // keep a copy of each presented image (tests)
+};
+
+ScreenState& Screens() {
+    static ScreenState* state = new ScreenState;
+    return *state;
+}
+
+RECT ClientSize(HWND window) {
+    RECT r{};
+    user32::GetClientRect(window, &r);
+    return r;
+}
+
+bool WindowSurface(HWND window, Surface* out) {
+    RECT client = ClientSize(window);
+    int width = client.right - client.left, height = client.bottom - client.top;
+    if (width <= 0 || height <= 0) return false;
+    ScreenState& s = Screens();
+    std::lock_guard guard(s.lock);
+    auto& slot = s.images[window];
+    if (!slot) slot = std::make_unique<ClientImage>();
+    ClientImage& image = *slot;
+    if (image.width != width || image.height != height) {
+        image.pixels.assign(static_cast<std::size_t>(width) * static_cast<std::size_t>(height), 0);
+        image.width = width;
+        image.height = height;
+    }
+    out->bits = reinterpret_cast<BYTE*>(image.pixels.data());
+    out->width = width;
+    out->height = height;
+    out->pitch = width * 4;
+    out->bitCount = 32;
+    out->redMask = 0xFF0000;
+    out->greenMask = 0xFF00;
+    out->blueMask = 0xFF;
+    out->palette = nullptr;
+    out->paletteSize = 0;
+    return true;
+}
+
+SDL_Window* SdlWindowOf(HWND window) {
+    std::lock_guard guard(user32::detail::Lock());
+    auto w = user32::detail::FindWindowLocked(window);
+    return w ? w->sdl : nullptr;
+}
+
+void ReleaseSdl(ClientImage& image) {
+    if (image.texture) SDL_DestroyTexture(image.texture);
+    if (image.renderer) SDL_DestroyRenderer(image.renderer);
+    image.texture = nullptr;
+    image.renderer = nullptr;
+    image.textureWidth = image.textureHeight = 0;
+}
+
+// Shows the client image: uploads it to the window's streaming texture and presents.
+void ShowWindowImage(HWND window) {
+    SDL_Window* sdl = user32::detail::IsVideoThread() ? SdlWindowOf(window) : nullptr;
+    ScreenState& s = Screens();
+    std::lock_guard guard(s.lock);
+    auto it = s.images.find(window);
+    if (it == s.images.end()) return;
+    ClientImage& image = *it->second;
+    ++image.presents;
+    if (s.capture) {
+        image.presented = image.pixels;
+        image.presentedWidth = image.width;
+        image.presentedHeight = image.height;
+    }
+    if (sdl == nullptr || image.width <= 0) return;
+    if (image.renderer == nullptr) {
+        image.renderer = SDL_CreateRenderer(sdl, -1, SDL_RENDERER_SOFTWARE);
+        if (image.renderer == nullptr) return;
+    }
+    if (image.texture == nullptr || image.textureWidth != image.width ||
+        image.textureHeight != image.height) {
+        if (image.texture) SDL_DestroyTexture(image.texture);
+        image.texture = SDL_CreateTexture(image.renderer, SDL_PIXELFORMAT_RGB888,
+                                          SDL_TEXTUREACCESS_STREAMING, image.width, image.height);
+        image.textureWidth = image.width;
+        image.textureHeight = image.height;
+        if (image.texture == nullptr) return;
+    }
+    SDL_UpdateTexture(image.texture, nullptr, image.pixels.data(), image.width * 4);
+    SDL_RenderCopy(image.renderer, image.texture, nullptr, nullptr);
+    SDL_RenderPresent(image.renderer);
+}
+
+const struct Install {
+    Install() { SetWindowHooks(&WindowSurface, &ShowWindowImage); }
+} kInstall;
+
+}  // namespace
+
+namespace detail {
+
+// The display index a CreateDCW device name names: "DISPLAY" or null the primary display,
+// "\\.\DISPLAYn" display n - 1; -1 for any other device.
+int DisplayOfName(LPCWSTR name) {
+    if (name == nullptr) return 0;
+    std::u16string text(name);
+    auto pos = text.find(u"DISPLAY");
+    if (pos == std::u16string::npos) return -1;
+    int n = 0;
+    for (std::size_t i = pos + 7; i < text.size() && text[i] >= u'0' && text[i] <= u'9'; ++i)
+        n = n * 10 + (text[i] - u'0');
+    return n == 0 ? 0 : n - 1;
+}
+
+void WindowDestroyed(HWND window) {
+    ScreenState& s = Screens();
+    std::lock_guard guard(s.lock);
+    auto it = s.images.find(window);
+    if (it == s.images.end()) return;
+    ReleaseSdl(*it->second);
+    s.images.erase(it);
+}
+
+int DisplayDeviceCaps(int display, int index) {
+    DEVMODEW mode{};
+    mode.dmSize = sizeof(mode);
+    std::u16string name = u"\\\\.\\DISPLAY";
+    for (char c : std::to_string(display + 1)) name += static_cast<char16_t>(c);
+    if (!user32::EnumDisplaySettingsW(name.c_str(), ENUM_CURRENT_SETTINGS, &mode)) {
+        mode.dmPelsWidth = 1024;
+        mode.dmPelsHeight = 768;
+        mode.dmDisplayFrequency = 60;
+    }
+    switch (index) {
+        case HORZRES:
+        case DESKTOPHORZRES:
+            return static_cast<int>(mode.dmPelsWidth);
+        case VERTRES:
+        case DESKTOPVERTRES:
+            return static_cast<int>(mode.dmPelsHeight);
+        case BITSPIXEL:
+            return 32;  // SDL says 24 for XRGB, which a 32-bit display is
+        case PLANES:
+            return 1;
+        case LOGPIXELSX:
+        case LOGPIXELSY:
+            return 96;
+        case VREFRESH:
+            return static_cast<int>(mode.dmDisplayFrequency);
+        default:
+            return 0;
+    }
+}
+
+}  // namespace detail
+
+}  // namespace platform::gdi
+
+namespace platform::gdi32 {
+
+HDC CreateDCW(LPCWSTR driver, LPCWSTR device, LPCWSTR, const DEVMODEW*) {
+    int display = gdi::detail::DisplayOfName(device ? device : driver);
+    if (display < 0) return nullptr;
+    gdi::DeviceContext dc;
+    dc.display = display;
+    return gdi::AddDc(dc);
+}
+
+}  // namespace platform::gdi32
+
+namespace platform::shcore {
+
+// Every monitor reports the standard 96 DPI.
+HRESULT GetDpiForMonitor(HMONITOR, int, UINT* x, UINT* y) {
+    if (x == nullptr || y == nullptr) return E_INVALIDARG;
+    *x = 96;
+    *y = 96;
+    return S_OK;
+}
+
+}  // namespace platform::shcore
+
+namespace platform::gdi32test {
+
+void CapturePresentedImages(bool on) {
+    auto& s = gdi::Screens();
+    std::lock_guard guard(s.lock);
+    s.capture = on;
+}
+
+bool LastPresentedImage(HWND window, std::vector<std::uint32_t>* pixels, int* width, int* height) {
+    auto& s = gdi::Screens();
+    std::lock_guard guard(s.lock);
+    auto it = s.images.find(window);
+    if (it == s.images.end() || it->second->presents == 0) return false;
+    const gdi::ClientImage& image = *it->second;
+    bool kept = s.capture && !image.presented.empty();
+    if (pixels) *pixels = kept ? image.presented : image.pixels;
+    if (width) *width = kept ? image.presentedWidth : image.width;
+    if (height) *height = kept ? image.presentedHeight : image.height;
+    return true;
+}
+
+int PresentCount(HWND window) {
+    auto& s = gdi::Screens();
+    std::lock_guard guard(s.lock);
+    auto it = s.images.find(window);
+    return it == s.images.end() ? 0 : it->second->presents;
+}
+
+}  // namespace platform::gdi32test
+
+namespace {
+using platform::Export;
+using platform::ModuleExports;
+const ModuleExports kGdiExports("gdi32.dll", {{"CreateDCW", Export(&platform::gdi32::CreateDCW)}});
+const ModuleExports kShcoreExports("shcore.dll", {{"GetDpiForMonitor",
+                                                   Export(&platform::shcore::GetDpiForMonitor)}});
+}  // namespace
