@@ -927,7 +927,7 @@ int PresentBackBuffer() {
     if (!scaledFullScreen && s.Emulate320x240) {
         stretchTo(0, 0, 640, 480);
     } else if (!IsWindowedMode()) {
-        while (s.BlackFillCountdown > 0) {
+        if (s.BlackFillCountdown > 0) {
             --s.BlackFillCountdown;
             SetWindowClientPosition(0, 0);
             RECT all{0, 0, s.FullScreenMode.Width, s.FullScreenMode.Height};

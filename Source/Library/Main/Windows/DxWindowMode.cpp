@@ -301,9 +301,15 @@ int ApplyWindowStyle(int center) {
         int windowW, windowH, x, y;
         bool tookCurrent = false;
         if (!m.scaleChanging && !m.modeChanging && matches) {
-            // The size the window already has (the user may have resized it).
+            // The size the window already has (the user may have resized it); after a screen-mode
+            // change, the frame it had around the screen of before, around the new client size.
             windowW = windowRect.right - windowRect.left;
             windowH = windowRect.bottom - windowRect.top;
+            const ScreenModeSettingsData& screen = GraphicsSystemState.ScreenModeSettings;
+            if (screen.ScreenModeChangedOnce) {
+                windowW = clientW + windowW - screen.PreviousWidth;
+                windowH = clientH + windowH - screen.PreviousHeight;
+            }
             tookCurrent = true;
         } else {
             windowW = clientW + m.frameLeft + m.frameRight;
