@@ -218,6 +218,10 @@ HRESULT GetDpiForMonitor(HMONITOR, int, UINT* x, UINT* y) {
 
 namespace platform::gdi32test {
 
+void InstallWindowScreen() {
+    gdi::SetWindowHooks(&gdi::WindowSurface, &gdi::ShowWindowImage);
+}
+
 void CapturePresentedImages(bool on) {
     auto& s = gdi::Screens();
     std::lock_guard guard(s.lock);

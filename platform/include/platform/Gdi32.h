@@ -219,6 +219,8 @@ int StretchDIBits(HDC dc, int xDest, int yDest, int destWidth, int destHeight, i
 
 // Test hooks of the window output.
 namespace platform::gdi32test {
+// Gives window contexts the client images again after a test replaced the window hooks.
+void InstallWindowScreen();
 // Keeps a copy of each image a window shows (off: LastPresentedImage gives the client image as
 // it is now).
 void CapturePresentedImages(bool on);
