@@ -21,15 +21,17 @@ namespace platform::gdi {
 
 namespace {
 
-// One window's client image (XRGB, rows top-down) and what shows it.
+// One window's client image (XRGB, rows top-down) and what shows it. On the thread that runs
+// SDL the image lives in the window's streaming texture, locked while drawing goes on, so that
+// showing it needs no upload of its own; elsewhere it is kept in memory of its own.
 struct ClientImage {
-    std::vector<std::uint32_t> pixels;
+    std::vector<std::uint32_t> pixels;  // without a texture
     int width = 0;
     int height = 0;
     SDL_Renderer* renderer = nullptr;
     SDL_Texture* texture = nullptr;
-    int textureWidth = 0;
-    int textureHeight = 0;
+    BYTE* locked = nullptr;  // the texture's pixels while it is locked
+    int lockedPitch = 0;
     int presents = 0;
     std::vector<std::uint32_t> presented;  // the image as the last release showed it
     int presentedWidth = 0;
@@ -53,24 +55,91 @@ RECT ClientSize(HWND window) {
     return r;
 }
 
+SDL_Window* SdlWindowOf(HWND window) {
+    if (!user32::detail::IsVideoThread()) return nullptr;
+    std::lock_guard guard(user32::detail::Lock());
+    auto w = user32::detail::FindWindowLocked(window);
+    return w ? w->sdl : nullptr;
+}
+
+void ReleaseSdl(ClientImage& image) {
+    if (image.locked) SDL_UnlockTexture(image.texture);
+    if (image.texture) SDL_DestroyTexture(image.texture);
+    if (image.renderer) SDL_DestroyRenderer(image.renderer);
+    image.locked = nullptr;
+    image.texture = nullptr;
+    image.renderer = nullptr;
+}
+
+// The image's pixels, its first row and pitch (the texture when it can be locked).
+bool ImageRows(ClientImage& image, SDL_Window* sdl, BYTE** bits, int* pitch) {
+    if (sdl && image.renderer == nullptr)
+        image.renderer = SDL_CreateRenderer(sdl, -1, SDL_RENDERER_SOFTWARE);
+    bool fresh = false;
+    if (sdl && image.renderer && image.texture == nullptr) {
+        image.texture = SDL_CreateTexture(image.renderer, SDL_PIXELFORMAT_RGB888,
+                                          SDL_TEXTUREACCESS_STREAMING, image.width, image.height);
+        fresh = true;
+    }
+    if (sdl && image.texture && image.locked == nullptr) {
+        void* p = nullptr;
+        int rowBytes = 0;
+        if (SDL_LockTexture(image.texture, nullptr, &p, &rowBytes) == 0) {
+            image.locked = static_cast<BYTE*>(p);
+            image.lockedPitch = rowBytes;
+            if (fresh) {
+                // What was drawn before the texture existed moves into it.
+                for (int y = 0; y < image.height; ++y) {
+                    BYTE* row = image.locked + static_cast<std::ptrdiff_t>(y) * rowBytes;
+                    if (image.pixels.empty())
+                        std::memset(row, 0, static_cast<std::size_t>(image.width) * 4);
+                    else
+                        std::memcpy(row, &image.pixels[static_cast<std::size_t>(y) * image.width],
+                                    static_cast<std::size_t>(image.width) * 4);
+                }
+                image.pixels.clear();
+            }
+        }
+    }
+    if (image.locked) {
+        *bits = image.locked;
+        *pitch = image.lockedPitch;
+        return true;
+    }
+    if (image.pixels.empty())
+        image.pixels.assign(static_cast<std::size_t>(image.width) * image.height, 0);
+    *bits = reinterpret_cast<BYTE*>(image.pixels.data());
+    *pitch = image.width * 4;
+    return true;
+}
+
 bool WindowSurface(HWND window, Surface* out) {
     RECT client = ClientSize(window);
     int width = client.right - client.left, height = client.bottom - client.top;
     if (width <= 0 || height <= 0) return false;
+    SDL_Window* sdl = SdlWindowOf(window);
     ScreenState& s = Screens();
     std::lock_guard guard(s.lock);
     auto& slot = s.images[window];
     if (!slot) slot = std::make_unique<ClientImage>();
     ClientImage& image = *slot;
     if (image.width != width || image.height != height) {
-        image.pixels.assign(static_cast<std::size_t>(width) * static_cast<std::size_t>(height), 0);
+        // A new client size starts a new, black image.
+        if (image.locked) SDL_UnlockTexture(image.texture);
+        if (image.texture) SDL_DestroyTexture(image.texture);
+        image.locked = nullptr;
+        image.texture = nullptr;
+        image.pixels.clear();
         image.width = width;
         image.height = height;
     }
-    out->bits = reinterpret_cast<BYTE*>(image.pixels.data());
+    BYTE* bits = nullptr;
+    int pitch = 0;
+    ImageRows(image, sdl, &bits, &pitch);
+    out->bits = bits;
     out->width = width;
     out->height = height;
-    out->pitch = width * 4;
+    out->pitch = pitch;
     out->bitCount = 32;
     out->redMask = 0xFF0000;
     out->greenMask = 0xFF00;
@@ -80,23 +149,9 @@ bool WindowSurface(HWND window, Surface* out) {
     return true;
 }
 
-SDL_Window* SdlWindowOf(HWND window) {
-    std::lock_guard guard(user32::detail::Lock());
-    auto w = user32::detail::FindWindowLocked(window);
-    return w ? w->sdl : nullptr;
-}
-
-void ReleaseSdl(ClientImage& image) {
-    if (image.texture) SDL_DestroyTexture(image.texture);
-    if (image.renderer) SDL_DestroyRenderer(image.renderer);
-    image.texture = nullptr;
-    image.renderer = nullptr;
-    image.textureWidth = image.textureHeight = 0;
-}
-
-// Shows the client image: uploads it to the window's streaming texture and presents.
+// Shows the client image: the streaming texture it was drawn into is unlocked and presented.
 void ShowWindowImage(HWND window) {
-    SDL_Window* sdl = user32::detail::IsVideoThread() ? SdlWindowOf(window) : nullptr;
+    SDL_Window* sdl = SdlWindowOf(window);
     ScreenState& s = Screens();
     std::lock_guard guard(s.lock);
     auto it = s.images.find(window);
@@ -104,25 +159,24 @@ void ShowWindowImage(HWND window) {
     ClientImage& image = *it->second;
     ++image.presents;
     if (s.capture) {
-        image.presented = image.pixels;
+        BYTE* bits = nullptr;
+        int pitch = 0;
+        ImageRows(image, nullptr, &bits, &pitch);
+        image.presented.resize(static_cast<std::size_t>(image.width) * image.height);
+        for (int y = 0; y < image.height; ++y)
+            std::memcpy(&image.presented[static_cast<std::size_t>(y) * image.width],
+                        bits + static_cast<std::ptrdiff_t>(y) * pitch,
+                        static_cast<std::size_t>(image.width) * 4);
         image.presentedWidth = image.width;
         image.presentedHeight = image.height;
     }
-    if (sdl == nullptr || image.width <= 0) return;
-    if (image.renderer == nullptr) {
-        image.renderer = SDL_CreateRenderer(sdl, -1, SDL_RENDERER_SOFTWARE);
-        if (image.renderer == nullptr) return;
+    if (sdl == nullptr || image.texture == nullptr) return;
+    if (image.locked) {
+        SDL_UnlockTexture(image.texture);
+        image.locked = nullptr;
+    } else if (!image.pixels.empty()) {
+        SDL_UpdateTexture(image.texture, nullptr, image.pixels.data(), image.width * 4);
     }
-    if (image.texture == nullptr || image.textureWidth != image.width ||
-        image.textureHeight != image.height) {
-        if (image.texture) SDL_DestroyTexture(image.texture);
-        image.texture = SDL_CreateTexture(image.renderer, SDL_PIXELFORMAT_RGB888,
-                                          SDL_TEXTUREACCESS_STREAMING, image.width, image.height);
-        image.textureWidth = image.width;
-        image.textureHeight = image.height;
-        if (image.texture == nullptr) return;
-    }
-    SDL_UpdateTexture(image.texture, nullptr, image.pixels.data(), image.width * 4);
     SDL_RenderCopy(image.renderer, image.texture, nullptr, nullptr);
     SDL_RenderPresent(image.renderer);
 }
@@ -232,15 +286,13 @@ bool LastPresentedImage(HWND window, std::vector<std::uint32_t>* pixels, int* wi
     auto& s = gdi::Screens();
     std::lock_guard guard(s.lock);
     auto it = s.images.find(window);
-    if (it == s.images.end() || it->second->presents == 0) return false;
+    if (it == s.images.end() || it->second->presented.empty()) return false;
     const gdi::ClientImage& image = *it->second;
-    bool kept = s.capture && !image.presented.empty();
-    if (pixels) *pixels = kept ? image.presented : image.pixels;
-    if (width) *width = kept ? image.presentedWidth : image.width;
-    if (height) *height = kept ? image.presentedHeight : image.height;
+    if (pixels) *pixels = image.presented;
+    if (width) *width = image.presentedWidth;
+    if (height) *height = image.presentedHeight;
     return true;
 }
-
 int PresentCount(HWND window) {
     auto& s = gdi::Screens();
     std::lock_guard guard(s.lock);

@@ -221,10 +221,10 @@ int StretchDIBits(HDC dc, int xDest, int yDest, int destWidth, int destHeight, i
 namespace platform::gdi32test {
 // Gives window contexts the client images again after a test replaced the window hooks.
 void InstallWindowScreen();
-// Keeps a copy of each image a window shows (off: LastPresentedImage gives the client image as
-// it is now).
+// Keeps a copy of each image a window shows, for LastPresentedImage.
 void CapturePresentedImages(bool on);
-// The client image (XRGB) of a window as its last release showed it; false before the first.
+// The client image (XRGB) of a window as its last release showed it while capturing was on;
+// false when no image was captured.
 bool LastPresentedImage(HWND window, std::vector<std::uint32_t>* pixels, int* width, int* height);
 // How many times a window's image was shown.
 int PresentCount(HWND window);
