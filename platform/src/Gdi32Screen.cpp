@@ -33,6 +33,7 @@ struct ClientImage {
     BYTE* locked = nullptr;  // the texture's pixels while it is locked
     int lockedPitch = 0;
     int presents = 0;
+    bool drawn = false;                    // a context asked for the pixels since the last show
     std::vector<std::uint32_t> presented;  // the image as the last release showed it
     int presentedWidth = 0;
     int presentedHeight = 0;
@@ -136,6 +137,7 @@ bool WindowSurface(HWND window, Surface* out) {
     BYTE* bits = nullptr;
     int pitch = 0;
     ImageRows(image, sdl, &bits, &pitch);
+    image.drawn = true;
     out->bits = bits;
     out->width = width;
     out->height = height;
@@ -158,7 +160,8 @@ void ShowWindowImage(HWND window) {
     if (it == s.images.end()) return;
     ClientImage& image = *it->second;
     ++image.presents;
-    if (s.capture) {
+    // A release with no drawing since the last one shows the same image again.
+    if (s.capture && image.drawn) {
         BYTE* bits = nullptr;
         int pitch = 0;
         ImageRows(image, nullptr, &bits, &pitch);
@@ -170,6 +173,7 @@ void ShowWindowImage(HWND window) {
         image.presentedWidth = image.width;
         image.presentedHeight = image.height;
     }
+    image.drawn = false;
     if (sdl == nullptr || image.texture == nullptr) return;
     if (image.locked) {
         SDL_UnlockTexture(image.texture);

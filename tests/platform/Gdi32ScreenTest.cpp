@@ -130,6 +130,12 @@ TEST(Gdi32ScreenTest, WindowContextsDrawIntoTheClientImageThatEachReleaseShows) 
     EXPECT_EQ(at(23, 3), 0xAABBCCu);
     EXPECT_EQ(at(24, 0), 0xFFFFFFu);
     EXPECT_EQ(test::PresentCount(window), 2);
+    // A context released without drawing shows the same image again.
+    user32::ReleaseDC(window, user32::GetDC(window));
+    EXPECT_EQ(test::PresentCount(window), 3);
+    ASSERT_TRUE(test::LastPresentedImage(window, &pixels, &w, &h));
+    EXPECT_EQ(at(10, 0), 0x112233u);
+    EXPECT_EQ(at(24, 0), 0xFFFFFFu);
 
     EXPECT_TRUE(user32::DestroyWindow(window));
     EXPECT_FALSE(test::LastPresentedImage(window, nullptr, nullptr, nullptr));
