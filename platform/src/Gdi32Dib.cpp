@@ -402,6 +402,17 @@ bool CopyDib(const Surface& dest, DibRect destRect, const BITMAPINFO* info, cons
           ((dest.redMask | dest.greenMask | dest.blueMask) == 0 ||
            (dest.redMask == 0xFF0000 && dest.greenMask == 0xFF00 && dest.blueMask == 0xFF))));
 
+    // Stretched copies between the same 32-bit layout take each nearest pixel as it is; a
+    // destination row whose source row is the one before it repeats that row.
+    const bool sameXrgb =
+        !rle && !plain && dib.bitCount == 32 && dest.bitCount == 32 &&
+        (!dib.masks ||
+         (dib.red.mask == 0xFF0000 && dib.green.mask == 0xFF00 && dib.blue.mask == 0xFF)) &&
+        ((dest.redMask | dest.greenMask | dest.blueMask) == 0 ||
+         (dest.redMask == 0xFF0000 && dest.greenMask == 0xFF00 && dest.blueMask == 0xFF));
+    std::int64_t lastStored = -1;
+    const BYTE* lastOut = nullptr;
+
     visible(ay, dest.height, &dFrom, &dTo);
     for (int d = dFrom; d < dTo; ++d) {
         std::int64_t y = std::int64_t(ay.destFirst) + d;
@@ -423,12 +434,36 @@ bool CopyDib(const Surface& dest, DibRect destRect, const BITMAPINFO* info, cons
             const BYTE* row = base + static_cast<std::size_t>(stored - firstScan) * dib.stride;
             if (plain) {
                 int bpp = dib.bitCount / 8;
-                std::memcpy(out + static_cast<std::ptrdiff_t>(firstCol) * bpp,
-                            row + static_cast<std::ptrdiff_t>(cols[0]) * bpp,
-                            static_cast<std::size_t>(n) * bpp);
                 if (dib.bitCount == 32) {  // the fourth byte of an XRGB pixel is not colour
-                    for (int i = 0; i < n; ++i) out[(firstCol + i) * 4 + 3] = 0;
+                    BYTE* to = out + static_cast<std::ptrdiff_t>(firstCol) * 4;
+                    const BYTE* from = row + static_cast<std::ptrdiff_t>(cols[0]) * 4;
+                    for (int i = 0; i < n; ++i) {
+                        std::uint32_t v;
+                        std::memcpy(&v, from + i * 4, 4);
+                        v &= 0xFFFFFF;
+                        std::memcpy(to + i * 4, &v, 4);
+                    }
+                } else {
+                    std::memcpy(out + static_cast<std::ptrdiff_t>(firstCol) * bpp,
+                                row + static_cast<std::ptrdiff_t>(cols[0]) * bpp,
+                                static_cast<std::size_t>(n) * bpp);
                 }
+                continue;
+            }
+            if (sameXrgb) {
+                BYTE* to = out + static_cast<std::ptrdiff_t>(firstCol) * 4;
+                if (stored == lastStored && lastOut != nullptr) {
+                    std::memcpy(to, lastOut, static_cast<std::size_t>(n) * 4);
+                } else {
+                    for (int i = 0; i < n; ++i) {
+                        std::uint32_t v;
+                        std::memcpy(&v, row + static_cast<std::ptrdiff_t>(cols[i]) * 4, 4);
+                        v &= 0xFFFFFF;
+                        std::memcpy(to + i * 4, &v, 4);
+                    }
+                }
+                lastStored = stored;
+                lastOut = to;
                 continue;
             }
             DecodeRow(dib, row, cols.data(), n, pixels.data());

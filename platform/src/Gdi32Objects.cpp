@@ -3,6 +3,7 @@
 #include <map>
 #include <mutex>
 
+#include "Gdi32Internal.h"
 #include "platform/Gdi32.h"
 #include "platform/Modules.h"
 #include "platform/User32.h"
@@ -245,7 +246,10 @@ HGDIOBJ GetStockObject(int index) {
     return reinterpret_cast<HGDIOBJ>(gdi::kStockBase + static_cast<std::uintptr_t>(index));
 }
 
-int GetDeviceCaps(HDC, int index) {
+int GetDeviceCaps(HDC dc, int index) {
+    gdi::DeviceContext c;
+    if (dc && gdi::FindDc(dc, &c) && c.display >= 0)
+        return gdi::detail::DisplayDeviceCaps(c.display, index);
     switch (index) {
         case BITSPIXEL:
             return 32;
@@ -294,7 +298,7 @@ HDC CreateCompatibleDC(HDC) {
 
 BOOL DeleteDC(HDC dc) {
     gdi::DeviceContext c;
-    if (!gdi::FindDc(dc, &c) || !c.memory) return FALSE;
+    if (!gdi::FindDc(dc, &c) || (!c.memory && c.display < 0)) return FALSE;
     return gdi::RemoveDc(dc) ? TRUE : FALSE;
 }
 

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "Gdi32Internal.h"
 #include "User32Internal.h"
 #include "platform/HostPath.h"
 #include "platform/Kernel32.h"
@@ -564,6 +565,7 @@ BOOL DestroyWindow(HWND handle) {
         std::erase_if(q->posted, [&](const MSG& m) { return m.hwnd == handle; });
         std::erase_if(q->timers, [&](const Timer& t) { return t.window == handle; });
     }
+    gdi::detail::WindowDestroyed(handle);
     if (w->sdl) {
         SDL_DestroyWindow(w->sdl);
         w->sdl = nullptr;

@@ -4,7 +4,9 @@
 // GetObject. Each kind of object is a subclass of gdi::Object made by the file that creates it.
 #pragma once
 
+#include <cstdint>
 #include <memory>
+#include <vector>
 
 #include "platform/WinTypes.h"
 
@@ -149,6 +151,7 @@ bool IsStockObject(HGDIOBJ handle);
 
 struct DeviceContext {
     HWND window = nullptr;     // the window of a GetDC context; null for the screen and memory DCs
+    int display = -1;          // a display context made by CreateDCW: the display's index
     bool memory = false;       // made by CreateCompatibleDC
     HGDIOBJ bitmap = nullptr;  // selected into a memory DC (null: the default 1 x 1 bitmap)
     HGDIOBJ font = nullptr;
@@ -194,6 +197,9 @@ DWORD GetObjectType(HGDIOBJ object);
 COLORREF SetTextColor(HDC dc, COLORREF color);
 COLORREF SetBkColor(HDC dc, COLORREF color);
 int SetBkMode(HDC dc, int mode);
+// A device context of a display: the driver or device name "DISPLAY" (the primary display) or
+// "\\.\DISPLAYn"; its device caps are those of that display. DeleteDC ends it.
+HDC CreateDCW(LPCWSTR driver, LPCWSTR device, LPCWSTR output, const DEVMODEW* mode);
 
 // DIB sections and DIB output. A DIB section's pixels start zeroed; only DIB_RGB_COLORS and no
 // file mapping are offered. SetDIBitsToDevice and StretchDIBits (SRCCOPY only) draw into the
@@ -210,3 +216,16 @@ int StretchDIBits(HDC dc, int xDest, int yDest, int destWidth, int destHeight, i
                   int srcWidth, int srcHeight, const void* bits, const BITMAPINFO* info, UINT usage,
                   DWORD rop);
 }  // namespace platform::gdi32
+
+// Test hooks of the window output.
+namespace platform::gdi32test {
+// Gives window contexts the client images again after a test replaced the window hooks.
+void InstallWindowScreen();
+// Keeps a copy of each image a window shows, for LastPresentedImage.
+void CapturePresentedImages(bool on);
+// The client image (XRGB) of a window as its last release showed it while capturing was on;
+// false when no image was captured.
+bool LastPresentedImage(HWND window, std::vector<std::uint32_t>* pixels, int* width, int* height);
+// How many times a window's image was shown.
+int PresentCount(HWND window);
+}  // namespace platform::gdi32test

@@ -10,6 +10,7 @@
 #include "Main/DxChar.h"
 #include "Main/DxCharFormat.h"
 #include "Main/DxFile.h"
+#include "Main/DxGraphics.h"
 #include "Main/DxInput.h"
 #include "Main/DxLog.h"
 #include "Main/DxMemory.h"
@@ -38,7 +39,7 @@ bool OnMainThread() {
 }
 
 bool WindowLike() {
-    return MainWindow.windowMode || MainWindow.fullScreenResolutionMode == 0;
+    return MainWindow.windowMode || GetFullScreenResolutionModeInEffect() == 0;
 }
 
 // Fails the start after the modules began: ends what was started, logs, clears the flag.
@@ -56,6 +57,36 @@ int DesktopColorDepth() {
     int depth = SystemApi.GetDeviceCaps(dc, BITSPIXEL) * SystemApi.GetDeviceCaps(dc, PLANES);
     if (SystemApi.ReleaseDC) SystemApi.ReleaseDC(nullptr, dc);
     return depth;
+}
+
+// The display check of a scaled full screen: the display in use must offer the screen's size at
+// its colour depth; a 640 x 480 x 16 screen falls back to 32 bits.
+void CheckDisplayModes() {
+    bool fallback = false;
+    for (;;) {
+        int width, height;
+        int bits = GetScreenColorBits();
+        GetScreenSize(&width, &height);
+        WriteLogFormatUtf16(u"設定されている画面設定 %dx%d %dbit color", width, height, bits);
+        if (GraphicsSystemState.ScreenModeSettings.Displays == nullptr) EnumerateDisplays();
+        int display = DisplayInUse();
+        int count = display < 0 ? 0 : GetDisplayModeCount(display);
+        for (int i = 0; i < count; ++i) {
+            DisplayMode mode;
+            GetDisplayModeEntry(&mode, i, display);
+            if (mode.Width == width && mode.Height == height &&
+                (mode.ColorBits == bits || (fallback && mode.ColorBits == 32)))
+                return;
+        }
+        WriteLogFormatUtf16(u"対応している画面モードなし");
+        if (width != 640 || height != 480 || bits != 16) return;
+        if (IsHardwareDrawing()) {
+            if (fallback) return;
+            fallback = true;
+        } else {
+            SetScreenMode(640, 480, 32, GraphicsSystemState.ScreenModeSettings.RefreshRate);
+        }
+    }
 }
 
 }  // namespace
@@ -127,8 +158,11 @@ int StartLibraryUnlocked() {
     // 11.
     OpenLogFile();
 
+    // 12. In a scaled full screen the display must offer the screen's mode.
+    if (!MainWindow.windowMode && GetFullScreenResolutionModeInEffect() != 0) CheckDisplayModes();
+
     // 13. A 24-bit desktop cannot be drawn on.
-    if (DesktopColorDepth() == 24 && WindowLike()) {
+    if ((DesktopColorDepth() == 24 && WindowLike()) || GetScreenColorBits() == 24) {
         WriteLogTextUtf16(u"RAvorazは２４ビットカラーモードに対応していません\n");
         DecreaseLogIndent();
         WriteLogTextUtf16WithError(kErrorColorDepth24, u"RAvorazの初期化処理失敗");
@@ -141,21 +175,27 @@ int StartLibraryUnlocked() {
     LogSystemReport();
 
     // 16.
+    SetGraphicsRestoreCallback(nullptr);
     StartComApartment();
     if (StartWindowSystem() == -1) return FailStart();
     if (InitInputDevices() == -1) return FailStart();
     InitBaseImageModule();
+    if (StartGraphicsModule() < 0) return FailStart();
 
     // 18.
     s.initialised = 1;
 
     // 19.
-    if (!MainWindow.windowMode && MainWindow.fullScreenResolutionMode != 0) {
+    if (!MainWindow.windowMode && GetFullScreenResolutionModeInEffect() != 0) {
         ForceWindowToForeground(MainWindow.mainWindow, 1);
     }
 
     // 20.
     InitOnScreenLog();
+
+    // 21.
+    SetDrawTarget(DX_TARGET_BACK_SCREEN);
+    SetDrawTarget(DX_TARGET_FRONT_SCREEN);
 
     // 23.
     s.initialising = 0;
@@ -176,6 +216,8 @@ int EndLibraryUnlocked() {
     // 4, 5.
     EndOnScreenLog();
     ShutdownNetwork();
+    // 9.
+    EndGraphicsModule();
     // 10.
     EndBaseImageModule();
     // 13.
@@ -232,7 +274,7 @@ int PumpMessagesUnlocked() {
         // 6. A window-mode toggle the window procedure asked for.
         if (m.modeToggleRequested && m.allowModeToggle && mainThread) {
             m.modeToggleRequested = 0;
-            ChangeWindowMode(!m.windowMode && m.fullScreenResolutionMode != 0 ? 1 : 0);
+            ChangeWindowMode(!m.windowMode && GetFullScreenResolutionModeInEffect() != 0 ? 1 : 0);
             if (m.modeChangeCallback) m.modeChangeCallback(m.modeChangeCallbackData);
         }
 
@@ -256,6 +298,7 @@ int PumpMessagesUnlocked() {
                 SystemApi.Sleep(1);
                 if (m.repaintThrottle &&
                     MillisecondsElapsed(ReadMillisecondClock(), m.repaintThrottleTime) > 64) {
+                    RepaintScreen();
                     m.repaintThrottleTime = ReadMillisecondClock();
                     m.repaintThrottle = 0;
                 }
@@ -306,6 +349,7 @@ int PumpMessagesUnlocked() {
             if (inactive) {
                 UpdateTrackedMemory();
                 PumpNetworkWindowMessages(1);
+                Backend_ExpireSysMemCaches();
                 ServeMainThreadCalls();
                 SystemApi.Sleep(1);
             }
@@ -332,6 +376,7 @@ int PumpMessagesUnlocked() {
     }
 
     // 10. Per-frame services.
+    Backend_ExpireSysMemCaches();
     if (!m.endRequested) ServeMainThreadCalls();
     PollKeyboardTable(false);
     UpdateJoypadVibration();

@@ -208,16 +208,6 @@ struct MainWindowState {
     int (*modeChangeCallback)(void* data);  // setting
     void* modeChangeCallbackData;           // setting
     int alwaysShowMenu;                     // setting
-
-    // What the graphics front end reports until it is built: the screen image size and whether the
-    // 320 x 240 emulation doubles it (settings), the full-screen resolution mode in effect and
-    // whether the screen mode was ever changed.
-    int screenWidth;
-    int screenHeight;
-    int emulate320x240;
-    int fullScreenResolutionMode;
-    int screenModeChangedOnce;
-    int chosenDisplay;  // setting: -1 or 0 the primary display
 };
 
 // The one record; zero at program load.
@@ -247,8 +237,6 @@ int CheckWindowCloseRequest(int unused);
 int GetMainWindowTopLeft(int* x, int* y);
 int SetDialogMessageWindow(HWND window);
 int ApplyFileDropSetting();
-// The screen image size the window shows (interim source until the graphics front end sets it).
-int SetWindowScreenSize(int width, int height);
 
 // ---- Window procedure ----
 LRESULT MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);

@@ -1,5 +1,6 @@
 // Activation of the main window: the handler, the stock that defers activation events while the
 // pump dispatches, the inactive wait, and forcing a window to the foreground.
+#include "Main/DxGraphics.h"
 #include "Main/DxInput.h"
 #include "Main/DxLog.h"
 #include "Main/Windows/DxClock.h"
@@ -41,20 +42,29 @@ int HandleWindowActivation(WPARAM wParam, LPARAM, int, int fromLoop) {
     int active = low != 0 && high == 0;  // a minimised activation counts as inactive
     if (active == m.active) return 0;
     m.active = active;
-    bool exclusive = !m.windowMode && m.fullScreenResolutionMode != 0;
+    bool exclusive = !m.windowMode && GetFullScreenResolutionModeInEffect() != 0;
     if (active) {
         // Sounds and movies come back here as those modules are built.
-        if (!exclusive && !m.windowMode && m.fullScreenResolutionMode == 0 && m.mainWindow) {
+        if (!exclusive && !m.windowMode && GetFullScreenResolutionModeInEffect() == 0 &&
+            m.mainWindow) {
             SystemApi.SetWindowPos(m.mainWindow, HWND_TOPMOST, 0, 0, 0, 0, 0x1B);
+        }
+        if (!exclusive) {
+            Backend_CheckDeviceLost();
+        } else if (LibrarySystem.initialised) {
+            // Direct3D 11 re-enters exclusive full screen through its back end's switch.
+            if (GraphicsBackendKind != DX_GRAPHICS_BACKEND_D3D11) RebuildAfterDeviceLoss();
         }
         ReacquireInputDevices();
         ApplyJoypadVibration();
     } else {
         if (exclusive) {
+            if (!LibrarySystem.noGraphics && GraphicsSystemState.DevicePresent)
+                Backend_ReleaseDeviceResources();
             if (SystemApi.ChangeDisplaySettingsA) SystemApi.ChangeDisplaySettingsA(nullptr, 0);
             if (m.mainWindow) SystemApi.ShowWindow(m.mainWindow, SW_MINIMIZE);
         }
-        if (!m.windowMode && m.fullScreenResolutionMode == 0 && m.mainWindow) {
+        if (!m.windowMode && GetFullScreenResolutionModeInEffect() == 0 && m.mainWindow) {
             SystemApi.SetWindowPos(m.mainWindow, HWND_NOTOPMOST, 0, 0, 0, 0, 0x1B);
         }
         if (!fromLoop && m.mainWindow && SystemApi.GetDC) {

@@ -2,6 +2,7 @@
 // position (centred on the display, clear of the taskbar) and the cursor's visibility.
 #include <cmath>
 
+#include "Main/DxGraphics.h"
 #include "Main/DxLog.h"
 #include "Main/Windows/DxSystemWin.h"
 #include "Main/Windows/DxWinAPI.h"
@@ -23,7 +24,7 @@ Desktop ChosenDesktop() {
 }
 
 bool WindowLike() {
-    return MainWindow.windowMode || MainWindow.fullScreenResolutionMode == 0;
+    return MainWindow.windowMode || GetFullScreenResolutionModeInEffect() == 0;
 }
 
 // The chosen display's monitor (index -1: the chosen one).
@@ -44,9 +45,8 @@ BOOL FindMonitor(HMONITOR monitor, HDC, RECT*, LPARAM data) {
 
 HMONITOR MonitorOf(int display) {
     if (SystemApi.EnumDisplayMonitors == nullptr) return nullptr;
-    MonitorSearch search{
-        display < 0 ? (MainWindow.chosenDisplay > 0 ? MainWindow.chosenDisplay : 0) : display, 0,
-        nullptr};
+    MonitorSearch search{display < 0 ? (DisplayInUse() > 0 ? DisplayInUse() : 0) : display, 0,
+                         nullptr};
     SystemApi.EnumDisplayMonitors(nullptr, nullptr, &FindMonitor,
                                   reinterpret_cast<LPARAM>(&search));
     return search.found;
@@ -78,9 +78,10 @@ int ChangeWindowMode(int flag) {
     if (MainWindow.mainWindow == nullptr) return 0;
     MainWindow.modeChanging = 1;
     ApplyWindowStyle(1);
-    // The screen-mode change of the graphics front end follows here once it exists.
+    int result = 0;
+    if (LibrarySystem.initialised) result = RunScreenModeChange(-1, -1, -1, 1, -1, 0);
     MainWindow.modeChanging = 0;
-    return 0;
+    return result;
 }
 
 int SelectWindowStyle(int mode) {
@@ -126,7 +127,7 @@ double GetWindowScaleFactors(double* x, double* y) {
     if (m.scaleX <= 0) m.scaleX = 1.0;
     if (m.scaleY <= 0) m.scaleY = 1.0;
     double outX = m.scaleX, outY = m.scaleY;
-    if (!m.windowMode && m.fullScreenResolutionMode != 0) {
+    if (!m.windowMode && GetFullScreenResolutionModeInEffect() != 0) {
         outX = outY = 1.0;
     } else if (m.maximized && !m.noStretch && !m.requestedSizeSet) {
         int w, h;
@@ -150,11 +151,21 @@ int SetWindowClientPosition(int x, int y) {
 }
 
 int GetWindowModeScreenSize(int* width, int* height) {
-    int w = MainWindow.screenWidth > 0 ? MainWindow.screenWidth : 640;
-    int h = MainWindow.screenHeight > 0 ? MainWindow.screenHeight : 480;
-    if (MainWindow.windowMode && MainWindow.emulate320x240) {
-        w = 640;
-        h = 480;
+    int w, h;
+    GetScreenSize(&w, &h);
+    const ScreenModeSettingsData& s = GraphicsSystemState.ScreenModeSettings;
+    if (MainWindow.windowMode) {
+        if (s.Emulate320x240) {
+            w = 640;
+            h = 480;
+        }
+    } else if (s.FullScreenResolutionMode != 0) {
+        // The display mode the front end selects for full screen.
+        SelectFullScreenDisplayMode();
+        if (s.FullScreenMode.Width > 0 && s.FullScreenMode.Height > 0) {
+            w = s.FullScreenMode.Width;
+            h = s.FullScreenMode.Height;
+        }
     }
     if (width) *width = w;
     if (height) *height = h;
@@ -290,9 +301,15 @@ int ApplyWindowStyle(int center) {
         int windowW, windowH, x, y;
         bool tookCurrent = false;
         if (!m.scaleChanging && !m.modeChanging && matches) {
-            // The size the window already has (the user may have resized it).
+            // The size the window already has (the user may have resized it); after a screen-mode
+            // change, the frame it had around the screen of before, around the new client size.
             windowW = windowRect.right - windowRect.left;
             windowH = windowRect.bottom - windowRect.top;
+            const ScreenModeSettingsData& screen = GraphicsSystemState.ScreenModeSettings;
+            if (screen.ScreenModeChangedOnce) {
+                windowW = clientW + windowW - screen.PreviousWidth;
+                windowH = clientH + windowH - screen.PreviousHeight;
+            }
             tookCurrent = true;
         } else {
             windowW = clientW + m.frameLeft + m.frameRight;
@@ -375,7 +392,8 @@ int ApplyWindowStyle(int center) {
         Desktop desktop = ChosenDesktop();
         m.clientRectOnScreen = RECT{desktop.left, desktop.top, desktop.left + desktop.width,
                                     desktop.top + desktop.height};
-        if (m.fullScreenResolutionMode == 2 || m.fullScreenResolutionMode == 3) {
+        if (GetFullScreenResolutionModeInEffect() == 2 ||
+            GetFullScreenResolutionModeInEffect() == 3) {
             m.clientRectOnScreen.right = desktop.left + imageW;
             m.clientRectOnScreen.bottom = desktop.top + imageH;
         }
@@ -398,7 +416,7 @@ int ApplyWindowStyle(int center) {
 int ProcessWindowSize() {
     MainWindowState& m = MainWindow;
     if (m.mainWindow == nullptr) return 0;
-    if (!m.windowMode && m.fullScreenResolutionMode != 0) return 0;
+    if (!m.windowMode && GetFullScreenResolutionModeInEffect() != 0) return 0;
     EnsureSystemApiTable();
     HWND window = m.mainWindow;
 
@@ -454,7 +472,9 @@ int ProcessWindowSize() {
     if (m.positionSet) {
         int w = r.right - r.left, h = r.bottom - r.top;
         r = RECT{m.positionX, m.positionY, m.positionX + w, m.positionY + h};
-        if (!LibrarySystem.initialising && !m.screenModeChangedOnce) m.positionSet = 0;
+        if (!LibrarySystem.initialising &&
+            !GraphicsSystemState.ScreenModeSettings.ScreenModeChangedOnce)
+            m.positionSet = 0;
     } else if (m.maximized) {
         r = m.maximizedWindowRect;
         m.lastPlacedRect = r;
@@ -484,8 +504,8 @@ int SetMouseCursorVisible(int flag) {
     if (flag != -1 && visible == m.cursorApplied) return 0;
     EnsureSystemApiTable();
     if (SystemApi.ShowCursor) {
-        if (!visible &&
-            ((!m.windowMode && m.fullScreenResolutionMode != 0) || IsCursorInClientArea())) {
+        if (!visible && ((!m.windowMode && GetFullScreenResolutionModeInEffect() != 0) ||
+                         IsCursorInClientArea())) {
             while (SystemApi.ShowCursor(FALSE) >= 0) {
             }
         } else {

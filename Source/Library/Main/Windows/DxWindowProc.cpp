@@ -1,6 +1,7 @@
 // The main window's procedure: activation, size and position, painting, the cursor, typed
 // characters, the wheel, mouse buttons, sizing with the image's proportions, dropped files.
 #include "Main/DxBaseFunc.h"
+#include "Main/DxGraphics.h"
 #include "Main/DxInput.h"
 #include "Main/DxLog.h"
 #include "Main/DxMemory.h"
@@ -28,7 +29,7 @@ const KeyControlCode KeyControlCodeTable[] = {
 TypedCharacterSink gTypedCharacterSink = nullptr;
 
 bool WindowLike() {
-    return MainWindow.windowMode || MainWindow.fullScreenResolutionMode == 0;
+    return MainWindow.windowMode || GetFullScreenResolutionModeInEffect() == 0;
 }
 
 int LowSigned(LPARAM l) {
@@ -204,15 +205,18 @@ void HandleDropFiles(HDROP drop) {
 void HandleDisplayChange(WPARAM depth) {
     MainWindowState& m = MainWindow;
     if (!WindowLike() || m.modeChanging) return;
-    // The screen mode's colour depth comes from the graphics front end; until it exists the
-    // screen is the 32-bit desktop.
-    if (depth == 32) return;
-    WriteLogTextUtf16(
-        u"復元関数が登録されていないためか画面が24ビットカラー、又は8ビットカラーに変更されたため終"
-        u"了します\n");
-    if (!m.closePosted) {
-        m.closePosted = 1;
-        WinPostMessage(m.mainWindow, WM_CLOSE, 0, 0);
+    int bits = 0;
+    GetScreenState(nullptr, nullptr, &bits);
+    if (static_cast<int>(depth) == bits) return;
+    if (!HasGraphicsRestoreCallback() || depth == 24 || depth == 8) {
+        WriteLogTextUtf16(
+            u"復元関数が登録されていないためか画面が24ビットカラー、又は8ビットカラーに変更されたた"
+            u"め"
+            u"終了します\n");
+        if (!m.closePosted) {
+            m.closePosted = 1;
+            WinPostMessage(m.mainWindow, WM_CLOSE, 0, 0);
+        }
     }
 }
 
@@ -258,6 +262,8 @@ int ScreenPointToImagePoint(int x, int y, int* outX, int* outY) {
         }
         x = TruncateDoubleToInt(x / sx);
         y = TruncateDoubleToInt(y / sy);
+    } else {
+        WindowPointToScreenPoint(x, y, &x, &y);
     }
     if (outX) *outX = x;
     if (outY) *outY = y;
@@ -296,7 +302,26 @@ int ProcessWindowPaint(HDC dc, const RECT* rect, int force) {
             SystemApi.FillRect(dc, rect, SystemApi.GetStockObject(BLACK_BRUSH));
         }
     }
-    // Presenting the back buffer again belongs to the graphics front end.
+    if ((LibrarySystem.initialised || m.windowRegion != nullptr) &&
+        GetDrawTarget() == DX_TARGET_BACK_SCREEN) {
+        int wait = GetFlipWaitVSync();
+        GraphicsSystemState.FlipWaitVSyncOff = 1;
+        RECT client{};
+        SystemApi.GetClientRect(m.mainWindow, &client);
+        bool whole = rect != nullptr && rect->left == client.left && rect->top == client.top &&
+                     rect->right == client.right && rect->bottom == client.bottom;
+        int now = ReadMillisecondClock();
+        if (whole) {
+            RepaintScreen();
+        } else if (m.repaintThrottle && MillisecondsElapsed(now, m.repaintThrottleTime) > 64) {
+            m.repaintThrottleTime = now;
+            RepaintScreen();
+        } else {
+            m.repaintThrottle = 1;
+            m.repaintThrottleTime = now;
+        }
+        GraphicsSystemState.FlipWaitVSyncOff = wait ? 0 : 1;
+    }
     return 0;
 }
 
@@ -434,7 +459,7 @@ LRESULT MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) 
             break;
         case WM_MOVING:
             SystemApi.GetWindowRect(window, &m.windowRect);
-            if (!m.windowMode && m.fullScreenResolutionMode != 0 && lParam) {
+            if (!m.windowMode && GetFullScreenResolutionModeInEffect() != 0 && lParam) {
                 *reinterpret_cast<RECT*>(lParam) = m.windowRect;
             }
             break;

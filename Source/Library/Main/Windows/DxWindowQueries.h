@@ -2,6 +2,7 @@
 // (Main/Windows/DxWindow.h).
 #pragma once
 
+#include "Main/DxGraphics.h"
 #include "Main/Windows/DxWindow.h"
 
 namespace ZiDaz {
@@ -18,9 +19,5 @@ int GetWindowsVersionCode();
 // a larger client area (maximised with stretching allowed and no requested client size).
 int GetMainWindowClientRect(RECT* rect);
 int IsImageCentredInClient();
-// The screen image's size, and a point of it in display coordinates in full screen. Interim until
-// the graphics front end lands: the size the window module keeps, and the point unchanged.
-int GetScreenSize(int* width, int* height);
-int ScreenPointToWindowPoint(int x, int y, int* outX, int* outY);
 
 }  // namespace ZiDaz

@@ -6,6 +6,7 @@
 #include "Main/DxBaseFunc.h"
 #include "Main/DxChar.h"
 #include "Main/DxFile.h"
+#include "Main/DxGraphics.h"
 #include "Main/DxLog.h"
 #include "Main/DxMath.h"
 #include "Main/DxMemory.h"
@@ -90,12 +91,6 @@ int StartWindowSystem() {
         m.modeChangeCallback = kept.modeChangeCallback;
         m.modeChangeCallbackData = kept.modeChangeCallbackData;
         m.alwaysShowMenu = kept.alwaysShowMenu;
-        m.screenWidth = kept.screenWidth;
-        m.screenHeight = kept.screenHeight;
-        m.emulate320x240 = kept.emulate320x240;
-        m.fullScreenResolutionMode = kept.fullScreenResolutionMode;
-        m.screenModeChangedOnce = kept.screenModeChangedOnce;
-        m.chosenDisplay = kept.chosenDisplay;
         m.inactiveWaitStart = -1;
     }
     MainWindowState& m = MainWindow;
@@ -295,7 +290,8 @@ int StartWindowSystem() {
                                     entry.fullScreenStyle, desktopX, desktopY, screenW, screenH,
                                     nullptr, nullptr, m.instance, nullptr);
         m.clientRectOnScreen = RECT{desktopX, desktopY, desktopX + desktopW, desktopY + desktopH};
-        if (m.fullScreenResolutionMode == 2 || m.fullScreenResolutionMode == 3) {
+        if (GetFullScreenResolutionModeInEffect() == 2 ||
+            GetFullScreenResolutionModeInEffect() == 3) {
             m.clientRectOnScreen.right = desktopX + screenW;
             m.clientRectOnScreen.bottom = desktopY + screenH;
         }
@@ -323,7 +319,7 @@ int StartWindowSystem() {
     m.closePosted = 0;
     m.destroyed = 0;
     m.active = 1;
-    if (!m.windowMode && m.fullScreenResolutionMode != 0) {
+    if (!m.windowMode && GetFullScreenResolutionModeInEffect() != 0) {
         WriteLogTextUtf16(u"カーソルを不可視にしました\n");
         if (SystemApi.SetCursor) SystemApi.SetCursor(nullptr);
     }
@@ -331,7 +327,7 @@ int StartWindowSystem() {
     if (SystemApi.WINNLSEnableIME) SystemApi.WINNLSEnableIME(window, FALSE);
 
     // 18. The client rectangle on the screen.
-    if (m.windowMode || m.fullScreenResolutionMode == 0) {
+    if (m.windowMode || GetFullScreenResolutionModeInEffect() == 0) {
         RECT c{};
         SystemApi.GetClientRect(window, &c);
         POINT topLeft{c.left, c.top}, bottomRight{c.right, c.bottom};
@@ -497,12 +493,6 @@ int ApplyFileDropSetting() {
     return 0;
 }
 
-int SetWindowScreenSize(int width, int height) {
-    MainWindow.screenWidth = width;
-    MainWindow.screenHeight = height;
-    return 0;
-}
-
 // ---- Optional window features: nothing in this system switches them on. ----
 
 int EnableWindowMenu(int flag) {
@@ -527,7 +517,7 @@ int ShowWindowMenu(int) {
 int IsWindowMenuShown() {
     const MainWindowState& m = MainWindow;
     if (!m.mainWindow || !m.menuInUse || m.menuHidden) return 0;
-    return m.alwaysShowMenu || m.windowMode || m.fullScreenResolutionMode == 0 ||
+    return m.alwaysShowMenu || m.windowMode || GetFullScreenResolutionModeInEffect() == 0 ||
            m.menuAutoShow > 0;
 }
 
