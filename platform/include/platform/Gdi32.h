@@ -194,4 +194,19 @@ DWORD GetObjectType(HGDIOBJ object);
 COLORREF SetTextColor(HDC dc, COLORREF color);
 COLORREF SetBkColor(HDC dc, COLORREF color);
 int SetBkMode(HDC dc, int mode);
+
+// DIB sections and DIB output. A DIB section's pixels start zeroed; only DIB_RGB_COLORS and no
+// file mapping are offered. SetDIBitsToDevice and StretchDIBits (SRCCOPY only) draw into the
+// context's surface and return the number of source rows they were given, or 0 when the DIB is
+// one they cannot draw (other bit counts, BI_JPEG, BI_PNG) or the context has no surface.
+// StretchDIBits takes the nearest source pixel: destination offset d shows source offset
+// floor(d x source size / destination size); a negative size mirrors that axis.
+HBITMAP CreateDIBSection(HDC dc, const BITMAPINFO* info, UINT usage, void** bits, HANDLE section,
+                         DWORD offset);
+int SetDIBitsToDevice(HDC dc, int xDest, int yDest, DWORD width, DWORD height, int xSrc, int ySrc,
+                      UINT startScan, UINT scanLines, const void* bits, const BITMAPINFO* info,
+                      UINT usage);
+int StretchDIBits(HDC dc, int xDest, int yDest, int destWidth, int destHeight, int xSrc, int ySrc,
+                  int srcWidth, int srcHeight, const void* bits, const BITMAPINFO* info, UINT usage,
+                  DWORD rop);
 }  // namespace platform::gdi32
