@@ -33,6 +33,9 @@ namespace font {
 
 namespace {
 
+// The largest glyph box rendered, in pixels either way.
+constexpr FT_Pos kMaxGlyphPixels = 4096;
+
 int RoundDiv(long long value, long long divisor) {
     // Rounds half away from zero; divisor > 0.
     return static_cast<int>(value >= 0 ? (value + divisor / 2) / divisor
@@ -277,6 +280,14 @@ bool RenderGlyph(FontObject& f, UINT index, UINT format, Glyph* out) {
     if (f.choice.emboldened) {
         FT_Outline_EmboldenXY(&slot->outline, 64, 0);
         advance += 64;
+    }
+    // A damaged or hostile face may describe glyphs far larger than any text: refused, so that
+    // rendering never asks for a huge bitmap.
+    FT_BBox box;
+    FT_Outline_Get_CBox(&slot->outline, &box);
+    if ((box.xMax - box.xMin) > (kMaxGlyphPixels << 6) ||
+        (box.yMax - box.yMin) > (kMaxGlyphPixels << 6)) {
+        return false;
     }
     if (FT_Render_Glyph(slot, mono ? FT_RENDER_MODE_MONO : FT_RENDER_MODE_NORMAL) != 0) {
         return false;
