@@ -429,3 +429,41 @@ TEST_F(DxFontWinTest, FailuresReleaseWhatWasMade) {
 }
 
 }  // namespace
+
+namespace {
+
+using namespace ZiDaz;
+
+// Without working wide calls the wrappers go through the narrow entries the system has.
+TEST_F(DxFontWinTest, NarrowEntriesStandInWhenWideCallsDoNotWork) {
+    int wide = SystemApi.wideCalls;
+    SystemApi.wideCalls = 0;
+    HFONT font =
+        WinCreateFontW(20, 0, 0, 0, 400, 0, 0, 0, DEFAULT_CHARSET, 0, 0, 3, 1, u"VelkBackEnd");
+    ASSERT_NE(font, nullptr);
+    LOGFONTW lf{};
+    platform::gdi32::GetObjectW(font, sizeof(lf), &lf);
+    EXPECT_EQ(std::u16string(lf.lfFaceName), u"VelkBackEnd");
+    HDC dc = platform::gdi32::CreateCompatibleDC(nullptr);
+    platform::gdi32::SelectObject(dc, font);
+    TEXTMETRICW narrow{}, direct{};
+    EXPECT_TRUE(WinGetTextMetricsW(dc, &narrow));
+    SystemApi.wideCalls = 1;
+    EXPECT_TRUE(WinGetTextMetricsW(dc, &direct));
+    EXPECT_EQ(narrow.tmHeight, direct.tmHeight);
+    EXPECT_EQ(narrow.tmAscent, direct.tmAscent);
+    EXPECT_EQ(narrow.tmMaxCharWidth, direct.tmMaxCharWidth);
+    // The layer offers no narrow glyph, extent or output calls: they fail instead.
+    SystemApi.wideCalls = 0;
+    GLYPHMETRICS gm{};
+    const MAT2 identity = {{0, 1}, {0, 0}, {0, 0}, {0, 1}};
+    EXPECT_EQ(WinGetGlyphOutlineW(dc, 'A', GGO_BITMAP, &gm, 0, nullptr, &identity), -1);
+    SIZE size{};
+    EXPECT_FALSE(WinGetTextExtentPoint32W(dc, u"A", 1, &size));
+    EXPECT_FALSE(WinTextOutW(dc, 0, 0, u"A", 1));
+    SystemApi.wideCalls = wide;
+    platform::gdi32::DeleteDC(dc);
+    platform::gdi32::DeleteObject(font);
+}
+
+}  // namespace
