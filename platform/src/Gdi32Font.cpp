@@ -475,7 +475,7 @@ DWORD GetGlyphOutlineW(HDC dc, UINT code, UINT format, GLYPHMETRICS* metrics, DW
     DWORD needed = static_cast<DWORD>(g.bits.size());
     if (buffer == nullptr || size == 0) return needed;
     if (size < needed) return GDI_ERROR;
-    std::memcpy(buffer, g.bits.data(), needed);
+    if (needed != 0) std::memcpy(buffer, g.bits.data(), needed);
     return needed;
 }
 
