@@ -141,6 +141,12 @@ bool OpenFace(FontObject& f) {
         }
     }
     if (f.face->charmap == nullptr) FT_Select_Charmap(f.face, FT_ENCODING_UNICODE);
+    // Weight 600 and more on a face without bold is emboldened; italic on an upright face sheared.
+    const auto* os2 = static_cast<TT_OS2*>(FT_Get_Sfnt_Table(f.face, FT_SFNT_OS2));
+    bool boldFace = (f.face->style_flags & FT_STYLE_FLAG_BOLD) ||
+                    (os2 != nullptr && os2->usWeightClass >= FW_SEMIBOLD);
+    f.choice.emboldened = f.logFont.lfWeight >= FW_SEMIBOLD && !boldFace;
+    f.choice.sheared = f.logFont.lfItalic != 0 && !(f.face->style_flags & FT_STYLE_FLAG_ITALIC);
     SetUpMetrics(f);
     return true;
 }

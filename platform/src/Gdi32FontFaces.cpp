@@ -261,56 +261,55 @@ bool ChooseFace(const LOGFONTW& font, FaceChoice* out) {
     FcConfigSubstitute(s.config, pattern, FcMatchPattern);
     FcDefaultSubstitute(pattern);
     FcResult result;
-    FcFontSet* sorted = FcFontSort(s.config, pattern, FcFalse, nullptr, &result);
-    FcPatternDestroy(pattern);
-    if (sorted == nullptr) return false;
-    FcPattern* best = nullptr;
-    for (int i = 0; i < sorted->nfont && best == nullptr; ++i) {
+    FcPattern* best = FcFontMatch(s.config, pattern, &result);
+    auto usable = [](FcPattern* font) {
         FcBool scalable = FcFalse;
         FcChar8* file = nullptr;
-        if (FcPatternGetBool(sorted->fonts[i], FC_SCALABLE, 0, &scalable) == FcResultMatch &&
-            scalable && FcPatternGetString(sorted->fonts[i], FC_FILE, 0, &file) == FcResultMatch) {
-            best = sorted->fonts[i];
-        }
+        return font != nullptr &&
+               FcPatternGetBool(font, FC_SCALABLE, 0, &scalable) == FcResultMatch && scalable &&
+               FcPatternGetString(font, FC_FILE, 0, &file) == FcResultMatch;
+    };
+    if (!usable(best)) {
+        if (best) FcPatternDestroy(best);
+        best = nullptr;
     }
-    // A fixed pitch asked for only chooses between faces that are otherwise equal.
-    if (best != nullptr && (font.lfPitchAndFamily & 3) == FIXED_PITCH) {
+    // A fixed pitch asked for only chooses between faces that are otherwise equal: the match
+    // made with a fixed pitch asked is taken only when it has the same family, weight and slant.
+    int spacing = FC_PROPORTIONAL;
+    if (best != nullptr && (font.lfPitchAndFamily & 3) == FIXED_PITCH &&
+        FcPatternGetInteger(best, FC_SPACING, 0, &spacing) != FcResultMatch) {
+        spacing = FC_PROPORTIONAL;
+    }
+    if (best != nullptr && (font.lfPitchAndFamily & 3) == FIXED_PITCH && spacing < FC_MONO) {
+        FcPattern* fixed = FcPatternDuplicate(pattern);
+        FcPatternAddInteger(fixed, FC_SPACING, FC_MONO);
+        FcPattern* other = FcFontMatch(s.config, fixed, &result);
+        FcPatternDestroy(fixed);
         FcChar8 *family = nullptr, *otherFamily = nullptr;
-        int w = 0, sl = 0, spacing = FC_PROPORTIONAL;
+        int w = 0, sl = 0, ow = -1, osl = -1, ospacing = FC_PROPORTIONAL;
         FcPatternGetString(best, FC_FAMILY, 0, &family);
         FcPatternGetInteger(best, FC_WEIGHT, 0, &w);
         FcPatternGetInteger(best, FC_SLANT, 0, &sl);
-        FcPatternGetInteger(best, FC_SPACING, 0, &spacing);
-        for (int i = 0; i < sorted->nfont && spacing < FC_MONO; ++i) {
-            FcPattern* other = sorted->fonts[i];
-            int ow = -1, osl = -1, ospacing = FC_PROPORTIONAL;
-            FcPatternGetInteger(other, FC_WEIGHT, 0, &ow);
-            FcPatternGetInteger(other, FC_SLANT, 0, &osl);
-            FcPatternGetInteger(other, FC_SPACING, 0, &ospacing);
-            if (FcPatternGetString(other, FC_FAMILY, 0, &otherFamily) == FcResultMatch &&
-                family != nullptr && FcStrCmp(family, otherFamily) == 0 && ow == w && osl == sl &&
-                ospacing >= FC_MONO) {
-                best = other;
-                spacing = ospacing;
-            }
+        if (usable(other) &&
+            FcPatternGetString(other, FC_FAMILY, 0, &otherFamily) == FcResultMatch &&
+            FcPatternGetInteger(other, FC_SPACING, 0, &ospacing) == FcResultMatch &&
+            FcPatternGetInteger(other, FC_WEIGHT, 0, &ow) == FcResultMatch &&
+            FcPatternGetInteger(other, FC_SLANT, 0, &osl) == FcResultMatch && family != nullptr &&
+            FcStrCmp(family, otherFamily) == 0 && ow == w && osl == sl && ospacing >= FC_MONO) {
+            std::swap(best, other);
         }
+        if (other) FcPatternDestroy(other);
     }
-    bool found = false;
-    if (best != nullptr) {
-        FcChar8* file = nullptr;
-        int index = 0, faceWeight = FC_WEIGHT_REGULAR, slant = FC_SLANT_ROMAN;
-        FcPatternGetString(best, FC_FILE, 0, &file);
-        FcPatternGetInteger(best, FC_INDEX, 0, &index);
-        FcPatternGetInteger(best, FC_WEIGHT, 0, &faceWeight);
-        FcPatternGetInteger(best, FC_SLANT, 0, &slant);
-        out->file = reinterpret_cast<const char*>(file);
-        out->index = index;
-        out->emboldened = weight >= FW_SEMIBOLD && faceWeight < FC_WEIGHT_DEMIBOLD;
-        out->sheared = font.lfItalic != 0 && slant == FC_SLANT_ROMAN;
-        found = true;
-    }
-    FcFontSetDestroy(sorted);
-    return found;
+    FcPatternDestroy(pattern);
+    if (best == nullptr) return false;
+    FcChar8* file = nullptr;
+    int index = 0;
+    FcPatternGetString(best, FC_FILE, 0, &file);
+    FcPatternGetInteger(best, FC_INDEX, 0, &index);
+    out->file = reinterpret_cast<const char*>(file);
+    out->index = index;
+    FcPatternDestroy(best);
+    return true;
 }
 
 }  // namespace platform::gdi::font

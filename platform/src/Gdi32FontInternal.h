@@ -24,6 +24,8 @@ FT_Library Library();
 struct FaceChoice {
     std::string file;
     int index = 0;
+    // Set from the face itself once it is open (fontconfig's own configuration may already have
+    // marked the match bold or oblique).
     bool emboldened = false;  // bold asked of a face that has no bold
     bool sheared = false;     // italic asked of an upright face
 };
