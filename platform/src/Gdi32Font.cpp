@@ -33,7 +33,7 @@ namespace font {
 
 namespace {
 
-// The largest glyph box rendered, in pixels either way.
+// The largest glyph box rendered, in pixels either way: sixteen ems and a little, at most this.
 constexpr FT_Pos kMaxGlyphPixels = 4096;
 
 int RoundDiv(long long value, long long divisor) {
@@ -291,8 +291,8 @@ bool RenderGlyph(FontObject& f, UINT index, UINT format, Glyph* out) {
     // rendering never asks for a huge bitmap.
     FT_BBox box;
     FT_Outline_Get_CBox(&slot->outline, &box);
-    if ((box.xMax - box.xMin) > (kMaxGlyphPixels << 6) ||
-        (box.yMax - box.yMin) > (kMaxGlyphPixels << 6)) {
+    FT_Pos largest = std::min<FT_Pos>(kMaxGlyphPixels, 16 * static_cast<FT_Pos>(f.ppem) + 64) << 6;
+    if ((box.xMax - box.xMin) > largest || (box.yMax - box.yMin) > largest) {
         return false;
     }
     if (FT_Render_Glyph(slot, mono ? FT_RENDER_MODE_MONO : FT_RENDER_MODE_NORMAL) != 0) {

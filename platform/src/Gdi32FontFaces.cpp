@@ -41,19 +41,38 @@ struct State {
     int tempCounter = 0;
 };
 
+void ReleaseAtExit();
+
 State& Fonts() {
     static State* state = [] {
         auto* s = new State;
-        FcInit();
         s->config = FcInitLoadConfigAndFonts();
         if (s->config != nullptr) {
             FcConfigParseAndLoadFromMemory(
                 s->config, reinterpret_cast<const FcChar8*>(kFaceAliasConfig), FcTrue);
         }
         FT_Init_FreeType(&s->library);
+        std::atexit(&ReleaseAtExit);
         return s;
     }();
     return *state;
+}
+
+// fontconfig's configuration and caches are given back at exit (so that leak checkers see none),
+// and the files of memory fonts are removed.
+void ReleaseAtExit() {
+    std::lock_guard guard(Lock());
+    State& s = Fonts();
+    for (const PrivateFont& f : s.privateFonts) {
+        if (f.temporary) unlink(f.file.c_str());
+    }
+    s.privateFonts.clear();
+    if (!s.tempFolder.empty()) rmdir(s.tempFolder.c_str());
+    if (s.config != nullptr) {
+        FcConfigDestroy(s.config);
+        s.config = nullptr;
+        FcFini();
+    }
 }
 
 std::string Utf8(const char16_t* text, int maxUnits) {
@@ -82,6 +101,7 @@ int CountLoadableFaces(const std::string& file) {
 
 // fontconfig keeps no way to drop one application font: the set is rebuilt from what is left.
 void RebuildApplicationFonts(State& s) {
+    if (s.config == nullptr) return;
     FcConfigAppFontClear(s.config);
     for (const PrivateFont& f : s.privateFonts) {
         FcConfigAppFontAddFile(s.config, reinterpret_cast<const FcChar8*>(f.file.c_str()));
@@ -134,6 +154,7 @@ BYTE EnumeratedCharSet(FcPattern* font, BYTE asked) {
 // The faces EnumFontFamiliesExW reports for a face name (empty: every face) and character set.
 std::vector<Listed> ListFaces(State& s, std::string face, BYTE charSet) {
     std::vector<Listed> out;
+    if (s.config == nullptr) return out;
     bool vertical = !face.empty() && face[0] == '@';
     if (vertical) face.erase(0, 1);
     std::string lang = charSet == DEFAULT_CHARSET ? std::string() : CharSetLanguage(charSet);
