@@ -14,6 +14,16 @@
 
 namespace ZiDaz {
 
+// Entry types too long for one line of the table.
+using CreateFontAProc = HFONT (*)(int, int, int, int, int, DWORD, DWORD, DWORD, DWORD, DWORD, DWORD,
+                                  DWORD, DWORD, LPCSTR);
+using CreateFontWProc = HFONT (*)(int, int, int, int, int, DWORD, DWORD, DWORD, DWORD, DWORD, DWORD,
+                                  DWORD, DWORD, LPCWSTR);
+using ScriptItemizeProc = HRESULT (*)(const WCHAR*, int, int, const SCRIPT_CONTROL*,
+                                      const SCRIPT_STATE*, SCRIPT_ITEM*, int*);
+using ScriptShapeProc = HRESULT (*)(HDC, SCRIPT_CACHE*, const WCHAR*, int, int, SCRIPT_ANALYSIS*,
+                                    WORD*, WORD*, SCRIPT_VISATTR*, int*);
+
 struct SystemApiTable {
     int loaded;     // 1 once LoadSystemApiTable has run
     int wideCalls;  // 1 when the wide (W) entry points really work
@@ -349,10 +359,8 @@ struct SystemApiTable {
     int (*GetDeviceCaps)(HDC, int);
     int (*EnumFontFamiliesExA)(HDC, LOGFONTA*, FONTENUMPROCA, LPARAM, DWORD);
     int (*EnumFontFamiliesExW)(HDC, LOGFONTW*, FONTENUMPROCW, LPARAM, DWORD);
-    HFONT (*CreateFontA)
-    (int, int, int, int, int, DWORD, DWORD, DWORD, DWORD, DWORD, DWORD, DWORD, DWORD, LPCSTR);
-    HFONT (*CreateFontW)
-    (int, int, int, int, int, DWORD, DWORD, DWORD, DWORD, DWORD, DWORD, DWORD, DWORD, LPCWSTR);
+    CreateFontAProc CreateFontA;
+    CreateFontWProc CreateFontW;
     BOOL (*GetTextMetricsA)(HDC, TEXTMETRICA*);
     BOOL (*GetTextMetricsW)(HDC, TEXTMETRICW*);
     BOOL (*GetTextExtentPoint32A)(HDC, LPCSTR, int, SIZE*);
@@ -428,11 +436,8 @@ struct SystemApiTable {
 
     // "usp10.dll"
     HMODULE usp10Module;
-    HRESULT (*ScriptItemize)
-    (const WCHAR*, int, int, const SCRIPT_CONTROL*, const SCRIPT_STATE*, SCRIPT_ITEM*, int*);
-    HRESULT (*ScriptShape)
-    (HDC, SCRIPT_CACHE*, const WCHAR*, int, int, SCRIPT_ANALYSIS*, WORD*, WORD*, SCRIPT_VISATTR*,
-     int*);
+    ScriptItemizeProc ScriptItemize;
+    ScriptShapeProc ScriptShape;
 
     // "shcore.dll"
     HMODULE shcoreModule;
