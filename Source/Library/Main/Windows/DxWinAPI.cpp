@@ -1021,4 +1021,207 @@ BOOL WinGetMonitorInfoW(HMONITOR monitor, MONITORINFO* info) {
     return TRUE;
 }
 
+// ---- GDI text calls ----
+
+namespace {
+
+// UTF-16 text of a given length as a terminated copy in the NarrowEncoding.
+class CountedNarrowText {
+  public:
+    CountedNarrowText(LPCWSTR text, int count, int line) {
+        if (text == nullptr || count < 0) {
+            failed_ = true;
+            return;
+        }
+        EnsureEncodings();
+        auto* wide = static_cast<char16_t*>(AllocateTrackedMemory(
+            static_cast<std::size_t>(count + 1) * 2 + static_cast<std::size_t>(count) * 6 + 16,
+            kSourceFile, line));
+        if (wide == nullptr) {
+            failed_ = true;
+            return;
+        }
+        std::memcpy(wide, text, static_cast<std::size_t>(count) * 2);
+        wide[count] = 0;
+        block_ = wide;
+        text_ = reinterpret_cast<char*>(wide + count + 1);
+        TranscodeString(wide, -1, WideEncoding, text_, count * 6 + 16, NarrowEncoding);
+        bytes_ = static_cast<int>(std::strlen(text_));
+    }
+    ~CountedNarrowText() { FreeTrackedMemory(block_); }
+    CountedNarrowText(const CountedNarrowText&) = delete;
+    CountedNarrowText& operator=(const CountedNarrowText&) = delete;
+    bool failed() const { return failed_; }
+    LPCSTR get() const { return text_; }
+    int bytes() const { return bytes_; }
+
+  private:
+    void* block_ = nullptr;
+    char* text_ = nullptr;
+    int bytes_ = 0;
+    bool failed_ = false;
+};
+
+void WidenFace(const char* narrow, char16_t* wide, int units) {
+    EnsureEncodings();
+    TranscodeString(narrow, -1, NarrowEncoding, wide, units * 2, WideEncoding);
+    wide[units - 1] = 0;
+}
+
+void CopyTextMetrics(const TEXTMETRICA& narrow, TEXTMETRICW* wide) {
+    std::memcpy(wide, &narrow, offsetof(TEXTMETRICA, tmFirstChar));
+    wide->tmFirstChar = narrow.tmFirstChar;
+    wide->tmLastChar = narrow.tmLastChar;
+    wide->tmDefaultChar = narrow.tmDefaultChar;
+    wide->tmBreakChar = narrow.tmBreakChar;
+    wide->tmItalic = narrow.tmItalic;
+    wide->tmUnderlined = narrow.tmUnderlined;
+    wide->tmStruckOut = narrow.tmStruckOut;
+    wide->tmPitchAndFamily = narrow.tmPitchAndFamily;
+    wide->tmCharSet = narrow.tmCharSet;
+}
+
+struct NarrowEnumContext {
+    FONTENUMPROCW callback;
+    LPARAM data;
+};
+
+int NarrowEnumCallback(const LOGFONTA* font, const TEXTMETRICA* metrics, DWORD type, LPARAM data) {
+    auto* context = reinterpret_cast<NarrowEnumContext*>(data);
+    const auto* narrow = reinterpret_cast<const ENUMLOGFONTEXA*>(font);
+    ENUMLOGFONTEXW wide{};
+    std::memcpy(&wide.elfLogFont, &narrow->elfLogFont, offsetof(LOGFONTA, lfFaceName));
+    WidenFace(narrow->elfLogFont.lfFaceName, wide.elfLogFont.lfFaceName, LF_FACESIZE);
+    WidenFace(reinterpret_cast<const char*>(narrow->elfFullName), wide.elfFullName,
+              LF_FULLFACESIZE);
+    WidenFace(reinterpret_cast<const char*>(narrow->elfStyle), wide.elfStyle, LF_FACESIZE);
+    WidenFace(reinterpret_cast<const char*>(narrow->elfScript), wide.elfScript, LF_FACESIZE);
+    NEWTEXTMETRICEXW wideMetrics{};
+    if (metrics) CopyTextMetrics(*metrics, &wideMetrics.ntmTm.tm);
+    return context->callback(&wide.elfLogFont, &wideMetrics.ntmTm.tm, type, context->data);
+}
+
+}  // namespace
+
+HFONT WinCreateFontW(int height, int width, int escapement, int orientation, int weight,
+                     DWORD italic, DWORD underline, DWORD strikeOut, DWORD charSet,
+                     DWORD outPrecision, DWORD clipPrecision, DWORD quality, DWORD pitchAndFamily,
+                     LPCWSTR face) {
+    if (SystemApi.wideCalls) {
+        if (SystemApi.CreateFontW == nullptr) return nullptr;
+        return SystemApi.CreateFontW(height, width, escapement, orientation, weight, italic,
+                                     underline, strikeOut, charSet, outPrecision, clipPrecision,
+                                     quality, pitchAndFamily, face);
+    }
+    if (SystemApi.CreateFontA == nullptr) return nullptr;
+    NarrowText narrow(face, __LINE__);
+    if (narrow.failed()) return nullptr;
+    return SystemApi.CreateFontA(height, width, escapement, orientation, weight, italic, underline,
+                                 strikeOut, charSet, outPrecision, clipPrecision, quality,
+                                 pitchAndFamily, face ? narrow.get() : nullptr);
+}
+
+BOOL WinGetTextMetricsW(HDC dc, TEXTMETRICW* metrics) {
+    if (SystemApi.wideCalls) {
+        return SystemApi.GetTextMetricsW ? SystemApi.GetTextMetricsW(dc, metrics) : FALSE;
+    }
+    if (SystemApi.GetTextMetricsA == nullptr || metrics == nullptr) return FALSE;
+    TEXTMETRICA narrow{};
+    if (!SystemApi.GetTextMetricsA(dc, &narrow)) return FALSE;
+    CopyTextMetrics(narrow, metrics);
+    return TRUE;
+}
+
+int WinGetGlyphOutlineW(HDC dc, UINT code, UINT format, GLYPHMETRICS* metrics, DWORD size,
+                        LPVOID buffer, const MAT2* matrix) {
+    DWORD result = GDI_ERROR;
+    if (SystemApi.wideCalls) {
+        if (SystemApi.GetGlyphOutlineW) {
+            result = SystemApi.GetGlyphOutlineW(dc, code, format, metrics, size, buffer, matrix);
+        }
+    } else if (SystemApi.GetGlyphOutlineA) {
+        UINT narrowCode = code;
+        if (!(format & GGO_GLYPH_INDEX)) {
+            // The character in the NarrowEncoding, its lead byte high.
+            char16_t wide[3] = {static_cast<char16_t>(code), 0, 0};
+            if (code > 0xFFFF) {
+                wide[0] = static_cast<char16_t>(0xD800 + ((code - 0x10000) >> 10));
+                wide[1] = static_cast<char16_t>(0xDC00 + ((code - 0x10000) & 0x3FF));
+            }
+            char narrow[16] = {};
+            EnsureEncodings();
+            TranscodeString(wide, -1, WideEncoding, narrow, sizeof(narrow), NarrowEncoding);
+            narrowCode = 0;
+            for (int i = 0; i < 4 && narrow[i] != 0; ++i) {
+                narrowCode = narrowCode << 8 | static_cast<unsigned char>(narrow[i]);
+            }
+        }
+        result = SystemApi.GetGlyphOutlineA(dc, narrowCode, format, metrics, size, buffer, matrix);
+    }
+    return result == GDI_ERROR ? -1 : static_cast<int>(result);
+}
+
+int WinEnumFontFamiliesExW(HDC dc, LOGFONTW* font, FONTENUMPROCW callback, LPARAM data,
+                           DWORD flags) {
+    if (SystemApi.wideCalls) {
+        if (SystemApi.EnumFontFamiliesExW == nullptr) return 0;
+        return SystemApi.EnumFontFamiliesExW(dc, font, callback, data, flags);
+    }
+    if (SystemApi.EnumFontFamiliesExA == nullptr || font == nullptr) return 0;
+    LOGFONTA narrow{};
+    std::memcpy(&narrow, font, offsetof(LOGFONTA, lfFaceName));
+    NarrowText face(font->lfFaceName, __LINE__);
+    if (face.failed()) return 0;
+    std::strncpy(narrow.lfFaceName, face.get() ? face.get() : "", LF_FACESIZE - 1);
+    NarrowEnumContext context{callback, data};
+    return SystemApi.EnumFontFamiliesExA(dc, &narrow, &NarrowEnumCallback,
+                                         reinterpret_cast<LPARAM>(&context), flags);
+}
+
+DWORD WinGetCharacterPlacementW(HDC dc, LPCWSTR text, int count, int maxExtent,
+                                GCP_RESULTSW* results, DWORD flags) {
+    if (SystemApi.wideCalls) {
+        if (SystemApi.GetCharacterPlacementW == nullptr) return 0;
+        return SystemApi.GetCharacterPlacementW(dc, text, count, maxExtent, results, flags);
+    }
+    if (SystemApi.GetCharacterPlacementA == nullptr || results == nullptr) return 0;
+    CountedNarrowText narrow(text, count, __LINE__);
+    if (narrow.failed()) return 0;
+    GCP_RESULTSA narrowResults{};
+    narrowResults.lStructSize = sizeof(narrowResults);
+    narrowResults.lpOrder = results->lpOrder;
+    narrowResults.lpDx = results->lpDx;
+    narrowResults.lpCaretPos = results->lpCaretPos;
+    narrowResults.lpClass = results->lpClass;
+    narrowResults.lpGlyphs = results->lpGlyphs;
+    narrowResults.nGlyphs = results->nGlyphs;
+    DWORD result = SystemApi.GetCharacterPlacementA(dc, narrow.get(), narrow.bytes(), maxExtent,
+                                                    &narrowResults, flags);
+    results->nGlyphs = narrowResults.nGlyphs;
+    results->nMaxFit = narrowResults.nMaxFit;
+    return result;
+}
+
+BOOL WinGetTextExtentPoint32W(HDC dc, LPCWSTR text, int count, SIZE* size) {
+    if (SystemApi.wideCalls) {
+        return SystemApi.GetTextExtentPoint32W
+                   ? SystemApi.GetTextExtentPoint32W(dc, text, count, size)
+                   : FALSE;
+    }
+    if (SystemApi.GetTextExtentPoint32A == nullptr) return FALSE;
+    CountedNarrowText narrow(text, count, __LINE__);
+    if (narrow.failed()) return FALSE;
+    return SystemApi.GetTextExtentPoint32A(dc, narrow.get(), narrow.bytes(), size);
+}
+
+BOOL WinTextOutW(HDC dc, int x, int y, LPCWSTR text, int count) {
+    if (SystemApi.wideCalls) {
+        return SystemApi.TextOutW ? SystemApi.TextOutW(dc, x, y, text, count) : FALSE;
+    }
+    if (SystemApi.TextOutA == nullptr) return FALSE;
+    CountedNarrowText narrow(text, count, __LINE__);
+    if (narrow.failed()) return FALSE;
+    return SystemApi.TextOutA(dc, x, y, narrow.get(), narrow.bytes());
+}
+
 }  // namespace ZiDaz

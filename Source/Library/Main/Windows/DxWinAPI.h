@@ -8,9 +8,21 @@
 #pragma once
 
 #include "platform/Com.h"
+#include "platform/Gdi32Font.h"
+#include "platform/Usp10.h"
 #include "platform/WinTypes.h"
 
 namespace ZiDaz {
+
+// Entry types too long for one line of the table.
+using CreateFontAProc = HFONT (*)(int, int, int, int, int, DWORD, DWORD, DWORD, DWORD, DWORD, DWORD,
+                                  DWORD, DWORD, LPCSTR);
+using CreateFontWProc = HFONT (*)(int, int, int, int, int, DWORD, DWORD, DWORD, DWORD, DWORD, DWORD,
+                                  DWORD, DWORD, LPCWSTR);
+using ScriptItemizeProc = HRESULT (*)(const WCHAR*, int, int, const SCRIPT_CONTROL*,
+                                      const SCRIPT_STATE*, SCRIPT_ITEM*, int*);
+using ScriptShapeProc = HRESULT (*)(HDC, SCRIPT_CACHE*, const WCHAR*, int, int, SCRIPT_ANALYSIS*,
+                                    WORD*, WORD*, SCRIPT_VISATTR*, int*);
 
 struct SystemApiTable {
     int loaded;     // 1 once LoadSystemApiTable has run
@@ -341,45 +353,45 @@ struct SystemApiTable {
 
     // "gdi32.dll"
     HMODULE gdi32Module;
-    FARPROC AddFontMemResourceEx;
-    FARPROC RemoveFontMemResourceEx;
-    FARPROC GetFontUnicodeRanges;
+    HANDLE (*AddFontMemResourceEx)(LPVOID, DWORD, LPVOID, DWORD*);
+    BOOL (*RemoveFontMemResourceEx)(HANDLE);
+    DWORD (*GetFontUnicodeRanges)(HDC, void*);
     int (*GetDeviceCaps)(HDC, int);
-    FARPROC EnumFontFamiliesExA;
-    FARPROC EnumFontFamiliesExW;
-    FARPROC CreateFontA;
-    FARPROC CreateFontW;
-    FARPROC GetTextMetricsA;
-    FARPROC GetTextMetricsW;
-    FARPROC GetTextExtentPoint32A;
-    FARPROC GetTextExtentPoint32W;
-    FARPROC GetCharacterPlacementA;
-    FARPROC GetCharacterPlacementW;
-    FARPROC GetGlyphOutlineA;
-    FARPROC GetGlyphOutlineW;
-    FARPROC TextOutA;
-    FARPROC TextOutW;
-    FARPROC SetTextColor;
-    FARPROC SetBkColor;
-    FARPROC SetBkMode;
-    FARPROC CreateCompatibleDC;
+    int (*EnumFontFamiliesExA)(HDC, LOGFONTA*, FONTENUMPROCA, LPARAM, DWORD);
+    int (*EnumFontFamiliesExW)(HDC, LOGFONTW*, FONTENUMPROCW, LPARAM, DWORD);
+    CreateFontAProc CreateFontA;
+    CreateFontWProc CreateFontW;
+    BOOL (*GetTextMetricsA)(HDC, TEXTMETRICA*);
+    BOOL (*GetTextMetricsW)(HDC, TEXTMETRICW*);
+    BOOL (*GetTextExtentPoint32A)(HDC, LPCSTR, int, SIZE*);
+    BOOL (*GetTextExtentPoint32W)(HDC, LPCWSTR, int, SIZE*);
+    DWORD (*GetCharacterPlacementA)(HDC, LPCSTR, int, int, GCP_RESULTSA*, DWORD);
+    DWORD (*GetCharacterPlacementW)(HDC, LPCWSTR, int, int, GCP_RESULTSW*, DWORD);
+    DWORD (*GetGlyphOutlineA)(HDC, UINT, UINT, GLYPHMETRICS*, DWORD, LPVOID, const MAT2*);
+    DWORD (*GetGlyphOutlineW)(HDC, UINT, UINT, GLYPHMETRICS*, DWORD, LPVOID, const MAT2*);
+    BOOL (*TextOutA)(HDC, int, int, LPCSTR, int);
+    BOOL (*TextOutW)(HDC, int, int, LPCWSTR, int);
+    COLORREF (*SetTextColor)(HDC, COLORREF);
+    COLORREF (*SetBkColor)(HDC, COLORREF);
+    int (*SetBkMode)(HDC, int);
+    HDC (*CreateCompatibleDC)(HDC);
     FARPROC CreateDCA;
     FARPROC CreateDCW;
-    FARPROC GetObjectA;
-    FARPROC GetObjectW;
+    int (*GetObjectA)(HGDIOBJ, int, LPVOID);
+    int (*GetObjectW)(HGDIOBJ, int, LPVOID);
     HGDIOBJ (*GetStockObject)(int);
-    FARPROC SelectObject;
+    HGDIOBJ (*SelectObject)(HDC, HGDIOBJ);
     BOOL (*DeleteObject)(HGDIOBJ);
-    FARPROC DeleteDC;
+    BOOL (*DeleteDC)(HDC);
     HBRUSH (*CreateSolidBrush)(COLORREF);
     FARPROC Rectangle;
     FARPROC BitBlt;
-    FARPROC CreateDIBSection;
+    HBITMAP (*CreateDIBSection)(HDC, const BITMAPINFO*, UINT, void**, HANDLE, DWORD);
     FARPROC StretchDIBits;
     FARPROC SetDIBitsToDevice;
     FARPROC CreateRectRgn;
     FARPROC CombineRgn;
-    FARPROC GetKerningPairsW;
+    DWORD (*GetKerningPairsW)(HDC, DWORD, KERNINGPAIR*);
 
     // "advapi32.dll"
     HMODULE advapi32Module;
@@ -424,8 +436,8 @@ struct SystemApiTable {
 
     // "usp10.dll"
     HMODULE usp10Module;
-    FARPROC ScriptItemize;
-    FARPROC ScriptShape;
+    ScriptItemizeProc ScriptItemize;
+    ScriptShapeProc ScriptShape;
 
     // "shcore.dll"
     HMODULE shcoreModule;
@@ -513,5 +525,22 @@ LONG WinRegQueryValueExW(HKEY key, LPCWSTR valueName, LPDWORD reserved, LPDWORD 
 // Dropped files and monitors.
 UINT WinDragQueryFileW(HDROP drop, UINT index, LPWSTR buffer, UINT length);
 BOOL WinGetMonitorInfoW(HMONITOR monitor, MONITORINFO* info);
+
+// GDI text calls. Without wide calls the texts go through the NarrowEncoding and the narrow
+// records are copied into the wide ones.
+HFONT WinCreateFontW(int height, int width, int escapement, int orientation, int weight,
+                     DWORD italic, DWORD underline, DWORD strikeOut, DWORD charSet,
+                     DWORD outPrecision, DWORD clipPrecision, DWORD quality, DWORD pitchAndFamily,
+                     LPCWSTR face);
+BOOL WinGetTextMetricsW(HDC dc, TEXTMETRICW* metrics);
+// The size, or -1 for GDI_ERROR (also when neither form is there).
+int WinGetGlyphOutlineW(HDC dc, UINT code, UINT format, GLYPHMETRICS* metrics, DWORD size,
+                        LPVOID buffer, const MAT2* matrix);
+int WinEnumFontFamiliesExW(HDC dc, LOGFONTW* font, FONTENUMPROCW callback, LPARAM data,
+                           DWORD flags);
+DWORD WinGetCharacterPlacementW(HDC dc, LPCWSTR text, int count, int maxExtent,
+                                GCP_RESULTSW* results, DWORD flags);
+BOOL WinGetTextExtentPoint32W(HDC dc, LPCWSTR text, int count, SIZE* size);
+BOOL WinTextOutW(HDC dc, int x, int y, LPCWSTR text, int count);
 
 }  // namespace ZiDaz

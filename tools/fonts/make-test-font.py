@@ -1,0 +1,85 @@
+#!/usr/bin/python3
+"""Writes a small TrueType font for tests, from a JSON description given as the second argument:
+
+    make-test-font.py out.ttf '{"family": "VelkSquare", "upm": 1000, "glyphs": [...]}'
+
+Keys (all optional but "glyphs"): family (a string, or {"en": ..., "ja": ...}), style, upm,
+winAscent, winDescent, ascender, descender, lineGap, weight, italic, fixedPitch, avgWidth,
+glyphs: [{"char": code or null, "name": "A", "advance": 600, "boxes": [[x0, y0, x1, y1], ...]}],
+kern: [["A", "B", -100], ...], variants: [[base code, selector code, glyph name], ...].
+Boxes are filled rectangles in font units, so glyphs whose edges lie on pixel boundaries render
+to exact bitmaps."""
+import json
+import sys
+
+from fontTools.fontBuilder import FontBuilder
+from fontTools.pens.ttGlyphPen import TTGlyphPen
+from fontTools.ttLib import newTable
+from fontTools.ttLib.tables._k_e_r_n import KernTable_format_0
+
+
+def glyph_of(boxes):
+    pen = TTGlyphPen(None)
+    for x0, y0, x1, y1 in boxes:
+        # Clockwise: an outer TrueType contour.
+        pen.moveTo((x0, y0))
+        pen.lineTo((x0, y1))
+        pen.lineTo((x1, y1))
+        pen.lineTo((x1, y0))
+        pen.closePath()
+    return pen.glyph()
+
+
+def main():
+    out, spec = sys.argv[1], json.loads(sys.argv[2])
+    upm = spec.get("upm", 1000)
+    glyphs = [{"char": None, "name": ".notdef", "advance": upm // 2,
+               "boxes": [[0, 0, upm // 2, upm // 2]]},
+              {"char": 32, "name": "space", "advance": upm // 2, "boxes": []}]
+    glyphs += spec["glyphs"]
+    fb = FontBuilder(upm, isTTF=True)
+    fb.setupGlyphOrder([g["name"] for g in glyphs])
+    cmap = {g["char"]: g["name"] for g in glyphs if g.get("char") is not None}
+    uvs = [tuple(v) for v in spec.get("variants", [])]
+    fb.setupCharacterMap(cmap, uvs=uvs or None)
+    fb.setupGlyf({g["name"]: glyph_of(g["boxes"]) for g in glyphs})
+    metrics = {}
+    for g in glyphs:
+        lsb = min((b[0] for b in g["boxes"]), default=0)
+        metrics[g["name"]] = (g["advance"], lsb)
+    fb.setupHorizontalMetrics(metrics)
+    ascender = spec.get("ascender", upm * 4 // 5)
+    descender = spec.get("descender", -(upm - upm * 4 // 5))
+    fb.setupHorizontalHeader(ascent=ascender, descent=descender, lineGap=spec.get("lineGap", 0))
+    family = spec.get("family", "VelkTest")
+    style = spec.get("style", "Regular")
+    english = family["en"] if isinstance(family, dict) else family
+    fb.setupNameTable({"familyName": family, "styleName": style,
+                       "uniqueFontIdentifier": english + " " + style,
+                       "fullName": family if style == "Regular" else english + " " + style,
+                       "psName": english.replace(" ", "") + "-" + style.replace(" ", "")})
+    italic = spec.get("italic", False)
+    weight = spec.get("weight", 400)
+    fs = (1 if italic else 0) | (0x20 if weight >= 700 else 0) | (0x40 if not italic and weight < 700 else 0)
+    fb.setupOS2(usWinAscent=spec.get("winAscent", ascender),
+                usWinDescent=spec.get("winDescent", -descender),
+                sTypoAscender=ascender, sTypoDescender=descender,
+                sTypoLineGap=spec.get("lineGap", 0), usWeightClass=weight, fsSelection=fs,
+                xAvgCharWidth=spec.get("avgWidth", upm // 2))
+    fb.setupPost(isFixedPitch=1 if spec.get("fixedPitch") else 0)
+    if spec.get("kern"):
+        kern = newTable("kern")
+        kern.version = 0
+        table = KernTable_format_0()
+        table.format = 0
+        table.version = 0
+        table.coverage = 1
+        table.kernTable = {(a, b): v for a, b, v in spec["kern"]}
+        kern.kernTables = [table]
+        fb.font["kern"] = kern
+    fb.font["head"].macStyle = (1 if weight >= 700 else 0) | (2 if italic else 0)
+    fb.save(out)
+
+
+if __name__ == "__main__":
+    main()
