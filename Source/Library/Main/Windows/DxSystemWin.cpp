@@ -3,6 +3,7 @@
 #include <cstdarg>
 #include <cstdlib>
 
+#include "Main/DuZuderConvert.h"
 #include "Main/DxASyncLoad.h"
 #include "Main/DxArchive_.h"
 #include "Main/DxBaseFunc.h"
@@ -143,6 +144,7 @@ int StartLibraryUnlocked() {
     StartComApartment();
     if (StartWindowSystem() == -1) return FailStart();
     if (InitInputDevices() == -1) return FailStart();
+    if (!s.noSound) StartPlatformSoundDecoders();
 
     // 18.
     s.initialised = 1;
@@ -176,6 +178,7 @@ int EndLibraryUnlocked() {
     ShutdownNetwork();
     // 13.
     TerminateInputDevices();
+    EndPlatformSoundDecoders();
     // 17, 18, 19.
     CloseWindowSystem();
     EndComApartment();
