@@ -65,6 +65,8 @@ class MemoryConversion {
         GetSoundConversionFormat(&state_, &f);
         return f;
     }
+    // For calling one converter's open directly.
+    void Bind() { state_.binding = binding_; }
     SoundConvertState* state() { return &state_; }
     MemoryStream* stream() { return stream_; }
 
