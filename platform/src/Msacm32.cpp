@@ -14,6 +14,7 @@ namespace {
 
 struct AcmStream {
     mpg123_handle* decoder;
+    bool wrongFormat;  // the data is not what the format said: nothing more comes out
     WAVEFORMATEX source;
     WAVEFORMATEX destination;
     DWORD frameBytes;  // the source's frame length when its format says, else 0
@@ -95,12 +96,19 @@ MMRESULT acmStreamOpen(HACMSTREAM* stream, HACMDRIVER, WAVEFORMATEX* source,
     // and the output always in the suggested layout.
     long decoderFlags = MPG123_QUIET | MPG123_IGNORE_INFOFRAME |
                         (source->nChannels == 1 ? MPG123_MONO_MIX : MPG123_FORCE_STEREO);
-    if (mpg123_param(decoder, MPG123_FLAGS, decoderFlags, 0) != MPG123_OK ||
-        mpg123_format_none(decoder) != MPG123_OK ||
-        mpg123_format(decoder, static_cast<long>(source->nSamplesPerSec),
-                      source->nChannels == 1 ? MPG123_MONO : MPG123_STEREO,
-                      MPG123_ENC_SIGNED_16) != MPG123_OK ||
-        mpg123_open_feed(decoder) != MPG123_OK) {
+    // Every rate is allowed here and checked when the decoder meets the data: a rate the decoder
+    // could not output would make it complain on the standard error.
+    bool ready = mpg123_param(decoder, MPG123_FLAGS, decoderFlags, 0) == MPG123_OK &&
+                 mpg123_format_none(decoder) == MPG123_OK;
+    const long* rates = nullptr;
+    std::size_t rateCount = 0;
+    mpg123_rates(&rates, &rateCount);
+    for (std::size_t i = 0; ready && i < rateCount; ++i) {
+        ready =
+            mpg123_format(decoder, rates[i], source->nChannels == 1 ? MPG123_MONO : MPG123_STEREO,
+                          MPG123_ENC_SIGNED_16) == MPG123_OK;
+    }
+    if (!ready || mpg123_open_feed(decoder) != MPG123_OK) {
         mpg123_delete(decoder);
         return MMSYSERR_NOMEM;
     }
@@ -167,11 +175,19 @@ MMRESULT acmStreamConvert(HACMSTREAM stream, ACMSTREAMHEADER* header, DWORD) {
     std::size_t room = header->cbDstLength - header->cbDstLength % s->destination.nBlockAlign;
     std::size_t produced = 0;
     int idle = 0;
-    while (produced < room && header->pbDst != nullptr) {
+    while (!s->wrongFormat && produced < room && header->pbDst != nullptr) {
         std::size_t done = 0;
         int result = mpg123_read(s->decoder, header->pbDst + produced, room - produced, &done);
         produced += done;
-        if (result == MPG123_NEW_FORMAT) continue;
+        if (result == MPG123_NEW_FORMAT) {
+            long rate = 0;
+            int channels = 0, encoding = 0;
+            mpg123_getformat(s->decoder, &rate, &channels, &encoding);
+            s->wrongFormat = rate != static_cast<long>(s->destination.nSamplesPerSec) ||
+                             channels != s->destination.nChannels ||
+                             encoding != MPG123_ENC_SIGNED_16;
+            continue;
+        }
         if (result != MPG123_OK) break;  // needs more data, or a frame it cannot decode
         if (done == 0 && ++idle > 2) break;
     }

@@ -15,9 +15,12 @@ namespace {
 // Set by the library's start once the platform's codecs are bound.
 int gPlatformDecodersStarted = 0;
 
-// A whole conversion of a decoded kind grows its buffer as the bytes come, from this size up to
-// the size the file claims, so that a damaged file claiming a huge length costs nothing.
-constexpr std::size_t kWholeConversionFirstBytes = 1 << 20;
+// A whole conversion of a decoded kind takes the size the file claims at once when the file could
+// hold that much sound (no codec packs more than this many output bytes into one byte of file),
+// else starts smaller and grows its buffer as the bytes come: a damaged file claiming a huge
+// length then costs nothing.
+constexpr std::int64_t kMostOutputPerFileByte = 256;
+constexpr std::int64_t kWholeConversionFirstBytes = 1 << 20;
 
 // A fill that keeps producing nothing is taken for the end after this many calls.
 constexpr int kEmptyFillLimit = 64;
@@ -315,8 +318,9 @@ int ConvertWholeSound(SoundConvertState* state, SoundFormat* format, void** buff
         got = BindingReadBytes(state->binding, out, static_cast<std::size_t>(size));
         got -= got % state->outputFormat.blockAlign;
     } else {
-        std::size_t capacity = static_cast<std::size_t>(size);
-        if (capacity > kWholeConversionFirstBytes) capacity = kWholeConversionFirstBytes;
+        std::int64_t plausible = BindingLength(state->binding) * kMostOutputPerFileByte;
+        if (plausible < kWholeConversionFirstBytes) plausible = kWholeConversionFirstBytes;
+        std::size_t capacity = static_cast<std::size_t>(size < plausible ? size : plausible);
         out = static_cast<unsigned char*>(DX_ALLOC(capacity));
         if (out == nullptr) return -1;
         for (;;) {

@@ -682,8 +682,10 @@ int DecodeMp3ThroughDirectShow(SoundConvertState* state) {
     const char16_t* failure = nullptr;
     auto create = [](const CLSID& clsid, DWORD context, const IID& iid, IUnknown** out) {
         if (SystemApi.CoCreateInstance == nullptr) return false;
-        return SUCCEEDED(SystemApi.CoCreateInstance(clsid, nullptr, context, iid,
-                                                    reinterpret_cast<void**>(out))) &&
+        // Called with the entry point's own type (its outer object is an IUnknown).
+        using CreateFunction = HRESULT (*)(REFCLSID, IUnknown*, DWORD, REFIID, void**);
+        auto function = reinterpret_cast<CreateFunction>(SystemApi.CoCreateInstance);
+        return SUCCEEDED(function(clsid, nullptr, context, iid, reinterpret_cast<void**>(out))) &&
                *out != nullptr;
     };
     if (!create(kClsidNullRenderer, CLSCTX_INPROC_SERVER, kIidBaseFilter, &nullRenderer)) {

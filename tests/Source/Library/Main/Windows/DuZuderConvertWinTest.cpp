@@ -367,6 +367,14 @@ TEST_F(Mp3ConvertTest, CompressedWaveGoesThroughAcm) {
     EXPECT_GE(GetConvertedSoundSize(conv.state()), static_cast<std::int64_t>(oracle.size()));
     EXPECT_TRUE(conv.Whole() == oracle);
 
+    // A format that names another rate than the frames carry: the codec gives nothing.
+    spec.sampleRate = 22050;
+    spec.beforeFormat.clear();
+    MemoryConversion mismatch(velk::sound::WriteWave(spec, mp3));
+    ASSERT_EQ(mismatch.Begin(), 0);
+    EXPECT_EQ(mismatch.ReadAll().size(), 0u);
+    EXPECT_EQ(IsSoundConversionAtEnd(mismatch.state()), 1);
+
     // Another chunk first: this converter does not look further.
     spec.beforeFormat = {{"junk", Bytes(4, 0)}};
     MemoryConversion other(velk::sound::WriteWave(spec, mp3));
