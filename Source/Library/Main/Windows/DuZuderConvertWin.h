@@ -63,7 +63,7 @@ struct Mp3FrameInfo {
 struct AcmEntryPoints {
     HMODULE module;
     MMRESULT (*acmFormatSuggest)(HACMDRIVER, WAVEFORMATEX*, WAVEFORMATEX*, DWORD, DWORD);
-    MMRESULT (*acmStreamOpen)
+    MMRESULT(*acmStreamOpen)
     (HACMSTREAM*, HACMDRIVER, WAVEFORMATEX*, WAVEFORMATEX*, WAVEFILTER*, DWORD_PTR, DWORD_PTR,
      DWORD);
     MMRESULT (*acmStreamClose)(HACMSTREAM, DWORD);
