@@ -3,6 +3,7 @@
 #include <cstdarg>
 #include <cstdlib>
 
+#include "Main/DuZuderConvert.h"
 #include "Main/DxASyncLoad.h"
 #include "Main/DxArchive_.h"
 #include "Main/DxBaseFunc.h"
@@ -181,6 +182,7 @@ int StartLibraryUnlocked() {
     if (InitInputDevices() == -1) return FailStart();
     InitBaseImageModule();
     if (StartGraphicsModule() < 0) return FailStart();
+    if (!s.noSound) StartPlatformSoundDecoders();
 
     // 18.
     s.initialised = 1;
@@ -222,6 +224,7 @@ int EndLibraryUnlocked() {
     EndBaseImageModule();
     // 13.
     TerminateInputDevices();
+    EndPlatformSoundDecoders();
     // 17, 18, 19.
     CloseWindowSystem();
     EndComApartment();
