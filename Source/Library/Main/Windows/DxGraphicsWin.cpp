@@ -338,7 +338,6 @@ void FreeHeapBlock(void* block) {
 }
 
 using CreateDcW = HDC (*)(LPCWSTR, LPCWSTR, LPCWSTR, const DEVMODEW*);
-using DeleteDcProc = BOOL (*)(HDC);
 using EnumDevicesW = BOOL (*)(LPCWSTR, DWORD, DISPLAY_DEVICEW*, DWORD);
 using EnumSettingsW = BOOL (*)(LPCWSTR, DWORD, DEVMODEW*);
 using DpiForMonitor = HRESULT (*)(HMONITOR, int, UINT*, UINT*);
@@ -388,7 +387,7 @@ BOOL EnumerateDisplaysMonitorCallback(HMONITOR monitor, HDC, RECT*, LPARAM) {
                 Entry<CreateDcW>(SystemApi.CreateDCW)(d->DeviceName, nullptr, nullptr, nullptr);
             if (dc) {
                 ReadDeviceCaps(dc, d);
-                Entry<DeleteDcProc>(SystemApi.DeleteDC)(dc);
+                SystemApi.DeleteDC(dc);
             }
         }
         d->Monitor = monitor;
