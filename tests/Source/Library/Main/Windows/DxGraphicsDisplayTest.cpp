@@ -217,6 +217,7 @@ TEST_F(GraphicsDisplayTest, FullScreenModeChoice) {
         SCOPED_TRACE(c.what);
         UseDisplay(c.desktopW, c.desktopH, {});
         HANDLE heap = SystemApi.GetProcessHeap();
+        SystemApi.HeapFree(heap, 0, S().Displays[0].Modes);
         S().Displays[0].Modes = static_cast<DisplayMode*>(
             SystemApi.HeapAlloc(heap, 0, sizeof(DisplayMode) * (c.modes.size() + 1)));
         S().Displays[0].ModeCount = static_cast<int>(c.modes.size());
