@@ -31,16 +31,16 @@ def glyph_of(boxes):
 
 
 def main():
-    out, spec = sys.argv[1], json.loads(sys.argv[2])
-    upm = spec.get("upm", 1000)
+    out, desc = sys.argv[1], json.loads(sys.argv[2])
+    upm = desc.get("upm", 1000)
     glyphs = [{"char": None, "name": ".notdef", "advance": upm // 2,
                "boxes": [[0, 0, upm // 2, upm // 2]]},
               {"char": 32, "name": "space", "advance": upm // 2, "boxes": []}]
-    glyphs += spec["glyphs"]
+    glyphs += desc["glyphs"]
     fb = FontBuilder(upm, isTTF=True)
     fb.setupGlyphOrder([g["name"] for g in glyphs])
     cmap = {g["char"]: g["name"] for g in glyphs if g.get("char") is not None}
-    uvs = [tuple(v) for v in spec.get("variants", [])]
+    uvs = [tuple(v) for v in desc.get("variants", [])]
     fb.setupCharacterMap(cmap, uvs=uvs or None)
     fb.setupGlyf({g["name"]: glyph_of(g["boxes"]) for g in glyphs})
     metrics = {}
@@ -48,33 +48,33 @@ def main():
         lsb = min((b[0] for b in g["boxes"]), default=0)
         metrics[g["name"]] = (g["advance"], lsb)
     fb.setupHorizontalMetrics(metrics)
-    ascender = spec.get("ascender", upm * 4 // 5)
-    descender = spec.get("descender", -(upm - upm * 4 // 5))
-    fb.setupHorizontalHeader(ascent=ascender, descent=descender, lineGap=spec.get("lineGap", 0))
-    family = spec.get("family", "VelkTest")
-    style = spec.get("style", "Regular")
+    ascender = desc.get("ascender", upm * 4 // 5)
+    descender = desc.get("descender", -(upm - upm * 4 // 5))
+    fb.setupHorizontalHeader(ascent=ascender, descent=descender, lineGap=desc.get("lineGap", 0))
+    family = desc.get("family", "VelkTest")
+    style = desc.get("style", "Regular")
     english = family["en"] if isinstance(family, dict) else family
     fb.setupNameTable({"familyName": family, "styleName": style,
                        "uniqueFontIdentifier": english + " " + style,
                        "fullName": family if style == "Regular" else english + " " + style,
                        "psName": english.replace(" ", "") + "-" + style.replace(" ", "")})
-    italic = spec.get("italic", False)
-    weight = spec.get("weight", 400)
+    italic = desc.get("italic", False)
+    weight = desc.get("weight", 400)
     fs = (1 if italic else 0) | (0x20 if weight >= 700 else 0) | (0x40 if not italic and weight < 700 else 0)
-    fb.setupOS2(usWinAscent=spec.get("winAscent", ascender),
-                usWinDescent=spec.get("winDescent", -descender),
+    fb.setupOS2(usWinAscent=desc.get("winAscent", ascender),
+                usWinDescent=desc.get("winDescent", -descender),
                 sTypoAscender=ascender, sTypoDescender=descender,
-                sTypoLineGap=spec.get("lineGap", 0), usWeightClass=weight, fsSelection=fs,
-                xAvgCharWidth=spec.get("avgWidth", upm // 2))
-    fb.setupPost(isFixedPitch=1 if spec.get("fixedPitch") else 0)
-    if spec.get("kern"):
+                sTypoLineGap=desc.get("lineGap", 0), usWeightClass=weight, fsSelection=fs,
+                xAvgCharWidth=desc.get("avgWidth", upm // 2))
+    fb.setupPost(isFixedPitch=1 if desc.get("fixedPitch") else 0)
+    if desc.get("kern"):
         kern = newTable("kern")
         kern.version = 0
         table = KernTable_format_0()
         table.format = 0
         table.version = 0
         table.coverage = 1
-        table.kernTable = {(a, b): v for a, b, v in spec["kern"]}
+        table.kernTable = {(a, b): v for a, b, v in desc["kern"]}
         kern.kernTables = [table]
         fb.font["kern"] = kern
     fb.font["head"].macStyle = (1 if weight >= 700 else 0) | (2 if italic else 0)
