@@ -78,7 +78,9 @@ bool TakeKeptRegion(std::size_t size, RegionRecord* out) {
     if (best >= 0) {
         *out = kept.slot[best];
         kept.bytes -= out->size;
-        kept.slot[best] = kept.slot[--kept.count];
+        for (int i = best + 1; i < kept.count; ++i)
+            kept.slot[i - 1] = kept.slot[i];  // oldest first
+        --kept.count;
     }
     DX_UNLOCK(&kept.lock);
     return best >= 0;
@@ -116,7 +118,7 @@ int AllocateHeapRegion(void*, HeapSystemHandle* handle, std::size_t size) {
     if (!TakeKeptRegion(wanted, &record)) {
         record.base = SystemApi.VirtualAlloc(nullptr, wanted, MEM_COMMIT, PAGE_READWRITE);
         if (record.base == nullptr) {
-            // No fresh memory: what is kept may still serve when its pieces are given back.
+            // No fresh memory: the kept regions (none of them fits) go back, and once more.
             ReleaseKeptHeapRegions();
             record.base = SystemApi.VirtualAlloc(nullptr, wanted, MEM_COMMIT, PAGE_READWRITE);
             if (record.base == nullptr) return -1;
