@@ -66,14 +66,16 @@ void ReleaseToSystem(const RegionRecord& record) {
     SystemApi.VirtualFree(record.base, 0, MEM_RELEASE);
 }
 
-// Takes the smallest kept region that holds `size` and is at most twice as large.
+// Takes the smallest kept region that holds `size` and is at most twice as large (of equal ones
+// the one kept last, whose lines are likeliest still in the caches).
 bool TakeKeptRegion(std::size_t size, RegionRecord* out) {
     KeptRegions& kept = TheKeptRegions();
     DX_LOCK(&kept.lock);
     int best = -1;
     for (int i = 0; i < kept.count; ++i) {
         std::size_t have = kept.slot[i].size;
-        if (have >= size && have / 2 <= size && (best < 0 || have < kept.slot[best].size)) best = i;
+        if (have >= size && have / 2 <= size && (best < 0 || have <= kept.slot[best].size))
+            best = i;
     }
     if (best >= 0) {
         *out = kept.slot[best];
