@@ -66,19 +66,23 @@ void ReleaseToSystem(const RegionRecord& record) {
     SystemApi.VirtualFree(record.base, 0, MEM_RELEASE);
 }
 
-// Takes the smallest kept region that holds `size` and is at most twice as large.
+// Takes the smallest kept region that holds `size` and is at most twice as large (of equal ones
+// the one kept last, whose lines are likeliest still in the caches).
 bool TakeKeptRegion(std::size_t size, RegionRecord* out) {
     KeptRegions& kept = TheKeptRegions();
     DX_LOCK(&kept.lock);
     int best = -1;
     for (int i = 0; i < kept.count; ++i) {
         std::size_t have = kept.slot[i].size;
-        if (have >= size && have / 2 <= size && (best < 0 || have < kept.slot[best].size)) best = i;
+        if (have >= size && have / 2 <= size && (best < 0 || have <= kept.slot[best].size))
+            best = i;
     }
     if (best >= 0) {
         *out = kept.slot[best];
         kept.bytes -= out->size;
-        kept.slot[best] = kept.slot[--kept.count];
+        for (int i = best + 1; i < kept.count; ++i)
+            kept.slot[i - 1] = kept.slot[i];  // oldest first
+        --kept.count;
     }
     DX_UNLOCK(&kept.lock);
     return best >= 0;
@@ -116,7 +120,7 @@ int AllocateHeapRegion(void*, HeapSystemHandle* handle, std::size_t size) {
     if (!TakeKeptRegion(wanted, &record)) {
         record.base = SystemApi.VirtualAlloc(nullptr, wanted, MEM_COMMIT, PAGE_READWRITE);
         if (record.base == nullptr) {
-            // No fresh memory: what is kept may still serve when its pieces are given back.
+            // No fresh memory: the kept regions (none of them fits) go back, and once more.
             ReleaseKeptHeapRegions();
             record.base = SystemApi.VirtualAlloc(nullptr, wanted, MEM_COMMIT, PAGE_READWRITE);
             if (record.base == nullptr) return -1;

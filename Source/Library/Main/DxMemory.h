@@ -1,8 +1,8 @@
 // The library's tracked allocator: every library allocation carries its caller's source file and
 // line. Blocks of up to 65,536 bytes live in a small-block TLSF heap, larger ones in a large-block
 // heap; both take their memory from the system in big regions and give a region back as soon as
-// its last block is freed, to a pool that keeps it for the next growth (up to a limit). The allocator keeps the live total and lists every live block in the
-// log at library end.
+// its last block is freed, to a pool that keeps it for the next growth (up to a limit). The
+// allocator keeps the live total and lists every live block in the log at library end.
 #pragma once
 
 #include <cstddef>

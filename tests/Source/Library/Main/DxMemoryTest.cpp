@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "Main/DxMemory.h"
+#include "platform/Kernel32.h"
 
 namespace {
 
@@ -237,6 +238,36 @@ TEST(TrackedMemory, EndReturnsEverythingAndALaterAllocationStartsAgain) {
             std::exit(ok ? 0 : 1);
         },
         ::testing::ExitedWithCode(0), "");
+}
+
+TEST(HeapRegions, ARegionGivenBackIsKeptForTheNextGrowthAndReleasedAtTheEnd) {
+    ReleaseKeptHeapRegions();  // regions other tests' heaps gave back
+    TlsfHeap heap;
+    SetUpTlsfHeap(&heap, 1, 16, 1, kSmallHeapGrowth, nullptr, &AllocateHeapRegion,
+                  &HeapRegionAddress, &HeapRegionSize, &FreeHeapRegion);
+    void* first = AllocateHeapBlock(&heap, 100, 0, 0, "k.cpp", 1, 0);
+    ASSERT_NE(first, nullptr);
+    ASSERT_NE(heap.regions, nullptr);
+    std::uint8_t* base = heap.regions->base;
+    EXPECT_EQ(heap.regions->regionSize % (2u << 20), 0u);  // whole 2 MB steps
+    EXPECT_EQ(reinterpret_cast<std::uintptr_t>(base) % (2u << 20), 0u);
+    std::memset(first, 0x5C, 100);
+    FreeMemory(first);  // the heap empties and gives its region back
+    EXPECT_EQ(heap.regions, nullptr);
+
+    void* second = AllocateHeapBlock(&heap, 200, 0, 0, "k.cpp", 2, 0);
+    ASSERT_NE(second, nullptr);
+    ASSERT_NE(heap.regions, nullptr);
+    EXPECT_EQ(heap.regions->base, base);  // the kept region, not a fresh mapping
+    EXPECT_EQ(second, first);
+    HeapErrorCheck(&heap);
+    FreeMemory(second);
+    CloseTlsfHeap(&heap);
+
+    ReleaseKeptHeapRegions();
+    MEMORY_BASIC_INFORMATION info{};
+    platform::kernel32::VirtualQuery(base, &info, sizeof(info));
+    EXPECT_EQ(info.State, MEM_FREE);
 }
 
 }  // namespace
