@@ -9,31 +9,10 @@
 
 #include "Source/Library/Main/LogCapture.h"
 #include "fuzz/ArchiveFuzzEntry.h"
-
-namespace {
-
-std::size_t ReplayFolder(const std::filesystem::path& folder) {
-    std::size_t count = 0;
-    EXPECT_TRUE(std::filesystem::is_directory(folder)) << folder;
-    if (!std::filesystem::is_directory(folder)) return 0;
-    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
-        if (!entry.is_regular_file() || entry.path().filename().string()[0] == '.') continue;
-        std::ifstream in(entry.path(), std::ios::binary);
-        const std::vector<std::uint8_t> bytes{std::istreambuf_iterator<char>(in),
-                                              std::istreambuf_iterator<char>()};
-        SCOPED_TRACE(entry.path().string());
-        RunArchiveFuzzInput(bytes.data(), bytes.size());
-        ++count;
-    }
-    return count;
-}
-
-}  // namespace
+#include "fuzz/FuzzReplay.h"
 
 TEST(ArchiveFuzzCorpusTest, SeedsAndPastFailuresReplay) {
-    std::filesystem::path root(VELK_ARCHIVE_FUZZ_DIR);
-    EXPECT_GE(ReplayFolder(root / "corpus"), 4u);
-    ReplayFolder(root / "regressions");
+    ReplayFuzzCorpus(VELK_ARCHIVE_FUZZ_DIR, &RunArchiveFuzzInput, 4);
 }
 
 namespace ZiDaz {

@@ -1,36 +1,8 @@
-// Replays the image readers' fuzz seed corpus and every input that once failed through the same
-// entry point as the fuzzer.
-#include <gtest/gtest.h>
-
-#include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <vector>
-
+// Replays the image readers' fuzz target's seed corpus and every input that once failed through the
+// same entry point as the fuzzer.
+#include "fuzz/FuzzReplay.h"
 #include "fuzz/ImageFuzzEntry.h"
 
-namespace {
-
-std::size_t ReplayFolder(const std::filesystem::path& folder) {
-    std::size_t count = 0;
-    EXPECT_TRUE(std::filesystem::is_directory(folder)) << folder;
-    if (!std::filesystem::is_directory(folder)) return 0;
-    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
-        if (!entry.is_regular_file() || entry.path().filename().string()[0] == '.') continue;
-        std::ifstream in(entry.path(), std::ios::binary);
-        const std::vector<std::uint8_t> bytes{std::istreambuf_iterator<char>(in),
-                                              std::istreambuf_iterator<char>()};
-        SCOPED_TRACE(entry.path().string());
-        RunImageFuzzInput(bytes.data(), bytes.size());
-        ++count;
-    }
-    return count;
-}
-
-}  // namespace
-
 TEST(ImageFuzzCorpusTest, SeedsAndPastFailuresReplay) {
-    std::filesystem::path root(VELK_IMAGE_FUZZ_DIR);
-    EXPECT_GE(ReplayFolder(root / "corpus"), 10u);
-    ReplayFolder(root / "regressions");
+    ReplayFuzzCorpus(VELK_IMAGE_FUZZ_DIR, &RunImageFuzzInput, 10);
 }
