@@ -823,6 +823,25 @@ DX_VECTOR_LOOP void FixedDedicatedLoop(std::uint8_t* dest, int destPitch,
 #if defined(__SSE2__) && defined(__x86_64__)
         if constexpr (sl.bytes != 3 && dl.bytes != 3) {
             const __m128i keyLanes = _mm_set1_epi32(static_cast<int>(key));
+            if constexpr (S == Kind::kXrgb8 && D == Kind::kR5G6B5 && !Keyed) {
+                // Red and blue land in place through one multiply-add of the 16-bit halves
+                // (blue times 4, red times 0x2000), green through a mask; shifting the pixel to
+                // the top half and back sign-extends it for the saturating pack.
+                const __m128i redBlue = _mm_set1_epi32(0x00F800F8);
+                const __m128i green = _mm_set1_epi32(0x0000FC00);
+                const __m128i multiplier = _mm_set1_epi32(0x20000004);
+                auto lanes = [&](const std::uint8_t* p) {
+                    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+                    const __m128i packed =
+                        _mm_or_si128(_mm_madd_epi16(_mm_and_si128(v, redBlue), multiplier),
+                                     _mm_and_si128(v, green));
+                    return _mm_srai_epi32(_mm_slli_epi32(packed, 11), 16);
+                };
+                for (; x + 8 <= width; x += 8) {
+                    _mm_storeu_si128(reinterpret_cast<__m128i*>(d + x * 2),
+                                     _mm_packs_epi32(lanes(s + x * 4), lanes(s + x * 4 + 16)));
+                }
+            }
             if constexpr (dl.bytes == 2) {
                 // Eight pixels a step into one 16-byte store; the low halves are sign-extended
                 // so that the saturating pack keeps them as they are.
@@ -1993,31 +2012,52 @@ inline void DecodeBlock(const std::uint8_t* block, std::uint8_t* dest, std::ptrd
     std::uint32_t colors[4];
     const std::uint8_t* colorBlock = Kind == 1 ? block : block + 8;
     BuildColorTable(colorBlock, Kind == 1, colors);
-    std::uint32_t alphas[8];
-    std::uint64_t alphaBits = 0;
-    if constexpr (Kind == 2 || Kind == 3) {
-        std::memcpy(&alphaBits, block, 8);  // sixteen nibbles, pixel 0 lowest
-    } else if constexpr (Kind == 4 || Kind == 5) {
-        BuildAlphaTable(block, alphas);
-        for (int i = 0; i < 6; ++i) alphaBits |= std::uint64_t{block[2 + i]} << (8 * i);
-        for (std::uint32_t& a : alphas) a <<= 24;
-    }
-    for (int row = 0; row < 4; ++row) {
-        const std::uint32_t indices = colorBlock[4 + row];
-        std::uint32_t out[4];
-        for (int column = 0; column < 4; ++column) {
-            std::uint32_t p = colors[(indices >> (2 * column)) & 3];
-            const int i = 4 * row + column;
-            if constexpr (Kind == 2 || Kind == 3) {
-                p = (p & 0xFFFFFFu) | static_cast<std::uint32_t>((alphaBits >> (4 * i)) & 0xF) * 17
-                                          << 24;
-            } else if constexpr (Kind == 4 || Kind == 5) {
-                p = (p & 0xFFFFFFu) | alphas[(alphaBits >> (3 * i)) & 7];
+    std::uint32_t indices;  // sixteen 2-bit colour indices, pixel 0 lowest
+    std::memcpy(&indices, colorBlock + 4, 4);
+    if constexpr (Kind == 1) {
+        for (int row = 0; row < 4; ++row) {
+            std::uint32_t out[4];
+            for (int column = 0; column < 4; ++column) {
+                out[column] = colors[(indices >> (2 * (4 * row + column))) & 3];
             }
-            if constexpr (Kind == 2 || Kind == 4) p = Unpremultiply(p);
-            out[column] = p;
+            std::memcpy(dest + row * pitch, out, 16);
         }
-        std::memcpy(dest + row * pitch, out, 16);
+    } else if constexpr (Kind == 4 || Kind == 5) {
+        // The block's alphas replace the colour table's, so the colours are kept without them
+        // and each pixel is one OR of two table entries.
+        std::uint32_t alphas[8];
+        BuildAlphaTable(block, alphas);
+        for (std::uint32_t& a : alphas) a <<= 24;
+        for (std::uint32_t& c : colors) c &= 0xFFFFFFu;
+        std::uint64_t alphaBits;  // sixteen 3-bit alpha indices after the two alphas
+        std::memcpy(&alphaBits, block, 8);
+        alphaBits >>= 16;
+        for (int row = 0; row < 4; ++row) {
+            std::uint32_t out[4];
+            for (int column = 0; column < 4; ++column) {
+                const int i = 4 * row + column;
+                std::uint32_t p =
+                    colors[(indices >> (2 * i)) & 3] | alphas[(alphaBits >> (3 * i)) & 7];
+                if constexpr (Kind == 4) p = Unpremultiply(p);
+                out[column] = p;
+            }
+            std::memcpy(dest + row * pitch, out, 16);
+        }
+    } else {
+        std::uint64_t alphaBits;  // sixteen nibbles, pixel 0 lowest
+        std::memcpy(&alphaBits, block, 8);
+        for (int row = 0; row < 4; ++row) {
+            std::uint32_t out[4];
+            for (int column = 0; column < 4; ++column) {
+                const int i = 4 * row + column;
+                std::uint32_t p = (colors[(indices >> (2 * i)) & 3] & 0xFFFFFFu) |
+                                  static_cast<std::uint32_t>((alphaBits >> (4 * i)) & 0xF) * 17
+                                      << 24;
+                if constexpr (Kind == 2) p = Unpremultiply(p);
+                out[column] = p;
+            }
+            std::memcpy(dest + row * pitch, out, 16);
+        }
     }
 }
 
