@@ -1,0 +1,137 @@
+// The sound module's shared state, its buffer layer and the software mixer. A SoundBuffer is one
+// voice: in software-mixing mode it is a view on shared wave data that the mixer walks on the
+// output thread; every buffer operation that moves a playing voice does so under the mixer lock.
+#pragma once
+
+#include <cstdint>
+
+#include "Main/DuZuderConvert.h"
+#include "Main/DxHandle.h"
+#include "Main/DxThread.h"
+
+namespace ZiDaz {
+
+// Wave data shared by a buffer and its duplicates; freed when the last holder lets go.
+struct SoundBufferData {
+    unsigned char* data;        // 16-byte aligned data area inside this block
+    unsigned char* secondData;  // room for a stereo copy of mono data, or null
+    std::int32_t size;          // bytes of the data area
+    std::int32_t referenceCount;
+};
+
+struct SoundBuffer {
+    std::int32_t setUp;
+    std::int32_t playing;
+    std::int32_t loop;
+    std::int32_t position;      // frames
+    std::int32_t mixPosition;   // frames: where the mixer goes on
+    double fractionalPosition;  // mix position with the fraction of a resampled voice
+    std::int32_t resampling;
+    std::int32_t length;     // frames
+    std::int32_t frequency;  // Hz, -1 for the format's own rate
+    std::int32_t frequencySet;
+    std::int32_t pan;        // -10000..10000
+    std::int32_t volume[8];  // hundredths of a decibel
+    float gainFactor;        // software mixing: linear gain
+    float panFactor;         // software mixing: -1.0 .. 1.0, positive lowers the left channel
+    SoundFormat format;
+    SoundBufferData* waveData;
+    std::int32_t startStampValid;
+    std::int64_t
+        startStamp;  // in this buffer's frames: the output frame at which position 0 played
+    std::int32_t inMixerList;
+    PointerListNode mixerNode;
+    std::int32_t startDelay;
+    std::int32_t is3D;
+};
+
+// The parts of the module's state that the buffer layer and the mixer share.
+struct SoundSystemState {
+    std::int32_t initialised;
+    std::int32_t outputFrequency;
+    PointerListNode mixerListHead;
+    PointerListNode mixerListTail;
+    TracedLock mixerLock;
+    std::int32_t mixerLockReady;
+    SoundFormat mixFormat;
+    std::int32_t mixValidBits;
+    std::int32_t mixFloatSamples;
+    std::int32_t mixChannelMask;
+    std::uint64_t totalMixedFrames;
+    std::int32_t mixerFloat;
+    std::int32_t mixBufferCapacity;
+    void* mixBuffer;
+    std::int32_t overloadActive;
+    float overloadGain;
+    std::int32_t overloadRecoveryLength;
+    std::int32_t overloadProgress;
+    std::int32_t softwareMixing;
+    std::int16_t sineTable[65536];
+    std::int16_t eightBitTable[256];
+};
+
+extern SoundSystemState g_SoundSystem;
+
+// Fills the sine table (16384 x sin, single precision, truncated) and the 8-bit table.
+void FillSoundTables();
+// Makes the mixer ready for an output that mixes in software: the mix format, the lock, the
+// tables and the overload recovery length of half a second.
+int SetUpSoftwareMixOutput(const SoundFormat* format, int validBits, int floatSamples,
+                           int channelMask);
+// Drops the mix buffer and the software-mixing state again.
+int EndSoftwareMixOutput();
+int AllocateMixBuffer(int floatSamples, int frames);
+std::uint64_t ConvertSamplesToMs(std::int32_t rate, std::uint64_t samples);
+
+// Linear factors of the software mix.
+float SoundVolumeToGain(std::int32_t volume);
+float SoundPanToFactor(std::int32_t pan);
+
+SoundBufferData* AllocateSoundBufferData(int size, int secondArea);
+SoundBufferData* RetainSoundBufferData(SoundBufferData* block);
+void ReleaseSoundBufferData(SoundBufferData* block);
+
+int SetUpSoundBuffer(SoundBuffer* buffer, int size, const SoundFormat* format,
+                     const SoundBuffer* source, int is3D);
+int SetUpSharedSoundBuffer(SoundBuffer* buffer, const SoundBuffer* source, int is3D);
+int ReleaseSoundBuffer(SoundBuffer* buffer);
+int IsSoundBufferPlaying(SoundBuffer* buffer);
+int PlaySoundBuffer(SoundBuffer* buffer, int loop);
+int StopSoundBuffer(SoundBuffer* buffer, int flag);
+int GetSoundBufferPosition(SoundBuffer* buffer, std::int32_t* play, std::int32_t* write);
+int SetSoundBufferPosition(SoundBuffer* buffer, std::int32_t bytes);
+int GetSoundBufferFrequency(SoundBuffer* buffer, std::int32_t* hz);
+int SetSoundBufferFrequency(SoundBuffer* buffer, std::int32_t hz);
+int GetSoundBufferPan(SoundBuffer* buffer, std::int32_t* pan);
+int SetSoundBufferPan(SoundBuffer* buffer, std::int32_t pan);
+int GetSoundBufferVolume(SoundBuffer* buffer, int channel, std::int32_t* volume);
+int SetSoundBufferVolume(SoundBuffer* buffer, int channel, std::int32_t volume);
+int SetSoundBufferVolumeAll(SoundBuffer* buffer, std::int32_t volume);
+int ApplySoundBufferVolume(SoundBuffer* buffer);
+int LockSoundBuffer(SoundBuffer* buffer, std::int32_t offset, std::int32_t size, void** first,
+                    std::int32_t* firstLength, void** second, std::int32_t* secondLength);
+int UnlockSoundBuffer(SoundBuffer* buffer, void* first, std::int32_t firstLength, void* second,
+                      std::int32_t secondLength);
+
+// Where converted bytes go within a locked buffer: the first region, then the wrapped second.
+struct SoundBufferLockRegion {
+    std::int32_t startOffset;
+    void* first;
+    void* second;
+    std::int32_t firstLength;
+    std::int32_t secondLength;
+    std::int32_t firstWritten;
+    std::int32_t secondWritten;
+    std::int32_t firstFree;
+    std::int32_t secondFree;
+};
+
+// Fills the regions with up to `count` converted bytes; returns the bytes written.
+std::int32_t CopyConverterOutputToLockedRegion(SoundBufferLockRegion* region,
+                                               SoundConvertState* converter, std::int32_t count);
+
+// Sums every playing voice into `count` frames written at d1 (left, or the only channel) and d2
+// (right), both moving on by `stride` bytes per frame. -1 when the output does not mix in software.
+int MixSoundBuffers(void* d1, void* d2, std::int32_t stride, std::uint32_t count);
+
+}  // namespace ZiDaz
