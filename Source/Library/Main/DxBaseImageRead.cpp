@@ -3,6 +3,7 @@
 // reader works on a file image in memory and checks each size against what the data holds before
 // it allocates, so that damaged files are refused and never read or write out of bounds.
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 
 #include "Main/DxBaseImage.h"
@@ -16,8 +17,9 @@ ImageLoadSettings BaseImageLoadSettings = {0, 0, 0, 0, 0};
 
 namespace {
 
-// No image buffer the readers make is larger than this, so pitches and sizes fit in 32 bits.
-constexpr std::uint64_t kMaxImageBytes = 0x7FFFFFFF;
+// The readers make no buffer larger than the base images' own limit, so pitches and sizes fit
+// in 32 bits.
+constexpr std::uint64_t kMaxImageBytes = kMaxBaseImageBytes;
 
 void* Allocate(std::uint64_t size) {
     if (size > kMaxImageBytes) return nullptr;
@@ -686,7 +688,7 @@ int ReadDdsImage(ImageReaderAccess* access, BASEIMAGE* image, int headerOnly) {
             total = pitch * height * faces;
         }
     }
-    image->Pitch = static_cast<std::int32_t>(std::min<std::uint64_t>(pitch, kMaxImageBytes));
+    image->Pitch = static_cast<std::int32_t>(std::min<std::uint64_t>(pitch, INT32_MAX));
     if (headerOnly) {
         image->Pitch = 0;
         return 0;
@@ -746,7 +748,7 @@ int ReadBgraImage(ImageReaderAccess* access, BASEIMAGE* image, int headerOnly) {
     image->Format.AlphaMask = 0xFF000000u;
     image->Width = width;
     image->Height = height;
-    image->Pitch = static_cast<std::int32_t>(std::min<std::uint64_t>(pitch, kMaxImageBytes));
+    image->Pitch = static_cast<std::int32_t>(std::min<std::uint64_t>(pitch, INT32_MAX));
     image->MipCount = 0;
     image->ImageCount = 0;
     image->Pixels = nullptr;
@@ -882,23 +884,8 @@ bool PixelRgba(const BASEIMAGE* image, int x, int y, int* r, int* g, int* b, int
         }
         return true;
     }
-    switch (f.BytesPerPixel) {
-        case 1:
-            *b = f.Palette[p[0]][0];
-            *g = f.Palette[p[0]][1];
-            *r = f.Palette[p[0]][2];
-            return true;
-        case 2:
-        case 3:
-        case 4: {
-            std::uint32_t v = 0;
-            for (int i = 0; i < f.BytesPerPixel; ++i) v |= std::uint32_t(p[i]) << (8 * i);
-            DecomposeFormatColor(&f, v, r, g, b, a);
-            return true;
-        }
-        default:
-            return false;
-    }
+    // Palette and mask formats read as the base images read them.
+    return ReadBaseImagePixelRgba(const_cast<BASEIMAGE*>(image), x, y, r, g, b, a) == 0;
 }
 
 const char16_t* const kBmpInfoMemory = u"BITMAPINFO構造体用メモリの確保に失敗しました\n";
