@@ -1100,9 +1100,7 @@ ImageReader PlatformImageReaderTable[2] = {ReadWicImage, nullptr};
 
 void InitImageLoadParams(ImageLoadParams* params, int headerOnly) {
     std::memset(params, 0, sizeof(*params));
-    // No operation registers user readers, so the list stays empty.
-    params->UserReaderCount = 0;
-    params->HeaderOnly = headerOnly;
+    CopyUserImageReaders(params, headerOnly);
     params->StreamFunctions = *GetStreamFunctionTable();
     params->FileAccess = *GetFileStreamAccess();
     params->MemoryAccess = *GetMemoryStreamAccess();

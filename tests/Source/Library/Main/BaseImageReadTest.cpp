@@ -616,6 +616,26 @@ TEST(BaseImageReadTest, DibsAreMadeFromTheDecodedImage) {
     EXPECT_EQ(GetTrackedMemoryCount(), before);
 }
 
+TEST(BaseImageReadTest, RegisteredUserReadersRunFirst) {
+    // A user reader that takes any file as a 1 x 1 image.
+    UserImageReader reader = [](ImageReaderAccess*, BASEIMAGE* image) {
+        image->Width = image->Height = 1;
+        return 0;
+    };
+    BaseImageModuleState.UserReaders[0] = reinterpret_cast<UserImageReaderEntry>(reader);
+    BaseImageModuleState.UserReaderCount = 1;
+    ImageLoadParams params;
+    InitImageLoadParams(&params, 1);
+    BaseImageModuleState.UserReaderCount = 0;
+    BaseImageModuleState.UserReaders[0] = nullptr;
+    EXPECT_EQ(params.UserReaderCount, 1);
+    EXPECT_EQ(params.HeaderOnly, 1);
+    BASEIMAGE image;
+    const Bytes junk = {'x', 'y', 'z'};
+    EXPECT_EQ(ReadWith(params, junk, &image), 0);
+    EXPECT_EQ(image.Width, 1);
+}
+
 TEST(BaseImageReadTest, AlphaFilesAreReadBesideTheImage) {
     ScratchDir dir("alphafile");
     Bytes main = MakeBmp(RandomBmp(2, 2, 24));
