@@ -1729,7 +1729,7 @@ int MakeAlphaImageFileName(const char16_t* name, char16_t* output, int bufferByt
 int InitBaseImageModule() {
     BaseImageModuleStateData& s = BaseImageModuleState;
     if (s.Initialised != 0) return -1;
-    // The platform image reader starts here, before the tables.
+    if (StartWicImageReader() != 0) return -1;
     for (int k = 0; k < 1280; ++k) {
         s.ByteClampTable[k] = static_cast<std::uint8_t>(std::clamp(k - 512, 0, 255));
     }
@@ -1754,7 +1754,7 @@ int InitBaseImageModule() {
 int EndBaseImageModule() {
     BaseImageModuleStateData& s = BaseImageModuleState;
     if (s.Initialised == 0) return -1;
-    // The platform image reader ends here.
+    EndWicImageReader();
     s.Initialised = 0;
     return 0;
 }

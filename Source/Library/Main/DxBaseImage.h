@@ -294,8 +294,6 @@ int LoadBaseImageWithAlphaFile(const ImageLoadParams* params, const char16_t* pa
                                const void* alphaMemory, std::size_t alphaMemorySize, int alphaMode,
                                BASEIMAGE* result, BASEIMAGE* alphaResult, int mirror,
                                int separateAlpha);
-// The alpha file's name: "_a" before the last "." of the path, or appended without a dot.
-int MakeAlphaImageFileName(const char16_t* name, char16_t* out, std::size_t outBytes);
 
 int ReadBmpImage(ImageReaderAccess* access, BASEIMAGE* image, int headerOnly);
 int ReadTgaImage(ImageReaderAccess* access, BASEIMAGE* image, int headerOnly);

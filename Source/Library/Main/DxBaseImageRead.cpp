@@ -3,6 +3,7 @@
 // reader works on a file image in memory and checks each size against what the data holds before
 // it allocates, so that damaged files are refused and never read or write out of bounds.
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 
 #include "Main/DxBaseImage.h"
@@ -16,8 +17,9 @@ ImageLoadSettings BaseImageLoadSettings = {0, 0, 0, 0, 0};
 
 namespace {
 
-// No image buffer the readers make is larger than this, so pitches and sizes fit in 32 bits.
-constexpr std::uint64_t kMaxImageBytes = 0x7FFFFFFF;
+// The readers make no buffer larger than the base images' own limit, so pitches and sizes fit
+// in 32 bits.
+constexpr std::uint64_t kMaxImageBytes = kMaxBaseImageBytes;
 
 void* Allocate(std::uint64_t size) {
     if (size > kMaxImageBytes) return nullptr;
@@ -686,7 +688,7 @@ int ReadDdsImage(ImageReaderAccess* access, BASEIMAGE* image, int headerOnly) {
             total = pitch * height * faces;
         }
     }
-    image->Pitch = static_cast<std::int32_t>(std::min<std::uint64_t>(pitch, kMaxImageBytes));
+    image->Pitch = static_cast<std::int32_t>(std::min<std::uint64_t>(pitch, INT32_MAX));
     if (headerOnly) {
         image->Pitch = 0;
         return 0;
@@ -746,7 +748,7 @@ int ReadBgraImage(ImageReaderAccess* access, BASEIMAGE* image, int headerOnly) {
     image->Format.AlphaMask = 0xFF000000u;
     image->Width = width;
     image->Height = height;
-    image->Pitch = static_cast<std::int32_t>(std::min<std::uint64_t>(pitch, kMaxImageBytes));
+    image->Pitch = static_cast<std::int32_t>(std::min<std::uint64_t>(pitch, INT32_MAX));
     image->MipCount = 0;
     image->ImageCount = 0;
     image->Pixels = nullptr;
@@ -882,23 +884,8 @@ bool PixelRgba(const BASEIMAGE* image, int x, int y, int* r, int* g, int* b, int
         }
         return true;
     }
-    switch (f.BytesPerPixel) {
-        case 1:
-            *b = f.Palette[p[0]][0];
-            *g = f.Palette[p[0]][1];
-            *r = f.Palette[p[0]][2];
-            return true;
-        case 2:
-        case 3:
-        case 4: {
-            std::uint32_t v = 0;
-            for (int i = 0; i < f.BytesPerPixel; ++i) v |= std::uint32_t(p[i]) << (8 * i);
-            DecomposeFormatColor(&f, v, r, g, b, a);
-            return true;
-        }
-        default:
-            return false;
-    }
+    // Palette and mask formats read as the base images read them.
+    return ReadBaseImagePixelRgba(const_cast<BASEIMAGE*>(image), x, y, r, g, b, a) == 0;
 }
 
 const char16_t* const kBmpInfoMemory = u"BITMAPINFO構造体用メモリの確保に失敗しました\n";
@@ -915,11 +902,17 @@ bool WriteAll(void* file, const void* data, std::size_t size) {
 
 int WriteBaseImageBmpFile(const char16_t* path, const BASEIMAGE* image) {
     const COLORFORMAT& f = image->Format;
-    // Block images are not written (they would need decoding first); channel formats and any
-    // other pixel size of 2 to 4 bytes are written as 24-bit through their channels.
-    if (f.FormatKind != 0 || image->Pixels == nullptr || image->Width <= 0 || image->Height <= 0) {
-        return -1;
+    if (image->Pixels == nullptr || image->Width <= 0 || image->Height <= 0) return -1;
+    if (f.FormatKind != 0) {
+        // Block images are written from a decoded ARGB8 copy; the caller's image is untouched.
+        BASEIMAGE decoded = *image;
+        if (DecodeBlockCompressedBaseImage(&decoded, 0) != 0) return -1;
+        const int written = WriteBaseImageBmpFile(path, &decoded);
+        FreeTrackedMemory(decoded.Pixels);
+        return written;
     }
+    // Channel formats and any other pixel size of 2 to 4 bytes are written as 24-bit through
+    // their channels.
     const bool palette = f.BitsPerPixel == 8 && f.ChannelCount == 0 && f.BytesPerPixel == 1;
     const bool channels = f.ChannelCount != 0 && f.BitsPerChannel != 0;
     if (!palette && !channels && (f.BytesPerPixel < 2 || f.BytesPerPixel > 4)) return -1;
@@ -1107,9 +1100,7 @@ ImageReader PlatformImageReaderTable[2] = {ReadWicImage, nullptr};
 
 void InitImageLoadParams(ImageLoadParams* params, int headerOnly) {
     std::memset(params, 0, sizeof(*params));
-    // No operation registers user readers, so the list stays empty.
-    params->UserReaderCount = 0;
-    params->HeaderOnly = headerOnly;
+    CopyUserImageReaders(params, headerOnly);
     params->StreamFunctions = *GetStreamFunctionTable();
     params->FileAccess = *GetFileStreamAccess();
     params->MemoryAccess = *GetMemoryStreamAccess();
@@ -1148,43 +1139,6 @@ int RunImageReaders(const ImageLoadParams* params, ImageReaderAccess* access, BA
     std::memset(image, 0, sizeof(*image));
     return -1;
 }
-
-namespace {
-
-// A 24-bit top-down DIB of an image: a 1,068-byte header block and the rows.
-int ImageToDib(BASEIMAGE* image, BITMAPINFO** infoOut, void** bitsOut) {
-    if (image->Format.FormatKind != 0) return -1;
-    const std::uint64_t pitch = (std::uint64_t(image->Width) * 3 + 3) & ~3ull;
-    auto* info =
-        static_cast<std::uint8_t*>(AllocateTrackedMemoryZeroed(1068, "DxBaseImage", __LINE__));
-    auto* bits = static_cast<std::uint8_t*>(Allocate(pitch * image->Height));
-    if (info == nullptr || bits == nullptr) {
-        FreeTrackedMemory(info);
-        FreeTrackedMemory(bits);
-        return -1;
-    }
-    Put32(info, 40);
-    Put32(info + 4, static_cast<std::uint32_t>(image->Width));
-    Put32(info + 8, static_cast<std::uint32_t>(-image->Height));
-    Put16(info + 12, 1);
-    Put16(info + 14, 24);
-    Put32(info + 20, static_cast<std::uint32_t>(pitch * image->Height));
-    COLORFORMAT rgb{};
-    InitColorFormatRgb24(&rgb);
-    RECT all{0, 0, image->Width, image->Height};
-    if (ConvertPixelRect(bits, static_cast<int>(pitch), &rgb, image->Pixels, image->Pitch,
-                         &image->Format, nullptr, 0, nullptr, 0, 0, &all, 0, 0, 0, 0, 0, 0, 0,
-                         0) == -1) {
-        FreeTrackedMemory(info);
-        FreeTrackedMemory(bits);
-        return -1;
-    }
-    *infoOut = reinterpret_cast<BITMAPINFO*>(info);
-    *bitsOut = bits;
-    return 0;
-}
-
-}  // namespace
 
 int ReadImageWithParams(const ImageLoadParams* params, const char16_t* path, const void* memory,
                         std::size_t memorySize, int fromMemory, int makeDib, int mirror,
@@ -1226,41 +1180,69 @@ int ReadImageWithParams(const ImageLoadParams* params, const char16_t* path, con
         return -1;
     }
     if (!params->HeaderOnly) {
-        // Block images stay as they are: mirroring and the DIB need plain pixels.
-        if (mirror == 1 && image.Format.FormatKind == 0) MirrorBaseImageHorizontally(&image);
-        if (params->ConvertToPremultipliedAlpha && image.Format.FormatKind == 0 &&
-            image.Format.AlphaWidth == 0 && params->UseTransparentColor == 1 && !separateAlpha) {
-            // Colour keying: the transparent colour becomes transparent black in ARGB8.
-            COLORFORMAT argb{};
-            InitColorFormatArgb8(&argb);
-            const std::uint64_t pitch = std::uint64_t(image.Width) * 4;
-            auto* pixels = static_cast<std::uint32_t*>(Allocate(pitch * image.Height));
-            RECT all{0, 0, image.Width, image.Height};
-            if (pixels == nullptr ||
-                ConvertPixelRect(pixels, static_cast<int>(pitch), &argb, image.Pixels, image.Pitch,
-                                 &image.Format, nullptr, 0, nullptr, 0, 0, &all, 0, 0, 0, 0, 0, 0,
-                                 0, 0) == -1) {
-                FreeTrackedMemory(pixels);
-                FreeTrackedMemory(image.Pixels);
-                FreeTrackedMemory(copy);
-                return -1;
-            }
-            const std::uint32_t key = params->TransparentColor | 0xFF000000u;
-            for (std::uint64_t i = 0; i < std::uint64_t(image.Width) * image.Height; ++i) {
-                if (pixels[i] == key) pixels[i] = 0;
-            }
-            FreeTrackedMemory(image.Pixels);
-            image.Pixels = pixels;
-            image.Format = argb;
-            image.Pitch = static_cast<std::int32_t>(pitch);
-        }
-        if (makeDib) {
-            BITMAPINFO* info = nullptr;
-            void* bits = nullptr;
-            const int made = ImageToDib(&image, &info, &bits);
+        // Mirroring, keying and the DIB all need plain pixels, so block images decode first.
+        auto fail = [&]() {
             FreeTrackedMemory(image.Pixels);
             FreeTrackedMemory(copy);
-            if (made != 0) return -1;
+            return -1;
+        };
+        if (mirror == 1) {
+            if (DecodeBlockCompressedBaseImage(&image, 1) != 0) return fail();
+            MirrorBaseImageHorizontally(&image);
+        }
+        if (params->DecodeBlockFormats && DecodeBlockCompressedBaseImage(&image, 1) != 0) {
+            return fail();
+        }
+        if (params->ConvertToPremultipliedAlpha) {
+            if (image.Format.AlphaWidth == 0 && params->UseTransparentColor == 1 &&
+                !separateAlpha) {
+                // Colour keying: the transparent colour becomes transparent black in ARGB8;
+                // every other pixel has alpha 255, which is already premultiplied.
+                if (DecodeBlockCompressedBaseImage(&image, 1) != 0) return fail();
+                const COLORFORMAT& f = image.Format;
+                const bool argb8 = f.ChannelCount == 0 && f.BytesPerPixel == 4 &&
+                                   f.BitsPerPixel == 32 && f.FloatFlag == 0 && f.UnusedMask == 0 &&
+                                   f.AlphaMask == 0xFF000000u && f.RedMask == 0xFF0000 &&
+                                   f.GreenMask == 0xFF00 && f.BlueMask == 0xFF;
+                if (!argb8) {
+                    BASEIMAGE argbImage{};
+                    if (NewBaseImageArgb8(image.Width, image.Height, &argbImage) != 0) {
+                        return fail();
+                    }
+                    if (CopyWholeBaseImage(0, 0, &image, &argbImage) != 0) {
+                        DisposeBaseImage(&argbImage);
+                        return fail();
+                    }
+                    DisposeBaseImage(&image);
+                    image = argbImage;
+                }
+                const std::uint32_t key = params->TransparentColor | 0xFF000000u;
+                for (int y = 0; y < image.Height; ++y) {
+                    auto* row = reinterpret_cast<std::uint32_t*>(
+                        static_cast<std::uint8_t*>(image.Pixels) +
+                        static_cast<std::ptrdiff_t>(y) * image.Pitch);
+                    for (int x = 0; x < image.Width; ++x) {
+                        if (row[x] == key) row[x] = 0;
+                    }
+                }
+            } else if (PremultiplyBaseImageAlpha(&image) != 0) {
+                return fail();
+            }
+        }
+        if (makeDib) {
+            if (DecodeBlockCompressedBaseImage(&image, 1) != 0) return fail();
+            auto* info = static_cast<BITMAPINFO*>(
+                AllocateTrackedMemoryZeroed(1068, "DxBaseImage", __LINE__));
+            if (info == nullptr) return fail();
+            void* bits = nullptr;
+            const int made = BaseImageToBitmapInfo(&image, info, &bits, 0, 0);
+            if (made == -1) {
+                FreeTrackedMemory(info);
+                return fail();
+            }
+            // 1: the DIB has its own copy; 0: the image's pixels now belong to the DIB.
+            if (made == 1) FreeTrackedMemory(image.Pixels);
+            FreeTrackedMemory(copy);
             *bitmapInfo = info;
             *pixelBits = bits;
             return 0;
@@ -1280,27 +1262,6 @@ int ReadImageToBaseImage(const char16_t* path, const void* memory, std::size_t m
                                separateAlpha, result, bitmapInfo, pixelBits);
 }
 
-int MakeAlphaImageFileName(const char16_t* name, char16_t* out, std::size_t outBytes) {
-    const std::size_t capacity = outBytes / sizeof(char16_t);
-    if (capacity == 0) return 0;
-    std::size_t length = 0, dot = SIZE_MAX;
-    while (name[length]) {
-        if (name[length] == u'.') dot = length;
-        ++length;
-    }
-    std::size_t o = 0;
-    auto put = [&](char16_t c) {
-        if (o + 1 < capacity) out[o++] = c;
-    };
-    const std::size_t cut = dot == SIZE_MAX ? length : dot;
-    for (std::size_t i = 0; i < cut; ++i) put(name[i]);
-    put(u'_');
-    put(u'a');
-    for (std::size_t i = cut; i < length; ++i) put(name[i]);
-    out[o] = 0;
-    return 0;
-}
-
 int LoadBaseImageWithAlphaFile(const ImageLoadParams* params, const char16_t* path,
                                const void* memory, std::size_t memorySize, int fromMemory,
                                const void* alphaMemory, std::size_t alphaMemorySize, int alphaMode,
@@ -1314,7 +1275,7 @@ int LoadBaseImageWithAlphaFile(const ImageLoadParams* params, const char16_t* pa
     int read;
     if (alphaMode == 0) {
         char16_t name[3072 / sizeof(char16_t)];
-        MakeAlphaImageFileName(path, name, sizeof(name));
+        MakeAlphaImageFileName(path, name, static_cast<int>(sizeof(name)));
         read = ReadImageWithParams(params, name, nullptr, 0, 0, 0, mirror, 0, alphaResult, nullptr,
                                    nullptr);
     } else if (alphaMode == 1) {

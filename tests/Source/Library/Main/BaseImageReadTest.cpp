@@ -461,9 +461,179 @@ TEST(BaseImageReadTest, DriverPostProcessingAndAlphaNames) {
          {Name{u"picture.png", u"picture_a.png"}, Name{u"data.dir/picture", u"data_a.dir/picture"},
           Name{u"picture", u"picture_a"}}) {
         char16_t out[64];
-        MakeAlphaImageFileName(n.path, out, sizeof(out));
+        MakeAlphaImageFileName(n.path, out, static_cast<int>(sizeof(out)));
         EXPECT_EQ(std::u16string(out), std::u16string(n.alpha));
     }
+}
+
+namespace {
+
+// An 8 x 4 DXT1 file: the left block's columns 0-1 are red and 2-3 blue, the right block green.
+Bytes Dxt1File() {
+    DdsSpec dxt;
+    dxt.width = 8;
+    dxt.height = 4;
+    dxt.pfFlags = 0x4;
+    dxt.fourCc = FourCcOf("DXT1");
+    dxt.pitch = 32;
+    dxt.data = {0x00, 0xF8, 0x1F, 0x00, 0x50, 0x50, 0x50, 0x50,
+                0xE0, 0x07, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00};
+    return MakeDds(dxt);
+}
+
+std::uint32_t PixelAt(const BASEIMAGE& image, int x, int y) {
+    std::uint32_t v;
+    std::memcpy(&v,
+                static_cast<const std::uint8_t*>(image.Pixels) +
+                    static_cast<std::ptrdiff_t>(y) * image.Pitch + x * 4,
+                4);
+    return v;
+}
+
+int ReadWith(const ImageLoadParams& params, const Bytes& file, BASEIMAGE* image, int mirror = 0,
+             int separateAlpha = 0) {
+    std::memset(image, 0, sizeof(*image));
+    return ReadImageWithParams(&params, nullptr, file.data(), file.size(), 1, 0, mirror,
+                               separateAlpha, image, nullptr, nullptr);
+}
+
+}  // namespace
+
+TEST(BaseImageReadTest, BlockImagesDecodeBeforeMirroringAndOnRequest) {
+    const Bytes file = Dxt1File();
+    BASEIMAGE block, decoded;
+    ASSERT_EQ(ReadMemory(file, &block), 0);
+    EXPECT_EQ(block.Format.FormatKind, 1);
+    FreeTrackedMemory(block.Pixels);
+    ImageLoadParams params;
+    InitImageLoadParams(&params, 0);
+    params.DecodeBlockFormats = 1;
+    ASSERT_EQ(ReadWith(params, file, &decoded), 0);
+    ASSERT_EQ(decoded.Format.FormatKind, 0);
+    ASSERT_EQ(decoded.Format.BytesPerPixel, 4);
+    const std::uint32_t red = 0xFFFF0000u, blue = 0xFF0000FFu, green = 0xFF00FF00u;
+    const std::uint32_t row[8] = {red, red, blue, blue, green, green, green, green};
+    for (int y = 0; y < 4; ++y) {
+        for (int x = 0; x < 8; ++x) EXPECT_EQ(PixelAt(decoded, x, y), row[x]) << x << "," << y;
+    }
+
+    BASEIMAGE mirrored;
+    ASSERT_EQ(ReadMemory(file, &mirrored, 1), 0);
+    ASSERT_EQ(mirrored.Format.FormatKind, 0);
+    for (int y = 0; y < 4; ++y) {
+        for (int x = 0; x < 8; ++x) EXPECT_EQ(PixelAt(mirrored, x, y), row[7 - x]);
+    }
+    for (BASEIMAGE* i : {&decoded, &mirrored}) FreeTrackedMemory(i->Pixels);
+}
+
+TEST(BaseImageReadTest, PremultiplyAndColourKeySteps) {
+    ImageLoadParams params;
+    InitImageLoadParams(&params, 0);
+    params.ConvertToPremultipliedAlpha = 1;
+
+    // An image with alpha is premultiplied.
+    DdsSpec argb;
+    argb.width = 2;
+    argb.pfFlags = 0x41;
+    argb.masks[3] = 0xFF000000;
+    argb.data = {200, 100, 50, 128, 10, 20, 30, 0};
+    BASEIMAGE image;
+    ASSERT_EQ(ReadWith(params, MakeDds(argb), &image), 0);
+    EXPECT_EQ(PixelAt(image, 0, 0), 0x80193264u);  // 200*128/255 = 100, 50, 25
+    EXPECT_EQ(PixelAt(image, 1, 0), 0u);
+    FreeTrackedMemory(image.Pixels);
+
+    // Without alpha, the key colour becomes transparent black in ARGB8, the rest opaque.
+    BmpSpec s;
+    s.width = 3;
+    s.height = -1;
+    s.bitCount = 24;
+    s.data = {1, 2, 3, 4, 5, 6, 1, 2, 4, 0, 0, 0};
+    const Bytes bmp = MakeBmp(s);
+    params.UseTransparentColor = 1;
+    params.TransparentColor = 0x060504;  // the middle pixel (stored blue, green, red)
+    ASSERT_EQ(ReadWith(params, bmp, &image), 0);
+    EXPECT_EQ(image.Format.AlphaMask, 0xFF000000u);
+    EXPECT_EQ(PixelAt(image, 0, 0), 0xFF030201u);
+    EXPECT_EQ(PixelAt(image, 1, 0), 0u);
+    EXPECT_EQ(PixelAt(image, 2, 0), 0xFF040201u);
+    FreeTrackedMemory(image.Pixels);
+
+    // With separate alpha the key is not applied; an image without alpha stays as it is.
+    ASSERT_EQ(ReadWith(params, bmp, &image, 0, 1), 0);
+    EXPECT_EQ(image.Format.BytesPerPixel, 3);
+    FreeTrackedMemory(image.Pixels);
+
+    // Block images carry alpha, so even with a key they are decoded and premultiplied.
+    params.TransparentColor = 0x00FF00;
+    ASSERT_EQ(ReadWith(params, Dxt1File(), &image), 0);
+    ASSERT_EQ(image.Format.FormatKind, 0);
+    EXPECT_EQ(PixelAt(image, 0, 0), 0xFFFF0000u);
+    EXPECT_EQ(PixelAt(image, 7, 3), 0xFF00FF00u);
+    FreeTrackedMemory(image.Pixels);
+}
+
+TEST(BaseImageReadTest, DibsAreMadeFromTheDecodedImage) {
+    const int before = GetTrackedMemoryCount();
+    BASEIMAGE unused{};
+    BITMAPINFO* info = nullptr;
+    void* bits = nullptr;
+    const Bytes dxt = Dxt1File();
+    ASSERT_EQ(
+        ReadImageToBaseImage(nullptr, dxt.data(), dxt.size(), 1, 1, 1, 0, &unused, &info, &bits),
+        0);
+    EXPECT_EQ(unused.Pixels, nullptr);
+    EXPECT_EQ(info->bmiHeader.biBitCount, 24);
+    EXPECT_EQ(info->bmiHeader.biWidth, 8);
+    EXPECT_EQ(info->bmiHeader.biHeight, -4);
+    const auto* row = static_cast<const std::uint8_t*>(bits);
+    // Mirrored: green first, red last (blue, green, red bytes).
+    EXPECT_EQ(row[0], 0);
+    EXPECT_EQ(row[1], 255);
+    EXPECT_EQ(row[2], 0);
+    EXPECT_EQ(row[7 * 3 + 2], 255);
+    FreeTrackedMemory(info);
+    FreeTrackedMemory(bits);
+
+    // A palette image keeps its palette and indices.
+    BmpSpec s;
+    s.width = 2;
+    s.height = -2;
+    s.bitCount = 8;
+    s.data = {1, 2, 0, 0, 3, 4, 0, 0};
+    const Bytes bmp = MakeBmp(s);
+    ASSERT_EQ(
+        ReadImageToBaseImage(nullptr, bmp.data(), bmp.size(), 1, 1, 0, 0, &unused, &info, &bits),
+        0);
+    EXPECT_EQ(info->bmiHeader.biBitCount, 8);
+    BASEIMAGE plain;
+    ASSERT_EQ(ReadMemory(bmp, &plain), 0);
+    EXPECT_EQ(std::memcmp(bits, plain.Pixels, 2), 0);
+    EXPECT_EQ(info->bmiColors[3].rgbRed, plain.Format.Palette[3][2]);
+    FreeTrackedMemory(plain.Pixels);
+    FreeTrackedMemory(info);
+    FreeTrackedMemory(bits);
+    EXPECT_EQ(GetTrackedMemoryCount(), before);
+}
+
+TEST(BaseImageReadTest, RegisteredUserReadersRunFirst) {
+    // A user reader that takes any file as a 1 x 1 image.
+    UserImageReader reader = [](ImageReaderAccess*, BASEIMAGE* image) {
+        image->Width = image->Height = 1;
+        return 0;
+    };
+    BaseImageModuleState.UserReaders[0] = reinterpret_cast<UserImageReaderEntry>(reader);
+    BaseImageModuleState.UserReaderCount = 1;
+    ImageLoadParams params;
+    InitImageLoadParams(&params, 1);
+    BaseImageModuleState.UserReaderCount = 0;
+    BaseImageModuleState.UserReaders[0] = nullptr;
+    EXPECT_EQ(params.UserReaderCount, 1);
+    EXPECT_EQ(params.HeaderOnly, 1);
+    BASEIMAGE image;
+    const Bytes junk = {'x', 'y', 'z'};
+    EXPECT_EQ(ReadWith(params, junk, &image), 0);
+    EXPECT_EQ(image.Width, 1);
 }
 
 TEST(BaseImageReadTest, AlphaFilesAreReadBesideTheImage) {
@@ -641,16 +811,34 @@ TEST(BaseImageReadTest, BmpWriterFilesDecodeToTheirSources) {
             EXPECT_EQ(file.back(), 0);
         }
     }
-    // Block images are not written, and no file is made.
+    // Block images are written decoded and stay as they were; a block kind the decoder refuses
+    // makes no file.
     BASEIMAGE block{};
     InitColorFormatArgb8(&block.Format);
     block.Format.FormatKind = 1;
     block.Width = block.Height = 4;
-    Bytes blockBytes(8);
+    // Red and blue, index 0 on rows 0 and 2, index 1 on rows 1 and 3.
+    Bytes blockBytes = {0x00, 0xF8, 0x1F, 0x00, 0x00, 0x55, 0x00, 0x55};
     block.Pixels = blockBytes.data();
     auto blockPath = dir.path / "block.bmp";
-    EXPECT_EQ(WriteBaseImageBmpFile(widen(blockPath).c_str(), &block), -1);
-    EXPECT_FALSE(std::filesystem::exists(blockPath));
+    ASSERT_EQ(WriteBaseImageBmpFile(widen(blockPath).c_str(), &block), 0);
+    EXPECT_EQ(block.Pixels, blockBytes.data());
+    EXPECT_EQ(block.Format.FormatKind, 1);
+    Bytes expectedBlock;
+    for (int y = 0; y < 4; ++y) {
+        for (int x = 0; x < 4; ++x) {
+            if (y % 2 == 0) {
+                expectedBlock.insert(expectedBlock.end(), {255, 0, 0});
+            } else {
+                expectedBlock.insert(expectedBlock.end(), {0, 0, 255});
+            }
+        }
+    }
+    EXPECT_EQ(PillowDecode({blockPath})[0], expectedBlock);
+    block.Format.FormatKind = 6;
+    auto refusedPath = dir.path / "refused.bmp";
+    EXPECT_EQ(WriteBaseImageBmpFile(widen(refusedPath).c_str(), &block), -1);
+    EXPECT_FALSE(std::filesystem::exists(refusedPath));
 }
 
 TEST(BaseImageReadTest, DdsWriterFilesReadBackAndDecodeInPillow) {

@@ -120,9 +120,10 @@ TEST(BaseImageWinTest, DibSectionsFromDibsAndFiles) {
     ASSERT_NE(section, nullptr);
     ASSERT_EQ(platform::gdi32::GetObjectA(section, sizeof(ds), &ds), int(sizeof(ds)));
     EXPECT_EQ(ds.dsBm.bmWidth, 2);
-    std::uint8_t e[4];
-    PaletteEntry(4, e);  // mirrored: the top row's first pixel is index 4
-    EXPECT_EQ(std::memcmp(ds.dsBm.bmBits, e, 3), 0);
+    // A palette image gives an 8-bit section with its palette; mirrored, the top row's first
+    // pixel is index 4.
+    EXPECT_EQ(ds.dsBm.bmBitsPixel, 8);
+    EXPECT_EQ(static_cast<const std::uint8_t*>(ds.dsBm.bmBits)[0], 4);
     platform::gdi32::DeleteObject(section);
     Bytes junk = {1, 2, 3};
     EXPECT_EQ(LoadImageAsDIBSection(nullptr, junk.data(), junk.size(), 1, 0, nullptr), nullptr);
