@@ -1,6 +1,7 @@
-// gdi32's screen: the client image each window's device contexts draw into, shown through an SDL
-// streaming texture whenever a window context is released; display device contexts (CreateDCW of
-// a display name) with their device caps; and shcore's GetDpiForMonitor.
+// gdi32's screen: the client image each window's device contexts draw into, shown whenever a
+// window context is released (from the window's own SDL surface, or through a streaming texture);
+// display device contexts (CreateDCW of a display name) with their device caps; and shcore's
+// GetDpiForMonitor.
 #include <SDL.h>
 
 #include <cstring>
@@ -22,12 +23,15 @@ namespace platform::gdi {
 namespace {
 
 // One window's client image (XRGB, rows top-down) and what shows it. On the thread that runs
-// SDL the image lives in the window's streaming texture, locked while drawing goes on, so that
-// showing it needs no upload of its own; elsewhere it is kept in memory of its own.
+// SDL the image lives in the window's own surface when that is XRGB of the client's size, so
+// that showing it copies nothing more; otherwise in the window's streaming texture, locked while
+// drawing goes on, so that showing it needs no upload of its own; elsewhere it is kept in memory
+// of its own.
 struct ClientImage {
-    std::vector<std::uint32_t> pixels;  // without a texture
+    std::vector<std::uint32_t> pixels;  // without a surface or texture
     int width = 0;
     int height = 0;
+    SDL_Surface* surface = nullptr;  // the window's surface, owned by the window
     SDL_Renderer* renderer = nullptr;
     SDL_Texture* texture = nullptr;
     BYTE* locked = nullptr;  // the texture's pixels while it is locked
@@ -70,10 +74,47 @@ void ReleaseSdl(ClientImage& image) {
     image.locked = nullptr;
     image.texture = nullptr;
     image.renderer = nullptr;
+    image.surface = nullptr;
+}
+
+// The window's own surface when the image can live in it: XRGB of the image's size, its pixels
+// reachable without locking, and no renderer of ours already showing the window.
+SDL_Surface* UsableWindowSurface(const ClientImage& image, SDL_Window* sdl) {
+    if (sdl == nullptr || image.renderer != nullptr) return nullptr;
+    SDL_Surface* surface = SDL_GetWindowSurface(sdl);
+    if (surface == nullptr || surface->format->format != SDL_PIXELFORMAT_RGB888 ||
+        surface->w != image.width || surface->h != image.height || SDL_MUSTLOCK(surface) ||
+        surface->pixels == nullptr) {
+        return nullptr;
+    }
+    return surface;
 }
 
 // The image's pixels, its first row and pitch (the texture when it can be locked).
 bool ImageRows(ClientImage& image, SDL_Window* sdl, BYTE** bits, int* pitch) {
+    if (SDL_Surface* surface = UsableWindowSurface(image, sdl)) {
+        if (surface != image.surface) {
+            // What was drawn before the surface (or since it was last replaced) moves into it.
+            BYTE* pixels = static_cast<BYTE*>(surface->pixels);
+            for (int y = 0; y < image.height; ++y) {
+                BYTE* row = pixels + static_cast<std::ptrdiff_t>(y) * surface->pitch;
+                if (image.pixels.empty())
+                    std::memset(row, 0, static_cast<std::size_t>(image.width) * 4);
+                else
+                    std::memcpy(row, &image.pixels[static_cast<std::size_t>(y) * image.width],
+                                static_cast<std::size_t>(image.width) * 4);
+            }
+            image.pixels.clear();
+            image.surface = surface;
+        }
+    } else if (sdl) {
+        image.surface = nullptr;  // no longer the window's, or no longer fitting
+    }
+    if (image.surface) {
+        *bits = static_cast<BYTE*>(image.surface->pixels);
+        *pitch = image.surface->pitch;
+        return true;
+    }
     if (sdl && image.renderer == nullptr)
         image.renderer = SDL_CreateRenderer(sdl, -1, SDL_RENDERER_SOFTWARE);
     bool fresh = false;
@@ -130,6 +171,7 @@ bool WindowSurface(HWND window, Surface* out) {
         if (image.texture) SDL_DestroyTexture(image.texture);
         image.locked = nullptr;
         image.texture = nullptr;
+        image.surface = nullptr;
         image.pixels.clear();
         image.width = width;
         image.height = height;
@@ -151,7 +193,8 @@ bool WindowSurface(HWND window, Surface* out) {
     return true;
 }
 
-// Shows the client image: the streaming texture it was drawn into is unlocked and presented.
+// Shows the client image: the window surface it was drawn into is updated, or the streaming
+// texture it was drawn into is unlocked and presented.
 void ShowWindowImage(HWND window) {
     SDL_Window* sdl = SdlWindowOf(window);
     ScreenState& s = Screens();
@@ -160,6 +203,8 @@ void ShowWindowImage(HWND window) {
     if (it == s.images.end()) return;
     ClientImage& image = *it->second;
     ++image.presents;
+    // A window surface SDL has replaced (the window was resized) went with its pixels.
+    if (sdl && image.surface && SDL_GetWindowSurface(sdl) != image.surface) image.surface = nullptr;
     // A release with no drawing since the last one shows the same image again.
     if (s.capture && image.drawn) {
         BYTE* bits = nullptr;
@@ -174,6 +219,10 @@ void ShowWindowImage(HWND window) {
         image.presentedHeight = image.height;
     }
     image.drawn = false;
+    if (sdl && image.surface) {
+        SDL_UpdateWindowSurface(sdl);
+        return;
+    }
     if (sdl == nullptr || image.texture == nullptr) return;
     if (image.locked) {
         SDL_UnlockTexture(image.texture);
