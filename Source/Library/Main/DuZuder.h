@@ -7,6 +7,7 @@
 
 #include "Main/DuZuderConvert.h"
 #include "Main/DxHandle.h"
+#include "Main/DxRingBuffer.h"
 #include "Main/DxThread.h"
 
 namespace ZiDaz {
@@ -133,5 +134,37 @@ std::int32_t CopyConverterOutputToLockedRegion(SoundBufferLockRegion* region,
 // Sums every playing voice into `count` frames written at d1 (left, or the only channel) and d2
 // (right), both moving on by `stride` bytes per frame. -1 when the output does not mix in software.
 int MixSoundBuffers(void* d1, void* d2, std::int32_t stride, std::uint32_t count);
+
+// ---- Soft sounds: wave data held in memory, or a player fed by the program ----
+
+// The record behind a SoftSound handle. Sample data uses the format, count and samples; a player
+// uses the list node in place of the count and samples, and the fields after them.
+struct SoftSoundHandleData {
+    HandleHeader header;
+    std::int32_t isPlayer;
+    SoundFormat format;
+    union {
+        struct {
+            std::int64_t sampleCount;  // frames
+            unsigned char* samples;    // block align x sample count bytes, tracked memory
+        } wave;
+        HandleListNode playerListNode;  // in the soft-sound player list, data = this record
+    };
+    std::int32_t queuedSamples;
+    RingBuffer queue;
+    std::int32_t pausedByDeactivation;
+    std::int32_t wasPlaying;
+    SoundBuffer playerBuffer;
+    std::int32_t bufferBytes;
+    std::int32_t writePosition;
+    std::int32_t endPosition;
+    std::int32_t lastPlayPosition;
+    std::int32_t endPassed;
+    std::int32_t minimumQueueBytes;
+    std::int32_t leadBytes;
+    std::int32_t playing;
+};
+
+// ---- end of soft sounds ----
 
 }  // namespace ZiDaz
