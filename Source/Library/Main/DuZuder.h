@@ -67,6 +67,9 @@ struct SoundSystemState {
     std::int32_t overloadRecoveryLength;
     std::int32_t overloadProgress;
     std::int32_t softwareMixing;
+    // Every soft-sound player, newest first; walked only under the SoftSound handle type's lock.
+    HandleListNode softSoundPlayerListHead;
+    HandleListNode softSoundPlayerListTail;
     std::int16_t sineTable[65536];
     std::int16_t eightBitTable[256];
 };
