@@ -1,0 +1,3 @@
+#include "runtime/shell/Game_System.h"
+
+Game_System TheGameSystem;
