@@ -8,10 +8,12 @@
 #include "runtime/data/BasicData.h"
 #include "runtime/data/DataFileBuffer.h"
 #include "runtime/data/DataFileIo.h"
+#include "runtime/data/Game_SystemState.h"
 #include "runtime/data/MapData.h"
 #include "runtime/data/SaveStream.h"
 #include "runtime/data/TileSet.h"
 #include "runtime/dictionary/MessageDictionary.h"
+#include "runtime/script/Game_Variables.h"
 
 namespace {
 
@@ -45,6 +47,34 @@ struct QuietServices {
         UiLanguage = savedLanguage;
         GameCharSetIndex = savedCharSet;
     }
+};
+
+// A save part's bytes with the format and text flag its prefix names.
+bool BeginSavePart(std::vector<std::uint8_t>& file) {
+    if (file.size() < 3) return false;
+    const auto format = static_cast<std::int16_t>(90 + (file[0] | (file[1] << 8)) % 51);
+    const bool utf8 = (file[2] & 1) != 0;
+    TheSaveStream.BeginRead(std::vector<std::uint8_t>(file.begin() + 3, file.end()), utf8, format);
+    return true;
+}
+
+// Writes a part with its measuring pass first; the two passes must agree.
+template <typename Write>
+std::vector<std::uint8_t> WritePart(Write write) {
+    TheSaveStream.BeginWrite(true);
+    write();
+    const std::int32_t measured = TheSaveStream.position;
+    TheSaveStream.BeginWrite(false, static_cast<std::size_t>(measured));
+    write();
+    Check(TheSaveStream.position == measured);
+    return {TheSaveStream.buffer.begin(), TheSaveStream.buffer.begin() + measured};
+}
+
+// Nothing is drawn or shown while a system-state part is read.
+struct NoDrawing {
+    SystemStateDrawing saved = GetSystemStateDrawing();
+    NoDrawing() { GetSystemStateDrawing() = SystemStateDrawing{}; }
+    ~NoDrawing() { GetSystemStateDrawing() = saved; }
 };
 
 }  // namespace
@@ -135,6 +165,40 @@ int RunDataFileFuzzInput(const std::uint8_t* data, std::size_t size) {
             if (event.Read()) {
                 for (const auto& page : event.pages) CheckPage(page);
             }
+            break;
+        }
+        case kFuzzSystemStatePart: {
+            NoDrawing quietDrawing;
+            if (!BeginSavePart(file)) break;
+            Game_SystemState state{Game_SystemState::QuietConstruction{}};
+            if (state.ReadSave()) {
+                Check(!TheSaveStream.overrun);
+                // What was read writes a part that reads back to the same part.
+                const std::vector<std::uint8_t> written = WritePart([&] { state.WriteSave(); });
+                TheSaveStream.BeginRead(written, true, SaveStream::kCurrentFormat);
+                Game_SystemState again{Game_SystemState::QuietConstruction{}};
+                Check(again.ReadSave());
+                Check(WritePart([&] { again.WriteSave(); }) == written);
+            }
+            TheSaveStream.Release();
+            break;
+        }
+        case kFuzzVariablesPart: {
+            if (!BeginSavePart(file)) break;
+            Game_Variables store{Game_Variables::QuietConstruction{}};
+            if (store.Load(false)) {
+                Check(!TheSaveStream.overrun);
+                Check(store.numberLists.size() <= 9999 && store.commonSelfIntegers.size() <= 10000);
+                const std::vector<std::uint8_t> written = WritePart([&] { store.Save(); });
+                TheSaveStream.BeginRead(written, true, SaveStream::kCurrentFormat);
+                Game_Variables again{Game_Variables::QuietConstruction{}};
+                Check(again.Load(false));
+                Check(again.mapEventSelf == store.mapEventSelf &&
+                      again.numberLists == store.numberLists && again.strings == store.strings &&
+                      again.commonSelfIntegers == store.commonSelfIntegers &&
+                      again.commonSelfStrings == store.commonSelfStrings);
+            }
+            TheSaveStream.Release();
             break;
         }
     }

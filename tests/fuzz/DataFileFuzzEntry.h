@@ -18,5 +18,9 @@ enum DataFileFuzzReader : std::uint8_t {
     kFuzzArchiveKey = 3,
     kFuzzSaveMoveRoute = 4,
     kFuzzEventRecord = 5,
-    kFuzzReaderCount = 6,
+    // The save parts of the system state and the variable store: bytes 1 and 2 pick the save
+    // format (90..140), bit 0 of byte 3 says whether its texts are UTF-8, the rest is the part.
+    kFuzzSystemStatePart = 6,
+    kFuzzVariablesPart = 7,
+    kFuzzReaderCount = 8,
 };

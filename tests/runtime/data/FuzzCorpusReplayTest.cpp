@@ -4,5 +4,5 @@
 #include "fuzz/FuzzReplay.h"
 
 TEST(DataFileFuzzCorpusTest, SeedsAndPastFailuresReplay) {
-    ReplayFuzzCorpus(VELK_FUZZ_CORPUS_DIR, &RunDataFileFuzzInput, 6);
+    ReplayFuzzCorpus(VELK_FUZZ_CORPUS_DIR, &RunDataFileFuzzInput, 10);
 }
