@@ -598,3 +598,56 @@ TEST_F(VariableStoreTest, OldSavesHoldShortCountedTexts) {
     EXPECT_EQ(store.strings, (std::vector<std::string>{"abc", ""}));
     EXPECT_FALSE(LoadBytes(store, bytes, 111));
 }
+
+TEST_F(VariableStoreTest, CharacterPropertiesAreHandedToTheirOwners) {
+    static std::vector<std::string> calls;
+    calls.clear();
+    VariableStoreLinks& links = GetVariableStoreLinks();
+    // Map event 12 and the player with two followers exist.
+    links.readCharacterProperty = [](VariableCharacter who, std::int32_t property,
+                                     std::int32_t& value) {
+        if (who.partyMember ? who.number > 2 : who.number != 12) return false;
+        value = 100 * who.number + property;
+        return true;
+    };
+    links.writeCharacterProperty = [](VariableCharacter who, std::int32_t property,
+                                      std::int32_t value) {
+        calls.push_back((who.partyMember ? "party " : "event ") + std::to_string(who.number) + " " +
+                        std::to_string(property) + "=" + std::to_string(value));
+    };
+    links.readCharacterGraphic = [](VariableCharacter who, std::string& name) {
+        if (who.partyMember || who.number != 12) return false;
+        name = "chip.png";
+        return true;
+    };
+    links.writeCharacterGraphic = [](VariableCharacter who, const std::string& name) {
+        calls.push_back("graphic " + std::to_string(who.number) + " " + name);
+        return !who.partyMember && who.number == 12;
+    };
+    TheGameSystem.characterGraphicsChanged = 0;
+    EXPECT_EQ(store.GetValue(9100126), 1206);
+    EXPECT_EQ(store.GetValue(9100129), 0);  // the graphic is no number
+    EXPECT_EQ(store.GetValue(9100136), 0);  // event 13 does not exist
+    EXPECT_EQ(store.GetValue(9180024), 204);
+    EXPECT_EQ(store.GetValue(9180034), -1);  // member 3 of a party of three
+    EXPECT_EQ(store.GetValue(9190004), 0);   // "this event" reaching the store unrewritten
+    store.SetValue(9100127, 3);
+    store.SetValue(9180016, 7);
+    store.SetValue(9100129, 1);  // ignored
+    EXPECT_EQ(store.GetString(9100129), "chip.png");
+    EXPECT_EQ(store.GetString(9180009), "<<ERROR>>");
+    EXPECT_EQ(store.GetString(9100128), "<<ERROR>>");
+    store.SetString(9180009, nullptr, "none.png");
+    EXPECT_EQ(TheGameSystem.characterGraphicsChanged, 0);
+    store.SetString(9100128, nullptr, "not a graphic");  // other properties do nothing
+    store.SetString(9100129, nullptr, "new.png");
+    EXPECT_EQ(TheGameSystem.characterGraphicsChanged, 1);
+    EXPECT_EQ(calls, (std::vector<std::string>{"event 12 7=3", "party 1 6=7", "graphic 0 none.png",
+                                               "graphic 12 new.png"}));
+    EXPECT_TRUE(Reports().empty());
+    // A map id beyond any map keeps no self variables.
+    store.mapOverride = 5000000;
+    store.SetValue(1000001, 1);
+    EXPECT_TRUE(store.mapEventSelf.empty());
+    TheGameSystem.characterGraphicsChanged = 0;
+}
