@@ -44,9 +44,12 @@ bool SoundOutputReady() {
     return g_SoundSystem.initialised != 0 && g_SoundSystem.softwareMixing != 0;
 }
 
-// Creation from the main thread waits while the main window is inactive.
+// Creation from the main thread waits while the main window is inactive; a load thread (a job
+// that makes work sounds) never pumps the window's messages.
 void WaitForActiveWindow() {
-    if (!IsMainWindowActive() && !IsWindowActivationInProgress()) WaitWhileWindowInactive();
+    if (IsMainThread() && !IsMainWindowActive() && !IsWindowActivationInProgress()) {
+        WaitWhileWindowInactive();
+    }
 }
 
 // Finishes a pending asynchronous load of the handle: the record afterwards, or null.
@@ -166,12 +169,20 @@ int AddSoftSoundData(HandleValue handle, int isPlayer, int channels, int bits, i
     const std::uint32_t align = f.blockAlign;
     const std::uint32_t second = (f.avgBytesPerSec * 256u) / 256u;
     const std::uint32_t bufferBytes = RoundUpToBlock(second, align);
+    const std::uint64_t byteRate = f.avgBytesPerSec;
+    const std::uint32_t leadBytes =
+        RoundUpToBlock(static_cast<std::uint32_t>(byteRate * 8 / 256), align);
+    // Only the low 24 bits of the byte rate size the buffer: at byte rates of 16 MB a second and
+    // more it can come out too small to hold the two leads the feed keeps ahead of the cursor.
+    if (bufferBytes <= 2 * static_cast<std::uint64_t>(leadBytes) || bufferBytes > 0x7FFFFFFFu) {
+        WriteLogFormatUtf16(u"ソフトサウンドプレイヤー用サウンドバッファの作成に失敗しました");
+        return -1;
+    }
     if (SetUpSoundBuffer(&sound->playerBuffer, static_cast<int>(bufferBytes), &f, nullptr, 0) !=
         0) {
         WriteLogFormatUtf16(u"ソフトサウンドプレイヤー用サウンドバッファの作成に失敗しました");
         return -1;
     }
-    const std::uint64_t byteRate = f.avgBytesPerSec;
     sound->bufferBytes = static_cast<std::int32_t>(bufferBytes);
     sound->writePosition = 0;
     sound->endPosition = -1;
@@ -180,8 +191,7 @@ int AddSoftSoundData(HandleValue handle, int isPlayer, int channels, int bits, i
     sound->playing = 0;
     sound->minimumQueueBytes = static_cast<std::int32_t>(
         RoundUpToBlock(static_cast<std::uint32_t>(byteRate * 51 / 256), align));
-    sound->leadBytes = static_cast<std::int32_t>(
-        RoundUpToBlock(static_cast<std::uint32_t>(byteRate * 8 / 256), align));
+    sound->leadBytes = static_cast<std::int32_t>(leadBytes);
     HandleTypeRecord& type = SoftSoundType();
     DX_LOCK(&type.lock);
     InsertHandleListNodeAfter(&g_SoundSystem.softSoundPlayerListHead, &sound->playerListNode, -1,
@@ -267,7 +277,7 @@ HandleValue CreateSoftSoundOfFormat(int channels, int bits, int rate, std::int64
 
 int LoadSoftSoundIntoHandle(const SoundLoadParams* params, HandleValue handle, const char16_t* path,
                             const void* image, std::size_t imageSize, int) {
-    if (!SoundOutputReady() || !params) return -1;
+    if (!SoundOutputReady() || !params || (!path && !image)) return -1;
     StreamValue file = 0;
     MemoryStream* memory = nullptr;
     StreamReaderBinding binding{};

@@ -354,6 +354,7 @@ TEST_F(SoftSoundLoads, FailuresLeaveNoHandle) {
     EXPECT_EQ(LoadSoftSoundWithParams(&params_, nullptr, junk.data(), junk.size(), 0), -1);
     EXPECT_EQ(LoadSoftSoundWithParams(&params_, nullptr, cut.data(), cut.size(), 0), -1);
     EXPECT_EQ(LoadSoftSoundWithParams(nullptr, nullptr, image_.data(), image_.size(), 0), -1);
+    EXPECT_EQ(LoadSoftSoundWithParams(&params_, nullptr, nullptr, 100, 0), -1);
     EXPECT_EQ(Count(), 0);
 }
 
@@ -577,6 +578,10 @@ TEST_F(SoftSoundPlayers, RefusalsAndAnOutputThatIsDown) {
     // No frame size, no player.
     EXPECT_EQ(CreateSoftSound(1, 0, 16, 44100, 0, 0, -1, 0), -1);
     EXPECT_EQ(CreateSoftSound(1, 2, 4, 44100, 0, 0, -1, 0), -1);
+    // A byte rate of 16 MB a second or more wraps the one-second size into one smaller than the
+    // feed's two leads; a rate of 0 gives no buffer at all.
+    EXPECT_EQ(CreateSoftSound(1, 2, 32, 2100000, 0, 1, -1, 0), -1);
+    EXPECT_EQ(CreateSoftSound(1, 2, 16, 0, 0, 0, -1, 0), -1);
     EXPECT_EQ(Count(), 0);
     const HandleValue h = MakePlayer(2, 16, 44100);
     EXPECT_EQ(CopySoftSoundSamples(h, h), -1);
