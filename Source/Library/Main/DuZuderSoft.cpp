@@ -52,12 +52,21 @@ void WaitForActiveWindow() {
     }
 }
 
-// Finishes a pending asynchronous load of the handle: the record afterwards, or null.
+// Finishes a pending asynchronous load of the handle: the record afterwards, or null. The record
+// is first looked at under the type's lock, since a failing job deletes its handle.
 SoftSoundHandleData* FinishPendingLoad(HandleValue handle) {
+    if (handle < 0 || ((handle & kHandleTypeMask) >> kHandleTypeShift) != DX_HANDLETYPE_SOFTSOUND) {
+        return nullptr;
+    }
+    HandleTypeRecord& type = SoftSoundType();
+    if (!type.registered) return nullptr;
+    DX_LOCK(&type.lock);
     SoftSoundHandleData* sound = LookupSoftSound(handle);
+    const bool pending = sound && sound->header.asyncPending != 0;
+    const int job = pending ? sound->header.jobIndex : -1;
+    DX_UNLOCK(&type.lock);
     if (!sound) return nullptr;
-    if (sound->header.asyncPending != 0) {
-        const int job = sound->header.jobIndex;
+    if (pending) {
         if (job >= 0) FinishASyncLoadJobNow(job);
         if (WaitHandleASyncLoad(handle) != 0) return nullptr;
         sound = LookupSoftSound(handle);
