@@ -291,7 +291,7 @@ int LoadSoftSoundIntoHandle(const SoundLoadParams* params, HandleValue handle, c
     MemoryStream* memory = nullptr;
     StreamReaderBinding binding{};
     if (path) {
-        file = StreamOpen(path, 0, 0, 0);
+        file = StreamOpen(path, 0, 1, 0);
         if (!file) return -1;
         binding.ops = *GetFileStreamAccess();
         binding.stream = reinterpret_cast<void*>(file);
