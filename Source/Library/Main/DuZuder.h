@@ -168,6 +168,75 @@ struct SoftSoundHandleData {
     std::int32_t playing;
 };
 
+struct ASyncLoadJob;
+
+// The settings of one sound load. The soft-sound loader uses only the three converter options.
+struct SoundLoadParams {
+    std::int32_t keepFlag;
+    std::int32_t loadMode;
+    std::int32_t pitchFlag;
+    float pitchRate;
+    std::int32_t timeStretchFlag;
+    float timeStretchRate;
+    std::int64_t loopPoint;  // samples
+    std::int64_t loopStart;  // samples
+    std::int32_t ignoreLoopInfo;
+    std::int32_t skipMask;           // handed to BeginSoundConversion
+    std::int32_t vorbisSampleWidth;  // handed to BeginSoundConversion
+    std::int32_t movieFlag;          // handed to BeginSoundConversion
+};
+
+// Creation. With a format handle of 0 or more the channels, bits, rate and float flag come from
+// that soft sound; the count always comes from the argument. A float sound has 32 bits whatever
+// the bits argument says. The new handle, or -1.
+HandleValue CreateSoftSound(int isPlayer, int channels, int bits, int rate, std::int64_t count,
+                            int isFloat, HandleValue formatHandle, int async);
+// Sample data, asynchronous when the library-wide asynchronous-loading setting is on.
+HandleValue CreateSoftSoundOfFormat(int channels, int bits, int rate, std::int64_t count,
+                                    int isFloat);
+// The whole decoded sound of the file at `path`, or (with a null path) of the file image.
+HandleValue LoadSoftSoundWithParams(const SoundLoadParams* params, const char16_t* path,
+                                    const void* image, std::size_t imageSize, int async);
+// The workers of the two creating operations and their load-job functions.
+int SetUpSoftSoundHandle(HandleValue handle, int isPlayer, int channels, int bits, int rate,
+                         std::int64_t count, int isFloat, HandleValue formatHandle, int inJob);
+int LoadSoftSoundIntoHandle(const SoundLoadParams* params, HandleValue handle, const char16_t* path,
+                            const void* image, std::size_t imageSize, int inJob);
+void RunCreateSoftSoundJob(ASyncLoadJob* job);
+void RunSoftSoundLoadJob(ASyncLoadJob* job);
+// Sets a fresh soft sound's kind and format and makes its storage: the samples (not cleared), or
+// a player's queue, one-second buffer and place in the player list. 0 or -1.
+int AddSoftSoundData(HandleValue handle, int isPlayer, int channels, int bits, int rate,
+                     int isFloat, std::uint32_t countLow, std::int32_t countHigh);
+
+// Queries; both wait for a pending asynchronous load of the handle and refuse players.
+int GetSoftSoundFormat(HandleValue handle, int* channels, int* bits, int* rate, int* isFloat);
+std::int64_t GetSoftSoundSampleCount(HandleValue handle);
+
+// Whole-sound operations between two sample-data soft sounds of equal count and channels.
+int CopySoftSoundSamples(HandleValue source, HandleValue destination);
+int ConvertSoftSoundToFloat(HandleValue source, HandleValue destination);
+int ConvertSoftSoundFromFloat(HandleValue source, HandleValue destination);
+
+// One feed pass over every playing player: -1 when the sound output is not started, else 0.
+int FeedSoftSoundPlayers();
+
+// The time stretch's figures: lags and correlation length by sample rate, the ratio q (512 x S /
+// D) and the source samples n that one step consumes beside its lag.
+struct TimeStretchConstants {
+    std::int64_t maxLag;
+    std::int64_t minLag;
+    std::int64_t corrLen;
+};
+TimeStretchConstants ComputeTimeStretchConstants(std::uint32_t rate);
+std::int64_t ComputeTimeStretchRatio(std::int64_t sourceCount, std::int64_t destinationCount);
+std::int64_t ComputeTimeStretchStep(std::int64_t q, std::int64_t lag);
+
+// Whole-sound transforms into a destination of the length wanted: the time stretch keeps the
+// pitch, the resampler changes pitch and duration together. 0 or -1.
+int TimeStretchSoftSound(HandleValue source, HandleValue destination);
+int ResampleSoftSound(HandleValue source, HandleValue destination);
+
 // ---- end of soft sounds ----
 
 }  // namespace ZiDaz
