@@ -117,7 +117,8 @@ struct Stream {
     UINT blockAlign = 0;
     UINT bufferFrames = 0;
     std::vector<BYTE> staging;
-    UINT pendingFrames = 0;  // handed out by GetBuffer, not yet released
+    bool bufferOut = false;  // GetBuffer handed out a buffer not yet released
+    UINT pendingFrames = 0;
     ULONGLONG released = 0;  // frames released since the start
     ULONGLONG drained = 0;   // frames the pull device gave away
     std::atomic<bool> lost{false};
@@ -184,18 +185,22 @@ class RenderClient final : public ComObject<IAudioRenderClient> {
         Stream& s = *stream_;
         std::lock_guard lock(s.mutex);
         if (s.lost) return AUDCLNT_E_DEVICE_INVALIDATED;
+        if (s.bufferOut) return AUDCLNT_E_OUT_OF_ORDER;
         if (frames > s.bufferFrames - std::min(s.bufferFrames, s.QueuedFramesLocked())) {
             return AUDCLNT_E_BUFFER_TOO_LARGE;
         }
         s.pendingFrames = frames;
+        s.bufferOut = true;
         *data = s.staging.data();
         return S_OK;
     }
     HRESULT ReleaseBuffer(UINT frames, DWORD flags) override {
         Stream& s = *stream_;
         std::lock_guard lock(s.mutex);
+        if (!s.bufferOut) return AUDCLNT_E_OUT_OF_ORDER;
         if (frames > s.pendingFrames) return AUDCLNT_E_INVALID_SIZE;
         s.pendingFrames = 0;
+        s.bufferOut = false;
         const std::size_t bytes = static_cast<std::size_t>(frames) * s.blockAlign;
         if (flags & AUDCLNT_BUFFERFLAGS_SILENT) std::memset(s.staging.data(), 0, bytes);
         if (s.lost) return AUDCLNT_E_DEVICE_INVALIDATED;
