@@ -6,12 +6,14 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -444,6 +446,381 @@ TEST_F(SoundSystemTest, PlaysThroughSdlsDiskDriver) {
         std::memcpy(&expected[4 * i], &v, 4);
     }
     EXPECT_NE(bytes.find(expected), std::string::npos);
+}
+
+// ---- The outputs with platform buffers, on the recording devices ------------------------------
+
+class PlatformOutputTest : public SoundSystemTest {
+  protected:
+    void SetUp() override {
+        SoundSystemTest::SetUp();
+        // No WASAPI device unless a test asks for one.
+        platform::audio::UsePullDevice(false);
+        driver_ = std::make_unique<ScopedEnv>("SDL_AUDIODRIVER", "no-such-driver");
+    }
+    void TearDown() override {
+        SoundSystemTest::TearDown();
+        platform::ResetHiddenModules();
+        devices::HideAll();
+        driver_.reset();
+    }
+    devices::Recorder& R() { return devices::TheRecorder(); }
+    bool Recorded(const std::string& call) const {
+        const auto& calls = devices::TheRecorder().calls;
+        return std::find(calls.begin(), calls.end(), call) != calls.end();
+    }
+    // Logged in this order.
+    bool InOrder(std::initializer_list<const char*> texts) const {
+        const std::string log = LogBytes();
+        std::size_t at = 0;
+        for (const char* t : texts) {
+            at = log.find(t, at);
+            if (at == std::string::npos) {
+                ADD_FAILURE() << "not found in order: " << t;
+                return false;
+            }
+        }
+        return true;
+    }
+    SoundBuffer* Make(int channels, int bits, int frames) {
+        SoundBuffer* b = &buffers_[used_++];
+        SoundFormat f = Pcm16(channels, 44100);
+        f.bitsPerSample = static_cast<std::uint16_t>(bits);
+        f.blockAlign = static_cast<std::uint16_t>(channels * bits / 8);
+        f.avgBytesPerSec = f.blockAlign * f.samplesPerSec;
+        EXPECT_EQ(SetUpSoundBuffer(b, frames * f.blockAlign, &f, nullptr, 0), 0);
+        return b;
+    }
+    SOUNDBUFFER_CALLBACK* Callback(SoundBuffer* b) {
+        return static_cast<SOUNDBUFFER_CALLBACK*>(b->voiceCallback);
+    }
+    std::vector<unsigned> SubmittedBytes() const {
+        std::vector<unsigned> out;
+        for (const auto& s : devices::TheRecorder().submissions) out.push_back(s.bytes);
+        return out;
+    }
+    std::unique_ptr<ScopedEnv> driver_;
+};
+
+TEST_F(PlatformOutputTest, WithoutSwitchesAFailingWasapiFallsToDirectSound) {
+    devices::ShowDirectSound(true);
+    ASSERT_EQ(StartSoundSystem(), 0);
+    EXPECT_EQ(g_SoundSystem.softwareMixing, 0);
+    EXPECT_TRUE(InOrder(
+        {"WASAPI の初期化を行います", "IMMDevice の取得に失敗しました",
+         "DirectSound の初期化を行います", "成功", "成功", "DirectSound デバイスを列挙します",
+         "Module Name :         rec.dll   Description : Recording speakers",
+         "最大サンプリングレート:100.00KHz 最小サンプリングレート:0.10KHz",
+         "総サウンドメモリ領域:2.00KB 空きサウンドメモリ領域:1.00KB",
+         "  Primary    16bit = OK  8bit = NO", "  Secondary  MONO = NO   STEREO = OK",
+         "DirectSound の初期化は正常に終了しました"}));
+    EXPECT_TRUE(Recorded("Initialize default"));
+    EXPECT_TRUE(Recorded("SetCooperativeLevel 2"));
+    // The silent buffer: 9,000 frames of 16-bit mono, filled with zeros and looping.
+    EXPECT_TRUE(Recorded("CreateSoundBuffer 98530 18000"));
+    EXPECT_TRUE(Recorded("Play looping"));
+    EXPECT_EQ(R().primaryFormat.nChannels, 2);
+    EXPECT_EQ(R().primaryFormat.wBitsPerSample, 16);
+    EXPECT_EQ(R().primaryFormat.nSamplesPerSec, 44100u);
+    EXPECT_EQ(R().primaryFormat.nAvgBytesPerSec, 176400u);
+    ASSERT_EQ(ShutdownSoundSystem(), 0);
+    EXPECT_TRUE(Logged("DirectSound の終了処理は正常に終了しました"));
+    EXPECT_TRUE(Recorded("ReleaseDirectSound"));
+    EXPECT_EQ(IsSoundOutputUp(), 0);
+}
+
+TEST_F(PlatformOutputTest, XAudio2SwitchedOnRunsVersion28WithoutTryingWasapi) {
+    devices::ShowXAudio2_8(true);
+    devices::ShowDirectSound(true);
+    ASSERT_EQ(UseXAudio2Output(1), 0);
+    ASSERT_EQ(StartSoundSystem(), 0);
+    EXPECT_FALSE(Logged("WASAPI"));
+    EXPECT_TRUE(InOrder({"XAudio2 の初期化を行います", "XAudio2_8.dll を使用します", "成功 Ver2.8",
+                         "XAudio2 の初期化は正常に終了しました"}));
+    EXPECT_TRUE(Recorded("CreateMasteringVoice 44100 6"));
+    EXPECT_EQ(g_SoundSystem.xaudio2Runs, 1);
+    EXPECT_FALSE(Recorded("CoCreate DirectSound"));
+    ASSERT_EQ(ShutdownSoundSystem(), 0);
+    EXPECT_TRUE(Recorded("DestroyVoice"));
+    EXPECT_TRUE(Recorded("ReleaseEngine"));
+    EXPECT_EQ(platform::ModuleLoadCount("XAudio2_8.dll"), 0);
+}
+
+TEST_F(PlatformOutputTest, XAudio2OnThenOffLeavesDirectSound) {
+    devices::ShowXAudio2_8(true);
+    devices::ShowDirectSound(true);
+    ASSERT_EQ(UseXAudio2Output(1), 0);
+    ASSERT_EQ(UseXAudio2Output(0), 0);
+    EXPECT_EQ(g_SoundOutput.wasapiOff, 1);
+    ASSERT_EQ(StartSoundSystem(), 0);
+    EXPECT_FALSE(Logged("WASAPI"));
+    EXPECT_FALSE(Logged("XAudio2"));
+    EXPECT_TRUE(Logged("DirectSound の初期化は正常に終了しました"));
+}
+
+TEST_F(PlatformOutputTest, XAudio2Version27ReportsItsDevice) {
+    devices::ShowXAudio2_7(true, true);
+    ASSERT_EQ(UseXAudio2Output(1), 0);
+    ASSERT_EQ(StartSoundSystem(), 0);
+    EXPECT_TRUE(InOrder({"XAudio2 インターフェースの取得を行います", "成功 Ver2.7",
+                         "引き続きインターフェースの初期化処理", "成功",
+                         "X3DAudio.DLL の読み込み中... 成功", "Device Name : Recording speakers",
+                         "チャンネル数:2", "ビット精度:24bit", "サンプリングレート:48000Hz",
+                         "XAudio2 の初期化は正常に終了しました"}));
+    EXPECT_TRUE(Recorded("CreateMasteringVoice 44100"));
+    ASSERT_EQ(ShutdownSoundSystem(), 0);
+    EXPECT_EQ(platform::ModuleLoadCount("X3DAudio1_7.dll"), 0);
+}
+
+TEST_F(PlatformOutputTest, EachXAudio2FailureFallsToDirectSoundWithItsLogLines) {
+    struct Case {
+        const char* name;
+        bool version28;
+        bool x3d;
+        const char* failure;  // recorder step, or "entry" for a missing XAudio2Create
+        const char* line;
+    };
+    const Case cases[] = {
+        {"create", true, true, "XAudio2Create", "エラーコード 88960001"},
+        {"no entry", true, true, "entry", "エラーコード 8007007f"},
+        {"mastering 2.8", true, true, "CreateMasteringVoice",
+         "XAudio2MasteringVoiceの作成に失敗しました"},
+        {"class", false, true, "CoCreate XAudio2", "XAudio2インターフェースの取得に失敗しました"},
+        {"initialize", false, true, "Initialize", "初期化に失敗しました"},
+        {"no x3daudio", false, false, "", "失敗、X3DAudio、XAudio2は使用しません"},
+        {"mastering 2.7", false, true, "CreateMasteringVoice",
+         "XAudio2MasteringVoiceの作成に失敗しました"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        devices::ResetRecorder();
+        CloseLogFile();
+        std::filesystem::remove(folder_ / "Log.txt");
+        devices::HideAll();
+        platform::ResetHiddenModules();
+        devices::HideAll();
+        if (c.version28) {
+            devices::ShowXAudio2_8(true);
+        } else {
+            devices::ShowXAudio2_7(true, c.x3d);
+        }
+        devices::ShowDirectSound(true);
+        if (std::string(c.failure) == "entry") {
+            platform::HideEntry("XAudio2_8.dll", "XAudio2Create", true);
+        } else if (*c.failure) {
+            R().failures.push_back(c.failure);
+        }
+        ASSERT_EQ(UseXAudio2Output(1), 0);
+        ASSERT_EQ(StartSoundSystem(), 0);
+        EXPECT_TRUE(InOrder({"XAudio2 の初期化を行います", c.line, "DirectSound の初期化を行います",
+                             "DirectSound の初期化は正常に終了しました"}));
+        EXPECT_EQ(g_SoundOutput.useXAudio2, 0);
+        EXPECT_EQ(g_SoundSystem.xaudio2Runs, 0);
+        ASSERT_EQ(ShutdownSoundSystem(), 0);
+        EXPECT_EQ(platform::ModuleLoadCount("XAudio2_8.dll"), 0);
+        EXPECT_EQ(platform::ModuleLoadCount("X3DAudio1_7.dll"), 0);
+        g_SoundOutput.wasapiOff = 0;
+    }
+}
+
+TEST_F(PlatformOutputTest, DirectSoundFailuresEndTheStartOrOnlyTheLog) {
+    struct Case {
+        const char* name;
+        const char* failure;
+        int result;
+        const char* line;
+    };
+    const Case cases[] = {
+        {"class", "CoCreate DirectSound", -1, "DirectSoundインターフェースの取得に失敗しました"},
+        {"initialize", "DS Initialize", -1, "エラーコード 88780078"},
+        {"cooperative level", "SetCooperativeLevel", -1,
+         "DirectSoundの協調レベルの設定に失敗しました"},
+        {"primary", "CreatePrimary", -1,
+         "DirectSoundのプライマリサウンドバッファの作成に失敗しました"},
+        {"format", "SetFormat", 0,
+         "DirectSoundのプライマリサウンドバッファのフォーマット設定に失敗しました"},
+        {"silent buffer", "CreateSilent", 0, "無音バッファの作成に失敗しました"},
+        {"silent lock", "Lock", 0, "無音バッファのロックに失敗しました"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        devices::ResetRecorder();
+        CloseLogFile();
+        std::filesystem::remove(folder_ / "Log.txt");
+        devices::ShowDirectSound(true);
+        R().failures.push_back(c.failure);
+        g_SoundOutput.wasapiOff = 1;
+        ASSERT_EQ(StartSoundSystem(), c.result);
+        EXPECT_TRUE(Logged(c.line));
+        EXPECT_EQ(IsSoundOutputUp(), c.result == 0 ? 1 : 0);
+        if (c.result != 0) EXPECT_EQ(g_SoundOutput.output, nullptr);
+        if (g_SoundSystem.initialised) ASSERT_EQ(ShutdownSoundSystem(), 0);
+    }
+}
+
+TEST_F(PlatformOutputTest, DirectSoundTakesTheDevicesRatesAndFallsBackInItsBuffers) {
+    devices::ShowDirectSound(true);
+    R().maxSecondaryRate = 22050;
+    R().capsFlags = DSCAPS_PRIMARYMONO;
+    R().failures.push_back("CreateSoundBufferFull");
+    platform::HideEntry("DSound.DLL", "DirectSoundEnumerateW", true);
+    g_SoundOutput.wasapiOff = 1;
+    ASSERT_EQ(StartSoundSystem(), 0);
+    EXPECT_EQ(R().primaryFormat.nSamplesPerSec, 22050u);
+    EXPECT_EQ(R().primaryFormat.nChannels, 1);
+    EXPECT_EQ(R().primaryFormat.wBitsPerSample, 8);
+    EXPECT_EQ(R().primaryFormat.nBlockAlign, 1);
+    EXPECT_TRUE(Recorded("CreateSoundBuffer 98530 18000"));
+    EXPECT_TRUE(Recorded("CreateSoundBuffer 194 18000"));
+    EXPECT_TRUE(Logged("DirectSound デバイスの列挙用関数のポインタ取得に失敗しました"));
+    EXPECT_EQ(R().bufferFlags, 0xC2u);
+}
+
+TEST_F(PlatformOutputTest, DirectSoundBuffersCombineVolumeAndPan) {
+    devices::ShowDirectSound(true);
+    g_SoundOutput.wasapiOff = 1;
+    ASSERT_EQ(StartSoundSystem(), 0);
+    SoundBuffer* b = Make(2, 16, 1000);
+    EXPECT_EQ(R().bufferFlags, 0x180E2u);
+    EXPECT_EQ(HasPlatformVoice(b), 1);
+    const struct {
+        std::int32_t volume, pan, expectPan, expectVolume;
+    } cases[] = {{0, 5000, 5000, 0},
+                 {-2000, 5000, 5000, -2000},
+                 {-1000, -2500, -2500, -1000},
+                 {-10000, 3000, 0, -10000},
+                 {-20000, -7000, 0, -10000}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.volume);
+        ASSERT_EQ(SetSoundBufferVolume(b, 0, c.volume), 0);
+        R().calls.clear();
+        ASSERT_EQ(SetSoundBufferPan(b, c.pan), 0);
+        EXPECT_EQ(R().pan, c.expectPan);
+        EXPECT_EQ(R().volume, c.expectVolume);
+        ASSERT_EQ(R().calls.size(), 2u);
+        EXPECT_EQ(R().calls[0].rfind("SetPan", 0), 0u);  // pan first, then volume
+    }
+    EXPECT_EQ(PlaySoundBuffer(b, 1), 0);
+    EXPECT_TRUE(Recorded("Play looping"));
+    EXPECT_EQ(IsSoundBufferPlaying(b), 1);
+    std::int32_t play = 0;
+    std::int32_t write = 0;
+    EXPECT_EQ(GetSoundBufferPosition(b, &play, &write), 0);
+    EXPECT_EQ(play, 100);
+    EXPECT_EQ(write, 200);
+    EXPECT_EQ(SetSoundBufferPosition(b, 400), 0);
+    EXPECT_TRUE(Recorded("SetCurrentPosition 400"));
+    EXPECT_EQ(SetSoundBufferPosition(b, 4000), -1);
+    EXPECT_EQ(SetSoundBufferFrequency(b, 22050), 0);
+    std::int32_t hz = 0;
+    EXPECT_EQ(GetSoundBufferFrequency(b, &hz), 0);
+    EXPECT_EQ(hz, 22050);
+    EXPECT_EQ(StopSoundBuffer(b, 0), 0);
+    EXPECT_EQ(IsSoundBufferPlaying(b), 0);
+    EXPECT_EQ(ReleaseSoundBuffer(b), 0);
+    EXPECT_TRUE(Recorded("ReleaseBuffer"));
+}
+
+class XAudio2BufferTest : public PlatformOutputTest {
+  protected:
+    void SetUp() override {
+        PlatformOutputTest::SetUp();
+        devices::ShowXAudio2_8(true);
+        ASSERT_EQ(UseXAudio2Output(1), 0);
+        ASSERT_EQ(StartSoundSystem(), 0);
+    }
+};
+
+TEST_F(XAudio2BufferTest, PiecesOfASixtiethOfASecondUntilTheEnd) {
+    SoundBuffer* b = Make(2, 16, 1000);
+    EXPECT_EQ(R().maxRatio, 2.0f);
+    ASSERT_EQ(PlaySoundBuffer(b, 0), 0);
+    EXPECT_EQ(IsSoundBufferPlaying(b), 1);
+    Callback(b)->OnVoiceProcessingPassStart(400);  // the voice asks for 100 frames
+    Callback(b)->OnVoiceProcessingPassStart(100000);
+    EXPECT_EQ(SubmittedBytes(), (std::vector<unsigned>{400, 2940, 660}));
+    EXPECT_EQ(R().submissions[1].data, b->waveData->data + 400);
+    EXPECT_EQ(R().submissions[1].context, b);
+    EXPECT_EQ(b->mixPosition, 1000);
+    EXPECT_EQ(IsSoundBufferPlaying(b), 0);  // the data ran out with the request still open
+    std::int32_t play = 0;
+    EXPECT_EQ(GetSoundBufferPosition(b, &play, nullptr), 0);
+    EXPECT_EQ(play, 0);
+    Callback(b)->OnBufferEnd(b);
+    EXPECT_EQ(GetSoundBufferPosition(b, &play, nullptr), 0);
+    EXPECT_EQ(play, 4000);
+    Callback(b)->OnVoiceProcessingPassStart(1000);
+    EXPECT_EQ(R().submissions.size(), 3u);
+    EXPECT_EQ(b->mixPosition, 1000);
+}
+
+TEST_F(XAudio2BufferTest, LoopingBufferWrapsWithinOnePass) {
+    SoundBuffer* b = Make(2, 16, 100);
+    ASSERT_EQ(PlaySoundBuffer(b, 1), 0);
+    Callback(b)->OnVoiceProcessingPassStart(441 * 4);
+    // Whole pieces until the request is covered: the cut is against the whole request.
+    EXPECT_EQ(SubmittedBytes(), (std::vector<unsigned>{400, 400, 400, 400, 400}));
+    EXPECT_EQ(b->mixPosition, 100);
+    EXPECT_EQ(IsSoundBufferPlaying(b), 1);
+    EXPECT_EQ(SetSoundBufferPosition(b, 80), 0);
+    EXPECT_EQ(b->mixPosition, 20);
+    EXPECT_TRUE(Recorded("FlushSourceBuffers"));
+}
+
+TEST_F(XAudio2BufferTest, MonoDataPlaysFromAStereoCopy) {
+    SoundBuffer* mono16 = Make(1, 16, 4);
+    EXPECT_EQ(R().voiceFormat.nChannels, 2);
+    EXPECT_EQ(R().voiceFormat.nBlockAlign, 4);
+    EXPECT_EQ(R().voiceFormat.nAvgBytesPerSec, 176400u);
+    ASSERT_NE(mono16->waveData->secondData, nullptr);
+    void* first = nullptr;
+    void* second = nullptr;
+    std::int32_t a = 0;
+    std::int32_t c = 0;
+    ASSERT_EQ(LockSoundBuffer(mono16, 2, 4, &first, &a, &second, &c), 0);
+    const std::int16_t ab[2] = {1234, -5};
+    std::memcpy(first, ab, 4);
+    ASSERT_EQ(UnlockSoundBuffer(mono16, first, a, second, c), 0);
+    std::int16_t copy[8];
+    std::memcpy(copy, mono16->waveData->secondData, sizeof copy);
+    EXPECT_EQ(copy[2], 1234);
+    EXPECT_EQ(copy[3], 1234);
+    EXPECT_EQ(copy[4], -5);
+    EXPECT_EQ(copy[5], -5);
+
+    SoundBuffer* mono8 = Make(1, 8, 4);
+    ASSERT_EQ(LockSoundBuffer(mono8, 0, 4, &first, &a, &second, &c), 0);
+    static_cast<unsigned char*>(first)[3] = 200;
+    ASSERT_EQ(UnlockSoundBuffer(mono8, first, a, second, c), 0);
+    EXPECT_EQ(mono8->waveData->secondData[6], 200);
+    EXPECT_EQ(mono8->waveData->secondData[7], 200);
+
+    // The callback streams the copy, in frames of the stereo voice.
+    ASSERT_EQ(PlaySoundBuffer(mono16, 1), 0);
+    Callback(mono16)->OnVoiceProcessingPassStart(8);
+    ASSERT_EQ(R().submissions.size(), 1u);
+    EXPECT_EQ(R().submissions[0].bytes, 8u);  // two frames of the stereo voice
+    EXPECT_EQ(R().submissions[0].data, mono16->waveData->secondData);
+}
+
+TEST_F(XAudio2BufferTest, FrequencyRatioAndChannelGains) {
+    SoundBuffer* b = Make(1, 16, 100);
+    ASSERT_EQ(SetSoundBufferFrequency(b, 0), 0);
+    EXPECT_EQ(R().frequencyRatio, 1.0f);
+    ASSERT_EQ(SetSoundBufferFrequency(b, 88200), 0);
+    EXPECT_EQ(R().frequencyRatio, 2.0f);
+    std::int32_t hz = 0;
+    EXPECT_EQ(GetSoundBufferFrequency(b, &hz), 0);
+    EXPECT_EQ(hz, 88200);
+    ASSERT_EQ(SetSoundBufferPan(b, 2000), 0);
+    ASSERT_EQ(R().channelVolumes.size(), 2u);
+    EXPECT_NEAR(R().channelVolumes[0], 0.1f, 1e-6);
+    EXPECT_EQ(R().channelVolumes[1], 1.0f);
+    ASSERT_EQ(SetSoundBufferPan(b, -2000), 0);
+    EXPECT_EQ(R().channelVolumes[0], 1.0f);
+    EXPECT_NEAR(R().channelVolumes[1], 0.1f, 1e-6);
+    EXPECT_EQ(ReleaseSoundBuffer(b), 0);
+    EXPECT_TRUE(Recorded("DestroyVoice"));
 }
 
 }  // namespace

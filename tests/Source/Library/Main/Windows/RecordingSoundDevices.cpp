@@ -299,7 +299,7 @@ class DirectSound final : public IDirectSound {
         }
         Record("CreateSoundBuffer " + std::to_string(desc->dwFlags) + " " +
                std::to_string(desc->dwBufferBytes));
-        if (gRecorder.fails("CreateSoundBuffer")) return E_FAIL;
+        if (desc->dwBufferBytes == 18000 && gRecorder.fails("CreateSilent")) return E_FAIL;
         if (desc->dwFlags == 0x180E2 && gRecorder.fails("CreateSoundBufferFull")) return E_FAIL;
         gRecorder.bufferFlags = desc->dwFlags;
         *buffer = new DsBuffer(desc->dwBufferBytes);
@@ -327,7 +327,7 @@ class DirectSound final : public IDirectSound {
     HRESULT SetSpeakerConfig(DWORD) override { return S_OK; }
     HRESULT Initialize(const GUID* device) override {
         Record(device == nullptr ? "Initialize default" : "Initialize other");
-        return gRecorder.fails("Initialize") ? static_cast<HRESULT>(0x88780078u) : S_OK;
+        return gRecorder.fails("DS Initialize") ? static_cast<HRESULT>(0x88780078u) : S_OK;
     }
 
   private:

@@ -22,8 +22,9 @@ struct Submission {
 struct Recorder {
     std::vector<std::string> calls;
     // Failures to inject, by step name: "XAudio2Create", "CreateMasteringVoice", "Initialize",
-    // "CreateSourceVoice", "CoCreate", "SetCooperativeLevel", "CreatePrimary", "SetFormat",
-    // "CreateSoundBuffer", "CreateSoundBufferFull", "Lock".
+    // "CoCreate XAudio2", "CoCreate DirectSound", "DS Initialize", "SetCooperativeLevel",
+    // "CreatePrimary", "SetFormat", "CreateSilent" (the 18,000-byte buffer),
+    // "CreateSoundBufferFull" (every first attempt with all controls), "Lock".
     std::vector<std::string> failures;
     DWORD capsFlags =
         DSCAPS_PRIMARYSTEREO | DSCAPS_PRIMARY16BIT | DSCAPS_SECONDARY16BIT | DSCAPS_SECONDARYSTEREO;
