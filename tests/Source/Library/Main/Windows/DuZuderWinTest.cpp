@@ -200,6 +200,49 @@ TEST_F(SoundSystemTest, PlayedBufferReachesTheDeviceExactlyAndTheClockAdvances) 
     EXPECT_EQ(write, 3000 * 4);
 }
 
+TEST_F(SoundSystemTest, PlayPositionFollowsTheDevicesClock) {
+    ASSERT_EQ(StartSoundSystem(), 0);
+    // Nothing is mixed before the device takes frames: the play starts at output frame 0.
+    SoundBuffer* b = Play(Ramp(10000));
+    EXPECT_EQ(b->startStamp, 0);
+    std::vector<float> frames(2 * 500);
+    ASSERT_EQ(platform::audio::PullFrames(frames.data(), 500), 500u);
+    std::int32_t play = -1;
+    std::int32_t write = -1;
+    ASSERT_EQ(GetSoundBufferPosition(b, &play, &write), 0);
+    EXPECT_EQ(play, 500 * 4);
+    // A frequency of its own makes the mixer's position the answer.
+    ASSERT_EQ(SetSoundBufferFrequency(b, 44100), 0);
+    ASSERT_EQ(GetSoundBufferPosition(b, &play, &write), 0);
+    EXPECT_EQ(play, write);
+}
+
+TEST_F(SoundSystemTest, ThreeDParametersOnlyForThreeDBuffers) {
+    ASSERT_EQ(StartSoundSystem(), 0);
+    const SoundFormat f = Pcm16(2, 44100);
+    SoundBuffer* flat = &buffers_[used_++];
+    SoundBuffer* spatial = &buffers_[used_++];
+    ASSERT_EQ(SetUpSoundBuffer(flat, 400, &f, nullptr, 0), 0);
+    ASSERT_EQ(SetUpSoundBuffer(spatial, 400, &f, nullptr, 1), 0);
+    EXPECT_EQ(SetSoundBuffer3DPosition(flat, 1, 2, 3), -1);
+    EXPECT_EQ(SetSoundBuffer3DRadius(flat, 5), -1);
+    EXPECT_EQ(ApplySoundBuffer3DParams(flat, 1), -1);
+    EXPECT_EQ(spatial->frontDirection[2], 1.0f);
+    EXPECT_EQ(spatial->topDirection[1], 1.0f);
+    EXPECT_EQ(spatial->changed3D, 1);
+    EXPECT_EQ(ApplySoundBuffer3DParams(spatial, 0), 0);
+    EXPECT_EQ(spatial->changed3D, 0);
+    EXPECT_EQ(SetSoundBuffer3DPosition(spatial, 0.0005f, 0, 0), 0);
+    EXPECT_EQ(spatial->position3D[0], 0.0f);  // within 0.001: nothing changes
+    EXPECT_EQ(spatial->changed3D, 0);
+    EXPECT_EQ(SetSoundBuffer3DPosition(spatial, 1, 2, 3), 0);
+    EXPECT_EQ(spatial->position3D[2], 3.0f);
+    EXPECT_EQ(spatial->changed3D, 1);  // applied only while it plays
+    ASSERT_EQ(PlaySoundBuffer(spatial, 1), 0);
+    EXPECT_EQ(SetSoundBuffer3DVelocity(spatial, 0, 0, 4), 0);
+    EXPECT_EQ(spatial->changed3D, 0);
+}
+
 TEST_F(SoundSystemTest, SixteenBitDeviceGetsTheSamplesAsTheyAre) {
     platform::audio::SetMixFormatKind(platform::audio::MixFormatKind::Int16Extensible);
     ASSERT_EQ(StartSoundSystem(), 0);
