@@ -373,6 +373,7 @@ TEST_F(SoundSystemTest, DeleteAllSoundsKeepsKeptSoundsAndTheEndDeletesThemToo) {
 
     EXPECT_EQ(DeleteAllSounds(), 0);
     EXPECT_NE(GetSoundHandleData(kept), nullptr);
+    EXPECT_EQ(IsSoundBufferPlaying(&d->buffers[0]), 1);  // still playable
     EXPECT_EQ(GetSoundHandleData(plain), nullptr);
     EXPECT_EQ(GetSoundHandleData(spatial), nullptr);
     EXPECT_EQ(g_SoundSystem.sound3DListHead.next, &g_SoundSystem.sound3DListTail);
