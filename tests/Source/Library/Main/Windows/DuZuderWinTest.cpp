@@ -697,8 +697,12 @@ TEST_F(PlatformOutputTest, DirectSoundFailuresEndTheStartOrOnlyTheLog) {
         ASSERT_EQ(StartSoundSystem(), c.result);
         EXPECT_TRUE(Logged(c.line));
         EXPECT_EQ(IsSoundOutputUp(), c.result == 0 ? 1 : 0);
-        if (c.result != 0) EXPECT_EQ(g_SoundOutput.output, nullptr);
-        if (g_SoundSystem.initialised) ASSERT_EQ(ShutdownSoundSystem(), 0);
+        if (c.result != 0) {
+            EXPECT_EQ(g_SoundOutput.output, nullptr);
+        }
+        if (g_SoundSystem.initialised) {
+            ASSERT_EQ(ShutdownSoundSystem(), 0);
+        }
     }
 }
 
