@@ -22,12 +22,6 @@ constexpr std::int64_t kFrames = 10 * kRate;
 constexpr std::int64_t kResampledFrames = 10 * 48000;
 constexpr std::int64_t kStretchedFrames = kFrames * 5 / 4;
 
-int ReleaseSoftSound(HandleHeader* record) {
-    auto* sound = reinterpret_cast<SoftSoundHandleData*>(record);
-    if (!sound->isPlayer) FreeTrackedMemory(sound->wave.samples);
-    return 0;
-}
-
 // Music-like material: a few tones with a little noise.
 std::vector<float> Material() {
     std::vector<float> samples(kFrames * 2);
@@ -48,7 +42,8 @@ std::vector<float> Material() {
 struct SoftSoundModule {
     SoftSoundModule() {
         RegisterHandleType(DX_HANDLETYPE_SOFTSOUND, sizeof(SoftSoundHandleData),
-                           kMaxSoftSoundHandles, nullptr, ReleaseSoftSound, nullptr, u"SoftSound");
+                           kMaxSoftSoundHandles, nullptr, TerminateSoftSoundHandle, nullptr,
+                           u"SoftSound");
         InitHandleList(&g_SoundSystem.softSoundPlayerListHead,
                        &g_SoundSystem.softSoundPlayerListTail);
         SoundFormat out{};

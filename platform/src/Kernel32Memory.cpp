@@ -3,6 +3,7 @@
 #include <sys/sysinfo.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -291,6 +292,14 @@ void FillMemoryStatus(MEMORYSTATUSEX& status) {
 
 }  // namespace
 
+namespace {
+std::atomic<int> gProcessorCountOverride{0};
+}  // namespace
+
+void SetLogicalProcessorCountForTests(int count) {
+    gProcessorCountOverride = count;
+}
+
 void GetSystemInfo(SYSTEM_INFO* info) {
     std::memset(info, 0, sizeof(*info));
 #if defined(__x86_64__)
@@ -305,6 +314,7 @@ void GetSystemInfo(SYSTEM_INFO* info) {
     info->lpMinimumApplicationAddress = reinterpret_cast<LPVOID>(0x10000);
     info->lpMaximumApplicationAddress = reinterpret_cast<LPVOID>(0x7FFFFFFEFFFFULL);
     long processors = sysconf(_SC_NPROCESSORS_ONLN);
+    if (gProcessorCountOverride > 0) processors = gProcessorCountOverride;
     if (processors < 1) processors = 1;
     info->dwNumberOfProcessors = static_cast<DWORD>(processors);
     info->dwActiveProcessorMask =

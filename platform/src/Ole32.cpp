@@ -1,9 +1,11 @@
 // ole32: object creation from the classes that platform source files register, and the per-thread
 // initialisation count (there are no apartments to set up on this platform).
+#include <cstdlib>
 #include <mutex>
 #include <vector>
 
 #include "platform/Com.h"
+#include "platform/Mmdevapi.h"
 #include "platform/Modules.h"
 
 namespace platform {
@@ -74,11 +76,30 @@ HRESULT CoCreateInstance(REFCLSID clsid, LPUNKNOWN outer, DWORD, REFIID iid, LPV
     return factory(iid, object);
 }
 
+LPVOID CoTaskMemAlloc(SIZE_T bytes) {
+    return std::malloc(bytes ? bytes : 1);
+}
+
+void CoTaskMemFree(LPVOID block) {
+    std::free(block);
+}
+
+// Frees what the value owns (the text of a VT_LPWSTR value) and leaves it VT_EMPTY.
+HRESULT PropVariantClear(PROPVARIANT* value) {
+    if (value == nullptr) return S_OK;
+    if (value->vt == VT_LPWSTR) CoTaskMemFree(value->pwszVal);
+    std::memset(value, 0, sizeof(*value));
+    return S_OK;
+}
+
 namespace {
 const ModuleExports kExports("ole32.dll", {{"CoInitializeEx", Export(&CoInitializeEx)},
                                            {"CoInitialize", Export(&CoInitialize)},
                                            {"CoUninitialize", Export(&CoUninitialize)},
-                                           {"CoCreateInstance", Export(&CoCreateInstance)}});
+                                           {"CoCreateInstance", Export(&CoCreateInstance)},
+                                           {"CoTaskMemAlloc", Export(&CoTaskMemAlloc)},
+                                           {"CoTaskMemFree", Export(&CoTaskMemFree)},
+                                           {"PropVariantClear", Export(&PropVariantClear)}});
 }  // namespace
 
 }  // namespace ole32

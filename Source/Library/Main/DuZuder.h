@@ -44,7 +44,50 @@ struct SoundBuffer {
     PointerListNode mixerNode;
     std::int32_t startDelay;
     std::int32_t is3D;
+    std::int32_t effectTailState;
+    std::int32_t effectTailTime;
+    float position3D[3];
+    float frontDirection[3];
+    float topDirection[3];
+    float velocity3D[3];
+    float platform3D[4];
+    float radius3D;
+    float platform3DValue;
+    std::int32_t changed3D;
+    float gain3D;
+    float pan3D;
+    // The platform's side: an XAudio2 source voice or a DirectSound buffer, null when none.
+    void* platformVoice;
+    void* voiceCallback;          // XAudio2: the voice's callback object
+    std::uint32_t voiceChannels;  // XAudio2: 2 for a mono buffer, else its channels
 };
+
+// The fixed 3D listener; only the platform's 3D step would read it.
+struct SoundListener {
+    float position[3];
+    float front[3];
+    float unused[6];
+    float coneInnerAngle;
+    float coneOuterAngle;
+    float coneInnerVolume;
+    float coneOuterVolume;
+    float right[3];
+};
+
+// A mono 16-bit ring of half a second that a tone is copied into.
+struct ToneBuffer {
+    SoundBuffer buffer;
+    std::int32_t writeCursor;
+    std::int32_t waveIndex;
+    std::int32_t waveLength;
+    std::int16_t* waveTable;
+    std::int32_t restoreVolume;
+    std::int32_t restoreVolumeTime;
+    std::int32_t stopFlag;
+    std::int32_t stopTime;
+};
+inline constexpr int kToneBufferCount = 3;
+inline constexpr int kToneBufferFrames = 22050;
 
 // The parts of the module's state that the buffer layer and the mixer share.
 struct SoundSystemState {
@@ -67,6 +110,39 @@ struct SoundSystemState {
     std::int32_t overloadRecoveryLength;
     std::int32_t overloadProgress;
     std::int32_t softwareMixing;
+    std::int32_t outputChannelCount;
+    std::int32_t distanceUnitSet;
+    float distanceUnit;
+    SoundListener listener;
+    HandleListNode sound3DListHead;
+    HandleListNode sound3DListTail;
+    TracedLock sound3DListLock;
+    HandleListNode playingListHead;
+    HandleListNode playingListTail;
+    TracedLock playingListLock;
+    HandleListNode streamListHead;
+    HandleListNode streamListTail;
+    TracedLock streamListLock;
+    HandleListNode deleteAfterPlayListHead;
+    HandleListNode deleteAfterPlayListTail;
+    HandleListNode cycleListHead;
+    HandleListNode cycleListTail;
+    TracedLock cycleListLock;
+    std::int32_t listLocksReady;
+    std::int32_t create3D;
+    std::int32_t volumeCurve;
+    std::int32_t musicDeviceMode;
+    std::int32_t xaudio2Runs;
+    // Load settings copied into every load.
+    std::int32_t loadMode;
+    std::int32_t pitchFlag;
+    float pitchRate;
+    std::int32_t timeStretchFlag;
+    float timeStretchRate;
+    std::int32_t vorbisSampleWidth;
+    std::int32_t tonePlaying;
+    std::int32_t currentTone;
+    ToneBuffer tones[kToneBufferCount];
     // Every soft-sound player, newest first; walked only under the SoftSound handle type's lock.
     HandleListNode softSoundPlayerListHead;
     HandleListNode softSoundPlayerListTail;
@@ -137,6 +213,158 @@ std::int32_t CopyConverterOutputToLockedRegion(SoundBufferLockRegion* region,
 // Sums every playing voice into `count` frames written at d1 (left, or the only channel) and d2
 // (right), both moving on by `stride` bytes per frame. -1 when the output does not mix in software.
 int MixSoundBuffers(void* d1, void* d2, std::int32_t stride, std::uint32_t count);
+
+// ---- Sound handles ----
+
+// One file of a stream sound, decoded while it plays.
+struct StreamSoundEntry {
+    std::uint8_t loopCount;   // 0 once, 255 looped
+    std::int32_t sourceKind;  // 0 decoded WAVE image, 2 file image in memory, 3 the open file
+    void* image;              // kinds 0 and 2: the block the conversion reads, owned by the sound
+    std::int64_t imageSize;
+    StreamReaderBinding source;  // kinds 0 and 2: memory access over a MemoryStream
+    std::int64_t loopPoint;
+    std::int64_t loopStart;  // -1: at the end of the data
+    SoundConvertState conversion;
+};
+
+// The record behind a Sound handle.
+struct SoundHandleData {
+    HandleHeader header;
+    HandleListNode node3D;
+    std::int32_t is3D;
+    std::int32_t inCycleList;
+    HandleListNode cycleNode;
+    std::int32_t inPlayingList;
+    HandleListNode playingNode;
+    std::int32_t deleteAfterPlay;
+    HandleListNode deleteAfterPlayNode;
+    std::int32_t keep;  // DeleteAllSounds leaves it alone
+    std::int32_t bufferCount;
+    std::int32_t pausedByDeactivation[10];
+    std::int32_t wasPlaying[10];
+    SoundBuffer buffers[10];
+    SoundFormat format;
+    std::int32_t isStream;
+    // Stream state.
+    std::int32_t playType;
+    std::int32_t joinHandle;
+    std::int32_t joinedCount;
+    std::int32_t currentUser;
+    std::int32_t deferredDelete;
+    std::int32_t ringSize;
+    std::int32_t writeOffset;
+    std::int32_t windowStart;
+    StreamSoundEntry entries[3];
+    std::uint8_t ownsSource[3];
+    std::int32_t entryCount;
+    std::int32_t currentEntry;
+    std::int32_t passCount;
+    std::int64_t decodedBytes;
+    std::int32_t fileStream;
+    std::int64_t totalSamples;
+    std::int64_t playBytes;
+    std::uint32_t lastCursor;
+    std::uint8_t streamActive;
+    std::uint8_t endReached;
+    std::uint8_t loopPending;
+    std::uint8_t allPlayed;
+    std::int64_t resumeBytes;
+    std::int32_t noLoop;
+    std::uint32_t endOffset;
+    std::uint32_t endCursor;
+    std::uint32_t jumpOffset;
+    HandleListNode streamNode;
+    // PCM data, shared with clones through the reference count.
+    std::int32_t pcmSize;
+    void* pcmData;
+    std::int32_t* pcmReferenceCount;
+    std::int32_t bufferFlags[10];
+    std::int32_t currentBuffer;
+    std::int32_t reverbFlag;
+    unsigned char reverbParameters[52];
+    std::int32_t channelVolumes[8];
+    std::int32_t channelLevels[8];
+    std::int32_t pan;
+    std::int32_t baseFrequency;
+    float position3D[3];
+    float radius3D;
+    float velocity3D[3];
+    std::int32_t pitchRateFlag;
+    float pitchRate;
+    // Overrides for the next play, each used once.
+    std::uint8_t nextVolumeFlags[8];
+    std::uint8_t nextPanFlag;
+    std::uint8_t nextFrequencyFlag;
+    std::uint8_t nextPosition3DFlag;
+    std::uint8_t nextRadius3DFlag;
+    std::uint8_t nextVelocity3DFlag;
+    std::int32_t nextVolumes[8];
+    std::int32_t nextPan;
+    std::int32_t nextFrequency;
+    float nextPosition3D[3];
+    float nextRadius3D;
+    float nextVelocity3D[3];
+};
+
+// The record behind a Music handle; nothing in the player creates one.
+struct MusicHandleData {
+    HandleHeader header;
+    std::int32_t playing;
+    std::int32_t playStarted;
+    std::int32_t volume;
+    void* data;
+    std::int32_t dataSize;
+    void* platformMusic;
+};
+
+// The module's start and end, called by the library's start and end.
+int StartSoundSystem();
+int ShutdownSoundSystem();
+int StopCurrentMusicPlayback();
+
+// A new Sound handle with the 3D and keep flags, or -1.
+HandleValue AddSoundHandle(int is3D, int keep, int asyncFlag);
+// The record of a valid Sound handle (a pending load finished first), or null.
+SoundHandleData* GetSoundHandleData(HandleValue handle);
+// Deletes every Sound handle without the keep flag; -1 while the module is down.
+int DeleteAllSounds();
+int IsSoundKept(HandleHeader* record);
+int IsSoftSoundPlayer(HandleHeader* record);
+int IsPlainSoftSound(HandleHeader* record);
+// Deletes a SoftSound that holds wave data; -1 for a player or an invalid handle.
+int DeleteSoftSound(HandleValue handle);
+
+// Handle-type callbacks.
+void InitSoundHandle(HandleHeader* record);
+int TerminateSoundHandle(HandleHeader* record);
+void DumpSoundHandle(HandleHeader* record);
+int TerminateSoftSoundHandle(HandleHeader* record);
+void InitMusicHandle(HandleHeader* record);
+int TerminateMusicHandle(HandleHeader* record);
+int IsMusicPlaying(HandleValue handle);
+int StopMusic(HandleValue handle);
+
+// The three tone buffers, made and released with the module.
+int CreateToneBuffers();
+int ReleaseToneBuffers();
+
+// Service steps the pump or the sound service thread runs.
+int RefreshStreamSounds();
+int ServiceSoundBufferCycles();
+int PruneStoppedSounds();
+int DeleteFinishedSounds();
+int UpdateMusicPlayState();
+
+// Stops a sound's play (mode 0 now, 1 at the end of the pass).
+int StopSoundPlayback(HandleValue handle, int mode);
+int StopStreamPlayback(HandleValue handle, int mode);
+
+// 3D parameters of a buffer set up with 3D processing (no buffer of the player is).
+int SetSoundBuffer3DPosition(SoundBuffer* buffer, float x, float y, float z);
+int SetSoundBuffer3DVelocity(SoundBuffer* buffer, float x, float y, float z);
+int SetSoundBuffer3DRadius(SoundBuffer* buffer, float radius);
+int ApplySoundBuffer3DParams(SoundBuffer* buffer, int force);
 
 // ---- Soft sounds: wave data held in memory, or a player fed by the program ----
 

@@ -10,6 +10,7 @@
 #include "Main/DxFile.h"
 #include "Main/DxLog.h"
 #include "Main/DxMemory.h"
+#include "Main/Windows/DuZuderWin.h"
 #include "Main/Windows/DxSystemWin.h"
 #include "Main/Windows/DxWindow.h"
 #include "Main/Windows/DxWindowQueries.h"
@@ -39,9 +40,11 @@ bool SoundModuleReady() {
     return g_SoundSystem.initialised != 0;
 }
 
-// The sound output is up when the module is and a mixing output has been set up.
+// The sound output is up when the module is and either the mixer feeds an output or the platform
+// plays the buffers itself.
 bool SoundOutputReady() {
-    return g_SoundSystem.initialised != 0 && g_SoundSystem.softwareMixing != 0;
+    return g_SoundSystem.initialised != 0 &&
+           (g_SoundSystem.softwareMixing != 0 || IsSoundOutputUp() != 0);
 }
 
 // Creation from the main thread waits while the main window is inactive; a load thread (a job

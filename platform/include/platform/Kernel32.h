@@ -122,6 +122,8 @@ BOOL HeapFree(HANDLE heap, DWORD flags, LPVOID block);
 
 // System figures from sysconf and /proc/meminfo.
 void GetSystemInfo(SYSTEM_INFO* info);
+// Test hook: GetSystemInfo reports this many logical processors (0: the machine's own count).
+void SetLogicalProcessorCountForTests(int count);
 void GlobalMemoryStatus(MEMORYSTATUS* status);
 BOOL GlobalMemoryStatusEx(MEMORYSTATUSEX* status);
 

@@ -3,6 +3,7 @@
 #include <cstdarg>
 #include <cstdlib>
 
+#include "Main/DuZuder.h"
 #include "Main/DuZuderConvert.h"
 #include "Main/DxASyncLoad.h"
 #include "Main/DxArchive_.h"
@@ -16,6 +17,7 @@
 #include "Main/DxLog.h"
 #include "Main/DxMemory.h"
 #include "Main/DxNetwork.h"
+#include "Main/Windows/DuZuderWin.h"
 #include "Main/Windows/DxClock.h"
 #include "Main/Windows/DxWinAPI.h"
 #include "Main/Windows/DxWindow.h"
@@ -182,7 +184,10 @@ int StartLibraryUnlocked() {
     if (InitInputDevices() == -1) return FailStart();
     InitBaseImageModule();
     if (StartGraphicsModule() < 0) return FailStart();
-    if (!s.noSound) StartPlatformSoundDecoders();
+    if (!s.noSound) {
+        StartPlatformSoundDecoders();
+        StartSoundSystem();
+    }
 
     // 18.
     s.initialised = 1;
@@ -218,12 +223,16 @@ int EndLibraryUnlocked() {
     // 4, 5.
     EndOnScreenLog();
     ShutdownNetwork();
+    // 7.
+    StopCurrentMusicPlayback();
     // 9.
     EndGraphicsModule();
     // 10.
     EndBaseImageModule();
     // 13.
     TerminateInputDevices();
+    // 15, 16.
+    ShutdownSoundSystem();
     EndPlatformSoundDecoders();
     // 17, 18, 19.
     CloseWindowSystem();
@@ -385,6 +394,7 @@ int PumpMessagesUnlocked() {
     UpdateJoypadVibration();
     PumpNetworkWindowMessages(1);
     UpdateTrackedMemory();
+    ReinitAudioAfterDeviceChange();
 
     // 11.
     m.stockSwitch = 0;

@@ -24,23 +24,6 @@ using namespace ZiDaz;
 
 namespace {
 
-// What the handle type's release does for a soft sound: frees the samples, or a player's queue
-// and buffer with its place in the player list.
-int ReleaseSoftSoundForTest(HandleHeader* record) {
-    auto* sound = reinterpret_cast<SoftSoundHandleData*>(record);
-    if (sound->isPlayer) {
-        HandleTypeRecord& type = HandleTypeTable[DX_HANDLETYPE_SOFTSOUND];
-        DX_LOCK(&type.lock);
-        if (sound->playerListNode.next) UnlinkHandleListNode(&sound->playerListNode);
-        DX_UNLOCK(&type.lock);
-        FreeRingBuffer(&sound->queue);
-        if (sound->playerBuffer.setUp) ReleaseSoundBuffer(&sound->playerBuffer);
-    } else {
-        FreeTrackedMemory(sound->wave.samples);
-    }
-    return 0;
-}
-
 SoundFormat PcmFormat(int channels, int rate, int bits) {
     SoundFormat f{};
     f.formatTag = kSoundFormatPcm;
@@ -66,7 +49,7 @@ class SoftSounds : public ::testing::Test {
   protected:
     void SetUp() override {
         ASSERT_EQ(RegisterHandleType(DX_HANDLETYPE_SOFTSOUND, sizeof(SoftSoundHandleData),
-                                     kMaxSoftSoundHandles, nullptr, ReleaseSoftSoundForTest,
+                                     kMaxSoftSoundHandles, nullptr, TerminateSoftSoundHandle,
                                      nullptr, u"SoftSound"),
                   0);
         InitHandleList(&g_SoundSystem.softSoundPlayerListHead,
