@@ -37,30 +37,53 @@ namespace velk_graph_test {
 
 using namespace ZiDaz;
 
-// Writes an image file with Pillow: a pattern of w x h pixels (R = x * 7 + y * 3, G = x * 13,
-// B = y * 5 + x, all modulo 256), with pure magenta at every pixel where (x + y) % 5 == 0 when
-// magenta is asked. format: "PNG", "JPEG" (quality 95, no chroma subsampling), "BMP". mode "RGB"
-// or "RGBA" (alpha = x * 9 % 256).
-inline bool WritePatternImage(const std::filesystem::path& path, int w, int h, const char* format,
-                              bool magenta = false, const char* mode = "RGB", int seed = 0) {
+// One image file for Pillow to write: a pattern of w x h pixels (R = x * 7 + y * 3 + seed,
+// G = x * 13 + seed * 5, B = y * 5 + x, all modulo 256), with pure magenta at every pixel where
+// (x + y) % 5 == 0 when magenta is asked. format: "PNG", "JPEG" (quality 95, no chroma
+// subsampling), "BMP". mode "RGB" or "RGBA" (alpha = x * 9 % 256).
+struct PatternImage {
+    std::filesystem::path path;
+    int w, h;
+    std::string format;
+    bool magenta = false;
+    std::string mode = "RGB";
+    int seed = 0;
+};
+
+// Writes them all in one run of Python.
+inline bool WritePatternImages(const std::vector<PatternImage>& images) {
     std::string command =
         "/usr/bin/python3 -c \"import sys\n"
         "from PIL import Image\n"
-        "p, w, h, f, m, mode, s = sys.argv[1], int(sys.argv[2]), int(sys.argv[3]), sys.argv[4], "
-        "int(sys.argv[5]), sys.argv[6], int(sys.argv[7])\n"
-        "im = Image.new(mode, (w, h))\n"
-        "px = []\n"
-        "for y in range(h):\n"
-        "  for x in range(w):\n"
-        "    c = ((x * 7 + y * 3 + s) % 256, (x * 13 + s * 5) % 256, (y * 5 + x) % 256)\n"
-        "    if m and (x + y) % 5 == 0: c = (255, 0, 255)\n"
-        "    px.append(c + ((x * 9) % 256,) if mode == 'RGBA' else c)\n"
-        "im.putdata(px)\n"
-        "kw = {'quality': 95, 'subsampling': 0} if f == 'JPEG' else {}\n"
-        "im.save(p, f, **kw)\" '" +
-        path.string() + "' " + std::to_string(w) + " " + std::to_string(h) + " " + format + " " +
-        (magenta ? "1" : "0") + " " + mode + " " + std::to_string(seed) + " 2>/dev/null";
-    return std::system(command.c_str()) == 0 && std::filesystem::exists(path);
+        "a = sys.argv[1:]\n"
+        "for i in range(0, len(a), 7):\n"
+        "  p, w, h, f, m, mode, s = a[i], int(a[i+1]), int(a[i+2]), a[i+3], int(a[i+4]), "
+        "a[i+5], int(a[i+6])\n"
+        "  im = Image.new(mode, (w, h))\n"
+        "  px = []\n"
+        "  for y in range(h):\n"
+        "    for x in range(w):\n"
+        "      c = ((x * 7 + y * 3 + s) % 256, (x * 13 + s * 5) % 256, (y * 5 + x) % 256)\n"
+        "      if m and (x + y) % 5 == 0: c = (255, 0, 255)\n"
+        "      px.append(c + ((x * 9) % 256,) if mode == 'RGBA' else c)\n"
+        "  im.putdata(px)\n"
+        "  kw = {'quality': 95, 'subsampling': 0} if f == 'JPEG' else {}\n"
+        "  im.save(p, f, **kw)\"";
+    for (const PatternImage& i : images) {
+        command += " '" + i.path.string() + "' " + std::to_string(i.w) + " " + std::to_string(i.h) +
+                   " " + i.format + " " + (i.magenta ? "1" : "0") + " " + i.mode + " " +
+                   std::to_string(i.seed);
+    }
+    command += " 2>/dev/null";
+    if (std::system(command.c_str()) != 0) return false;
+    for (const PatternImage& i : images)
+        if (!std::filesystem::exists(i.path)) return false;
+    return true;
+}
+
+inline bool WritePatternImage(const std::filesystem::path& path, int w, int h, const char* format,
+                              bool magenta = false, const char* mode = "RGB", int seed = 0) {
+    return WritePatternImages({PatternImage{path, w, h, format, magenta, mode, seed}});
 }
 
 inline std::u16string Wide(const std::filesystem::path& path) {
