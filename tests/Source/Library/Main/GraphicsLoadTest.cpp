@@ -378,4 +378,94 @@ TEST_F(GraphLoadTest, ANarrowNameOfManyUnitsIsConvertedInAnAllocatedBuffer) {
     EXPECT_GE(g, 0);
 }
 
+TEST_F(GraphLoadTest, AnAlphaImageInMemoryGivesTheGraphItsAlpha) {
+    StartSoftware(32);
+    ASSERT_TRUE(WritePatternImages({{Path("c.bmp"), 6, 4, "BMP", false, "RGB", 0},
+                                    {Path("c_alpha.bmp"), 6, 4, "BMP", false, "RGB", 50}}));
+    std::vector<std::uint8_t> color = velk_test::ReadBytes(Path("c.bmp"));
+    std::vector<std::uint8_t> alpha = velk_test::ReadBytes(Path("c_alpha.bmp"));
+    auto decoded = velk_test::PillowDecode({Path("c.bmp"), Path("c_alpha.bmp")});
+    HandleValue g =
+        CreateGraphFromImageInMemory(color.data(), static_cast<int>(color.size()), alpha.data(),
+                                     static_cast<int>(alpha.size()), 1, 0);
+    ASSERT_GE(g, 0);
+    GraphHandleRecord* r = LookUpGraphRecord(g, 0);
+    EXPECT_EQ(r->Image->FormatIndex, 54);
+    EXPECT_EQ(r->Image->Format.Alpha, 1);
+    const MEMIMG* view = GetGraphMemImg(g);
+    const COLORFORMAT* f = view->Shared->Format;
+    for (int y = 0; y < 4; ++y)
+        for (int x = 0; x < 6; ++x) {
+            std::uint32_t p;
+            std::memcpy(&p, view->Pixels + y * view->Shared->Pitch + x * 4, 4);
+            int red, green, blue, a;
+            DecomposeFormatColor(f, p, &red, &green, &blue, &a);
+            std::size_t k = (static_cast<std::size_t>(y) * 6 + x) * 3;
+            EXPECT_EQ(a, decoded[1][k]) << x << "," << y;
+            EXPECT_EQ(red, decoded[0][k]) << x << "," << y;
+        }
+    // The graph keeps both files' bytes for a restore.
+    EXPECT_EQ(r->Restore->AlphaSize, static_cast<int>(alpha.size()));
+    WipeGraphImage(g);
+    RestoreAllGraphs();
+    std::uint32_t p;
+    std::memcpy(&p, view->Pixels, 4);
+    int red, a;
+    DecomposeFormatColor(f, p, &red, nullptr, nullptr, &a);
+    EXPECT_EQ(a, decoded[1][0]);
+    EXPECT_EQ(red, decoded[0][0]);
+}
+
+TEST_F(GraphLoadTest, ABlendGraphIsOneChannelOfTheImagesRed) {
+    StartSoftware(16);
+    ASSERT_TRUE(WritePatternImage(Path("blend.bmp"), 10, 6, "BMP"));
+    std::vector<std::uint8_t> rgb = velk_test::PillowDecode({Path("blend.bmp")})[0];
+    HandleValue g = LoadBlendGraph("blend.bmp");
+    ASSERT_GE(g, 0);
+    EXPECT_EQ(GraphCreationSettings.BlendImage, 0);
+    const MEMIMG* view = GetGraphMemImg(g);
+    ASSERT_NE(view, nullptr);
+    EXPECT_EQ(view->Shared->ColorType, 2u);
+    for (int y = 0; y < 6; ++y)
+        for (int x = 0; x < 10; ++x)
+            EXPECT_EQ(view->Pixels[y * view->Shared->Pitch + x], rgb[(y * 10 + x) * 3]);
+    // A later load is an ordinary graph again.
+    HandleValue plain = LoadGraphFromImageFile("blend.bmp", 0);
+    EXPECT_EQ(GetGraphMemImg(plain)->Shared->ColorType, 0u);
+}
+
+TEST_F(GraphLoadTest, AnAsynchronousRecreateFromMemoryRefillsWhenTheGraphIsNextUsed) {
+    StartSoftware(32);
+    ASSERT_TRUE(WritePatternImages({{Path("a.bmp"), 12, 12, "BMP", false, "RGB", 0},
+                                    {Path("b.bmp"), 12, 12, "BMP", false, "RGB", 99}}));
+    auto decoded = velk_test::PillowDecode({Path("a.bmp"), Path("b.bmp")});
+    std::vector<std::uint8_t> b = velk_test::ReadBytes(Path("b.bmp"));
+    HandleValue g = LoadGraphFromImageFile("a.bmp", 0);
+    EnableASyncLoad(1);
+    EXPECT_EQ(
+        RecreateGraphFromImageInMemory(b.data(), static_cast<int>(b.size()), g, nullptr, 0, 1, 0),
+        0);
+    EnableASyncLoad(0);
+    EXPECT_EQ(IsGraphHandleValid(g), 1);
+    EXPECT_EQ(CompareGraphWithRgb(g, decoded[1], 12, 12, 32), 0);
+}
+
+TEST_F(GraphLoadTest, ALoadThreadHandsItsContextToTheBackEnd) {
+    StartDevice(4096, false);
+    RecordingBackend& b = RecordingBackend::Instance();
+    ASSERT_TRUE(WritePatternImage(Path("t.bmp"), 16, 16, "BMP"));
+    b.transfers.clear();
+    EnableASyncLoad(1);
+    HandleValue g = LoadGraphFromImageFile("t.bmp", 0);
+    EnableASyncLoad(0);
+    int w = 0;
+    EXPECT_EQ(GetGraphSize(g, &w, nullptr), 0);
+    EXPECT_EQ(w, 16);
+    ASSERT_EQ(b.transfers.size(), 1u);
+    EXPECT_TRUE(b.transfers[0].loadThread);
+    auto created = b.Named("CreateImageTextures");
+    ASSERT_FALSE(created.empty());
+    EXPECT_NE(created.back().args[1], ZiDaz::testing::ArgText(static_cast<const void*>(nullptr)));
+}
+
 }  // namespace
