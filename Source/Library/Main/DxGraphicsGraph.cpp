@@ -334,6 +334,24 @@ int GetGraphHandleCount() {
     return t.registered ? t.count : 0;
 }
 
+int QueueGraphJob(ASyncLoadJob* job, const HandleValue* handles, int count) {
+    // The job ends each graph's load under the type's lock, so while this lock is held the job
+    // cannot have finished (or been freed) after it was queued.
+    HandleTypeRecord& type = HandleTypeTable[DX_HANDLETYPE_GRAPH];
+    AcquireTracedLock(&type.lock, kSourceFile, __LINE__);
+    if (QueueASyncLoadJob(job) != 0) {
+        ReleaseTracedLock(&type.lock);
+        return -1;
+    }
+    const int slot = job->slotIndex;
+    for (int i = 0; i < count; ++i) {
+        HandleHeader* h = LookupHandleRecord(handles[i]);
+        if (h != nullptr && h->asyncPending != 0) h->jobIndex = slot;
+    }
+    ReleaseTracedLock(&type.lock);
+    return 0;
+}
+
 MEMIMG* GetGraphMemImg(HandleValue graph) {
     GraphHandleRecord* r = LookUpGraphRecord(graph, 0);
     if (r == nullptr || r->Image == nullptr || !r->Image->Format.SoftwareImage) return nullptr;
@@ -645,8 +663,8 @@ HandleValue CreateBlankGraph(const GraphCreateParams* params, int width, int hei
         PackBlankGraphJob(job->parameters, params, handle, width, height, flag, palette,
                           paletteBits);
         job->run = RunBlankGraphJob;
-        BeginHandleASyncLoad(handle, job->slotIndex);
-        if (QueueASyncLoadJob(job) != 0) {
+        BeginHandleASyncLoad(handle, -1);
+        if (QueueGraphJob(job, &handle, 1) != 0) {
             FinishHandleASyncLoad(handle);
             DeleteHandle(handle);
             return -1;

@@ -16,6 +16,8 @@ struct BITMAPINFO;
 
 namespace ZiDaz {
 
+struct ASyncLoadJob;
+
 // The nineteen one-byte fields that describe a graph image's storage.
 struct GraphFormatDesc {
     std::uint8_t DeviceImage;
@@ -271,6 +273,10 @@ int CheckBlendGraphCovers(const GraphHandleRecord* graph);
 int SetGraphDeleteFlag(HandleValue graph, int* flag);
 // The MEMIMG a software graph shows (its view), or null.
 MEMIMG* GetGraphMemImg(HandleValue graph);
+// Queues a load job for graphs whose pending count was already raised, and records the job's
+// slot in them so that a use from the main thread can finish it at once. 0, or -1 when it could
+// not be queued (the job is then freed; the caller ends the pending loads).
+int QueueGraphJob(ASyncLoadJob* job, const HandleValue* handles, int count);
 
 // The transparent colour and its use for loads and transfers.
 int SetTransparentColor(int red, int green, int blue);

@@ -23,6 +23,7 @@ namespace {
 
 constexpr const char* kSourceFile = "DxGraphics";
 constexpr int kFullPathBytes = 2048;
+constexpr int kMaxAsyncDivCells = 16000;
 
 std::mutex gSourceLock;
 
@@ -662,8 +663,8 @@ int StartGraphLoad(GraphLoadRequest* request, int async, void* loadContext) {
             if (fresh) DeleteHandle(handle);
             return -1;
         }
-        BeginHandleASyncLoad(handle, job->slotIndex);
-        if (QueueASyncLoadJob(job) != 0) {
+        BeginHandleASyncLoad(handle, -1);
+        if (QueueGraphJob(job, &handle, 1) != 0) {
             FinishHandleASyncLoad(handle);
             if (fresh) DeleteHandle(handle);
             return -1;
@@ -1286,15 +1287,17 @@ int StartDivGraphLoad(GraphLoadRequest* request, int async, void* loadContext) {
         DeleteHandle(request->BaseHandle);
         request->BaseHandle = -1;
     };
-    if (async && loadContext == nullptr) {
+    // The cell handles travel in one packed block of at most 64 KB; larger grids load at once.
+    if (async && loadContext == nullptr && count <= kMaxAsyncDivCells) {
         ASyncLoadJob* job = PackJob(request, handles, count, RunDivGraphLoadJob);
         if (job == nullptr) {
             deleteAll();
             return -1;
         }
-        for (int i = 0; i < count; ++i) BeginHandleASyncLoad(handles[i], job->slotIndex);
-        if (request->BaseHandle >= 0) BeginHandleASyncLoad(request->BaseHandle, job->slotIndex);
-        if (QueueASyncLoadJob(job) != 0) {
+        std::vector<HandleValue> all(handles, handles + count);
+        if (request->BaseHandle >= 0) all.push_back(request->BaseHandle);
+        for (HandleValue h : all) BeginHandleASyncLoad(h, -1);
+        if (QueueGraphJob(job, all.data(), static_cast<int>(all.size())) != 0) {
             finishAll();
             deleteAll();
             return -1;

@@ -102,6 +102,8 @@ TEST_F(GraphLoadTest, AnAsynchronousLoadReturnsAtOnceAndTheFirstSizeQueryWaits) 
     ASSERT_GE(g, 0);
     // The job is held in its open: the handle is loading.
     EXPECT_EQ(IsHandleLoading(g), 1);
+    // The graph knows its job's slot, so a use finishes that job rather than waiting its turn.
+    EXPECT_GE(LookupHandleRecord(g)->jobIndex, 0);
     // A reload of a graph still loading is refused and changes nothing.
     EXPECT_EQ(ReloadGraphFromImageFile("async.bmp", g, 0), -1);
     std::thread release([&] {
