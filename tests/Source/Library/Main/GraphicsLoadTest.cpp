@@ -7,6 +7,7 @@
 
 #include "GraphTestSupport.h"
 #include "Main/DxASyncLoad.h"
+#include "Main/Windows/DxWinAPI.h"
 
 using namespace ZiDaz;
 using namespace velk_graph_test;
@@ -468,6 +469,48 @@ TEST_F(GraphLoadTest, ALoadThreadHandsItsContextToTheBackEnd) {
     auto created = b.Named("CreateImageTextures");
     ASSERT_FALSE(created.empty());
     EXPECT_NE(created.back().args[1], ZiDaz::testing::ArgText(static_cast<const void*>(nullptr)));
+}
+
+TEST_F(GraphLoadTest, ABitmapObjectIsTransferredAndKeptForTheRestore) {
+    StartSoftware(32);
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+    info.bmiHeader.biWidth = 5;
+    info.bmiHeader.biHeight = -3;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 24;
+    info.bmiHeader.biCompression = BI_RGB;
+    std::vector<std::uint8_t> bits(16 * 3, 0);
+    for (int y = 0; y < 3; ++y)
+        for (int x = 0; x < 5; ++x) {
+            std::uint8_t* p = &bits[y * 16 + x * 3];
+            p[0] = static_cast<std::uint8_t>(x * 50);  // blue
+            p[1] = static_cast<std::uint8_t>(y * 80);  // green
+            p[2] = static_cast<std::uint8_t>(200 - x * 10);
+        }
+    COLORFORMAT format;
+    InitColorFormatRgb24(&format);
+    HBITMAP bitmap = BuildDIBSection(&info, bits.data(), 0, &format);
+    ASSERT_NE(bitmap, nullptr);
+    HandleValue g = CreateEmptyGraph(5, 3, 0);
+    ASSERT_GE(g, 0);
+    ASSERT_EQ(TransferImageToGraph(&format, bitmap, nullptr, 1, nullptr, nullptr, 0, 0, g), 0);
+    auto check = [&] {
+        for (int y = 0; y < 3; ++y)
+            for (int x = 0; x < 5; ++x)
+                EXPECT_EQ(
+                    MemImgPixel(*GetGraphMemImg(g), x, y),
+                    static_cast<std::uint32_t>((200 - x * 10) << 16 | (y * 80) << 8 | (x * 50)))
+                    << x << "," << y;
+    };
+    check();
+    const GraphRestoreSource* source = LookUpGraphRecord(g, 0)->Restore;
+    ASSERT_NE(source, nullptr);
+    ASSERT_NE(source->Color, nullptr);
+    SystemApi.DeleteObject(bitmap);
+    WipeGraphImage(g);
+    RestoreAllGraphs();
+    check();
 }
 
 }  // namespace
