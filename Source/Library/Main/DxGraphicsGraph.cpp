@@ -374,7 +374,13 @@ int DestroyGraphRecord(HandleHeader* header) {
     GraphicsSystemStateData& g = G();
     const HandleValue handle = header->handle;
     if (g.Initialised && g.DrawSettings.DrawTarget == handle) {
-        SetDrawTarget(DX_TARGET_FRONT_SCREEN);
+        if (g.Terminating) {
+            // The screen images may already be gone: nothing is presented any more.
+            g.DrawSettings.DrawTarget = DX_TARGET_FRONT_SCREEN;
+            g.SoftwareDrawDestination = &g.ScreenImage;
+        } else {
+            SetDrawTarget(DX_TARGET_FRONT_SCREEN);
+        }
     }
     if (r->Image != nullptr && r->Image->Format.SoftwareImage) ReleaseMemImg(&r->View);
     ReleaseGraphImage(r->Image);

@@ -297,6 +297,15 @@ TEST_F(GraphTest, DeleteAllKeepsGraphsMadeUnderTheSettingButTheEndTakesThem) {
     EXPECT_EQ(IsGraphHandleValid(survivor), 1);
     EXPECT_EQ(IsGraphHandleValid(derived), 1);
     EXPECT_EQ(survivorDeleted, 0);
+    // A graph kept always (a font page) goes with the type; it may even be the draw target.
+    GraphCreateParams kept;
+    InitGraphCreateParamsFromSettings(&kept);
+    kept.KeptAlways = 1;
+    HandleValue page = CreateBlankGraph(&kept, 16, 16, 0, 0, 8, 0, nullptr);
+    ASSERT_GE(page, 0);
+    DeleteAllGraphs();
+    EXPECT_EQ(IsGraphHandleValid(page), 1);
+    ASSERT_EQ(SetDrawTarget(page), 0);
     int before = GetTrackedMemoryCount();
     EndLibrary();
     EXPECT_EQ(survivorDeleted, 1);
