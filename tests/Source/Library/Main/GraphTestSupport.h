@@ -172,6 +172,7 @@ struct CountingStreams {
     std::map<std::u16string, int> opens;
     std::atomic<bool> hold{false};
     std::atomic<int> waiting{0};
+    bool installed = false;
 
     static StreamValue Open(const char16_t* path, int useCache, int blockRead, int async) {
         CountingStreams& s = Instance();
@@ -189,9 +190,11 @@ struct CountingStreams {
         StreamFunctionTable t = base;
         t.Open = &Open;
         InstallStreamFunctions(&t);
+        installed = true;
     }
     void Remove() {
-        InstallStreamFunctions(nullptr);
+        if (installed) InstallStreamFunctions(&base);
+        installed = false;
         std::lock_guard<std::mutex> g(lock);
         opens.clear();
         hold = false;
@@ -240,6 +243,13 @@ class GraphFixture : public ::testing::Test {
     void TearDown() override {
         EnableASyncLoad(0);
         EndLibrary();
+        // Later tests in this process start from the settings of a fresh program.
+        MainWindow = MainWindowState{};
+        GraphicsSystemState = GraphicsSystemStateData{};
+        GraphCreationSettings = GraphCreationSettingsData{};
+        GraphicsBackendKind = 0;
+        Direct3D11Forbidden = 0;
+        Direct3D9ExAllowed = 0;
         CountingStreams::Instance().Remove();
         ZiDaz::testing::RecordingBackend::Instance().Remove();
         CloseLogFile();
