@@ -26,10 +26,6 @@ namespace {
 
 constexpr const char* kSourceFile = "DxGraphics";
 
-void (*gGraphRestore)() = nullptr;
-int (*gGraphSize)(HandleValue, int*, int*) = nullptr;
-MEMIMG* (*gGraphImage)(HandleValue) = nullptr;
-
 GraphicsSystemStateData& G() {
     return GraphicsSystemState;
 }
@@ -50,7 +46,11 @@ bool DeviceInUse() {
 
 // The refill of every graph after a device rebuild, as registered when no callback is given.
 void BuiltInGraphRestore() {
-    if (gGraphRestore) gGraphRestore();
+    RestoreAllGraphs();
+}
+
+bool IsGraphTargetValue(HandleValue target) {
+    return target >= 0 && ((target & kHandleTypeMask) >> kHandleTypeShift) == DX_HANDLETYPE_GRAPH;
 }
 
 int EffectiveBits() {
@@ -165,15 +165,6 @@ int EnsureGraphicsWorkBuffer(int slot, std::size_t bytes) {
 
 // ---- Start, end and rebuild ----
 
-void SetBuiltInGraphRestore(void (*restore)()) {
-    gGraphRestore = restore;
-}
-
-void SetGraphTargetHooks(int (*size)(HandleValue, int*, int*), MEMIMG* (*image)(HandleValue)) {
-    gGraphSize = size;
-    gGraphImage = image;
-}
-
 int StartGraphicsSystem() {
     GraphicsSystemStateData& g = G();
     ScreenModeSettingsData& s = Screen();
@@ -189,7 +180,8 @@ int StartGraphicsSystem() {
     }
     // The records of these types join with the modules that build them.
     const int header = static_cast<int>(sizeof(HandleHeader));
-    RegisterHandleType(DX_HANDLETYPE_GRAPH, header, kMaxGraphHandles, nullptr, nullptr, nullptr,
+    RegisterHandleType(DX_HANDLETYPE_GRAPH, static_cast<int>(sizeof(GraphHandleRecord)),
+                       kMaxGraphHandles, InitGraphRecord, DestroyGraphRecord, LogGraphHandle,
                        u"Graph");
     RegisterHandleType(DX_HANDLETYPE_SHADER, header, kMaxShaderHandles, nullptr, nullptr, nullptr,
                        u"Shader");
@@ -239,7 +231,8 @@ int EndGraphicsSystem() {
         return 0;
     }
     g.Terminating = 1;
-    DeleteAllHandlesOfType(DX_HANDLETYPE_GRAPH, nullptr);
+    // The graphs kept always (the font caches' pages) go with the type below.
+    DeleteAllHandlesOfType(DX_HANDLETYPE_GRAPH, IsGraphKeptByDeleteAll);
     DeleteAllHandlesOfType(DX_HANDLETYPE_SHADOWMAP, nullptr);
     Backend_ReleaseSysMemCaches();
     DeleteAllHandlesOfType(DX_HANDLETYPE_VERTEX_BUFFER, nullptr);
@@ -543,10 +536,10 @@ int GetDrawTargetSize(HandleValue target, int* width, int* height) {
     if (target == DX_TARGET_BACK_SCREEN || target == DX_TARGET_FRONT_SCREEN) {
         return GetScreenSize(width, height);
     }
-    if (target >= 0 && gGraphSize &&
-        ((target & kHandleTypeMask) >> kHandleTypeShift) == DX_HANDLETYPE_GRAPH)
-        return gGraphSize(target, width, height);
-    return -1;
+    if (!IsGraphTargetValue(target)) return -1;
+    GraphHandleRecord* r = LookUpGraphRecord(target, 0);
+    if (r == nullptr) return -1;
+    return ComputeMipLevelSize(r->Width, r->Height, Draw().TargetMipLevel, width, height);
 }
 
 int SetDrawClipRect(RECT rect) {
@@ -598,13 +591,20 @@ int SetDrawTarget(HandleValue target) {
     if (!g.Initialised) return -1;
     WaitWhileWindowInactive();
     MEMIMG* targetImage = nullptr;
+    GraphHandleRecord* targetGraph = nullptr;
     bool screen = target == DX_TARGET_BACK_SCREEN || target == DX_TARGET_FRONT_SCREEN ||
                   target == -3 || target == -16;
     if (!screen) {
         // A drawable graph; without a device its image must have no alpha channel.
-        targetImage = gGraphImage ? gGraphImage(target) : nullptr;
-        if (targetImage == nullptr) return -1;
-        if (!DeviceInUse() && targetImage->Shared && targetImage->Shared->UseAlpha) return -1;
+        if (!IsGraphTargetValue(target)) return -1;
+        targetGraph = LookUpGraphRecord(target, 0);
+        if (targetGraph == nullptr || targetGraph->Image == nullptr ||
+            !targetGraph->Image->Format.Drawable)
+            return -1;
+        if (!DeviceInUse()) {
+            targetImage = &targetGraph->View;
+            if (!IsMemImgValid(targetImage) || targetImage->Shared->UseAlpha) return -1;
+        }
     }
     if (d.DrawTarget == DX_TARGET_FRONT_SCREEN) {
         if (DeviceInUse()) Backend_EnsureScalingBackBuffer();
@@ -623,7 +623,10 @@ int SetDrawTarget(HandleValue target) {
     }
     Backend_UpdateAlphaTargetFlag();
     if (DeviceInUse()) {
-        Backend_ApplyDrawTarget(target, oldFace, oldMip, nullptr, nullptr, nullptr, nullptr);
+        GraphHandleRecord* oldGraph =
+            IsGraphTargetValue(oldTarget) ? LookUpGraphRecord(oldTarget, 1) : nullptr;
+        if (targetGraph) targetGraph = LookUpGraphRecord(target, 1);
+        Backend_ApplyDrawTarget(target, oldFace, oldMip, targetGraph, oldGraph, nullptr, nullptr);
     } else {
         g.SoftwareDrawDestination = targetImage ? targetImage : &g.ScreenImage;
     }
@@ -647,8 +650,8 @@ int ClearDrawTarget(const RECT* rect) {
         return 0;
     }
     MEMIMG* image = &g.ScreenImage;
-    if (d.DrawTarget >= 0 && gGraphImage) {
-        if (MEMIMG* graph = gGraphImage(d.DrawTarget)) image = graph;
+    if (IsGraphTargetValue(d.DrawTarget)) {
+        if (MEMIMG* graph = GetGraphMemImg(d.DrawTarget)) image = graph;
     }
     if (!IsMemImgValid(image)) return 0;
     FillMemImgRect(image, rect,

@@ -332,8 +332,6 @@ int FlushPendingDraws();
 // The library's own names of the start and end.
 int StartGraphicsModule();
 int EndGraphicsModule();
-// The built-in restore of every graph after a device rebuild; the graph module installs its own.
-void SetBuiltInGraphRestore(void (*restore)());
 
 // ---- Screen mode ----
 int SetScreenMode(int width, int height, int colorBits, int refreshRate);
@@ -403,12 +401,9 @@ int RestoreDrawState(const DrawStateSnapshot* snapshot);
 int CreateSoftwareScreenImages();
 int ReleaseSoftwareScreenImages();
 int SetBackgroundColor(int red, int green, int blue, int alpha);
-// The size of a draw target (-1 when it has none); the graph module answers graph targets.
+// The size of a draw target (-1 when it has none): the screen size, or a graph's size at the
+// current mip level.
 int GetDrawTargetSize(HandleValue target, int* width, int* height);
-// Hooks of the graph module: the size of a graph at the current mip level, and the MEMIMG of a
-// drawable graph (null when the value is no drawable graph).
-void SetGraphTargetHooks(int (*size)(HandleValue graph, int* width, int* height),
-                         MEMIMG* (*image)(HandleValue graph));
 
 // ---- Matrices, camera and lights ----
 int ApplyWorldMatrix(const Matrix4D* matrix);
@@ -609,3 +604,5 @@ int Backend_SetDialogBoxMode(int flag);
 int Backend_FinishSetup();
 
 }  // namespace ZiDaz
+
+#include "Main/DxGraphicsGraph.h"

@@ -109,6 +109,11 @@ struct Recorder {
         g.ReverseSubtractCapable = c.ReverseSubtractCapable;
         g.RenderTargetCount = c.RenderTargetCount;
         g.MaxTextureSize = c.MaxTextureSize;
+        g.MaxTextureWidth = c.MaxTextureWidth;
+        g.MaxTextureHeight = c.MaxTextureHeight;
+        g.SquareTexturesOnly = c.SquareTexturesOnly;
+        g.PowerOfTwoTexturesOnly = c.PowerOfTwoTexturesOnly;
+        g.NonPowerOfTwoConditional = c.NonPowerOfTwoConditional;
         g.ShadersUsable = c.ShadersUsable;
         g.VertexColorIsBgra = c.VertexColorIsBgra;
         g.NoHalfPixelOffset = Kind == 2 ? 1 : 0;
@@ -134,6 +139,28 @@ struct Recorder {
     }
     static int DeviceExists() {
         return B().deviceExists ? 1 : 0;
+    }
+
+    static int CheckConversion(GraphImage* image, int kind, int* needs, int alphaKind,
+                               int* alphaNeeds) {
+        B().Record(Kind, "CheckTransferConversion",
+                   ArgTexts(static_cast<void*>(image), kind, static_cast<void*>(needs), alphaKind,
+                            static_cast<void*>(alphaNeeds)));
+        if (!B().graphOperations) return B().results;
+        if (B().transferConversion) B().transferConversion(kind, needs, alphaKind, alphaNeeds);
+        return 0;
+    }
+    static int Transfer(const RECT* rect, int x, int y, HandleValue graph, const BASEIMAGE* color,
+                        const BASEIMAGE* alpha, int blend, int useTrans, int whole, void* context) {
+        B().Record(
+            Kind, "TransferImageToTexture",
+            ArgTexts(static_cast<const void*>(rect), x, y, graph, static_cast<const void*>(color),
+                     static_cast<const void*>(alpha), blend, useTrans, whole, context));
+        if (!B().graphOperations) return B().results;
+        B().transfers.push_back(RecordingBackend::Transfer{
+            *rect, x, y, graph, color->Format.FormatKind, color->Width, color->Height,
+            alpha != nullptr, blend, useTrans, whole, context != nullptr});
+        return B().transferResult;
     }
 
     static GraphicsBackendTable Table() {
@@ -165,6 +192,8 @@ struct Recorder {
         t.PresentBackBuffer = &PresentBackBuffer;
         t.RebuildDevice = &RebuildDevice;
         t.DeviceExists = &DeviceExists;
+        t.CheckTransferConversion = &CheckConversion;
+        t.TransferImageToTexture = &Transfer;
         return t;
     }
 };

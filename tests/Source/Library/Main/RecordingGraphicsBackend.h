@@ -54,6 +54,23 @@ struct RecordingBackend {
     int startsTried = 0;
     bool deviceExists = false;
     GraphicsSystemStateData capabilities{};  // the capability fields a start copies
+    // The graph operations, when graphOperations is set (else they record like every other
+    // operation): what CheckTransferConversion answers (null: leaves the flags alone),
+    // what TransferImageToTexture returns, and every transfer it was handed.
+    std::function<void(int sourceKind, int* needs, int alphaKind, int* alphaNeeds)>
+        transferConversion;
+    int transferResult = 0;
+    struct Transfer {
+        RECT rect;
+        int x, y;
+        HandleValue graph;
+        int colorKind, colorWidth, colorHeight;
+        bool alpha;
+        int blendImage, useTransparency, wholeImage;
+        bool loadThread;
+    };
+    std::vector<Transfer> transfers;
+    bool graphOperations = false;
 
     static RecordingBackend& Instance() {
         static RecordingBackend backend;
