@@ -104,17 +104,24 @@ void MixedTrackedAllocator(benchmark::State& state) {
 }
 BENCHMARK(MixedTrackedAllocator);
 
+// Makes the process one that has had a second thread (glibc's malloc and mutex skip their locks
+// or atomic instructions until then). Only for benchmarks registered after the single-threaded
+// ones: the thread is never undone.
+void HaveHadAThread() {
+    static const bool threaded = [] {
+        std::thread([] {}).join();
+        return true;
+    }();
+    (void)threaded;
+}
+
 // glibc's malloc skips its arena lock while the process has only ever had one thread, as this
 // benchmark program has until here; the player always runs other threads. So malloc again, once
 // a second thread has existed: its lock is then taken on every operation that misses the
 // per-thread cache, as the TLSF heap takes its own on every operation. Registered after the
 // others so that they still run single-threaded.
 void MixedMallocOnceThreaded(benchmark::State& state) {
-    static const bool threaded = [] {
-        std::thread([] {}).join();
-        return true;
-    }();
-    (void)threaded;
+    HaveHadAThread();
     MixedMalloc(state);
 }
 BENCHMARK(MixedMallocOnceThreaded);
@@ -169,12 +176,22 @@ void MemImgLoopMallocPixels(benchmark::State& state) {
 }
 BENCHMARK(MemImgLoopMallocPixels);
 
-// Lock and release: one thread, and eight threads on one lock.
-ZiDaz::TracedLock tracedLock;
-std::mutex plainMutex;
-long guarded = 0;
+// Lock, count, release: one thread, and eight threads on one lock. Each lock and the counter it
+// guards lie on cache lines of their own, on both sides alike: a counter sharing its lock's line
+// would travel from core to core with the lock for free, which only the smaller lock could have.
+// Both run once the process has had a thread, whichever benchmarks are selected: until then
+// glibc's mutex skips its atomic instructions, which the player, always threaded, never sees.
+struct alignas(64) GuardedCount {
+    long value = 0;
+};
+
+alignas(64) ZiDaz::TracedLock tracedLock;
+GuardedCount tracedCount;
+alignas(64) std::mutex plainMutex;
+GuardedCount plainCount;
 
 void TracedLockPair(benchmark::State& state) {
+    HaveHadAThread();
     static const bool ready = [] {
         ZiDaz::InitTracedLock(&tracedLock);
         return true;
@@ -182,7 +199,7 @@ void TracedLockPair(benchmark::State& state) {
     (void)ready;
     for (auto _ : state) {
         DX_LOCK(&tracedLock);
-        ++guarded;
+        ++tracedCount.value;
         DX_UNLOCK(&tracedLock);
     }
 }
@@ -190,9 +207,10 @@ BENCHMARK(TracedLockPair);
 BENCHMARK(TracedLockPair)->Threads(8)->UseRealTime();
 
 void StdMutexPair(benchmark::State& state) {
+    HaveHadAThread();
     for (auto _ : state) {
         std::lock_guard<std::mutex> lock(plainMutex);
-        ++guarded;
+        ++plainCount.value;
     }
 }
 BENCHMARK(StdMutexPair);

@@ -34,11 +34,9 @@ int DeleteTracedLock(TracedLock* lock) {
     return 0;
 }
 
-namespace {
-
-// Copies the acquirer's file name into the lock (kept out of line: lock sites pass literals, so
-// after the first acquisition from a site the same pointer comes back and nothing is copied).
-[[gnu::noinline]] void RememberLockFile(TracedLock* lock, const char* file) {
+// Lock sites pass literals, so after the first acquisition from a site the same pointer comes
+// back and nothing is copied.
+void RememberTracedLockFile(TracedLock* lock, const char* file) {
     std::size_t length = 0;
     if (file != nullptr) {
         while (length < sizeof(lock->file) - 1 && file[length] != '\0') ++length;
@@ -48,25 +46,14 @@ namespace {
     lock->filePointer = file;
 }
 
-}  // namespace
-
-int AcquireTracedLock(TracedLock* lock, const char* file, int line) {
-    EnsureApi();
-    SystemApi.EnterCriticalSection(&lock->section);
-    // Written after the lock is taken, so the fields always describe the current owner. The
-    // critical section records its owner's thread id in its owning-thread field, so the caller's
-    // id is read from there instead of asking the system a second time.
-    lock->thread =
-        static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(lock->section.OwningThread));
-    lock->line = line;
-    if (file != lock->filePointer || file == nullptr) RememberLockFile(lock, file);
-    return 0;
+int AcquireTracedLockAfterLoading(TracedLock* lock, const char* file, int line) {
+    LoadSystemApiTable();
+    return AcquireTracedLock(lock, file, line);
 }
 
-int ReleaseTracedLock(TracedLock* lock) {
-    EnsureApi();
-    SystemApi.LeaveCriticalSection(&lock->section);
-    return 0;
+int ReleaseTracedLockAfterLoading(TracedLock* lock) {
+    LoadSystemApiTable();
+    return ReleaseTracedLock(lock);
 }
 
 namespace {

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 
+#include "Main/Windows/DxWinAPI.h"
 #include "platform/WinTypes.h"
 
 namespace ZiDaz {
@@ -22,8 +23,39 @@ struct TracedLock {
 
 int InitTracedLock(TracedLock* lock);
 int DeleteTracedLock(TracedLock* lock);
-int AcquireTracedLock(TracedLock* lock, const char* file, int line);
-int ReleaseTracedLock(TracedLock* lock);
+
+// The out-of-line parts of the two below: the first lock calls of the program load the system
+// table, and a lock site seen for the first time copies its file name.
+int AcquireTracedLockAfterLoading(TracedLock* lock, const char* file, int line);
+int ReleaseTracedLockAfterLoading(TracedLock* lock);
+void RememberTracedLockFile(TracedLock* lock, const char* file);
+
+// Inline, as locks are taken very often: at a lock site the file and line are constants, so
+// nothing but the lock itself has to be kept across the call into the critical section. The
+// table's flag is read with acquire order, pairing with the release that publishes a filled
+// table, so that a thread seeing it set also sees every entry.
+inline int AcquireTracedLock(TracedLock* lock, const char* file, int line) {
+    if (__builtin_expect(__atomic_load_n(&SystemApi.loaded, __ATOMIC_ACQUIRE) == 0, 0)) {
+        return AcquireTracedLockAfterLoading(lock, file, line);
+    }
+    SystemApi.EnterCriticalSection(&lock->section);
+    // Written after the lock is taken, so the fields always describe the current owner. The
+    // critical section records its owner's thread id in its owning-thread field, so the caller's
+    // id is read from there instead of asking the system a second time.
+    lock->thread =
+        static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(lock->section.OwningThread));
+    lock->line = line;
+    if (file != lock->filePointer || file == nullptr) RememberTracedLockFile(lock, file);
+    return 0;
+}
+
+inline int ReleaseTracedLock(TracedLock* lock) {
+    if (__builtin_expect(__atomic_load_n(&SystemApi.loaded, __ATOMIC_ACQUIRE) == 0, 0)) {
+        return ReleaseTracedLockAfterLoading(lock);
+    }
+    SystemApi.LeaveCriticalSection(&lock->section);
+    return 0;
+}
 
 struct WorkerThread;
 using WorkerThreadFunction = void (*)(WorkerThread* thread, void* parameter);
