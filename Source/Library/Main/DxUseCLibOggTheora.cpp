@@ -394,7 +394,12 @@ int StepTheoraDecodeThread(TheoraMovieDecoder* d) {
         d->threadState = TheoraDecodeDecoding;
         const bool targetHeld = FindSlot(d, static_cast<std::int32_t>(target)) >= 0;
         const bool positionHeld = FindSlot(d, d->decodePosition) >= 0;
-        if (positionHeld || target > d->decodePosition) {
+        // A frame outside the read-ahead window would only be released again: after a jump
+        // back, the decoder goes on towards the loop instead of keeping its old frame.
+        const std::int64_t position = d->decodePosition;
+        const bool positionInWindow =
+            (position >= target && position <= windowEnd) || (wrapEnd >= 0 && position <= wrapEnd);
+        if (positionHeld || !positionInWindow || target > d->decodePosition) {
             const std::int64_t steps =
                 (!targetHeld && target > d->decodePosition) ? target - d->decodePosition : 1;
             if (d->decodePosition + steps < d->packetCount) {

@@ -336,6 +336,28 @@ TEST_F(TheoraTest, AdvancingShowsEveryFrameOfEachLayoutAndWrapsAround) {
     }
 }
 
+TEST_F(TheoraTest, AFewSlotsStillReachEveryFrameAcrossTheLoop) {
+    const Bytes file = velk::movie::WriteTheoraMovie(Small(Chroma::k420, 3));
+    const std::vector<Planes> oracle = LibtheoraFrames(file);
+    for (int slots : {1, 2, 3}) {
+        SCOPED_TRACE(slots);
+        Close();
+        if (stream_ != nullptr) FreeMemoryStream(stream_);
+        file_ = file;
+        stream_ = CreateMemoryStream(file_.data(), file_.size());
+        decoder_ = OpenTheoraDecoder(GetMemoryStreamAccess(), stream_, slots, 0, nullptr);
+        ASSERT_NE(decoder_, nullptr);
+        for (int step = 0; step < 23; ++step) {
+            ExpectCurrentFrame(oracle[step % 10], step % 10);
+            AdvanceTheoraFrames(decoder_, 1 + step % 2);
+            step += step % 2;
+        }
+        SeekTheoraFrame(decoder_, 8);
+        AdvanceTheoraFrames(decoder_, 3);
+        ExpectCurrentFrame(oracle[1], 1);
+    }
+}
+
 TEST_F(TheoraTest, LargeMovieEqualsLibtheoraAndFfmpegByAdvancingSeekingAndLooping) {
     const std::vector<Planes>& oracle = LargeFrames();
     ASSERT_EQ(oracle.size(), 300u);
