@@ -1,11 +1,18 @@
 // The Ogg converters of the sound converter: Ogg Vorbis through vorbisfile (with the loop comments
 // "LOOPSTART=" and "LOOPLENGTH=") and Ogg Opus through opusfile, both reading the converter's
-// stream through the decoders' callback interfaces.
+// stream through the decoders' callback interfaces; and the Theora movie decoder
+// (DxUseCLibOggTheora.cpp).
 #pragma once
+
+#include <ogg/ogg.h>
+#include <theora/theora.h>
 
 #include <cstdint>
 
 #include "Main/DuZuderConvert.h"
+#include "Main/DxBaseImage.h"
+#include "Main/DxHandle.h"
+#include "Main/DxThread.h"
 
 namespace ZiDaz {
 
@@ -36,13 +43,6 @@ int CloseOpusConversion(SoundConvertState* state);
 // stream when it is opened (page table, frame table, keyframe flags), decodes frames ahead on a
 // thread of its own into a ring of frame slots, and hands the frame the movie clock asks for to
 // the caller as a 32-bit XRGB image, or as a Y graph and a UV graph.
-
-#include <ogg/ogg.h>
-#include <theora/theora.h>
-
-#include "Main/DxBaseImage.h"
-#include "Main/DxHandle.h"
-#include "Main/DxThread.h"
 
 namespace ZiDaz {
 
