@@ -1,2 +1,4 @@
 // Placeholder translation unit so the runtime archive is never empty.
-int RuntimeVersionPlaceholder() { return 0; }
+int RuntimeVersionPlaceholder() {
+    return 0;
+}
