@@ -1,4 +1,2 @@
 // Placeholder translation unit so the runtime archive is never empty.
-int RuntimeVersionPlaceholder() {
-    return 0;
-}
+int RuntimeVersionPlaceholder() { return 0; }
