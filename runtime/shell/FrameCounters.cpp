@@ -4,7 +4,9 @@
 
 #include "Source/Library/Main/Windows/DxClock.h"
 #include "runtime/data/Game_SystemState.h"
+#include "runtime/dictionary/MessageDictionary.h"
 #include "runtime/shell/GameIni.h"
+#include "runtime/shell/StringUtil.h"
 
 namespace {
 
@@ -70,4 +72,43 @@ void SetFrameSkipLevel(int level) {
     TheSystemState.SetFrameSkipFactor(kFactors[level]);
     TheSystemState.frameSkipLevel = level;
     GameIniSettings.FrameSkip = level;
+}
+
+std::string BuildGameTitleText(const std::string& titleTemplate, const std::string& title,
+                               const std::string& titlePlus, bool softwareMode,
+                               const std::string& scriptTitle) {
+    if (!scriptTitle.empty()) return scriptTitle;
+    std::string t = titleTemplate.empty()
+                        ? std::string(TranslateMessageUtf8(
+                              u"<TITLE><TITLE_PLUS>　 <SOFT>　 F4:画面変更 / F8:情報変更"))
+                        : titleTemplate;
+    t = ReplaceAllText(t, "<TITLE>", title);
+    t = ReplaceAllText(t, "<TITLE_PLUS>", titlePlus);
+    t = ReplaceAllText(t, "<SOFT>",
+                       softwareMode ? std::string(TranslateMessageUtf8(u"【ソフトウェアモード】"))
+                                    : std::string());
+    return t;
+}
+
+std::string BuildFrameLoadText(std::int64_t microseconds) {
+    const std::int64_t t = std::max<std::int64_t>(0, microseconds);
+    const std::int64_t ms = t / 1000;
+    const std::int64_t tenths = (t - ms * 1000) / 100;
+    std::string text = std::to_string(ms) + "." + std::to_string(tenths) + "ms";
+    int added = 0;
+    for (std::int64_t i = 0; i < ms && added < 21; ++i) {
+        if (i < 10) {
+            text += "|";
+            ++added;
+        } else if (i <= 25) {
+            if (i % 3 == 0) {
+                text += TranslateMessageUtf8(u"■");
+                ++added;
+            }
+        } else if (i % 5 == 0) {
+            text += TranslateMessageUtf8(u"★");
+            ++added;
+        }
+    }
+    return text;
 }

@@ -25,3 +25,13 @@ inline std::int32_t ClockInterval(std::int32_t later, std::int32_t earlier) {
     return static_cast<std::int32_t>(
         (static_cast<std::uint32_t>(later) - static_cast<std::uint32_t>(earlier)) & 0x7FFFFFFFu);
 }
+
+#include <string>
+
+// The game's window title: the title template (empty = the built-in one) with "<TITLE>",
+// "<TITLE_PLUS>" and "<SOFT>" replaced; a window title set by the event script replaces it whole.
+std::string BuildGameTitleText(const std::string& titleTemplate, const std::string& title,
+                               const std::string& titlePlus, bool softwareMode,
+                               const std::string& scriptTitle);
+// The test-play title's frame load: "ms.tenthsms" and a bar that grows with the milliseconds.
+std::string BuildFrameLoadText(std::int64_t microseconds);

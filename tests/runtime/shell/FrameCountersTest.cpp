@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "runtime/data/Game_SystemState.h"
+#include "runtime/dictionary/MessageDictionary.h"
 #include "runtime/shell/FrameCounters.h"
 #include "runtime/shell/GameIni.h"
 
@@ -94,6 +95,34 @@ TEST(ClockIntervalTest, IntervalsAreTakenModulo2To31) {
     EXPECT_EQ(ClockInterval(10, 5), 5);
     EXPECT_EQ(ClockInterval(100, 0x7FFFFFFF - 399), 500);
     EXPECT_EQ(ClockInterval(0, 0x7FFFFFFF), 1);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(WindowTitleTest, GameTitleFromTheTemplate) {
+    UiLanguage = 0;
+    EXPECT_EQ(BuildGameTitleText("", "Quest", " II", false, ""),
+              "Quest II　 　 F4:画面変更 / F8:情報変更");
+    EXPECT_EQ(BuildGameTitleText("<TITLE>-<SOFT>-<TITLE>", "A", "", true, ""),
+              "A-【ソフトウェアモード】-A");
+    EXPECT_EQ(BuildGameTitleText("<TITLE>", "A", "", false, "Set by script"), "Set by script");
+}
+
+TEST(WindowTitleTest, FrameLoadBars) {
+    UiLanguage = 0;
+    const struct {
+        std::int64_t us;
+        std::string text;
+    } cases[] = {
+        {9000, "9.0ms|||||||||"},
+        {30000, "30.0ms||||||||||■■■■■"},
+        {100000, "100.0ms||||||||||■■■■■★★★★★★"},
+        {1550, "1.5ms|"},
+        {-20, "0.0ms"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(BuildFrameLoadText(c.us), c.text) << c.us;
 }
 
 }  // namespace
