@@ -1,3 +1,203 @@
 #include "runtime/shell/Game_System.h"
 
-Game_System TheGameSystem;
+#include <algorithm>
+
+#include "Source/Library/Main/Windows/DxWinAPI.h"
+#include "Source/Library/Main/Windows/DxWindow.h"
+#include "runtime/data/BasicData.h"
+#include "runtime/data/Game_Database.h"
+#include "runtime/shell/ShellGlobals.h"
+
+Game_System TheGameSystem{Game_System::QuietConstruction{}};
+
+namespace {
+
+// The graphics module has no graph functions yet: every entry stays null until it does.
+GameSystemGraphics gGraphics{};
+
+bool LibraryIsWindowed() {
+    return ZiDaz::MainWindow.windowMode != 0;
+}
+
+bool LibraryIsActive() {
+    return ZiDaz::IsMainWindowActive() != 0;
+}
+
+bool LibraryClientOrigin(std::int32_t* x, std::int32_t* y) {
+    ZiDaz::EnsureSystemApiTable();
+    if (ZiDaz::SystemApi.ClientToScreen == nullptr) return false;
+    POINT p{0, 0};
+    if (!ZiDaz::SystemApi.ClientToScreen(ZiDaz::MainWindow.mainWindow, &p)) return false;
+    *x = p.x;
+    *y = p.y;
+    return true;
+}
+
+double LibraryScaleFactor() {
+    double x = 1.0;
+    double y = 1.0;
+    ZiDaz::GetWindowScaleFactors(&x, &y);
+    return x;
+}
+
+std::int32_t LibraryClipCursor(const std::int32_t* rect) {
+    ZiDaz::EnsureSystemApiTable();
+    if (ZiDaz::SystemApi.ClipCursor == nullptr) return 0;
+    if (rect == nullptr) return ZiDaz::SystemApi.ClipCursor(nullptr);
+    const RECT r{rect[0], rect[1], rect[2], rect[3]};
+    return ZiDaz::SystemApi.ClipCursor(&r);
+}
+
+GameSystemWindow LibraryWindow() {
+    return GameSystemWindow{&LibraryIsWindowed, &LibraryIsActive, &LibraryClientOrigin,
+                            &LibraryScaleFactor, &LibraryClipCursor};
+}
+
+GameSystemWindow gWindow = LibraryWindow();
+
+void DeleteGraph(std::int32_t graph) {
+    if (gGraphics.destroyGraph) gGraphics.destroyGraph(graph);
+}
+
+}  // namespace
+
+GameSystemGraphics& GetGameSystemGraphics() {
+    return gGraphics;
+}
+
+GameSystemWindow& GetGameSystemWindow() {
+    return gWindow;
+}
+
+void ResetGameSystemWindow() {
+    gWindow = LibraryWindow();
+}
+
+void Game_System::ResetHooks() {
+    text2.clear();
+    messageWaitMode = -1;
+    messageSettings = {99, 0, 0, 0};
+    choiceWaitIndent = -1;
+    choiceSettings = {-1, 99, 0, 0};
+    messageWaiter = nullptr;
+    choiceWaiter = nullptr;
+    graphSlot = -1;
+    legacyPair = TheBasicData.GameDataVersion() <= 202 ? std::array<std::int32_t, 2>{1, -1}
+                                                       : std::array<std::int32_t, 2>{0, 0};
+    mapOffsets.fill(-99999);
+}
+
+void Game_System::CreateScreenGraphs() {
+    DeleteGraph(captureGraph);
+    DeleteGraph(storedScreenGraph);
+    graphSlot = -1;
+    const std::int32_t scale = std::max<std::int32_t>(1, WindowScale);
+    const std::int32_t w = scale * (ScreenWidth / scale);
+    const std::int32_t h = scale * (ScreenHeight / scale);
+    captureGraph = gGraphics.makeGraph ? gGraphics.makeGraph(w, h, 0) : -1;
+    storedScreenGraph = gGraphics.makeGraph ? gGraphics.makeGraph(w, h, 0) : -1;
+}
+
+void Game_System::SetMessageWaiter(std::int32_t mode, Game_Interpreter* interpreter) {
+    messageWaitMode = mode;
+    messageWaiter = interpreter;
+}
+
+void Game_System::SetChoiceWaiter(std::int32_t indent, Game_Interpreter* interpreter) {
+    choiceWaitIndent = indent;
+    choiceWaiter = interpreter;
+}
+
+std::int32_t Game_System::ClipMouseCursor(std::int32_t setting) {
+    if (setting != -1) mouseConfine = std::clamp(setting, 0, 1);
+    if (gWindow.clipCursor == nullptr) return 0;
+    std::int32_t x = 0;
+    std::int32_t y = 0;
+    if (gWindow.isWindowed && gWindow.isWindowed() && mouseConfine == 1 &&
+        mouseConfineAllowed != 0 && gWindow.clientOrigin && gWindow.clientOrigin(&x, &y)) {
+        const double s = gWindow.scaleFactor ? gWindow.scaleFactor() : 1.0;
+        const std::int32_t rect[4] = {x, y, x + static_cast<std::int32_t>(s * ScreenWidth),
+                                      y + static_cast<std::int32_t>(s * ScreenHeight)};
+        return gWindow.clipCursor(rect);
+    }
+    return gWindow.clipCursor(nullptr);
+}
+
+void Game_System::SetTransition(std::int32_t n, std::int32_t time, std::int32_t mode) {
+    if (transitionImage >= 1 && transitionImage != transitionGraph) DeleteGraph(transitionImage);
+    transitionImage = 0;
+    if (n >= 0) {
+        transitionImagePath = DataPath + TheSystemDatabase.ReadString(11, n, 0);
+        transitionImage =
+            gGraphics.loadBlendGraph ? gGraphics.loadBlendGraph(transitionImagePath) : -1;
+        transitionWithoutImage = 0;
+        transitionTime = time;
+        transitionMode = static_cast<std::uint8_t>(mode);
+    } else if (n == -2) {
+        // After a graphics reload: the same image again.
+        if (!transitionImagePath.empty() && gGraphics.loadBlendGraph) {
+            transitionImage = gGraphics.loadBlendGraph(transitionImagePath);
+        }
+    } else {
+        transitionImagePath.clear();
+        transitionWithoutImage = 1;
+        transitionTime = time;
+        transitionMode = static_cast<std::uint8_t>(mode);
+    }
+}
+
+void Game_System::DrawTransition() {
+    if (transitionActive == 0) return;
+    if (gGraphics.setDrawBright) gGraphics.setDrawBright(255, 255, 255);
+    if (transitionRemaining >= 0 && transitionTotal > 0) {
+        const std::int32_t faded = static_cast<std::int32_t>(
+            static_cast<std::int64_t>(transitionRemaining) * 255 / transitionTotal);
+        if (transitionKind != 0) {
+            if (gGraphics.setBlendMode) gGraphics.setBlendMode(1, faded);
+            if (gGraphics.drawGraph) gGraphics.drawGraph(0, 0, captureGraph, 0);
+        } else {
+            if (gGraphics.setBlendMode) gGraphics.setBlendMode(1, 255);
+            if (gGraphics.drawBlendGraph) {
+                gGraphics.drawBlendGraph(0, 0, captureGraph, 0, transitionGraph, 255 - faded, 64);
+            }
+        }
+        return;
+    }
+    if (transitionPrepared) {
+        transitionPrepared = 0;
+        if (gGraphics.copyDrawTargetToGraph) {
+            gGraphics.copyDrawTargetToGraph(0, 0, ScreenWidth, ScreenHeight, captureGraph);
+        }
+        drawingSuspended = 0;
+        transitionActive = 1;
+        transitionCountdown = transitionRemaining = transitionTotal;
+        return;
+    }
+    transitionActive = 0;
+    transitionKind = -1;
+    if (transitionGraph != transitionImage) {
+        DeleteGraph(transitionGraph);
+        transitionGraph = -1;
+    }
+}
+
+void Game_System::EndTransition() {
+    transitionPrepared = 0;
+    transitionActive = 0;
+    transitionKind = -1;
+    if (transitionGraph != transitionImage) {
+        DeleteGraph(transitionGraph);
+        transitionGraph = -1;
+    }
+}
+
+void Game_System::DrawStoredScreen() {
+    if (gGraphics.setBlendMode) gGraphics.setBlendMode(0, 255);
+    if (gGraphics.drawGraph) gGraphics.drawGraph(0, 0, storedScreenGraph, 0);
+}
+
+void Game_System::UpdateTimers() {
+    transitionCountdown = std::max(-10, transitionCountdown - FrameMultiplier);
+    transitionRemaining = std::max(-10, transitionCountdown - FrameMultiplier);
+    if (gWindow.isActive && gWindow.isActive()) ClipMouseCursor(-1);
+}

@@ -6,3 +6,5 @@ std::int32_t ScreenHeight = 480;
 std::int32_t WindowScale = 1;
 std::int32_t TileSize = 16;
 std::int32_t FrameMultiplier = 1;
+bool TestPlay = false;
+std::string DataPath;

@@ -18,3 +18,8 @@ extern std::int32_t WindowScale;
 extern std::int32_t TileSize;
 // Sixtieths of a second one frame stands for (60 / the game's frame rate, at least 1).
 extern std::int32_t FrameMultiplier;
+// The game runs from the editor's test play: extra reports, viewers and keys.
+extern bool TestPlay;
+// The data folder's full path ending in its separator (files named by the game data are found
+// below it). Empty until the start-up sets it.
+extern std::string DataPath;

@@ -14,6 +14,7 @@
 #include "runtime/data/TileSet.h"
 #include "runtime/dictionary/MessageDictionary.h"
 #include "runtime/script/Game_Variables.h"
+#include "runtime/shell/Game_InputReplay.h"
 
 namespace {
 
@@ -198,6 +199,18 @@ int RunDataFileFuzzInput(const std::uint8_t* data, std::size_t size) {
                       again.commonSelfIntegers == store.commonSelfIntegers &&
                       again.commonSelfStrings == store.commonSelfStrings);
             }
+            TheSaveStream.Release();
+            break;
+        }
+        case kFuzzReplayPart: {
+            TheSaveStream.BeginRead(file, true, SaveStream::kCurrentFormat);
+            Game_InputReplay replay{Game_InputReplay::Quiet{}};
+            const bool read = replay.Load();
+            Check(read != TheSaveStream.overrun);
+            // Nothing is allocated beyond what the part can hold (two bytes an entry at least).
+            Check(replay.counts.size() == replay.values.size());
+            Check(replay.counts.size() <= file.size() / 2);
+            Check(replay.runLength == 0 && replay.readIndex == 0 && replay.framesPlayed == 0);
             TheSaveStream.Release();
             break;
         }

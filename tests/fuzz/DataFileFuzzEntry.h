@@ -22,5 +22,7 @@ enum DataFileFuzzReader : std::uint8_t {
     // format (90..140), bit 0 of byte 3 says whether its texts are UTF-8, the rest is the part.
     kFuzzSystemStatePart = 6,
     kFuzzVariablesPart = 7,
-    kFuzzReaderCount = 8,
+    // The key-input replay's save part (the rest of the input after the first byte).
+    kFuzzReplayPart = 8,
+    kFuzzReaderCount = 9,
 };
