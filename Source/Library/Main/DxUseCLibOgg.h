@@ -154,9 +154,9 @@ int ConvertYuvPlanesToXrgb(const std::uint8_t* yPlane, int yWidth, int yHeight, 
                            BASEIMAGE* dest);
 
 // How the decoder makes and fills its Y and UV graphs: a blank graph of one or two 8-bit
-// channels, and the transfer of a plane described as a base image into it. The graph module
-// installs the real calls; while none are installed no graphs are made and the RGB image is
-// prepared instead. Deleting goes through DeleteHandle.
+// channels, and the transfer of a plane described as a base image into it. They are the graph
+// module's own calls unless a test installs others; null puts the graph module's back.
+// Deleting goes through DeleteHandle.
 struct TheoraGraphOps {
     HandleValue (*CreatePlaneGraph)(int width, int height, int channelCount, void* asyncContext);
     int (*TransferPlane)(HandleValue graph, const BASEIMAGE* plane, void* asyncContext);

@@ -26,7 +26,30 @@ constexpr int kSetGranulePositionRequest = 5;
 // interval of 2^31 frames, so the tolerance is also limited to this many frames.
 constexpr std::int64_t kMaxFramesAhead = 65536;
 
-const TheoraGraphOps* graphOps = nullptr;
+// The Y and UV graphs are blank graphs of the current creation settings made ordinary 32-bit
+// graphs of one or two 8-bit channels; the planes go in as base images of that channel format.
+HandleValue CreatePlaneGraphInGraphModule(int width, int height, int channelCount,
+                                          void* asyncContext) {
+    GraphCreateParams params;
+    InitGraphCreateParamsFromSettings(&params);
+    params.ColorBits = 32;
+    params.Alpha = 0;
+    params.Drawable = 0;
+    params.ChannelCount = channelCount;
+    params.BitsPerChannel = 8;
+    return CreateBlankGraph(&params, width, height, 0, 0, 0, asyncContext != nullptr ? 1 : 0,
+                            asyncContext);
+}
+
+int TransferPlaneInGraphModule(HandleValue graph, const BASEIMAGE* plane, void* asyncContext) {
+    RECT whole{0, 0, plane->Width, plane->Height};
+    return TransferBaseImageRectToGraph(&whole, 0, 0, graph, plane, nullptr, 0, 0, 0, asyncContext);
+}
+
+const TheoraGraphOps kGraphModuleOps = {&CreatePlaneGraphInGraphModule,
+                                        &TransferPlaneInGraphModule};
+
+const TheoraGraphOps* graphOps = &kGraphModuleOps;
 
 void Lock(TheoraMovieDecoder* d) {
     DX_LOCK(&d->lock);
@@ -590,7 +613,7 @@ int ConvertYuvPlanesToXrgb(const std::uint8_t* yPlane, int yWidth, int yHeight, 
 }
 
 void SetTheoraGraphOps(const TheoraGraphOps* ops) {
-    graphOps = ops;
+    graphOps = ops != nullptr ? ops : &kGraphModuleOps;
 }
 
 TheoraMovieDecoder* OpenTheoraDecoder(const StreamReaderOps* ops, void* stream, int slotCount,

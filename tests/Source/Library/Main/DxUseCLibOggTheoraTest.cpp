@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "GraphTestSupport.h"
 #include "Main/DxBaseImage.h"
 #include "Main/DxFile.h"
 #include "Main/DxGraphics.h"
@@ -730,6 +731,36 @@ TEST_F(TheoraGraphTest, OnlyTheRgbImageWithoutShaderModelTwoOrWithTheOption) {
         EXPECT_TRUE(transfers.empty());
         EXPECT_EQ(decoder_->rgbReady, 1);
     }
+}
+
+// Without a test stand-in the decoder makes its planes into real graphs of the graph module.
+class TheoraModuleGraphTest : public velk_graph_test::GraphFixture {};
+
+TEST_F(TheoraModuleGraphTest, PlanesGoIntoGraphsOfTheGraphModuleOnADevice) {
+    if (BaseImageModuleState.Initialised == 0) InitBaseImageModule();
+    StartDevice(4096, false);
+    testing::RecordingBackend::Instance().shaderModel = 300;
+    MovieSpec spec = Small(Chroma::k420);
+    spec.width = 32;
+    const Bytes file = velk::movie::WriteTheoraMovie(spec);
+    MemoryStream* stream = CreateMemoryStream(file.data(), file.size());
+    TheoraMovieDecoder* decoder =
+        OpenTheoraDecoder(GetMemoryStreamAccess(), stream, 20, 0, nullptr);
+    ASSERT_NE(decoder, nullptr);
+    const HandleValue y = GetTheoraYGraph(decoder);
+    const HandleValue uv = GetTheoraUvGraph(decoder);
+    int w = 0;
+    int h = 0;
+    ASSERT_EQ(GetGraphSize(y, &w, &h), 0);
+    EXPECT_EQ(std::make_pair(w, h), std::make_pair(32, 16));
+    ASSERT_EQ(GetGraphSize(uv, &w, &h), 0);
+    EXPECT_EQ(std::make_pair(w, h), std::make_pair(16, 8));
+    EXPECT_EQ(decoder->graphsReady, 1);
+    EXPECT_GE(testing::RecordingBackend::Instance().Named("TransferImageToTexture").size(), 2u);
+    CloseTheoraDecoder(decoder);
+    FreeMemoryStream(stream);
+    EXPECT_EQ(LookUpGraphRecord(y, 1), nullptr);
+    EXPECT_EQ(LookUpGraphRecord(uv, 1), nullptr);
 }
 
 TEST_F(TheoraTest, ClosingWhileTheThreadDecodesAheadIsClean) {
