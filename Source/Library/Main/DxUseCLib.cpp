@@ -63,6 +63,43 @@ bool WriteAll(void* file, const void* data, std::size_t size) {
     return written == size;
 }
 
+// One row of the image as red, green, blue (and alpha) bytes for the writers. Plain formats of
+// 8-bit channels at whole bytes are read byte by byte (the values the pixel reader gives them);
+// every other format goes through the pixel reader.
+void FillRgbRow(BASEIMAGE* image, int y, std::uint8_t* row, bool alpha) {
+    const COLORFORMAT& f = image->Format;
+    const int bits = f.BytesPerPixel * 8;
+    auto whole = [bits](int width, int position) {
+        return width == 8 && position % 8 == 0 && position < bits;
+    };
+    const int channels = alpha ? 4 : 3;
+    if (f.FormatKind == 0 && f.ChannelCount == 0 && f.BytesPerPixel >= 3 &&
+        image->Pixels != nullptr && whole(f.RedWidth, f.RedPosition) &&
+        whole(f.GreenWidth, f.GreenPosition) && whole(f.BlueWidth, f.BluePosition) &&
+        (!alpha || whole(f.AlphaWidth, f.AlphaPosition))) {
+        const int r = f.RedPosition / 8, g = f.GreenPosition / 8, b = f.BluePosition / 8;
+        const int a = alpha ? f.AlphaPosition / 8 : 0;
+        const int step = f.BytesPerPixel;
+        const std::uint8_t* p =
+            static_cast<const std::uint8_t*>(image->Pixels) + std::int64_t(y) * image->Pitch;
+        for (int x = 0; x < image->Width; ++x, p += step, row += channels) {
+            row[0] = p[r];
+            row[1] = p[g];
+            row[2] = p[b];
+            if (alpha) row[3] = p[a];
+        }
+        return;
+    }
+    for (int x = 0; x < image->Width; ++x, row += channels) {
+        int red = 0, green = 0, blue = 0, alphaValue = 0;
+        ReadBaseImagePixelRgba(image, x, y, &red, &green, &blue, &alphaValue);
+        row[0] = static_cast<std::uint8_t>(red);
+        row[1] = static_cast<std::uint8_t>(green);
+        row[2] = static_cast<std::uint8_t>(blue);
+        if (alpha) row[3] = static_cast<std::uint8_t>(alphaValue);
+    }
+}
+
 }  // namespace
 
 // ============================================================================================
@@ -342,14 +379,7 @@ int EncodePngFile(const char16_t* path, const char* narrowPath, BASEIMAGE* image
             static_cast<std::uint8_t*>(Allocate(std::uint64_t(width) * channels + 1, __LINE__));
         if (row == nullptr) png_error(png, "Out of memory");
         rows[y] = row;
-        for (int x = 0; x < width; ++x) {
-            int r = 0, g = 0, b = 0, a = 0;
-            ReadBaseImagePixelRgba(image, x, y, &r, &g, &b, &a);
-            row[x * channels] = static_cast<std::uint8_t>(r);
-            row[x * channels + 1] = static_cast<std::uint8_t>(g);
-            row[x * channels + 2] = static_cast<std::uint8_t>(b);
-            if (alpha) row[x * channels + 3] = static_cast<std::uint8_t>(a);
-        }
+        FillRgbRow(image, y, row, alpha);
     }
     // 6.
     png_write_image(png, rows);
@@ -419,6 +449,22 @@ void JpegSourceInit(j_decompress_ptr decompressor) {
 boolean JpegSourceFill(j_decompress_ptr decompressor) {
     JpegStreamSource* source = SourceOf(decompressor);
     const std::int64_t left = source->Start + source->DataSize - AccessTell(source->Access);
+    // A file image in memory (every load reads one) is handed out in place, all of it at once:
+    // libjpeg-turbo decodes on its fast path only while a few kilobytes stay buffered, which
+    // 4,096-byte blocks rarely allow.
+    if (left > 0 && source->Access.Ops->Read == GetMemoryStreamAccess()->Read) {
+        auto* memory = static_cast<MemoryStream*>(source->Access.Stream);
+        if (memory->position < memory->size) {
+            const std::size_t rest =
+                std::min<std::size_t>(memory->size - memory->position, std::size_t(left));
+            source->Manager.next_input_byte =
+                static_cast<const JOCTET*>(memory->data) + memory->position;
+            source->Manager.bytes_in_buffer = rest;
+            memory->position += static_cast<std::uint32_t>(rest);
+            source->StartOfFile = 0;
+            return TRUE;
+        }
+    }
     std::size_t want = left <= 0 ? 0 : std::size_t(std::min<std::int64_t>(left, kJpegBlockBytes));
     std::size_t got = 0;
     if (want != 0) {
@@ -481,7 +527,15 @@ int ReadJpegImage(ImageReaderAccess* access, BASEIMAGE* image, int headerOnly) {
         jpeg_destroy_decompress(&decompressor);
         return 0;
     }
-    // 5.
+    // 5. libjpeg-turbo can store colour as blue, green, red itself: the same pixels as RGB
+    // reversed, written straight into the image.
+    bool direct = decompressor.out_color_space == JCS_GRAYSCALE;
+#ifdef JCS_EXTENSIONS
+    if (decompressor.out_color_space == JCS_RGB) {
+        decompressor.out_color_space = JCS_EXT_BGR;
+        direct = true;
+    }
+#endif
     jpeg_start_decompress(&decompressor);
     const int components = decompressor.output_components;
     const std::uint64_t width = decompressor.output_width;
@@ -503,6 +557,15 @@ int ReadJpegImage(ImageReaderAccess* access, BASEIMAGE* image, int headerOnly) {
     }
     // 6.
     const std::uint64_t pitch = width * n;
+    while (direct && decompressor.output_scanline < decompressor.output_height) {
+        const std::uint64_t y = decompressor.output_scanline;
+        JSAMPROW rows[16];
+        const std::uint64_t count = std::min<std::uint64_t>(16, height - y);
+        for (std::uint64_t i = 0; i < count; ++i) rows[i] = pixels + (y + i) * pitch;
+        if (jpeg_read_scanlines(&decompressor, rows, static_cast<JDIMENSION>(count)) == 0) {
+            ERREXIT(&decompressor, JERR_FILE_READ);
+        }
+    }
     while (decompressor.output_scanline < decompressor.output_height) {
         const std::uint64_t y = decompressor.output_scanline;
         if (jpeg_read_scanlines(&decompressor, row, 1) != 1) ERREXIT(&decompressor, JERR_FILE_READ);
@@ -570,6 +633,26 @@ void JpegDestTerm(j_compress_ptr compressor) {
     }
 }
 
+namespace {
+
+// 3 or 4 when the image's rows can go to libjpeg as they are (bytes blue, green, red, and for 4 a
+// fourth byte), else 0.
+int BorrowedJpegRowSpace(const BASEIMAGE* image) {
+#ifdef JCS_EXTENSIONS
+    const COLORFORMAT& f = image->Format;
+    if (image->Pixels == nullptr || image->Pitch <= 0 || f.FormatKind != 0 || f.ChannelCount != 0 ||
+        f.RedMask != 0xFF0000 || f.GreenMask != 0xFF00 || f.BlueMask != 0xFF) {
+        return 0;
+    }
+    if (f.BytesPerPixel == 3 || f.BytesPerPixel == 4) return f.BytesPerPixel;
+#else
+    (void)image;
+#endif
+    return 0;
+}
+
+}  // namespace
+
 int EncodeJpegFile(const char16_t* path, const char* narrowPath, BASEIMAGE* image, int quality,
                    int /*samplingFlag*/) {
     char16_t buffer[512];
@@ -586,10 +669,15 @@ int EncodeJpegFile(const char16_t* path, const char* narrowPath, BASEIMAGE* imag
     compressor.err = &errors.Standard;
     const int width = image->Width;
     const int height = image->Height;
+    // Images whose rows are blue, green, red (and a fourth byte) are handed to libjpeg-turbo as
+    // they are: the same samples as the RGB rows built from them, without the copy.
+    const int borrowed = BorrowedJpegRowSpace(image);
     JSAMPROW* volatile rows = nullptr;
     auto freeRows = [&]() {
         if (rows == nullptr) return;
-        for (int y = 0; y < height; ++y) FreeTrackedMemory(rows[y]);
+        if (borrowed == 0) {
+            for (int y = 0; y < height; ++y) FreeTrackedMemory(rows[y]);
+        }
         FreeTrackedMemory(rows);
         rows = nullptr;
     };
@@ -614,8 +702,11 @@ int EncodeJpegFile(const char16_t* path, const char* narrowPath, BASEIMAGE* imag
     // 4.
     compressor.image_width = static_cast<JDIMENSION>(std::max(width, 0));
     compressor.image_height = static_cast<JDIMENSION>(std::max(height, 0));
-    compressor.input_components = 3;
+    compressor.input_components = borrowed == 4 ? 4 : 3;
     compressor.in_color_space = JCS_RGB;
+#ifdef JCS_EXTENSIONS
+    if (borrowed != 0) compressor.in_color_space = borrowed == 4 ? JCS_EXT_BGRX : JCS_EXT_BGR;
+#endif
     jpeg_set_defaults(&compressor);
     jpeg_set_quality(&compressor, quality, TRUE);
     jpeg_start_compress(&compressor, TRUE);
@@ -624,16 +715,14 @@ int EncodeJpegFile(const char16_t* path, const char* narrowPath, BASEIMAGE* imag
         sizeof(JSAMPROW) * static_cast<std::size_t>(height), "DxUseCLib", __LINE__));
     if (rows == nullptr) ERREXIT(&compressor, JERR_OUT_OF_MEMORY);
     for (int y = 0; y < height; ++y) {
+        if (borrowed != 0) {
+            rows[y] = static_cast<JSAMPLE*>(image->Pixels) + std::int64_t(y) * image->Pitch;
+            continue;
+        }
         auto* row = static_cast<JSAMPLE*>(Allocate(std::uint64_t(width) * 3 + 1, __LINE__));
         if (row == nullptr) ERREXIT(&compressor, JERR_OUT_OF_MEMORY);
         rows[y] = row;
-        for (int x = 0; x < width; ++x) {
-            int r = 0, g = 0, b = 0;
-            ReadBaseImagePixelRgba(image, x, y, &r, &g, &b, nullptr);
-            row[3 * x] = static_cast<JSAMPLE>(r);
-            row[3 * x + 1] = static_cast<JSAMPLE>(g);
-            row[3 * x + 2] = static_cast<JSAMPLE>(b);
-        }
+        FillRgbRow(image, y, row, false);
     }
     // 6.
     jpeg_write_scanlines(&compressor, rows, static_cast<JDIMENSION>(height));

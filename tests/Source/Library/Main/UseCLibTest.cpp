@@ -129,11 +129,29 @@ img('RGB', (30, 20), smooth).save(d + '/source.ppm')
     }
 }
 
+// The memory stream's functions under other names: readers take it for a stream of unknown kind
+// and go through Read in blocks.
+std::size_t BlockRead(void* buffer, std::size_t size, std::size_t count, void* stream) {
+    return GetMemoryStreamAccess()->Read(buffer, size, count, stream);
+}
+
+int RunThroughBlocks(ImageReader reader, const Bytes& file, BASEIMAGE* image) {
+    std::memset(image, 0, sizeof(*image));
+    StreamReaderOps ops = *GetMemoryStreamAccess();
+    ops.Read = BlockRead;
+    MemoryStream* stream = CreateMemoryStream(file.data(), file.size());
+    ImageReaderAccess access{&ops, stream};
+    const int r = reader(&access, image, 0);
+    ops.Close(stream);
+    return r;
+}
+
 TEST(UseCLibTest, JpegStreamsThatEndEarlyOrAreNotJpeg) {
     ScratchDir dir("jpegcut");
     RunPillowScript(dir, std::string(kSources) + R"(
 img('RGB', (24, 24), smooth).save(d + '/a.jpg', quality=80)
 img('RGB', (24, 24), smooth).save(d + '/p.jpg', quality=80, progressive=True)
+img('RGB', (200, 150), smooth).save(d + '/big.jpg', quality=95)
 )");
     BASEIMAGE image;
     // Not starting with 0xFF: refused before libjpeg is involved.
@@ -142,21 +160,33 @@ img('RGB', (24, 24), smooth).save(d + '/p.jpg', quality=80, progressive=True)
     // Nothing after the first byte but the first byte: the empty-input error; no SOI: an error.
     EXPECT_EQ(RunOn(ReadJpegImage, Bytes{0xFF}, &image), -1);
     EXPECT_EQ(RunOn(ReadJpegImage, Bytes{0xFF, 0x00, 0x12}, &image), -1);
-    for (const char* name : {"a.jpg", "p.jpg"}) {
+    for (const char* name : {"a.jpg", "p.jpg", "big.jpg"}) {
         const Bytes file = ReadBytes(dir.path / name);
+        const bool big = std::string(name) == "big.jpg";
         const int blocks = GetTrackedMemoryCount();
         // A file cut after its header is completed with the end-of-image code and decodes.
         const Bytes half(file.begin(), file.begin() + std::ptrdiff_t(file.size() * 3 / 4));
         ASSERT_EQ(RunOn(ReadJpegImage, half, &image), 0) << name;
-        EXPECT_EQ(image.Width, 24);
+        EXPECT_EQ(image.Width, big ? 200 : 24);
         FreeTrackedMemory(image.Pixels);
+        // Read in 4,096-byte blocks from a stream of unknown kind: the same pixels, and a cut
+        // file completed the same way.
+        BASEIMAGE inPlace, blocks4k;
+        for (const Bytes* f : {&file, &half}) {
+            ASSERT_EQ(RunOn(ReadJpegImage, *f, &inPlace), 0);
+            ASSERT_EQ(RunThroughBlocks(ReadJpegImage, *f, &blocks4k), 0);
+            EXPECT_EQ(ImagePixels(blocks4k), ImagePixels(inPlace));
+            FreeTrackedMemory(inPlace.Pixels);
+            FreeTrackedMemory(blocks4k.Pixels);
+        }
         // Every cut and bit flip: -1 or a complete image, nothing left allocated.
-        for (std::size_t cut = 0; cut < file.size(); cut += 3) {
+        for (std::size_t cut = 0; cut < file.size(); cut += big ? 97 : 3) {
             const Bytes part(file.begin(), file.begin() + std::ptrdiff_t(cut));
             if (RunOn(ReadJpegImage, part, &image) == 0) {
-                EXPECT_EQ(image.Pitch, 72);
+                EXPECT_EQ(image.Pitch, big ? 600 : 72);
                 FreeTrackedMemory(image.Pixels);
             }
+            if (RunThroughBlocks(ReadJpegImage, part, &image) == 0) FreeTrackedMemory(image.Pixels);
         }
         for (std::size_t bit = 16; bit < std::min<std::size_t>(file.size(), 400) * 8; bit += 7) {
             Bytes flipped = file;
@@ -323,6 +353,26 @@ TEST(UseCLibTest, PngWriterFilesDecodeInPillowToTheirSources) {
     EXPECT_EQ(ReadBytes(rgbPath)[25], 2);
     EXPECT_EQ(PillowDecode({argbPath}, "RGBA")[0], ImagePixels(argb, true));
     EXPECT_EQ(PillowDecode({rgbPath})[0], ImagePixels(rgb));
+    // Other formats go through the pixel reader.
+    BASEIMAGE r565{};
+    InitColorFormatR5G6B5(&r565.Format);
+    r565.Width = 3;
+    r565.Height = 2;
+    r565.Pitch = 6;
+    Bytes r565Pixels = RandomBytes(12, 53);
+    r565.Pixels = r565Pixels.data();
+    const auto r565Path = dir.path / "r565.png";
+    ASSERT_EQ(WriteBaseImagePngFile(Widen(r565Path).c_str(), &r565, 6), 0);
+    Bytes r565Expected;
+    for (int y = 0; y < 2; ++y) {
+        for (int x = 0; x < 3; ++x) {
+            int r, g, b;
+            ReadBaseImagePixelRgba(&r565, x, y, &r, &g, &b, nullptr);
+            r565Expected.insert(r565Expected.end(),
+                                {std::uint8_t(r), std::uint8_t(g), std::uint8_t(b)});
+        }
+    }
+    EXPECT_EQ(PillowDecode({r565Path})[0], r565Expected);
     // Both PNG readers read them back.
     BASEIMAGE back;
     ASSERT_EQ(RunOn(ReadPngImage, ReadBytes(argbPath), &back), 0);
