@@ -313,13 +313,10 @@ TEST(UseCLibTest, TiffStripsFillTheirRowsAndAZeroStripHeightIsTheWholeImage) {
     expectRows(MakeStripTiff(width, height, 16, true, pixels));
     // No tag: one strip.
     expectRows(MakeStripTiff(width, height, 0, false, pixels));
-    // A RowsPerStrip of 0 would never advance: it reads as the whole height.
+    // A RowsPerStrip of 0 would never advance the strip loop. This libtiff already refuses such
+    // a file at open; the reader would take it as the whole height.
     BASEIMAGE image;
-    const int r = RunOn(ReadTiffImage, MakeStripTiff(width, height, 0, true, pixels), &image);
-    if (r == 0) {
-        EXPECT_EQ(image.Height, 40);
-        FreeTrackedMemory(image.Pixels);
-    }
+    EXPECT_EQ(RunOn(ReadTiffImage, MakeStripTiff(width, height, 0, true, pixels), &image), -1);
 }
 
 TEST(UseCLibTest, PngWriterFilesDecodeInPillowToTheirSources) {
