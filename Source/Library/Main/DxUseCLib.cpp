@@ -801,13 +801,18 @@ int ReadTiffImage(ImageReaderAccess* access, BASEIMAGE* image, int headerOnly) {
         return -1;
     }
     AccessSeek(*access, -2, 1);
-    // 2. Messages are dropped per open, and no single allocation of libtiff's exceeds what a
-    // base image may hold.
+    // 2. Messages are dropped per open. No single allocation of libtiff's exceeds what a base
+    // image may hold, nor 65,536 times the file's bytes (more than any coding packs, bar fax
+    // coding of vast blank pages), so that damaged headers cannot make libtiff clear large blocks
+    // it never fills.
     TIFFOpenOptions* options = TIFFOpenOptionsAlloc();
     if (options == nullptr) return -1;
     TIFFOpenOptionsSetErrorHandlerExtR(options, TiffDiscardMessage, nullptr);
     TIFFOpenOptionsSetWarningHandlerExtR(options, TiffDiscardMessage, nullptr);
-    TIFFOpenOptionsSetMaxSingleMemAlloc(options, static_cast<tmsize_t>(kImageLimit));
+    const std::uint64_t fileBytes = record.Size > 0 ? std::uint64_t(record.Size) : 0;
+    TIFFOpenOptionsSetMaxSingleMemAlloc(
+        options, static_cast<tmsize_t>(
+                     std::min(kImageLimit, std::max<std::uint64_t>(fileBytes * 65536, 1 << 20))));
     TIFF* tiff =
         TIFFClientOpenExt("Read", "r", &record, TiffStreamRead, TiffStreamWrite, TiffStreamSeek,
                           TiffStreamClose, TiffStreamSize, TiffStreamMap, TiffStreamUnmap, options);
