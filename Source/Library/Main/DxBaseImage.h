@@ -274,8 +274,8 @@ struct ImageLoadSettings {
     std::int32_t PlatformReadersLast;
 };
 extern ImageLoadSettings BaseImageLoadSettings;
-// The built-in readers in their fixed order, and the platform's, each ending with null. The JPEG,
-// PNG and TIFF places refuse until their readers exist.
+// The built-in readers in their fixed order (BMP, JPEG, PNG, PNG through libpng, TGA, DDS, TIFF,
+// "BGRA", "DBIM"), and the platform's, each ending with null.
 extern ImageReader ImageLoaderTable[10];
 extern ImageReader PlatformImageReaderTable[2];
 
@@ -301,6 +301,23 @@ int ReadDdsImage(ImageReaderAccess* access, BASEIMAGE* image, int headerOnly);
 int ReadBgraImage(ImageReaderAccess* access, BASEIMAGE* image, int headerOnly);
 int ReadDbimImage(ImageReaderAccess* access, BASEIMAGE* image, int headerOnly);
 int WriteBaseImageBmpFile(const char16_t* path, const BASEIMAGE* image);
+
+// PNG, JPEG and TIFF. The own PNG decoder (Main/DxBaseImagePng.cpp) reads non-interlaced files
+// from memory streams only; the libpng reader takes what it refuses. The readers built on the
+// outside libraries and the PNG and JPEG writers live in Main/DxUseCLib.cpp.
+int ReadPngImage(ImageReaderAccess* access, BASEIMAGE* image, int headerOnly);
+int ReadPngImageLibpng(ImageReaderAccess* access, BASEIMAGE* image, int headerOnly);
+int ReadJpegImage(ImageReaderAccess* access, BASEIMAGE* image, int headerOnly);
+int ReadTiffImage(ImageReaderAccess* access, BASEIMAGE* image, int headerOnly);
+// Writers: 8-bit RGB PNG (RGBA when the image has alpha) at a zlib level 0 to 9, and baseline
+// JPEG at a quality of 1 to 100 (the sampling flag is not used). With a null UTF-16 path the
+// narrow path, in the library's narrow encoding, is used. 0, or -1 (a partly written file stays).
+int EncodePngFile(const char16_t* path, const char* narrowPath, BASEIMAGE* image,
+                  int compressionLevel);
+int WriteBaseImagePngFile(const char16_t* path, BASEIMAGE* image, int compressionLevel);
+int EncodeJpegFile(const char16_t* path, const char* narrowPath, BASEIMAGE* image, int quality,
+                   int samplingFlag);
+int WriteBaseImageJpegFile(const char16_t* path, BASEIMAGE* image, int quality, int samplingFlag);
 int WriteBaseImageDdsFile(const char16_t* path, const BASEIMAGE* images, int cube, int mipCount);
 
 int ZeroBaseImageRect(BASEIMAGE* image, int x, int y, int width, int height);

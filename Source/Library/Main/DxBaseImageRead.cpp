@@ -1086,15 +1086,8 @@ int WriteBaseImageDdsFile(const char16_t* path, const BASEIMAGE* images, int cub
 
 namespace ZiDaz {
 
-namespace {
-// The JPEG, PNG and TIFF places refuse until their readers exist.
-int RefuseImage(ImageReaderAccess*, BASEIMAGE*, int) {
-    return -1;
-}
-}  // namespace
-
-ImageReader ImageLoaderTable[10] = {ReadBmpImage,  RefuseImage,  RefuseImage, RefuseImage,
-                                    ReadTgaImage,  ReadDdsImage, RefuseImage, ReadBgraImage,
+ImageReader ImageLoaderTable[10] = {ReadBmpImage,  ReadJpegImage, ReadPngImage,  ReadPngImageLibpng,
+                                    ReadTgaImage,  ReadDdsImage,  ReadTiffImage, ReadBgraImage,
                                     ReadDbimImage, nullptr};
 ImageReader PlatformImageReaderTable[2] = {ReadWicImage, nullptr};
 

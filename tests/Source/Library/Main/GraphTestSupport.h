@@ -91,8 +91,7 @@ inline std::u16string Wide(const std::filesystem::path& path) {
     return std::u16string(s.begin(), s.end());
 }
 
-// Whether the base-image loader takes a file Pillow wrote; the PNG and JPEG readers may be
-// missing from this build.
+// Whether the base-image loader takes a file Pillow wrote.
 inline bool LoaderAccepts(const std::filesystem::path& path) {
     BASEIMAGE image{};
     std::u16string name = Wide(path);
@@ -101,12 +100,6 @@ inline bool LoaderAccepts(const std::filesystem::path& path) {
     DisposeBaseImage(&image);
     return true;
 }
-
-#define VELK_SKIP_UNLESS_LOADER_ACCEPTS(path)                    \
-    do {                                                         \
-        if (!::velk_graph_test::LoaderAccepts(path))             \
-            GTEST_SKIP() << "PNG/JPEG reader not in this build"; \
-    } while (0)
 
 // A pixel of a MEMIMG as 0x00RRGGBB with each channel's top bits (16-bit: 5, 6, 5 bits).
 inline std::uint32_t MemImgPixel(const MEMIMG& image, int x, int y) {
