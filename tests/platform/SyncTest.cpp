@@ -47,12 +47,17 @@ TEST(Events, AutomaticResetReleasesOneWaiterManualResetReleasesAll) {
     for (BOOL manual : {FALSE, TRUE}) {
         HANDLE event = CreateEventA(nullptr, manual, FALSE, nullptr);
         std::atomic<int> released{0};
+        std::atomic<int> started{0};
         std::vector<std::thread> waiters;
+        // The signal comes well inside every waiter's time, however slowly the threads start (a
+        // loaded machine or a sanitizer): an auto-reset event still releases only one of them.
         for (int i = 0; i < 4; ++i) {
             waiters.emplace_back([&] {
-                if (WaitForSingleObject(event, 100) == WAIT_OBJECT_0) ++released;
+                ++started;
+                if (WaitForSingleObject(event, 500) == WAIT_OBJECT_0) ++released;
             });
         }
+        while (started.load() < 4) std::this_thread::yield();
         std::this_thread::sleep_for(std::chrono::milliseconds(30));
         SetEvent(event);
         for (auto& w : waiters) w.join();

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <stdexcept>
 #include <type_traits>
@@ -10,6 +11,7 @@
 #include "runtime/data/DataFileBuffer.h"
 #include "runtime/data/DataFileIo.h"
 #include "runtime/dictionary/MessageDictionary.h"
+#include "runtime/shell/TextConversion.h"
 
 namespace gamedata {
 
@@ -41,8 +43,12 @@ T Get(const Json& j, const std::string& field) {
         }
         if (j.is_number_integer()) {
             const auto v = j.get<std::int64_t>();
-            if (v < static_cast<std::int64_t>(low) || v > static_cast<std::int64_t>(high)) {
-                throw refuse();
+            if constexpr (std::is_unsigned_v<T>) {
+                if (v < 0 || static_cast<std::uint64_t>(v) > high) throw refuse();
+            } else {
+                if (v < static_cast<std::int64_t>(low) || v > static_cast<std::int64_t>(high)) {
+                    throw refuse();
+                }
             }
             return static_cast<T>(v);
         }
@@ -321,12 +327,11 @@ Json ToJson(const Game_BasicData& d) {
 
 void FromJson(const Json& j, Game_BasicData& d) {
     d = Game_BasicData{};
+    // A list given is the list the file stores (a reader keeps its defaults beyond it).
     auto overlay = [&](const char* key, auto& list) {
         if (!j.contains(key)) return;
         using T = typename std::remove_reference_t<decltype(list)>::value_type;
-        const auto values = Get<std::vector<T>>(j.at(key), key);
-        if (list.size() < values.size()) list.resize(values.size());
-        std::copy(values.begin(), values.end(), list.begin());
+        list = Get<std::vector<T>>(j.at(key), key);
     };
     overlay("settingBytes", d.settingBytes);
     overlay("settingTexts", d.settingTexts);
@@ -454,6 +459,151 @@ const char* FormText(ScrambledHeaderForm form) {
     }
 }
 
+std::string Hex(const std::uint8_t* data, std::size_t size) {
+    static constexpr char kDigits[] = "0123456789abcdef";
+    std::string hex;
+    hex.reserve(2 * size);
+    for (std::size_t i = 0; i < size; ++i) {
+        hex += kDigits[data[i] >> 4];
+        hex += kDigits[data[i] & 15];
+    }
+    return hex;
+}
+
+std::string Hex(const std::vector<std::uint8_t>& bytes) {
+    return Hex(bytes.data(), bytes.size());
+}
+
+std::string Hex(const std::string& bytes) {
+    return Hex(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+}
+
+std::vector<std::uint8_t> Unhex(const Json& j, const std::string& field) {
+    const std::string hex = Get<std::string>(j, field);
+    auto digit = [&](char c) {
+        if (c >= '0' && c <= '9') return c - '0';
+        if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+        if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+        throw std::runtime_error(field + ": \"" + hex + "\" is not pairs of hexadecimal digits");
+    };
+    if (hex.size() % 2 != 0) digit('x');
+    std::vector<std::uint8_t> bytes;
+    bytes.reserve(hex.size() / 2);
+    for (std::size_t i = 0; i < hex.size(); i += 2) {
+        bytes.push_back(static_cast<std::uint8_t>(digit(hex[i]) * 16 + digit(hex[i + 1])));
+    }
+    return bytes;
+}
+
+template <typename K, typename V>
+Json PairsJson(const std::map<K, V>& map) {
+    Json j = Json::array();
+    for (const auto& [key, value] : map) j.push_back(Json::array({key, value}));
+    return j;
+}
+
+template <typename K, typename V>
+std::map<K, V> PairsFrom(const Json& j, const char* key) {
+    std::map<K, V> map;
+    if (!j.contains(key)) return map;
+    for (const auto& pair : Get<std::vector<std::vector<std::int64_t>>>(j.at(key), key)) {
+        if (pair.size() != 2) throw std::runtime_error(std::string(key) + " holds pairs");
+        map[Get<K>(Json(pair[0]), key)] = Get<V>(Json(pair[1]), key);
+    }
+    return map;
+}
+
+}  // namespace
+
+Json ToJson(const StoredForm& f) {
+    Json j = Json::object();
+    if (!f.header.empty()) j["header"] = Hex(f.header);
+    if (!f.skipped.empty()) j["skipped"] = Hex(f.skipped);
+    if (!f.texts.empty()) {
+        Json texts = Json::array();
+        for (const auto& [n, bytes] : f.texts) texts.push_back(Json::array({n, Hex(bytes)}));
+        j["texts"] = texts;
+    }
+    if (!f.noArguments.empty()) j["noArguments"] = f.noArguments;
+    if (!f.routeFlags.empty()) j["routeFlags"] = PairsJson(f.routeFlags);
+    if (!f.lastCodes.empty()) j["lastCodes"] = PairsJson(f.lastCodes);
+    if (!f.pageCounts.empty()) j["pageCounts"] = PairsJson(f.pageCounts);
+    if (!f.eventByteCounts.empty()) j["eventByteCounts"] = PairsJson(f.eventByteCounts);
+    if (!f.contactCounts.empty()) j["contactCounts"] = PairsJson(f.contactCounts);
+    if (!f.eventOrder.empty()) j["eventOrder"] = f.eventOrder;
+    if (f.unmarkedEmptyLayers) j["unmarkedEmptyLayers"] = true;
+    if (!f.chipFlagsWithoutBit200.empty()) {
+        Json flags = Json::array();
+        for (const auto& [set, index] : f.chipFlagsWithoutBit200) {
+            flags.push_back(Json::array({set, index}));
+        }
+        j["chipFlagsWithoutBit200"] = flags;
+    }
+    if (!f.bareFieldCounts.empty()) j["bareFieldCounts"] = f.bareFieldCounts;
+    if (!f.fieldBlockCounts.empty()) {
+        Json counts = Json::array();
+        for (const auto& [at, count] : f.fieldBlockCounts) {
+            counts.push_back(Json::array({at.first, at.second, count}));
+        }
+        j["fieldBlockCounts"] = counts;
+    }
+    if (!f.listCounts.empty()) j["listCounts"] = PairsJson(f.listCounts);
+    if (f.versionAt) j["versionAt"] = *f.versionAt;
+    if (!f.tail.empty() || f.versionAt) j["tail"] = Hex(f.tail);
+    if (f.recordCount) j["recordCount"] = *f.recordCount;
+    if (!f.keyFile.empty()) j["keyFile"] = Hex(f.keyFile);
+    if (!f.trailing.empty()) j["trailing"] = Hex(f.trailing);
+    return j;
+}
+
+void FromJson(const Json& j, StoredForm& f) {
+    f = StoredForm{};
+    if (!j.is_object()) throw std::runtime_error("\"stored\" is an object");
+    const auto bytes = [&](const char* key) {
+        return j.contains(key) ? Unhex(j.at(key), key) : std::vector<std::uint8_t>{};
+    };
+    f.header = bytes("header");
+    f.skipped = bytes("skipped");
+    if (j.contains("texts")) {
+        for (const auto& text : j.at("texts")) {
+            if (!text.is_array() || text.size() != 2) {
+                throw std::runtime_error("texts holds [number, \"hex\"] pairs");
+            }
+            const auto stored = Unhex(text[1], "texts");
+            f.texts[Get<std::size_t>(text[0], "texts")] = std::string(stored.begin(), stored.end());
+        }
+    }
+    f.noArguments = ListOf<std::size_t>(j, "noArguments");
+    f.routeFlags = PairsFrom<std::size_t, std::int8_t>(j, "routeFlags");
+    f.lastCodes = PairsFrom<std::size_t, std::int32_t>(j, "lastCodes");
+    f.pageCounts = PairsFrom<std::size_t, std::int32_t>(j, "pageCounts");
+    f.eventByteCounts = PairsFrom<std::size_t, std::int32_t>(j, "eventByteCounts");
+    f.contactCounts = PairsFrom<std::size_t, std::int32_t>(j, "contactCounts");
+    f.eventOrder = ListOf<std::int32_t>(j, "eventOrder");
+    f.unmarkedEmptyLayers = Value<bool>(j, "unmarkedEmptyLayers", false);
+    for (const auto& pair : ListOf<std::vector<std::size_t>>(j, "chipFlagsWithoutBit200")) {
+        if (pair.size() != 2) throw std::runtime_error("chipFlagsWithoutBit200 holds pairs");
+        f.chipFlagsWithoutBit200.emplace_back(pair[0], pair[1]);
+    }
+    f.bareFieldCounts = ListOf<std::size_t>(j, "bareFieldCounts");
+    for (const auto& entry : ListOf<std::vector<std::int32_t>>(j, "fieldBlockCounts")) {
+        if (entry.size() != 3 || entry[0] < 0) {
+            throw std::runtime_error("fieldBlockCounts holds [definition, block, count]");
+        }
+        f.fieldBlockCounts[{static_cast<std::size_t>(entry[0]), entry[1]}] = entry[2];
+    }
+    f.listCounts = PairsFrom<int, std::int32_t>(j, "listCounts");
+    if (j.contains("versionAt")) f.versionAt = Get<std::int32_t>(j.at("versionAt"), "versionAt");
+    f.tail = bytes("tail");
+    if (j.contains("recordCount")) {
+        f.recordCount = Get<std::int32_t>(j.at("recordCount"), "recordCount");
+    }
+    f.keyFile = bytes("keyFile");
+    f.trailing = bytes("trailing");
+}
+
+namespace {
+
 DataFileOptions OptionsFrom(const Json& doc) {
     DataFileOptions o;
     o.form = FormFromText(Value<std::string>(doc, "form", "plain"));
@@ -466,6 +616,14 @@ DataFileOptions OptionsFrom(const Json& doc) {
     o.locale = Value<std::string>(doc, "locale", o.locale);
     o.protectionBlock = ListOf<std::uint8_t>(doc, "protectionBlock");
     if (doc.contains("version")) o.versionByte = Get<std::uint8_t>(doc.at("version"), "version");
+    if (doc.contains("closingByte")) {
+        o.closingByte = Get<std::uint8_t>(doc.at("closingByte"), "closingByte");
+    }
+    if (doc.contains("stored")) FromJson(doc.at("stored"), o.stored);
+    if (doc.contains("projectStored")) FromJson(doc.at("projectStored"), o.projectStored);
+    // The main file's trailing bytes go where the writers take them.
+    o.trailingBytes = std::move(o.stored.trailing);
+    o.stored.trailing.clear();
     return o;
 }
 
@@ -504,6 +662,8 @@ std::vector<std::uint8_t> EncodeDocument(const Json& document) {
         if (letter.size() != 1) throw std::runtime_error("formatLetter is one letter");
         m.formatLetter = static_cast<std::uint8_t>(letter[0]);
         m.storeLayers = Value<bool>(doc, "storeLayers", true);
+        m.stored = o.stored;
+        m.trailingBytes = o.trailingBytes;
         return WriteMapFile(map, m);
     }
     if (kind == "archivekey") {
@@ -517,7 +677,8 @@ std::vector<std::uint8_t> EncodeDocument(const Json& document) {
         if (key.empty() || key.size() > kArchiveKeyMaxLength) {
             throw std::runtime_error("an archive key has 1 to 127 characters");
         }
-        return WriteArchiveKeyFile(key, index, Value<std::uint8_t>(doc, "seed", 1));
+        return WriteArchiveKeyFile(key, index, Value<std::uint8_t>(doc, "seed", 1),
+                                   OptionsFrom(doc).stored.keyFile);
     }
     if (kind == "database") throw std::runtime_error("a database is written as two files");
     throw std::runtime_error("unknown kind " + kind);
@@ -616,21 +777,214 @@ Json SeedsJson(const std::vector<std::uint8_t>& bytes, const ScrambledHeaderLayo
     return seeds;
 }
 
+// Walks a file the runtime's reader has accepted (its body already unscrambled), the way that
+// reader walks it, and keeps in a StoredForm what the records do not carry: skipped bytes, texts
+// not stored as the writer stores them, and stored values that reading replaces.
+class StoredScan {
+  public:
+    StoredScan(const std::vector<std::uint8_t>& bytes, std::size_t at, bool utf8,
+               std::string locale, StoredForm& out)
+        : bytes_(bytes), at_(at), utf8_(utf8), locale_(std::move(locale)), out_(out) {}
+
+    std::size_t At() const { return at_; }
+
+    std::uint8_t U8() {
+        Need(1);
+        return bytes_[at_++];
+    }
+    std::int32_t I32() {
+        Need(4);
+        std::uint32_t v = 0;
+        for (int i = 0; i < 4; ++i) v |= static_cast<std::uint32_t>(bytes_[at_ + i]) << (8 * i);
+        at_ += 4;
+        return static_cast<std::int32_t>(v);
+    }
+    std::int16_t I16() {
+        Need(2);
+        const auto v = static_cast<std::int16_t>(bytes_[at_] | (bytes_[at_ + 1] << 8));
+        at_ += 2;
+        return v;
+    }
+    void Pass(std::size_t count) {
+        Need(count);
+        at_ += count;
+    }
+    // A place the reader skips.
+    void Skip(std::size_t count) {
+        Need(count);
+        out_.skipped.insert(out_.skipped.end(), bytes_.begin() + at_, bytes_.begin() + at_ + count);
+        at_ += count;
+    }
+    // A count that a reader takes as 0 when it is negative.
+    std::size_t Items(std::int32_t count) {
+        return count > 0 ? static_cast<std::size_t>(count) : 0;
+    }
+
+    // A text: int32 length, then the bytes.
+    void Text() {
+        const std::int32_t length = I32();
+        Need(Items(length));
+        Keep(std::string(bytes_.begin() + at_, bytes_.begin() + at_ + Items(length)), !utf8_);
+        at_ += Items(length);
+    }
+    // A move command's text: a length byte, then the bytes (never converted).
+    void MoveText() {
+        const std::uint8_t length = U8();
+        Need(length);
+        Keep(std::string(bytes_.begin() + at_, bytes_.begin() + at_ + length), false);
+        at_ += length;
+    }
+
+    // The rest of the file.
+    std::vector<std::uint8_t> Rest() {
+        std::vector<std::uint8_t> rest(bytes_.begin() + std::min(at_, bytes_.size()), bytes_.end());
+        at_ = bytes_.size();
+        return rest;
+    }
+
+    // The records of map files and of their events.
+    void Route() {
+        Pass(6);
+        const std::int32_t count = I32();
+        for (std::size_t i = 0; i < Items(count); ++i) {
+            U8();
+            Pass(4u * U8());
+            MoveText();
+        }
+    }
+
+    void CommandList() {
+        const std::size_t list = listNumber_++;
+        const std::int32_t count = I32();
+        for (std::size_t i = 0; i < Items(count); ++i) {
+            const std::size_t command = commandNumber_++;
+            const auto arguments = static_cast<std::int8_t>(U8());
+            if (arguments == 0) out_.noArguments.push_back(command);
+            std::int32_t code = kEndOfListCode;
+            if (arguments > 0) code = I32();
+            if (arguments > 1) Pass(4u * static_cast<std::size_t>(arguments - 1));
+            U8();  // indent
+            const auto strings = static_cast<std::int8_t>(U8());
+            for (int s = 0; s < strings; ++s) Text();
+            const auto flag = static_cast<std::int8_t>(U8());
+            if (flag != 0 && flag != 1) out_.routeFlags[command] = flag;
+            if (flag >= 1) Route();
+            if (i + 1 == Items(count) && code != kEndOfListCode) out_.lastCodes[list] = code;
+        }
+    }
+
+    void Page() {
+        const std::size_t page = pageNumber_++;
+        Skip(1);
+        Pass(4);
+        Text();
+        Pass(4 + 37);
+        Route();
+        CommandList();
+        const std::int32_t contacts = I32();
+        if (contacts < 3) out_.contactCounts[page] = contacts;
+        Pass(Items(contacts));
+        Skip(1);
+    }
+
+    // Returns the event's id.
+    std::int32_t Event() {
+        const std::size_t event = eventNumber_++;
+        Skip(1);
+        Skip(4);
+        const std::int32_t id = I32();
+        Text();
+        Pass(8);
+        const std::int32_t pages = I32();
+        const std::int32_t kept = I32();
+        if (kept < 0) out_.eventByteCounts[event] = kept;
+        Pass(Items(kept));
+        if (pages <= 0) out_.pageCounts[event] = pages;
+        for (std::size_t p = 0; p < Items(pages); ++p) Page();
+        Skip(1);
+        return id;
+    }
+
+    // Drops skipped bytes that are all 0 at the end (the writer puts 0 there).
+    void Finish() {
+        while (!out_.skipped.empty() && out_.skipped.back() == 0) out_.skipped.pop_back();
+    }
+
+  private:
+    void Need(std::size_t count) const {
+        if (at_ > bytes_.size() || bytes_.size() - at_ < count) {
+            throw std::runtime_error("the file ends inside a field");
+        }
+    }
+
+    // Keeps a text whose stored bytes are not what the writer makes of what they read as.
+    void Keep(const std::string& stored, bool converted) {
+        const std::size_t number = textNumber_++;
+        std::string read(stored.c_str(), strnlen(stored.c_str(), stored.size()));
+        std::string written = read;
+        if (converted && !read.empty()) {
+            written = ConvertUtf8ToGameText(ConvertCodePageToUtf8(locale_.c_str(), read.c_str()),
+                                            locale_);
+        }
+        if (written + '\0' != stored) out_.texts[number] = stored;
+    }
+
+    const std::vector<std::uint8_t>& bytes_;
+    std::size_t at_;
+    bool utf8_;
+    std::string locale_;
+    StoredForm& out_;
+    std::size_t textNumber_ = 0;
+    std::size_t commandNumber_ = 0;
+    std::size_t listNumber_ = 0;
+    std::size_t pageNumber_ = 0;
+    std::size_t eventNumber_ = 0;
+};
+
+DataFileForm DataForm(const std::string& form) {
+    return FormFromText(form);
+}
+
+std::uint8_t SumOf(const std::vector<std::uint8_t>& bytes, std::size_t from, std::size_t to) {
+    std::uint32_t sum = 0;
+    for (std::size_t i = from; i < to && i < bytes.size(); ++i) sum += bytes[i];
+    return static_cast<std::uint8_t>(sum);
+}
+
+// The header facts of a 10-byte header, and the protection block the scan passes.
 Json HeaderJson(const std::vector<std::uint8_t>& bytes, const ScrambledHeaderLayout& layout) {
     Json j;
     const ScrambledHeaderForm form = ClassifyShortHeader(bytes.data(), layout.kindLetter);
     j["form"] = FormText(form);
     j["seeds"] = SeedsJson(bytes, layout);
     j["utf8"] = bytes[layout.utf8Offset] == 'U';
-    if (form == ScrambledHeaderForm::Protected) {
-        // The block, unscrambled by the reader, is still in the buffer.
-        DataFileBuffer& b = TheDataFileBuffer;
-        std::int32_t n = 0;
-        for (int i = 0; i < 4; ++i) n |= b.bytes[15 + i] << (8 * i);
-        j["protectionBlock"] =
-            std::vector<std::uint8_t>(b.bytes.begin() + 19, b.bytes.begin() + 19 + n);
-    }
     return j;
+}
+
+// Passes the protection block of a protected body at the scan's position (10) and describes it.
+void ScanProtectionBlock(StoredScan& scan, const std::vector<std::uint8_t>& body, Json& doc) {
+    if (doc.at("form") != "protected") return;
+    scan.Skip(5);
+    const std::int32_t n = scan.I32();
+    const std::size_t at = scan.At();
+    scan.Pass(scan.Items(n));
+    doc["protectionBlock"] = std::vector<std::uint8_t>(body.begin() + at, body.begin() + scan.At());
+}
+
+// Keeps the header when it is not the one the writer makes for the description.
+void KeepShortHeader(const std::vector<std::uint8_t>& file, const ScrambledHeaderLayout& layout,
+                     const Json& doc, std::uint8_t check, StoredForm& stored) {
+    DataFileOptions options;
+    options.form = DataForm(doc.at("form"));
+    const auto seeds = doc.at("seeds").get<std::vector<std::uint8_t>>();
+    std::copy(seeds.begin(), seeds.end(), options.seeds.begin());
+    options.utf8 = doc.at("utf8").get<bool>();
+    const std::vector<std::uint8_t> header(file.begin(), file.begin() + kShortHeaderSize);
+    if (MakeShortHeader(layout, options, check) != header) stored.header = header;
+}
+
+void PutStored(Json& doc, const char* key, StoredForm& stored) {
+    if (!stored.Empty()) doc[key] = ToJson(stored);
 }
 
 }  // namespace
@@ -639,32 +993,109 @@ Json DecodeDatabase(const std::string& path) {
     QuietServices quiet(path);
     const std::string base = DatabaseBasePath(path);
     std::vector<std::uint8_t> bytes;
+    std::vector<std::uint8_t> project;
     if (!ReadWholeDataFile(base + ".dat", bytes) || bytes.size() < kShortHeaderSize) {
         throw std::runtime_error("cannot read " + base + ".dat");
+    }
+    if (!ReadWholeDataFile(base + ".project", project)) {
+        throw std::runtime_error("cannot read " + base + ".project");
     }
     Game_Database db;
     db.kind = kUserDatabase;
     if (!LoadDatabaseFiles(db, "", base)) throw std::runtime_error("not a readable database");
     Json doc{{"kind", "database"}};
-    const ScrambledHeaderForm form = ClassifyShortHeader(bytes.data(), kDatabaseHeader.kindLetter);
-    doc["form"] = FormText(form);
-    doc["seeds"] = SeedsJson(bytes, kDatabaseHeader);
-    doc["utf8"] = bytes[6] == 'U';
-    doc["version"] = DatabaseFileVersion;
-    if (form == ScrambledHeaderForm::Protected && bytes.size() >= 19) {
+    doc.update(HeaderJson(bytes, kDatabaseHeader));
+    const bool utf8 = doc["utf8"].get<bool>();
+    const std::uint8_t version = static_cast<std::uint8_t>(DatabaseFileVersion);
+    doc["version"] = version;
+
+    // The body as the reader saw it.
+    std::vector<std::uint8_t> body = bytes;
+    const std::uint8_t seeds[3] = {bytes[0], bytes[3], bytes[9]};
+    if (doc["form"] != "plain") {
         std::uint8_t unused = 0;
-        const std::uint8_t seeds[3] = {bytes[0], bytes[3], bytes[9]};
-        UnscrambleDataFile(bytes.data(), kShortHeaderSize, bytes.size(), 3, seeds, kNoCheck, unused,
+        UnscrambleDataFile(body.data(), kShortHeaderSize, body.size(), 3, seeds, kNoCheck, unused,
                            {});
-        std::int32_t n = 0;
-        for (int i = 0; i < 4; ++i) n |= bytes[15 + i] << (8 * i);
-        if (n >= 0 && static_cast<std::size_t>(n) <= bytes.size() - 19) {
-            doc["protectionBlock"] =
-                std::vector<std::uint8_t>(bytes.begin() + 19, bytes.begin() + 19 + n);
+    }
+    StoredForm stored;
+    const std::string locale = GameCodePageLocale();
+    StoredScan scan(body, kShortHeaderSize, utf8, locale, stored);
+    ScanProtectionBlock(scan, body, doc);
+    scan.U8();
+    const std::int32_t types = scan.I32();
+    for (std::size_t t = 0; t < scan.Items(types); ++t) {
+        Game_DatabaseType type;
+        type.fieldKinds.clear();
+        const std::int32_t lead = scan.I32();
+        std::int32_t fields = lead;
+        if (lead >= 0) {
+            stored.bareFieldCounts.push_back(t);
+        } else {
+            if (lead <= -2) scan.I32();
+            fields = scan.I32();
+        }
+        for (std::size_t f = 0; f < scan.Items(fields); ++f) type.fieldKinds.push_back(scan.I32());
+        const std::int32_t entries = scan.I32();
+        for (std::size_t e = 0; e < scan.Items(entries); ++e) {
+            scan.Pass(4u * static_cast<std::size_t>(type.NumberFieldCount()));
+            for (std::int32_t s = 0; s < type.StringFieldCount(); ++s) scan.Text();
         }
     }
+    const std::uint8_t closing = scan.U8();
+    if (closing != version) doc["closingByte"] = closing;
+    const std::size_t checkedEnd = scan.At();
+    stored.trailing = scan.Rest();
+    scan.Finish();
+    KeepShortHeader(bytes, kDatabaseHeader, doc, SumOf(body, kShortHeaderSize, checkedEnd), stored);
+
+    // The ".project" file, unscrambled with the protection block's first byte.
+    if (doc["form"] == "protected") {
+        const auto& block = doc["protectionBlock"];
+        ScrambleGenerator generator(block.empty() ? 0 : block[0].get<std::uint8_t>());
+        for (auto& byte : project) byte ^= static_cast<std::uint8_t>(generator.Next());
+    }
+    StoredForm projectStored;
+    StoredScan projectScan(project, 0, utf8, locale, projectStored);
+    const std::int32_t definitions = projectScan.I32();
+    for (std::size_t d = 0; d < projectScan.Items(definitions); ++d) {
+        projectScan.Text();
+        const std::int32_t fields = projectScan.I32();
+        for (std::size_t i = 0; i < projectScan.Items(fields); ++i) projectScan.Text();
+        const std::int32_t names = projectScan.I32();
+        for (std::size_t i = 0; i < projectScan.Items(names); ++i) projectScan.Text();
+        projectScan.Text();
+        if (version == 0xC0) continue;
+        const auto block = [&](int number, std::size_t written) {
+            const std::int32_t count = projectScan.I32();
+            if (projectScan.Items(count) != written)
+                projectStored.fieldBlockCounts[{d, number}] = count;
+            return projectScan.Items(count);
+        };
+        const std::size_t f = projectScan.Items(fields);
+        projectScan.Pass(block(0, std::min(f, kDatabaseFieldFlagCount)));
+        for (std::size_t i = block(1, f); i > 0; --i) projectScan.Text();
+        for (std::size_t i = block(2, f); i > 0; --i) {
+            for (std::size_t k = projectScan.Items(projectScan.I32()); k > 0; --k)
+                projectScan.Text();
+        }
+        for (std::size_t i = block(3, f); i > 0; --i) {
+            projectScan.Pass(4 * projectScan.Items(projectScan.I32()));
+        }
+        projectScan.Pass(4 * block(4, f));
+    }
+    projectStored.trailing = projectScan.Rest();
+    projectScan.Finish();
+    // The description has one type per record of the longer file.
+    if (db.types.size() < db.typeInfos.size()) {
+        stored.recordCount = static_cast<std::int32_t>(db.types.size());
+    } else if (db.typeInfos.size() < db.types.size()) {
+        projectStored.recordCount = static_cast<std::int32_t>(db.typeInfos.size());
+    }
+
     doc["data"] = ToJson(db);
     EscapeBinaryTexts(doc["data"]);
+    PutStored(doc, "stored", stored);
+    PutStored(doc, "projectStored", projectStored);
     return doc;
 }
 
@@ -677,20 +1108,84 @@ Json DecodeFile(const std::vector<std::uint8_t>& bytes, const std::string& kind,
     struct Release {
         ~Release() { TheDataFileBuffer.Release(); }
     } release;
+    StoredForm stored;
     if (kind == "basic") {
         Game_BasicData d;
         if (!ParseBasicData(d, "", false)) throw std::runtime_error("not a readable Game.dat");
         doc.update(HeaderJson(bytes, kBasicDataHeader));
-        doc["data"] = ToJson(d);
+        const bool utf8 = doc["utf8"].get<bool>();
+        // The texts were read in the code page of the file's own character set.
+        const std::string locale = GameCodePageLocale();
+        if (!utf8 && locale != DataFileOptions{}.locale) doc["locale"] = locale;
+        // The lists as stored: a reader keeps its defaults beyond them and corrects some numbers.
+        StoredScan scan(b.bytes, kShortHeaderSize, utf8, locale, stored);
+        ScanProtectionBlock(scan, b.bytes, doc);
+        const std::int32_t byteCount = scan.I32();
+        std::vector<std::uint8_t> settingBytes;
+        for (std::size_t i = 0; i < scan.Items(byteCount); ++i) settingBytes.push_back(scan.U8());
+        const std::int32_t textCount = scan.I32();
+        for (std::size_t i = 0; i < scan.Items(textCount); ++i) scan.Text();
+        const std::int32_t versionOffset = scan.I32();
+        scan.Skip(4);
+        const std::int32_t numberCount = scan.I32();
+        std::vector<std::int16_t> numbers;
+        for (std::size_t i = 0; i < scan.Items(numberCount); ++i) numbers.push_back(scan.I16());
+        scan.Skip(8);
+        const std::size_t end = scan.At();
+        for (const auto& [list, count] :
+             {std::pair{0, byteCount}, {1, textCount}, {2, numberCount}}) {
+            if (count < 0) stored.listCounts[list] = count;
+        }
+        if (static_cast<std::size_t>(versionOffset) == end) {
+            const std::uint8_t version = scan.U8();
+            if (version != 0xC3) doc["version"] = version;
+            stored.trailing = scan.Rest();
+        } else {
+            stored.versionAt =
+                static_cast<std::int32_t>(versionOffset - static_cast<std::int64_t>(end));
+            stored.tail = scan.Rest();
+        }
+        scan.Finish();
+        d.settingTexts.resize(scan.Items(textCount));
+        doc["data"] = Json{{"settingBytes", settingBytes},
+                           {"settingTexts", d.settingTexts},
+                           {"settingNumbers", numbers}};
+        KeepShortHeader(bytes, kBasicDataHeader, doc, 0, stored);
     } else if (kind == "tileset") {
         Game_TileSetList list;
         if (!ParseTileSetData(list, "")) throw std::runtime_error("not a readable tileset file");
         doc.update(HeaderJson(bytes, kTileSetHeader));
-        const std::uint8_t version =
-            b.bytes[doc.contains("protectionBlock") ? 19 + doc["protectionBlock"].size()
-                                                    : kShortHeaderSize];
-        doc["generation"] = version - kTileSetFirstVersion + 1;
+        StoredScan scan(b.bytes, kShortHeaderSize, doc["utf8"].get<bool>(), GameCodePageLocale(),
+                        stored);
+        ScanProtectionBlock(scan, b.bytes, doc);
+        const int generation = scan.U8() - kTileSetFirstVersion + 1;
+        doc["generation"] = generation;
+        const std::int32_t count = scan.I32();
+        const int slots = generation >= 4 ? 32 : generation == 3 ? 16 : 8;
+        for (std::size_t t = 0; t < scan.Items(count); ++t) {
+            for (int i = 0; i <= slots; ++i) scan.Text();
+            scan.U8();
+            scan.Pass(scan.Items(scan.I32()));
+            scan.Skip(1);
+            const std::int32_t flags = scan.I32();
+            for (std::size_t i = 0; i < scan.Items(flags); ++i) {
+                if (generation == 1) {
+                    scan.U8();
+                    continue;
+                }
+                const std::int32_t flag = scan.I32();
+                if (generation == 2 && (flag & (0x10 | 0x100)) && !(flag & 0x200)) {
+                    stored.chipFlagsWithoutBit200.emplace_back(t, i);
+                }
+            }
+        }
+        scan.U8();
+        const std::size_t checkedEnd = scan.At();
+        stored.trailing = scan.Rest();
+        scan.Finish();
         doc["data"] = ToJson(list);
+        KeepShortHeader(bytes, kTileSetHeader, doc, SumOf(b.bytes, kShortHeaderSize, checkedEnd),
+                        stored);
     } else if (kind == "map") {
         Game_MapData map;
         if (ParseMapFile(map, "", "") != MapReadResult::Ok) {
@@ -701,22 +1196,61 @@ Json DecodeFile(const std::vector<std::uint8_t>& bytes, const std::string& kind,
         doc["seeds"] = {bytes[0], bytes[3], bytes[9]};
         doc["utf8"] = bytes[16] == 'U';
         doc["formatLetter"] = std::string(1, static_cast<char>(b.bytes[24]));
+        StoredScan scan(b.bytes, kMapHeaderSize, doc["utf8"].get<bool>(), GameCodePageLocale(),
+                        stored);
+        scan.Skip(4);
+        scan.U8();
+        scan.Text();
+        scan.Pass(4);
+        const std::int32_t width = scan.I32();
+        const std::int32_t height = scan.I32();
+        const std::int32_t events = scan.I32();
+        const std::size_t cells = scan.Items(width) * scan.Items(height);
         // A map that stores no layers (the int32 -1 after its header) is described without them:
         // its cells are all empty, however large it says it is.
-        auto int32At = [&](std::size_t at) {
-            std::uint32_t v = 0;
-            for (int i = 0; i < 4; ++i) v |= static_cast<std::uint32_t>(b.bytes[at + i]) << (8 * i);
-            return static_cast<std::int32_t>(v);
-        };
-        const std::size_t layersAt = 25 + 4 + static_cast<std::uint32_t>(int32At(25)) + 16;
-        const bool layersStored = int32At(layersAt) != -1 || map.layers[0].empty();
-        if (!layersStored) {
+        const std::size_t layersAt = scan.At();
+        const bool marked = b.bytes.size() - layersAt >= 4 &&
+                            std::all_of(b.bytes.begin() + layersAt, b.bytes.begin() + layersAt + 4,
+                                        [](std::uint8_t c) { return c == 0xFF; });
+        if (marked) {
+            scan.Pass(4);
+        } else {
+            if (cells == 0) stored.unmarkedEmptyLayers = true;
+            scan.Pass(12 * cells);
+        }
+        std::vector<std::int32_t> ids;
+        for (std::size_t e = 0; e < scan.Items(events); ++e) ids.push_back(scan.Event());
+        scan.Skip(1);
+        const std::size_t checkedEnd = scan.At();
+        stored.trailing = scan.Rest();
+        scan.Finish();
+        // The events in file order, as positions in the id-sorted list a reader makes.
+        std::vector<std::int32_t> sorted(ids.size());
+        for (std::size_t i = 0; i < ids.size(); ++i) sorted[i] = static_cast<std::int32_t>(i);
+        std::stable_sort(sorted.begin(), sorted.end(),
+                         [&](std::int32_t x, std::int32_t y) { return ids[x] < ids[y]; });
+        std::vector<std::int32_t> order(ids.size());
+        bool inOrder = true;
+        for (std::size_t p = 0; p < sorted.size(); ++p) {
+            order[static_cast<std::size_t>(sorted[p])] = static_cast<std::int32_t>(p);
+            inOrder = inOrder && sorted[p] == static_cast<std::int32_t>(p);
+        }
+        if (!inOrder) stored.eventOrder = order;
+        if (marked && cells > 0) {
             for (auto& layer : map.layers) layer = {};
         }
         doc["data"] = ToJson(map);
-        if (!layersStored) {
+        if (marked && cells > 0) {
             doc["storeLayers"] = false;
             doc["data"].erase("layers");
+        }
+        MapFileOptions options;
+        options.scrambled = doc["form"] == "scrambled";
+        options.seeds = {bytes[0], bytes[3], bytes[9]};
+        options.utf8 = doc["utf8"].get<bool>();
+        const std::vector<std::uint8_t> header(bytes.begin(), bytes.begin() + kMapHeaderSize);
+        if (MakeMapHeader(options, SumOf(b.bytes, kMapHeaderSize, checkedEnd)) != header) {
+            stored.header = header;
         }
     } else if (kind == "archivekey") {
         std::string extension;
@@ -724,10 +1258,23 @@ Json DecodeFile(const std::vector<std::uint8_t>& bytes, const std::string& kind,
         if (key.empty()) throw std::runtime_error("not a valid archive key file");
         doc["seed"] = bytes[0];
         doc["data"] = Json{{"key", key}, {"extension", extension}};
+        int index = 0;
+        for (int i = 0; i < 8; ++i) {
+            if (extension == kArchiveExtensions[i] + 1) index = i;
+        }
+        if (WriteArchiveKeyFile(key, index, bytes[0]) != bytes) {
+            // The filler as it is before the block is scrambled.
+            stored.keyFile = bytes;
+            std::uint8_t unused = 0;
+            UnscrambleDataFile(stored.keyFile.data(), kArchiveKeyBlockOffset,
+                               kArchiveKeyBlockOffset + kArchiveKeyBlockSize, 1, &bytes[0],
+                               kNoCheck, unused, {});
+        }
     } else {
         throw std::runtime_error("unknown kind " + kind);
     }
     EscapeBinaryTexts(doc["data"]);
+    PutStored(doc, "stored", stored);
     return doc;
 }
 

@@ -13,8 +13,12 @@
 // "leadValue", "nameMode", "fieldKinds", "fieldNames", "fieldFlags", "fieldTexts",
 // "fieldStringLists", "fieldNumberLists", "initialValues", "dataNames",
 // "entries": [{"numbers", "strings"}]}; encoding writes both files of the database.
-//    "data": {...}}                        the records; a text that is not UTF-8 is written
+//    "data": {...},                        the records; a text that is not UTF-8 is written
 //                                          {"textBytes": "hex digits"}
+//    "stored": {...}, "projectStored": {...}}   what the file holds beyond its records, when it
+//                                          is not what the writer puts there (StoredForm):
+//                                          decoding a file written by another program keeps it,
+//                                          so that the file encodes back to the same bytes
 #pragma once
 
 #include <cstdint>
@@ -46,6 +50,10 @@ void FromJson(const Json& j, Game_MapData& map);
 void FromJson(const Json& j, Game_BasicData& data);
 void FromJson(const Json& j, Game_TileSetList& list);
 void FromJson(const Json& j, Game_Database& database);
+// What a file holds beyond its records ("stored" in a document; only what differs from what the
+// writer would put there).
+Json ToJson(const StoredForm& stored);
+void FromJson(const Json& j, StoredForm& stored);
 
 // A text that is not UTF-8 (a move text is stored as it is, and a file may hold any bytes) cannot
 // be a JSON string: the decoder writes it as {"textBytes": "hex digits"}, which the encoder reads

@@ -1,6 +1,7 @@
 #include "tools/gamedata/GameDataWriter.h"
 
 #include <algorithm>
+#include <cstring>
 #include <fstream>
 #include <stdexcept>
 #include <utility>
@@ -22,7 +23,40 @@ void ByteWriter::I32(std::int32_t v) {
     for (int i = 0; i < 4; ++i) U8(static_cast<std::uint8_t>(u >> (8 * i)));
 }
 
+bool StoredForm::Empty() const {
+    return header.empty() && skipped.empty() && texts.empty() && noArguments.empty() &&
+           routeFlags.empty() && lastCodes.empty() && pageCounts.empty() &&
+           eventByteCounts.empty() && contactCounts.empty() && eventOrder.empty() &&
+           !unmarkedEmptyLayers && chipFlagsWithoutBit200.empty() && bareFieldCounts.empty() &&
+           fieldBlockCounts.empty() && listCounts.empty() && !versionAt && tail.empty() &&
+           keyFile.empty() && trailing.empty() && !recordCount;
+}
+
+void ByteWriter::Skipped(std::size_t count) {
+    for (std::size_t i = 0; i < count; ++i, ++skippedAt) {
+        U8(stored && skippedAt < stored->skipped.size() ? stored->skipped[skippedAt] : 0);
+    }
+}
+
+const std::string* ByteWriter::StoredText(const std::string& text, bool converted) {
+    const std::size_t number = textNumber++;
+    if (!stored) return nullptr;
+    const auto it = stored->texts.find(number);
+    if (it == stored->texts.end()) return nullptr;
+    // What a reader makes of the stored bytes: those before the first zero, read through the
+    // code page when the file's text is not UTF-8.
+    const std::string& kept = it->second;
+    std::string read(kept.c_str(), strnlen(kept.c_str(), kept.size()));
+    if (converted && !read.empty()) read = ConvertCodePageToUtf8(locale.c_str(), read.c_str());
+    return read == text ? &kept : nullptr;
+}
+
 void ByteWriter::String(const std::string& utf8Text, const char* field, std::size_t limit) {
+    if (const std::string* kept = StoredText(utf8Text, codePageText)) {
+        I32(static_cast<std::int32_t>(kept->size()));
+        bytes.insert(bytes.end(), kept->begin(), kept->end());
+        return;
+    }
     // A stored text ends at its first zero, so a zero inside it would cut it short.
     if (utf8Text.find('\0') != std::string::npos) {
         throw std::invalid_argument(std::string(field) + ": a text cannot hold a zero byte");
@@ -63,13 +97,21 @@ void CheckCount(std::size_t count, std::size_t most, const char* what) {
 void WriteMoveCommand(ByteWriter& out, const Game_MoveCommand& command) {
     // One count byte for the arguments, one length byte counting the text's zero.
     CheckCount(command.arguments.size(), 255, "move command arguments");
-    CheckCount(command.text.size(), 254, "move command text bytes");
-    if (command.text.find('\0') != std::string::npos) {
-        throw std::invalid_argument("move command text: a text cannot hold a zero byte");
+    const std::string* kept = out.StoredText(command.text, false);
+    if (!kept) {
+        CheckCount(command.text.size(), 254, "move command text bytes");
+        if (command.text.find('\0') != std::string::npos) {
+            throw std::invalid_argument("move command text: a text cannot hold a zero byte");
+        }
     }
     out.U8(command.code);
     out.U8(static_cast<std::uint8_t>(command.arguments.size()));
     for (std::int32_t a : command.arguments) out.I32(a);
+    if (kept) {
+        out.U8(static_cast<std::uint8_t>(kept->size()));
+        out.bytes.insert(out.bytes.end(), kept->begin(), kept->end());
+        return;
+    }
     out.U8(static_cast<std::uint8_t>(command.text.size() + 1));
     out.bytes.insert(out.bytes.end(), command.text.begin(), command.text.end());
     out.U8(0);
@@ -91,22 +133,54 @@ void WriteEventCommand(ByteWriter& out, const Game_EventCommand& command) {
     // Both counts are signed bytes.
     CheckCount(command.arguments.size(), 127, "command arguments");
     CheckCount(command.strings.size(), 127, "command strings");
-    out.U8(static_cast<std::uint8_t>(command.arguments.size()));
-    for (std::int32_t a : command.arguments) out.I32(a);
+    const std::size_t number = out.commandNumber++;
+    const StoredForm* stored = out.stored;
+    // A command stored without arguments reads as the one argument 0 (-1 when it ends its list).
+    const bool noArguments =
+        stored && command.arguments.size() == 1 &&
+        (command.arguments[0] == 0 || command.arguments[0] == kEndOfListCode) &&
+        std::find(stored->noArguments.begin(), stored->noArguments.end(), number) !=
+            stored->noArguments.end();
+    if (noArguments) {
+        out.U8(0);
+    } else {
+        out.U8(static_cast<std::uint8_t>(command.arguments.size()));
+        for (std::int32_t a : command.arguments) out.I32(a);
+    }
     out.U8(command.indent);
     out.U8(static_cast<std::uint8_t>(command.strings.size()));
     for (const auto& s : command.strings) out.String(s, "command string");
-    if (command.moveRoute) {
-        out.U8(1);
-        WriteMoveRoute(out, *command.moveRoute);
-    } else {
-        out.U8(0);
+    std::int8_t flag = command.moveRoute ? 1 : 0;
+    if (stored) {
+        // Any flag of 1 or more carries a route.
+        const auto it = stored->routeFlags.find(number);
+        if (it != stored->routeFlags.end() && (it->second >= 1) == command.moveRoute.has_value()) {
+            flag = it->second;
+        }
     }
+    out.U8(static_cast<std::uint8_t>(flag));
+    if (command.moveRoute) WriteMoveRoute(out, *command.moveRoute);
 }
 
 void WriteCommandList(ByteWriter& out, const Game_CommandList& list) {
     out.I32(static_cast<std::int32_t>(list.size()));
-    for (const auto& command : list) WriteEventCommand(out, command);
+    const std::size_t number = out.listNumber++;
+    // Reading makes the last code the end-of-list code, whatever was stored.
+    const std::int32_t* lastCode = nullptr;
+    if (out.stored) {
+        const auto it = out.stored->lastCodes.find(number);
+        if (it != out.stored->lastCodes.end()) lastCode = &it->second;
+    }
+    for (std::size_t i = 0; i < list.size(); ++i) {
+        if (lastCode && i + 1 == list.size() && !list[i].arguments.empty() &&
+            list[i].arguments[0] == kEndOfListCode) {
+            Game_EventCommand command = list[i];
+            command.arguments[0] = *lastCode;
+            WriteEventCommand(out, command);
+        } else {
+            WriteEventCommand(out, list[i]);
+        }
+    }
 }
 
 void WritePageCondition(ByteWriter& out, const Game_PageCondition& condition) {
@@ -117,7 +191,8 @@ void WritePageCondition(ByteWriter& out, const Game_PageCondition& condition) {
 }
 
 void WriteEventPage(ByteWriter& out, const Game_EventPage& page) {
-    out.U8(0);
+    const std::size_t number = out.pageNumber++;
+    out.Skipped(1);
     out.I32(page.graphicTile);
     out.String(page.graphicFile, "graphic file", kGraphicFileLimit);
     out.U8(page.direction);
@@ -127,23 +202,67 @@ void WriteEventPage(ByteWriter& out, const Game_EventPage& page) {
     WritePageCondition(out, page.condition);
     WriteMoveRoute(out, page.movement);
     WriteCommandList(out, page.commands);
-    out.I32(static_cast<std::int32_t>(page.contactBytes.size()));
-    for (auto c : page.contactBytes) out.U8(c);
-    out.U8(0);
+    // A page stored with fewer than three contact bytes reads with three, the others 0.
+    std::int32_t contactCount = static_cast<std::int32_t>(page.contactBytes.size());
+    if (out.stored) {
+        const auto it = out.stored->contactCounts.find(number);
+        if (it != out.stored->contactCounts.end() && page.contactBytes.size() == 3 &&
+            std::all_of(page.contactBytes.begin() + std::clamp(it->second, 0, 3),
+                        page.contactBytes.end(), [](std::uint8_t c) { return c == 0; })) {
+            contactCount = it->second;
+        }
+    }
+    out.I32(contactCount);
+    for (std::int32_t i = 0; i < contactCount; ++i) out.U8(page.contactBytes[i]);
+    out.Skipped(1);
 }
 
+namespace {
+
+// The page an event has before any is read, also as a description gives it back (its command
+// count set and its list ending in the end-of-list code).
+bool IsDefaultPage(const Game_EventPage& page) {
+    Game_EventPage plain = page;
+    plain.commandCount = Game_EventPage{}.commandCount;
+    if (plain.commands.size() == 1 && plain.commands[0].arguments.size() == 1 &&
+        plain.commands[0].arguments[0] == kEndOfListCode) {
+        plain.commands[0].arguments[0] = 0;
+    }
+    return plain == Game_EventPage{};
+}
+
+}  // namespace
+
 void WriteEventData(ByteWriter& out, const Game_EventData& event) {
-    out.U8(0);
-    out.I32(0);
+    const std::size_t number = out.eventNumber++;
+    out.Skipped(1);
+    out.Skipped(4);
     out.I32(event.id);
     out.String(event.name, "event name", kEventNameLimit);
     out.I32(event.x);
     out.I32(event.y);
-    out.I32(static_cast<std::int32_t>(event.pages.size()));
-    out.I32(static_cast<std::int32_t>(event.extraBytes.size()));
+    // An event stored with a page count of 0 or less reads with one default page; a negative
+    // count of kept bytes reads as none.
+    std::optional<std::int32_t> pageCount;
+    std::int32_t byteCount = static_cast<std::int32_t>(event.extraBytes.size());
+    if (out.stored) {
+        const auto pages = out.stored->pageCounts.find(number);
+        if (pages != out.stored->pageCounts.end() && event.pages.size() == 1 &&
+            IsDefaultPage(event.pages[0])) {
+            pageCount = pages->second;
+        }
+        const auto bytes = out.stored->eventByteCounts.find(number);
+        if (bytes != out.stored->eventByteCounts.end() && event.extraBytes.empty()) {
+            byteCount = bytes->second;
+        }
+    }
+    out.I32(pageCount.value_or(static_cast<std::int32_t>(event.pages.size())));
+    out.I32(byteCount);
     for (auto c : event.extraBytes) out.U8(c);
-    for (const auto& page : event.pages) WriteEventPage(out, page);
-    out.U8(0);
+    if (!pageCount) {
+        for (const auto& page : event.pages) WriteEventPage(out, page);
+    }
+    out.Skipped(1);
 }
 
 std::vector<std::pair<std::size_t, std::uint8_t>> HeaderFormMarks(DataFileForm form,
@@ -169,26 +288,50 @@ bool SeedHasPlace(const ScrambledHeaderLayout& layout, DataFileForm form, int se
 
 namespace {
 
-ByteWriter BodyWriter(bool utf8, const std::string& locale) {
+ByteWriter BodyWriter(bool utf8, const std::string& locale, const StoredForm& stored) {
     ByteWriter out;
     out.codePageText = !utf8;
     out.locale = locale;
+    out.stored = &stored;
     return out;
 }
 
-// Puts a 10-byte header in front of `body`, whose checked part ends at `checkedEnd` (trailing
-// bytes follow it), and scrambles the body unless the form is plain.
-std::vector<std::uint8_t> FinishShortHeaderFile(const ScrambledHeaderLayout& layout,
-                                                const DataFileOptions& options,
-                                                std::vector<std::uint8_t> body,
-                                                std::size_t checkedEnd) {
+// The UTF-8 flag byte: 'U', or for code-page text the stored byte when it is not 'U'.
+std::uint8_t Utf8FlagByte(bool utf8, const std::vector<std::uint8_t>& kept, std::size_t offset) {
+    if (utf8) return 'U';
+    return offset < kept.size() && kept[offset] != 'U' ? kept[offset] : 'J';
+}
+
+// The check byte: the sum, unless no seed is set (nothing checks it then) and the file kept its
+// own.
+std::uint8_t CheckByte(const std::array<std::uint8_t, 3>& seeds,
+                       const std::vector<std::uint8_t>& kept, int offset, std::uint8_t sum) {
+    const bool anySeed = seeds[0] || seeds[1] || seeds[2];
+    return !anySeed && offset >= 0 && static_cast<std::size_t>(offset) < kept.size()
+               ? kept[static_cast<std::size_t>(offset)]
+               : sum;
+}
+
+}  // namespace
+
+std::vector<std::uint8_t> MakeShortHeader(const ScrambledHeaderLayout& layout,
+                                          const DataFileOptions& options, std::uint8_t check) {
+    const std::vector<std::uint8_t>& kept = options.stored.header;
     std::vector<std::uint8_t> file(kShortHeaderSize, 0);
-    // Filler that can be neither the plain nor the protected form.
-    for (std::size_t i = 0; i < kShortHeaderSize; ++i)
-        file[i] = static_cast<std::uint8_t>(0x30 + i);
-    // A seed whose place a letter of the form takes cannot be stored.
-    const auto marks = HeaderFormMarks(options.form, layout.kindLetter);
-    for (const auto& [offset, letter] : marks) file[offset] = letter;
+    if (kept.size() == kShortHeaderSize) {
+        file = kept;
+    } else {
+        // Filler that can be neither the plain nor the protected form.
+        for (std::size_t i = 0; i < kShortHeaderSize; ++i)
+            file[i] = static_cast<std::uint8_t>(0x30 + i);
+    }
+    // A seed whose place a letter of the form takes cannot be stored. A kept scrambled header
+    // keeps its letters unless they spell another form.
+    if (kept.size() != kShortHeaderSize || options.form != DataFileForm::Scrambled) {
+        for (const auto& [offset, letter] : HeaderFormMarks(options.form, layout.kindLetter)) {
+            file[offset] = letter;
+        }
+    }
     for (int k = 0; k < 3; ++k) {
         const std::size_t offset = layout.seedOffsets[k];
         if (SeedHasPlace(layout, options.form, k)) {
@@ -199,10 +342,53 @@ std::vector<std::uint8_t> FinishShortHeaderFile(const ScrambledHeaderLayout& lay
                                         std::to_string(offset) + " marks the form); it must be 0");
         }
     }
-    file[layout.utf8Offset] = options.utf8 ? 'U' : 'J';
+    file[layout.utf8Offset] = Utf8FlagByte(options.utf8, kept, layout.utf8Offset);
+    if (layout.checkOffset >= 0) {
+        file[static_cast<std::size_t>(layout.checkOffset)] =
+            CheckByte(options.seeds, kept, layout.checkOffset, check);
+    }
+    if (options.form == DataFileForm::Scrambled &&
+        ClassifyShortHeader(file.data(), layout.kindLetter) != ScrambledHeaderForm::Scrambled) {
+        file[1] = 'Z';
+    }
+    return file;
+}
+
+std::vector<std::uint8_t> MakeMapHeader(const MapFileOptions& options, std::uint8_t check) {
+    const std::vector<std::uint8_t>& kept = options.stored.header;
+    std::vector<std::uint8_t> file(kMapHeaderSize, 0);
+    if (kept.size() == kMapHeaderSize) {
+        file = kept;
+    } else {
+        for (std::size_t i = 0; i < kMapHeaderSize; ++i)
+            file[i] = static_cast<std::uint8_t>(0x40 + i);
+    }
+    file[0] = options.seeds[0];
+    file[3] = options.seeds[1];
+    file[9] = options.seeds[2];
+    const bool marked = std::equal(file.begin() + 10, file.begin() + 15, "VELKM");
+    if (!options.scrambled) {
+        std::copy_n("VELKM", 5, file.begin() + 10);
+    } else if (marked) {
+        for (std::size_t i = 10; i < 15; ++i) file[i] = static_cast<std::uint8_t>(0x40 + i);
+    }
+    file[16] = Utf8FlagByte(options.utf8, kept, 16);
+    file[2] = CheckByte(options.seeds, kept, 2, check);
+    return file;
+}
+
+namespace {
+
+// Puts a 10-byte header in front of `body`, whose checked part ends at `checkedEnd` (trailing
+// bytes follow it), and scrambles the body unless the form is plain.
+std::vector<std::uint8_t> FinishShortHeaderFile(const ScrambledHeaderLayout& layout,
+                                                const DataFileOptions& options,
+                                                std::vector<std::uint8_t> body,
+                                                std::size_t checkedEnd) {
     std::uint32_t sum = 0;
     for (std::size_t i = 0; i < checkedEnd; ++i) sum += body[i];
-    if (layout.checkOffset >= 0) file[layout.checkOffset] = static_cast<std::uint8_t>(sum);
+    std::vector<std::uint8_t> file =
+        MakeShortHeader(layout, options, static_cast<std::uint8_t>(sum));
     if (options.form != DataFileForm::Plain) {
         std::uint8_t unused = 0;
         UnscrambleDataFile(body.data(), 0, body.size(), 3, options.seeds.data(), kNoCheck, unused,
@@ -214,7 +400,7 @@ std::vector<std::uint8_t> FinishShortHeaderFile(const ScrambledHeaderLayout& lay
 
 void WriteProtectionBlock(ByteWriter& out, const DataFileOptions& options) {
     if (options.form != DataFileForm::Protected) return;
-    for (int i = 0; i < 5; ++i) out.U8(0);
+    out.Skipped(5);
     out.I32(static_cast<std::int32_t>(options.protectionBlock.size()));
     out.Raw(options.protectionBlock);
 }
@@ -223,41 +409,44 @@ void WriteProtectionBlock(ByteWriter& out, const DataFileOptions& options) {
 
 std::vector<std::uint8_t> WriteBasicData(const Game_BasicData& data,
                                          const DataFileOptions& options) {
-    ByteWriter out = BodyWriter(options.utf8, options.locale);
+    ByteWriter out = BodyWriter(options.utf8, options.locale, options.stored);
     WriteProtectionBlock(out, options);
-    out.I32(static_cast<std::int32_t>(data.settingBytes.size()));
+    // An empty list may have been stored with a negative count, which reads as none.
+    const auto count = [&](int list, std::size_t size) {
+        const auto it = options.stored.listCounts.find(list);
+        return size == 0 && it != options.stored.listCounts.end() ? it->second
+                                                                  : static_cast<std::int32_t>(size);
+    };
+    out.I32(count(0, data.settingBytes.size()));
     for (auto v : data.settingBytes) out.U8(v);
-    out.I32(static_cast<std::int32_t>(data.settingTexts.size()));
+    out.I32(count(1, data.settingTexts.size()));
     for (const auto& text : data.settingTexts)
         out.String(text, "setting text", kBasicDataTextLimit);
     const std::size_t versionOffsetAt = out.Size();
     out.I32(0);
-    out.I32(0);
-    out.I32(static_cast<std::int32_t>(data.settingNumbers.size()));
+    out.Skipped(4);
+    out.I32(count(2, data.settingNumbers.size()));
     for (auto v : data.settingNumbers) out.I16(v);
-    out.I32(0);
-    out.I32(0);
-    const auto versionOffset = static_cast<std::int32_t>(kShortHeaderSize + out.Size());
+    out.Skipped(8);
+    // The version byte follows the two offsets, unless the file had it elsewhere.
+    const auto end = static_cast<std::int32_t>(kShortHeaderSize + out.Size());
+    const std::int32_t versionOffset = end + options.stored.versionAt.value_or(0);
     for (int i = 0; i < 4; ++i) {
         out.bytes[versionOffsetAt + i] = static_cast<std::uint8_t>(versionOffset >> (8 * i));
     }
-    out.U8(options.versionByte.value_or(0xC3));
+    if (options.stored.versionAt) {
+        out.Raw(options.stored.tail);
+    } else {
+        out.U8(options.versionByte.value_or(0xC3));
+        out.Raw(options.trailingBytes);
+    }
     const std::size_t checkedEnd = out.Size();
-    out.Raw(options.trailingBytes);
     return FinishShortHeaderFile(kBasicDataHeader, options, std::move(out.bytes), checkedEnd);
 }
 
 std::vector<std::uint8_t> WriteMapFile(const Game_MapData& map, const MapFileOptions& options) {
-    std::vector<std::uint8_t> file(kMapHeaderSize, 0);
-    for (std::size_t i = 0; i < kMapHeaderSize; ++i) file[i] = static_cast<std::uint8_t>(0x40 + i);
-    file[0] = options.seeds[0];
-    file[3] = options.seeds[1];
-    file[9] = options.seeds[2];
-    if (!options.scrambled) std::copy_n("VELKM", 5, file.begin() + 10);
-    file[16] = options.utf8 ? 'U' : 'J';
-
-    ByteWriter out = BodyWriter(options.utf8, options.locale);
-    out.I32(0);
+    ByteWriter out = BodyWriter(options.utf8, options.locale, options.stored);
+    out.Skipped(4);
     out.U8(options.formatLetter);
     out.String(map.header.name, "map name", kMapNameLimit);
     out.I32(map.header.tileSetNumber);
@@ -276,14 +465,25 @@ std::vector<std::uint8_t> WriteMapFile(const Game_MapData& map, const MapFileOpt
         for (const auto& layer : map.layers) {
             for (std::int32_t tile : layer) out.I32(tile);
         }
-    } else {
+    } else if (!(options.storeLayers && options.stored.unmarkedEmptyLayers)) {
         out.I32(-1);
     }
-    for (const auto& event : map.events) WriteEventData(out, event);
-    out.U8(0);
+    // The events in the order the file had them (a reader sorts them by id).
+    const auto& order = options.stored.eventOrder;
+    std::vector<bool> seen(map.events.size());
+    bool permutation = order.size() == map.events.size();
+    for (std::size_t i = 0; permutation && i < order.size(); ++i) {
+        permutation = order[i] >= 0 && static_cast<std::size_t>(order[i]) < seen.size() &&
+                      !seen[static_cast<std::size_t>(order[i])];
+        if (permutation) seen[static_cast<std::size_t>(order[i])] = true;
+    }
+    for (std::size_t i = 0; i < map.events.size(); ++i) {
+        WriteEventData(out, map.events[permutation ? static_cast<std::size_t>(order[i]) : i]);
+    }
+    out.Skipped(1);
     std::uint32_t sum = 0;
     for (auto c : out.bytes) sum += c;
-    file[2] = static_cast<std::uint8_t>(sum);
+    std::vector<std::uint8_t> file = MakeMapHeader(options, static_cast<std::uint8_t>(sum));
     out.Raw(options.trailingBytes);
     if (options.scrambled) {
         std::uint8_t unused = 0;
@@ -308,13 +508,14 @@ std::vector<T> NarrowChipList(std::vector<T> list, int generation) {
 
 std::vector<std::uint8_t> WriteTileSetData(const Game_TileSetList& list, int generation,
                                            const DataFileOptions& options) {
-    ByteWriter out = BodyWriter(options.utf8, options.locale);
+    ByteWriter out = BodyWriter(options.utf8, options.locale, options.stored);
     WriteProtectionBlock(out, options);
     out.U8(options.versionByte.value_or(
         static_cast<std::uint8_t>(kTileSetFirstVersion + generation - 1)));
     out.I32(static_cast<std::int32_t>(list.tileSets.size()));
     const int slots = generation >= 4 ? 32 : generation == 3 ? 16 : 8;
-    for (const auto& tileSet : list.tileSets) {
+    for (std::size_t t = 0; t < list.tileSets.size(); ++t) {
+        const Game_TileSet& tileSet = list.tileSets[t];
         out.String(tileSet.name, "tileset name", kTileSetTextLimit);
         for (int i = 0; i < slots; ++i) {
             out.String(static_cast<std::size_t>(i) < tileSet.imageFiles.size()
@@ -326,8 +527,15 @@ std::vector<std::uint8_t> WriteTileSetData(const Game_TileSetList& list, int gen
         const auto tags = NarrowChipList(tileSet.chipTags, generation);
         out.I32(static_cast<std::int32_t>(tags.size()));
         for (auto t : tags) out.U8(t);
-        out.U8(0);
-        const auto flags = NarrowChipList(tileSet.chipFlags, generation);
+        out.Skipped(1);
+        auto flags = NarrowChipList(tileSet.chipFlags, generation);
+        // Reading a generation-2 file gives bit 0x200 to flags with bit 0x10 or 0x100.
+        for (const auto& [set, index] : options.stored.chipFlagsWithoutBit200) {
+            if (generation == 2 && set == t && index < flags.size() && (flags[index] & 0x200) &&
+                (flags[index] & (0x10 | 0x100))) {
+                flags[index] &= ~0x200;
+            }
+        }
         out.I32(static_cast<std::int32_t>(flags.size()));
         for (auto f : flags) {
             if (generation == 1) {
@@ -345,14 +553,27 @@ std::vector<std::uint8_t> WriteTileSetData(const Game_TileSetList& list, int gen
 
 std::vector<std::uint8_t> WriteDatabaseDataFile(const Game_Database& database,
                                                 const DataFileOptions& options) {
-    ByteWriter out = BodyWriter(options.utf8, options.locale);
+    ByteWriter out = BodyWriter(options.utf8, options.locale, options.stored);
     WriteProtectionBlock(out, options);
     const std::uint8_t version = options.versionByte.value_or(0xC2);
     out.U8(version);
-    out.I32(static_cast<std::int32_t>(database.types.size()));
-    for (const auto& type : database.types) {
+    // The description has as many types as the longer of the two files has records.
+    std::size_t typeCount = database.types.size();
+    if (options.stored.recordCount && *options.stored.recordCount >= 0 &&
+        static_cast<std::size_t>(*options.stored.recordCount) < typeCount &&
+        std::all_of(database.types.begin() + *options.stored.recordCount, database.types.end(),
+                    [](const Game_DatabaseType& t) { return t == Game_DatabaseType{}; })) {
+        typeCount = static_cast<std::size_t>(*options.stored.recordCount);
+    }
+    out.I32(static_cast<std::int32_t>(typeCount));
+    const auto& bare = options.stored.bareFieldCounts;
+    for (std::size_t t = 0; t < typeCount; ++t) {
+        const Game_DatabaseType& type = database.types[t];
         const auto fieldCount = static_cast<std::int32_t>(type.fieldKinds.size());
-        if (type.leadValue <= -2) {
+        if (type.leadValue == -2 && type.nameMode == 0 &&
+            std::find(bare.begin(), bare.end(), t) != bare.end()) {
+            out.I32(fieldCount);
+        } else if (type.leadValue <= -2) {
             out.I32(type.leadValue);
             out.I32(type.nameMode);
             out.I32(fieldCount);
@@ -387,10 +608,18 @@ std::vector<std::uint8_t> WriteDatabaseDataFile(const Game_Database& database,
 
 std::vector<std::uint8_t> WriteDatabaseProjectFile(const Game_Database& database,
                                                    const DataFileOptions& options) {
-    ByteWriter out = BodyWriter(options.utf8, options.locale);
+    ByteWriter out = BodyWriter(options.utf8, options.locale, options.projectStored);
     const bool extended = options.versionByte.value_or(0xC2) != 0xC0;
-    out.I32(static_cast<std::int32_t>(database.typeInfos.size()));
-    for (const auto& info : database.typeInfos) {
+    std::size_t definitionCount = database.typeInfos.size();
+    const auto& kept = options.projectStored.recordCount;
+    if (kept && *kept >= 0 && static_cast<std::size_t>(*kept) < definitionCount &&
+        std::all_of(database.typeInfos.begin() + *kept, database.typeInfos.end(),
+                    [](const Game_DatabaseTypeInfo& i) { return i == Game_DatabaseTypeInfo{}; })) {
+        definitionCount = static_cast<std::size_t>(*kept);
+    }
+    out.I32(static_cast<std::int32_t>(definitionCount));
+    for (std::size_t d = 0; d < definitionCount; ++d) {
+        const Game_DatabaseTypeInfo& info = database.typeInfos[d];
         out.String(info.typeName);
         out.I32(static_cast<std::int32_t>(info.fieldNames.size()));
         for (const auto& name : info.fieldNames) out.String(name);
@@ -398,24 +627,53 @@ std::vector<std::uint8_t> WriteDatabaseProjectFile(const Game_Database& database
         for (const auto& name : info.dataNames) out.String(name);
         out.String(info.typeNote);
         if (!extended) continue;
-        const std::size_t flags = std::min(info.fieldNames.size(), info.fieldFlags.size());
+        // A block may have been stored with fewer entries than fields; the others read as empty
+        // or 0 and are written only while they still are.
+        const auto blockCount = [&](int block, std::size_t size, auto isEmpty) {
+            const auto it = options.projectStored.fieldBlockCounts.find({d, block});
+            if (it == options.projectStored.fieldBlockCounts.end() || it->second < 0 ||
+                static_cast<std::size_t>(it->second) > size) {
+                return size;
+            }
+            for (std::size_t i = static_cast<std::size_t>(it->second); i < size; ++i) {
+                if (!isEmpty(i)) return size;
+            }
+            return static_cast<std::size_t>(it->second);
+        };
+        const std::size_t flags =
+            blockCount(0, std::min(info.fieldNames.size(), info.fieldFlags.size()),
+                       [&](std::size_t i) { return info.fieldFlags[i] == 0; });
         out.I32(static_cast<std::int32_t>(flags));
         for (std::size_t i = 0; i < flags; ++i) out.U8(info.fieldFlags[i]);
-        out.I32(static_cast<std::int32_t>(info.fieldTexts.size()));
-        for (const auto& text : info.fieldTexts) out.String(text);
-        out.I32(static_cast<std::int32_t>(info.fieldStringLists.size()));
-        for (const auto& list : info.fieldStringLists) {
+        const std::size_t texts = blockCount(
+            1, info.fieldTexts.size(), [&](std::size_t i) { return info.fieldTexts[i].empty(); });
+        out.I32(static_cast<std::int32_t>(texts));
+        for (std::size_t i = 0; i < texts; ++i) out.String(info.fieldTexts[i]);
+        const std::size_t stringLists =
+            blockCount(2, info.fieldStringLists.size(),
+                       [&](std::size_t i) { return info.fieldStringLists[i].empty(); });
+        out.I32(static_cast<std::int32_t>(stringLists));
+        for (std::size_t i = 0; i < stringLists; ++i) {
+            const auto& list = info.fieldStringLists[i];
             out.I32(static_cast<std::int32_t>(list.size()));
             for (const auto& text : list) out.String(text);
         }
-        out.I32(static_cast<std::int32_t>(info.fieldNumberLists.size()));
-        for (const auto& list : info.fieldNumberLists) {
+        const std::size_t numberLists =
+            blockCount(3, info.fieldNumberLists.size(),
+                       [&](std::size_t i) { return info.fieldNumberLists[i].empty(); });
+        out.I32(static_cast<std::int32_t>(numberLists));
+        for (std::size_t i = 0; i < numberLists; ++i) {
+            const auto& list = info.fieldNumberLists[i];
             out.I32(static_cast<std::int32_t>(list.size()));
             for (std::int32_t n : list) out.I32(n);
         }
-        out.I32(static_cast<std::int32_t>(info.initialValues.size()));
-        for (std::int32_t v : info.initialValues) out.I32(v);
+        const std::size_t initials = blockCount(4, info.initialValues.size(), [&](std::size_t i) {
+            return info.initialValues[i] == 0;
+        });
+        out.I32(static_cast<std::int32_t>(initials));
+        for (std::size_t i = 0; i < initials; ++i) out.I32(info.initialValues[i]);
     }
+    out.Raw(options.projectStored.trailing);
     if (options.form == DataFileForm::Protected) {
         const std::uint8_t seed = options.protectionBlock.empty() ? 0 : options.protectionBlock[0];
         ScrambleGenerator generator(seed);
@@ -454,16 +712,21 @@ Game_TileSet ExpectedTileSetAfterGeneration(const Game_TileSet& tileSet, int gen
 }
 
 std::vector<std::uint8_t> WriteArchiveKeyFile(const std::string& key, int extensionIndex,
-                                              std::uint8_t seed) {
+                                              std::uint8_t seed,
+                                              const std::vector<std::uint8_t>& stored) {
     std::vector<std::uint8_t> file(kArchiveKeyFileSize, 0);
+    if (stored.size() == kArchiveKeyFileSize) {
+        file = stored;
+    } else {
+        // Filler everywhere, so that the key does not stand out in the block.
+        ScrambleGenerator filler(0x5EEDu + seed);
+        for (std::size_t i = 3; i < kArchiveKeyFileSize - 1; ++i) {
+            file[i] = static_cast<std::uint8_t>(filler.Next());
+        }
+    }
     file[0] = seed;
     file[1] = static_cast<std::uint8_t>(extensionIndex);
     file[2] = static_cast<std::uint8_t>(key.size());
-    // Filler everywhere, so that the key does not stand out in the block.
-    ScrambleGenerator filler(0x5EEDu + seed);
-    for (std::size_t i = 3; i < kArchiveKeyFileSize - 1; ++i) {
-        file[i] = static_cast<std::uint8_t>(filler.Next());
-    }
     std::uint8_t* block = file.data() + kArchiveKeyBlockOffset;
     for (std::size_t i = 0; i < key.size() && i < kArchiveKeyMaxLength; ++i) {
         block[kArchiveKeyFirstPick + i * kArchiveKeyStride] = static_cast<std::uint8_t>(key[i]);

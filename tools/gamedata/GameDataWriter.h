@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <string>
 #include <utility>
@@ -20,6 +21,62 @@
 
 namespace gamedata {
 
+// What a file holds beyond its records: the bytes its readers pass over, and stored values that
+// reading replaces. Decoding a file that another program wrote keeps them here, so that the file
+// encodes back to its own bytes; an empty member means what the writer puts there itself. The
+// numbered entries count in file order (the n-th text, command, command list, page or event of the
+// file, from 0); each is used only while the record still reads as it did, so that a record
+// edited since simply gets the writer's own form.
+struct StoredForm {
+    // The whole header (10 or 20 bytes): its filler, a check byte that nothing checks (no seed),
+    // a UTF-8 flag byte other than 'U' and 'J'. Form letters, seeds and flag come from the options.
+    std::vector<std::uint8_t> header;
+    // The bytes of every place the readers skip, in file order (missing ones are 0).
+    std::vector<std::uint8_t> skipped;
+    // Texts not stored as the writer stores them (length counting one zero, the text, the zero,
+    // in the file's encoding): the stored bytes, without their length.
+    std::map<std::size_t, std::string> texts;
+    // Commands stored with no numeric arguments (they read as the one argument 0).
+    std::vector<std::size_t> noArguments;
+    // Route flag bytes other than 0 and 1, by command.
+    std::map<std::size_t, std::int8_t> routeFlags;
+    // The stored code of a command list's last command (reading makes it the end-of-list code).
+    std::map<std::size_t, std::int32_t> lastCodes;
+    // Events stored with a page count of 0 or less (they read with one default page).
+    std::map<std::size_t, std::int32_t> pageCounts;
+    // Events stored with a negative count of kept bytes (they read with none).
+    std::map<std::size_t, std::int32_t> eventByteCounts;
+    // Pages stored with fewer than three contact bytes.
+    std::map<std::size_t, std::int32_t> contactCounts;
+    // The events in file order, as indices into the id-sorted list (empty: sorted).
+    std::vector<std::int32_t> eventOrder;
+    // A map of no cells stored without the -1 that marks a map without layers.
+    bool unmarkedEmptyLayers = false;
+    // Generation-2 tilesets: chip flags (tileset, stored index) that reading gave bit 0x200.
+    std::vector<std::pair<std::size_t, std::size_t>> chipFlagsWithoutBit200;
+    // Database types stored with the bare field count (they read with lead value -2, name mode 0).
+    std::vector<std::size_t> bareFieldCounts;
+    // ".project" per-field blocks stored with fewer entries than fields: (definition, block 0..4
+    // for flags, texts, string lists, number lists, initial values) -> count.
+    std::map<std::pair<std::size_t, int>, std::int32_t> fieldBlockCounts;
+    // "Game.dat" whose version offset does not point right after the two unused offsets: where it
+    // points (from that place), and every byte from that place to the end.
+    std::optional<std::int32_t> versionAt;
+    std::vector<std::uint8_t> tail;
+    // "Game.dat" lists (0 setting bytes, 1 texts, 2 numbers) stored with a negative count.
+    std::map<int, std::int32_t> listCounts;
+    // An archive key file's bytes with the block unscrambled (its filler).
+    std::vector<std::uint8_t> keyFile;
+    // A database file holding fewer records than the description has types (the description
+    // has one type per record of the longer of its two files; the others are empty).
+    std::optional<std::int32_t> recordCount;
+    // Bytes after the last one read, for the ".project" file (the other files keep theirs in
+    // their options' trailingBytes).
+    std::vector<std::uint8_t> trailing;
+
+    bool Empty() const;
+};
+
 // Little-endian field writer in the data files' encoding.
 class ByteWriter {
   public:
@@ -28,6 +85,15 @@ class ByteWriter {
     bool codePageText = false;
     // Locale string naming the code page of code-page text.
     std::string locale = "jpn_jpn.932";
+    // What the file held beyond its records (null: the writer's own forms), and where in its
+    // numbered entries the writing is.
+    const StoredForm* stored = nullptr;
+    std::size_t textNumber = 0;
+    std::size_t skippedAt = 0;
+    std::size_t commandNumber = 0;
+    std::size_t listNumber = 0;
+    std::size_t pageNumber = 0;
+    std::size_t eventNumber = 0;
 
     void U8(std::uint8_t v) { bytes.push_back(v); }
     void I16(std::int16_t v);
@@ -38,6 +104,11 @@ class ByteWriter {
     // int32 length counting the zero, the text, the zero. `field` names the text when it is
     // refused; `limit` is the size of the reader's field including the zero (0: no limit).
     void String(const std::string& utf8Text, const char* field = "text", std::size_t limit = 0);
+    // A place the readers skip: `count` bytes, as stored or 0.
+    void Skipped(std::size_t count);
+    // The stored bytes of the next text when they read as `text` (`converted`: read through the
+    // code page when the file's text is not UTF-8), else nothing. Counts the text.
+    const std::string* StoredText(const std::string& text, bool converted);
     std::size_t Size() const { return bytes.size(); }
 };
 
@@ -65,7 +136,17 @@ struct DataFileOptions {
     std::optional<std::uint8_t> closingByte;
     // Bytes after the closing byte (not covered by the check).
     std::vector<std::uint8_t> trailingBytes;
+    // What the file held beyond its records; for a database, `projectStored` is its ".project"
+    // file's.
+    StoredForm stored;
+    StoredForm projectStored;
 };
+
+// The 10-byte header a file of that layout gets: the form's letters, the seeds, the UTF-8 flag,
+// and `check` in the check byte (kept from the stored header instead when no seed is set, as
+// nothing checks it then).
+std::vector<std::uint8_t> MakeShortHeader(const ScrambledHeaderLayout& layout,
+                                          const DataFileOptions& options, std::uint8_t check);
 
 struct MapFileOptions {
     bool scrambled = false;
@@ -76,7 +157,11 @@ struct MapFileOptions {
     // False writes the int32 -1 in place of the layers.
     bool storeLayers = true;
     std::vector<std::uint8_t> trailingBytes;
+    StoredForm stored;
 };
+
+// The 20-byte header of a map file (check byte as for MakeShortHeader).
+std::vector<std::uint8_t> MakeMapHeader(const MapFileOptions& options, std::uint8_t check);
 
 // The writers refuse, with std::invalid_argument naming the field, a record the format cannot
 // hold: more than 127 arguments or strings in a command, more than 255 arguments or a text of more
@@ -99,8 +184,10 @@ std::vector<std::uint8_t> WriteMapFile(const Game_MapData& map, const MapFileOpt
 // generations 1 and 2, 16..31 for generation 3) and generation 1 stores flags as bytes.
 std::vector<std::uint8_t> WriteTileSetData(const Game_TileSetList& list, int generation,
                                            const DataFileOptions& options);
+// `stored`: the file's other bytes (StoredForm::keyFile), else the writer's own filler.
 std::vector<std::uint8_t> WriteArchiveKeyFile(const std::string& key, int extensionIndex,
-                                              std::uint8_t seed);
+                                              std::uint8_t seed,
+                                              const std::vector<std::uint8_t>& stored = {});
 
 // A database's ".dat" file (version byte 0xC2 unless overridden). A type whose lead value is -2 or
 // lower is written with its lead value and name mode, one with lead value -1 with that value

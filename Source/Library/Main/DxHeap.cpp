@@ -85,6 +85,19 @@ int ClassIndex(std::size_t size) {
     return fli * kTlsfSecondLevels + sli;
 }
 
+// The prefetch hints (below) read the free lists' heads and bitmaps and the neighbour link of the
+// caller's own block without the lock. Those fields are stored as relaxed atomics: the same plain
+// store in the machine code, but no data race with the hints' reads.
+template <typename T, typename V>
+HOT_PATH void Publish(T& field, V value) {
+    __atomic_store_n(&field, static_cast<T>(value), __ATOMIC_RELAXED);
+}
+
+HOT_PATH void MarkFreeListUsed(TlsfHeap* heap, int fli, int sli) {
+    Publish(heap->secondLevelBitmaps[fli], heap->secondLevelBitmaps[fli] | (1u << sli));
+    Publish(heap->firstLevelBitmap, heap->firstLevelBitmap | (1u << fli));
+}
+
 HOT_PATH void InsertFree(TlsfHeap* heap, MemTag* tag) {
     int fli, sli;
     Mapping(tag->Size, fli, sli);
@@ -94,9 +107,8 @@ HOT_PATH void InsertFree(TlsfHeap* heap, MemTag* tag) {
     tag->listPrev = nullptr;
     tag->listNext = head;
     if (head != nullptr) head->listPrev = tag;
-    head = tag;
-    heap->secondLevelBitmaps[fli] |= 1u << sli;
-    heap->firstLevelBitmap |= 1u << fli;
+    Publish(head, tag);
+    MarkFreeListUsed(heap, fli, sli);
     heap->FreeTagNum += 1;
     heap->TotalFreeSize += tag->Size;
 }
@@ -106,13 +118,15 @@ HOT_PATH void RemoveFree(TlsfHeap* heap, MemTag* tag) {
     if (tag->listPrev != nullptr) {
         tag->listPrev->listNext = tag->listNext;
     } else {
-        heap->freeLists[fli][sli] = tag->listNext;
+        Publish(heap->freeLists[fli][sli], tag->listNext);
     }
     if (tag->listNext != nullptr) tag->listNext->listPrev = tag->listPrev;
     tag->listPrev = tag->listNext = nullptr;
     if (heap->freeLists[fli][sli] == nullptr) {
-        heap->secondLevelBitmaps[fli] &= ~(1u << sli);
-        if (heap->secondLevelBitmaps[fli] == 0) heap->firstLevelBitmap &= ~(1u << fli);
+        Publish(heap->secondLevelBitmaps[fli], heap->secondLevelBitmaps[fli] & ~(1u << sli));
+        if (heap->secondLevelBitmaps[fli] == 0) {
+            Publish(heap->firstLevelBitmap, heap->firstLevelBitmap & ~(1u << fli));
+        }
     }
     heap->FreeTagNum -= 1;
     heap->TotalFreeSize -= tag->Size;
@@ -265,9 +279,8 @@ HOT_PATH void WriteFreshFreeTag(TlsfHeap* heap, MemTag* tag, std::uint32_t size,
     __builtin_memcpy(tag, words, sizeof(words));
 #endif
     if (oldHead != nullptr) oldHead->listPrev = tag;
-    head = tag;
-    heap->secondLevelBitmaps[fli] |= 1u << sli;
-    heap->firstLevelBitmap |= 1u << fli;
+    Publish(head, tag);
+    MarkFreeListUsed(heap, fli, sli);
     heap->FreeTagNum += 1;
     heap->TotalFreeSize += size;
 }
@@ -308,7 +321,7 @@ HOT_PATH void SplitUsedBlock(TlsfHeap* heap, MemTag* tag, std::size_t roundedUse
     }
     if (following != nullptr) {
         restFlags |= kTagHasNext;
-        following->Prev = rest;
+        Publish(following->Prev, rest);
     }
     tag->Size = static_cast<std::uint32_t>(usedEnd - BlockStart(tag));
     tag->flags |= kTagHasNext;
@@ -492,7 +505,7 @@ void FreeUnlocked(TlsfHeap* heap, MemTag* tag) {
         before->flags =
             static_cast<std::uint8_t>((before->flags & ~kTagHasNext) | (tag->flags & kTagHasNext));
         before->Next = tag->Next;
-        if (before->flags & kTagHasNext) before->Next->Prev = before;
+        if (before->flags & kTagHasNext) Publish(before->Next->Prev, before);
         tag = before;
     }
     MemTag* after = NextTag(tag);
@@ -502,7 +515,7 @@ void FreeUnlocked(TlsfHeap* heap, MemTag* tag) {
         tag->flags =
             static_cast<std::uint8_t>((tag->flags & ~kTagHasNext) | (after->flags & kTagHasNext));
         tag->Next = after->Next;
-        if (tag->flags & kTagHasNext) tag->Next->Prev = tag;
+        if (tag->flags & kTagHasNext) Publish(tag->Next->Prev, tag);
     }
     if (!alreadyFree) MarkTagFree(tag);
     InsertFree(heap, tag);
@@ -704,9 +717,10 @@ namespace {
 // not in the cache, and the lock's atomic release waits until every store made under the lock
 // has reached its cache line. So before the lock is taken, the lines the operation will need are
 // requested all at once; they arrive while the lock is taken instead of one after another under
-// it. The reads that find them race with other threads' writes under the lock: their values are
+// it. The reads that find them run beside other threads' writes under the lock: their values are
 // only hints for the prefetches (a stale address costs a wasted request, never a fault), so they
-// are atomic relaxed reads, and everything the operation itself uses is read again under the lock.
+// are atomic relaxed reads of fields written as relaxed atomics (Publish), and everything the
+// operation itself uses is read again under the lock.
 template <typename T>
 T Peek(const T& field) {
     return __atomic_load_n(&field, __ATOMIC_RELAXED);
@@ -862,7 +876,7 @@ void* ReallocMemory(void* user, std::size_t newSize, std::uint32_t alignment, co
             tag->flags = static_cast<std::uint8_t>((tag->flags & ~kTagHasNext) |
                                                    (following->flags & kTagHasNext));
             tag->Next = following->Next;
-            if (tag->flags & kTagHasNext) tag->Next->Prev = tag;
+            if (tag->flags & kTagHasNext) Publish(tag->Next->Prev, tag);
             fits = true;
         }
         if (fits) {

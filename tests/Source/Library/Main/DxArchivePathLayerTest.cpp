@@ -191,6 +191,7 @@ TEST_F(ArchivePathLayerTest, TheOpenLimitIsKeptAndReported) {
 
 TEST(ArchiveLookupSwitch, DefaultTableFollowsTheSwitch) {
     StartArchivePathLayer();
+    EnableArchiveLookup(1);  // as the library starts, whatever an earlier test switched
     InstallStreamFunctions(nullptr);
     EXPECT_EQ(GetStreamFunctionTable()->Open, GetArchiveStreamFunctions()->Open);
     EnableArchiveLookup(0);

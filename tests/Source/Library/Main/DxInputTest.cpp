@@ -12,6 +12,7 @@
 #include "Main/DxInput.h"
 #include "Main/Windows/DxClock.h"
 #include "Main/Windows/DxInputWin.h"
+#include "Main/Windows/DxSystemWin.h"
 #include "Main/Windows/DxWindow.h"
 #include "platform/Input.h"
 #include "platform/Kernel32.h"
@@ -71,6 +72,10 @@ class InputTest : public ::testing::Test {
         gDeviceChanges.clear();
         std::memset(&InputSystem, 0, sizeof(InputSystem));
         // The library's window stands for this one: active, run by this thread, on Windows 10.
+        // A library started and ended by an earlier test left its end request behind, and the
+        // pump that reads the keyboard then stops at once.
+        MainWindow = MainWindowState{};
+        LibrarySystem.endRequested = 0;
         MainWindow.active = 1;
         MainWindow.mainThreadId = platform::kernel32::GetCurrentThreadId();
         SystemReport.windowsVersionCode = WINDOWS_VERSION_10;

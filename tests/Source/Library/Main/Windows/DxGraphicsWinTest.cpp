@@ -52,6 +52,11 @@ class GraphicsSystemTest : public ::testing::Test {
         RecordingBackend::Instance().Remove();
         for (int type : kGraphicsTypes) EXPECT_EQ(HandleTypeTable[type].registered, 0);
         EXPECT_EQ(GraphicsSystemState.ScreenModeSettings.Displays, nullptr);
+        // The screen mode and back end set here must not reach the windows of later tests.
+        GraphicsSystemState = GraphicsSystemStateData{};
+        GraphicsBackendKind = 0;
+        Direct3D11Forbidden = 0;
+        SetDefaultMemImgColorType(0);
     }
 
     static HWND Window() { return MainWindow.mainWindow; }

@@ -501,6 +501,8 @@ TEST_F(LibraryWindowTest, SocketNotificationIsLoggedOnce) {
     char previous[4096];
     ASSERT_NE(getcwd(previous, sizeof(previous)), nullptr);
     ASSERT_EQ(chdir(folder), 0);
+    // The log keeps the folder it first wrote to; this run's log goes into this folder.
+    LibraryLog.folder[0] = 0;
     EnableLogOutput(1);
     ASSERT_EQ(StartLibrary(), 0);
     EXPECT_EQ(platform::user32::SendMessageW(MainWindow.mainWindow, 1285, 7, 0), 0);
@@ -517,6 +519,7 @@ TEST_F(LibraryWindowTest, SocketNotificationIsLoggedOnce) {
     EXPECT_EQ(chdir(previous), 0);
     std::remove((std::string(folder) + "/Log.txt").c_str());
     rmdir(folder);
+    LibraryLog.folder[0] = 0;
     EnableLogOutput(0);
 }
 
