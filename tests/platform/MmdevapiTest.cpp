@@ -15,34 +15,14 @@
 #include <thread>
 #include <vector>
 
+#include "ScopedEnv.h"
 #include "platform/Modules.h"
 
 namespace {
 
 using platform::ole32::CoCreateInstance;
 
-// Sets an environment variable for one test and puts the old value back.
-class ScopedEnv {
-  public:
-    ScopedEnv(const char* name, const char* value) : name_(name) {
-        const char* old = std::getenv(name);
-        had_ = old != nullptr;
-        if (had_) old_ = old;
-        setenv(name, value, 1);
-    }
-    ~ScopedEnv() {
-        if (had_) {
-            setenv(name_, old_.c_str(), 1);
-        } else {
-            unsetenv(name_);
-        }
-    }
-
-  private:
-    const char* name_;
-    bool had_ = false;
-    std::string old_;
-};
+using velk_test::ScopedEnv;
 
 class RecordingClient final : public IMMNotificationClient {
   public:

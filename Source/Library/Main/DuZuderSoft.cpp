@@ -239,6 +239,31 @@ void RunCreateSoftSoundJob(ASyncLoadJob* job) {
     EndSoftSoundJob(handle, result);
 }
 
+namespace {
+
+// Sizes the job's parameters with `pack`, writes them into a new job and queues it for the
+// handle; on any failure the handle is deleted and -1 returned.
+template <typename Pack>
+HandleValue QueuePackedSoftSoundJob(HandleValue handle, ASyncLoadRunFunction run, Pack pack) {
+    int bytes = 0;
+    pack(nullptr, &bytes);
+    ASyncLoadJob* job = AllocateASyncLoadJob(bytes);
+    if (!job) {
+        DeleteHandle(handle);
+        return -1;
+    }
+    job->run = run;
+    int offset = 0;
+    pack(job->parameters, &offset);
+    if (QueueSoftSoundJob(handle, job) != 0) {
+        DeleteHandle(handle);
+        return -1;
+    }
+    return handle;
+}
+
+}  // namespace
+
 HandleValue CreateSoftSound(int isPlayer, int channels, int bits, int rate, std::int64_t count,
                             int isFloat, HandleValue formatHandle, int async) {
     if (!SoundModuleReady()) return -1;
@@ -256,21 +281,7 @@ HandleValue CreateSoftSound(int isPlayer, int channels, int bits, int rate, std:
             PackJobInt(block, offset, isFloat);
             PackJobInt(block, offset, formatHandle);
         };
-        int bytes = 0;
-        pack(nullptr, &bytes);
-        ASyncLoadJob* job = AllocateASyncLoadJob(bytes);
-        if (!job) {
-            DeleteHandle(handle);
-            return -1;
-        }
-        job->run = RunCreateSoftSoundJob;
-        int offset = 0;
-        pack(job->parameters, &offset);
-        if (QueueSoftSoundJob(handle, job) != 0) {
-            DeleteHandle(handle);
-            return -1;
-        }
-        return handle;
+        return QueuePackedSoftSoundJob(handle, RunCreateSoftSoundJob, pack);
     }
     if (SetUpSoftSoundHandle(handle, isPlayer, channels, bits, rate, count, isFloat, formatHandle,
                              0) != 0) {
@@ -385,21 +396,7 @@ HandleValue LoadSoftSoundWithParams(const SoundLoadParams* params, const char16_
             PackJobInt64(block, offset, reinterpret_cast<std::intptr_t>(image));
             PackJobInt64(block, offset, static_cast<std::int64_t>(imageSize));
         };
-        int bytes = 0;
-        pack(nullptr, &bytes);
-        ASyncLoadJob* job = AllocateASyncLoadJob(bytes);
-        if (!job) {
-            DeleteHandle(handle);
-            return -1;
-        }
-        job->run = RunSoftSoundLoadJob;
-        int offset = 0;
-        pack(job->parameters, &offset);
-        if (QueueSoftSoundJob(handle, job) != 0) {
-            DeleteHandle(handle);
-            return -1;
-        }
-        return handle;
+        return QueuePackedSoftSoundJob(handle, RunSoftSoundLoadJob, pack);
     }
     if (LoadSoftSoundIntoHandle(params, handle, path, image, imageSize, 0) != 0) {
         DeleteHandle(handle);

@@ -480,16 +480,28 @@ int ClipTransferToTexturePiece(const GraphTexturePiece* piece, const RECT* sourc
                         width, height, x, y, textureRect, sourceRectOut, blockFlag);
 }
 
+namespace {
+
+// The colour and alpha bitmaps of a transfer described as images; false when the colour bitmap
+// has no image.
+bool ImagesOverBitmaps(HBITMAP bitmap, HBITMAP alphaBitmap, const COLORFORMAT* format,
+                       BASEIMAGE* colorImage, BASEIMAGE* alphaImage, BASEIMAGE** color,
+                       BASEIMAGE** alpha) {
+    if (!ImageOverBitmap(bitmap, format, colorImage)) return false;
+    *color = colorImage;
+    *alpha = ImageOverBitmap(alphaBitmap, format, alphaImage) ? alphaImage : nullptr;
+    return true;
+}
+
+}  // namespace
+
 int TransferImageToGraph(const COLORFORMAT* format, HBITMAP bitmap, HBITMAP alphaBitmap,
                          int useBitmap, BASEIMAGE* color, BASEIMAGE* alpha, int x, int y,
                          HandleValue graph) {
     if (!G().Initialised) return -1;
     BASEIMAGE bc{}, ba{};
-    if (useBitmap) {
-        if (!ImageOverBitmap(bitmap, format, &bc)) return -1;
-        color = &bc;
-        alpha = ImageOverBitmap(alphaBitmap, format, &ba) ? &ba : nullptr;
-    }
+    if (useBitmap && !ImagesOverBitmaps(bitmap, alphaBitmap, format, &bc, &ba, &color, &alpha))
+        return -1;
     const int useTransparency = GraphCreationSettings.NoTransparentColor ? 0 : 1;
     if (FillGraphFromImageAt(color, alpha, x, y, graph, useTransparency, nullptr) != 0) return -1;
     SetGraphRestoreSource(1, graph, nullptr, nullptr, nullptr, nullptr, nullptr, 0, nullptr, 0,
@@ -503,11 +515,8 @@ int TransferImageRectToGraph(const COLORFORMAT* format, HBITMAP bitmap, HBITMAP 
                              int x, int y, HandleValue graph) {
     if (!G().Initialised) return -1;
     BASEIMAGE bc{}, ba{};
-    if (useBitmap) {
-        if (!ImageOverBitmap(bitmap, format, &bc)) return -1;
-        color = &bc;
-        alpha = ImageOverBitmap(alphaBitmap, format, &ba) ? &ba : nullptr;
-    }
+    if (useBitmap && !ImagesOverBitmaps(bitmap, alphaBitmap, format, &bc, &ba, &color, &alpha))
+        return -1;
     const int useTransparency = GraphCreationSettings.NoTransparentColor ? 0 : 1;
     return FillGraphFromImageRect(color, alpha, rect, x, y, graph, useTransparency, nullptr);
 }

@@ -19,15 +19,6 @@ using namespace velk_test;
 
 namespace {
 
-int RunOn(ImageReader reader, const Bytes& file, BASEIMAGE* image, int headerOnly = 0) {
-    std::memset(image, 0, sizeof(*image));
-    MemoryStream* stream = CreateMemoryStream(file.data(), file.size());
-    ImageReaderAccess access{GetMemoryStreamAccess(), stream};
-    const int r = reader(&access, image, headerOnly);
-    GetMemoryStreamAccess()->Close(stream);
-    return r;
-}
-
 // Every pixel as red, green, blue, alpha: palette images through their entries (alpha from the
 // entries' fourth byte when the format has alpha), others by their format; no alpha reads 255.
 Bytes ExpandRgba(const BASEIMAGE& image) {
@@ -160,15 +151,15 @@ void ExpectReadersMatchPillow(const std::vector<PngCase>& cases, const std::file
         ASSERT_FALSE(expected[i].empty());
         BASEIMAGE own, lib;
         const int blocks = GetTrackedMemoryCount();
-        ASSERT_EQ(RunOn(ReadPngImageLibpng, file, &lib), 0);
+        ASSERT_EQ(RunReader(ReadPngImageLibpng, file, &lib), 0);
         EXPECT_EQ(ExpandRgba(lib), expected[i]);
         if (cases[i].ownReads) {
-            ASSERT_EQ(RunOn(ReadPngImage, file, &own), 0);
+            ASSERT_EQ(RunReader(ReadPngImage, file, &own), 0);
             EXPECT_EQ(ExpandRgba(own), expected[i]);
             EXPECT_EQ(own.Pitch, own.Width * own.Format.BytesPerPixel);
             FreeTrackedMemory(own.Pixels);
         } else {
-            EXPECT_EQ(RunOn(ReadPngImage, file, &own), -1);
+            EXPECT_EQ(RunReader(ReadPngImage, file, &own), -1);
             EXPECT_EQ(own.Pixels, nullptr);
         }
         FreeTrackedMemory(lib.Pixels);
@@ -292,7 +283,7 @@ TEST(BaseImagePngTest, HeaderCasesKeysAndPalettes) {
     PngSpec rgb = RandomPng(3, 2, 8, 2, 11);
     rgb.badCrc = true;
     BASEIMAGE image;
-    ASSERT_EQ(RunOn(ReadPngImage, MakePng(rgb), &image), 0);
+    ASSERT_EQ(RunReader(ReadPngImage, MakePng(rgb), &image), 0);
     // Width 3 of RGB: pitch 9, unpadded.
     EXPECT_EQ(image.Pitch, 9);
     EXPECT_EQ(image.Format.BytesPerPixel, 3);
@@ -307,7 +298,7 @@ TEST(BaseImagePngTest, HeaderCasesKeysAndPalettes) {
     bits.colorType = 0;
     bits.rows = {0xA5};
     for (ImageReader reader : {ReadPngImage, ReadPngImageLibpng}) {
-        ASSERT_EQ(RunOn(reader, MakePng(bits), &image), 0);
+        ASSERT_EQ(RunReader(reader, MakePng(bits), &image), 0);
         const auto* g = static_cast<const std::uint8_t*>(image.Pixels);
         EXPECT_EQ(Bytes(g, g + 8), (Bytes{0xFF, 0, 0xFF, 0, 0, 0xFF, 0, 0xFF}));
         EXPECT_EQ(image.Format.AlphaWidth, 0);
@@ -321,7 +312,7 @@ TEST(BaseImagePngTest, HeaderCasesKeysAndPalettes) {
     pal.palette = RandomBytes(48, 13);
     for (auto& v : pal.rows) v &= 15;
     pal.trns = {10, 20, 30};
-    ASSERT_EQ(RunOn(ReadPngImage, MakePng(pal), &image), 0);
+    ASSERT_EQ(RunReader(ReadPngImage, MakePng(pal), &image), 0);
     EXPECT_EQ(image.Format.HighestPaletteIndex, 15);
     EXPECT_NE(image.Format.AlphaWidth, 0);
     EXPECT_EQ(image.Format.Palette[1][3], 20);
@@ -329,7 +320,7 @@ TEST(BaseImagePngTest, HeaderCasesKeysAndPalettes) {
     EXPECT_EQ(image.Format.Palette[255][3], 255);
     EXPECT_EQ(image.Format.Palette[5][2], pal.palette[15]);  // red of entry 5
     FreeTrackedMemory(image.Pixels);
-    ASSERT_EQ(RunOn(ReadPngImageLibpng, MakePng(pal), &image), 0);
+    ASSERT_EQ(RunReader(ReadPngImageLibpng, MakePng(pal), &image), 0);
     EXPECT_EQ(image.Format.HighestPaletteIndex, 255);
     EXPECT_EQ(image.Format.Palette[2][3], 30);
     EXPECT_EQ(image.Format.Palette[15][3], 255);
@@ -337,7 +328,7 @@ TEST(BaseImagePngTest, HeaderCasesKeysAndPalettes) {
     // Without tRNS: every alpha 0 and no alpha in the format.
     pal.trns.clear();
     for (ImageReader reader : {ReadPngImage, ReadPngImageLibpng}) {
-        ASSERT_EQ(RunOn(reader, MakePng(pal), &image), 0);
+        ASSERT_EQ(RunReader(reader, MakePng(pal), &image), 0);
         EXPECT_EQ(image.Format.AlphaWidth, 0);
         EXPECT_EQ(image.Format.Palette[0][3], 0);
         EXPECT_EQ(image.Format.Palette[15][3], 0);
@@ -352,7 +343,7 @@ TEST(BaseImagePngTest, HeaderCasesKeysAndPalettes) {
     deep.rows = {0x12, 0x01, 0x34, 0x02, 0x56, 0x03, 0x12, 0x00, 0x34, 0x00, 0x57, 0x00};
     deep.trns = {0x12, 0xFF, 0x34, 0xFF, 0x56, 0xFF};
     for (ImageReader reader : {ReadPngImage, ReadPngImageLibpng}) {
-        ASSERT_EQ(RunOn(reader, MakePng(deep), &image), 0);
+        ASSERT_EQ(RunReader(reader, MakePng(deep), &image), 0);
         const auto* q = static_cast<const std::uint8_t*>(image.Pixels);
         EXPECT_EQ(Bytes(q, q + 8), (Bytes{0x56, 0x34, 0x12, 0, 0x57, 0x34, 0x12, 255}));
         FreeTrackedMemory(image.Pixels);
@@ -360,11 +351,11 @@ TEST(BaseImagePngTest, HeaderCasesKeysAndPalettes) {
 
     // Header only: size and format, no pixels (libpng checks the CRCs).
     rgb.badCrc = false;
-    ASSERT_EQ(RunOn(ReadPngImage, MakePng(rgb), &image, 1), 0);
+    ASSERT_EQ(RunReader(ReadPngImage, MakePng(rgb), &image, 1), 0);
     EXPECT_EQ(image.Width, 3);
     EXPECT_EQ(image.Height, 2);
     EXPECT_EQ(image.Pixels, nullptr);
-    ASSERT_EQ(RunOn(ReadPngImageLibpng, MakePng(rgb), &image, 1), 0);
+    ASSERT_EQ(RunReader(ReadPngImageLibpng, MakePng(rgb), &image, 1), 0);
     EXPECT_EQ(image.Width, 3);
     EXPECT_EQ(image.Pixels, nullptr);
 
@@ -372,7 +363,7 @@ TEST(BaseImagePngTest, HeaderCasesKeysAndPalettes) {
     PngSpec split = RandomPng(9, 9, 8, 6, 14);
     split.idatChunks = 4;
     Bytes file = MakePng(split);
-    ASSERT_EQ(RunOn(ReadPngImage, file, &image), 0);
+    ASSERT_EQ(RunReader(ReadPngImage, file, &image), 0);
     FreeTrackedMemory(image.Pixels);
 }
 
@@ -417,9 +408,9 @@ TEST(BaseImagePngTest, RefusedFilesAndTheDriverFallingBackToLibpng) {
     for (const auto& r : refusals) {
         SCOPED_TRACE(r.name);
         const int blocks = GetTrackedMemoryCount();
-        EXPECT_EQ(RunOn(ReadPngImage, r.file, &image), -1);
+        EXPECT_EQ(RunReader(ReadPngImage, r.file, &image), -1);
         EXPECT_EQ(image.Pixels, nullptr);
-        const int lib = RunOn(ReadPngImageLibpng, r.file, &image);
+        const int lib = RunReader(ReadPngImageLibpng, r.file, &image);
         EXPECT_EQ(lib, r.libpngReads ? 0 : -1);
         FreeTrackedMemory(image.Pixels);
         EXPECT_EQ(GetTrackedMemoryCount(), blocks);
@@ -455,7 +446,7 @@ TEST(BaseImagePngTest, CutAndBitFlippedFilesLeaveNothingBehind) {
         for (std::size_t cut = 0; cut < file.size(); ++cut) {
             const Bytes part(file.begin(), file.begin() + std::ptrdiff_t(cut));
             for (ImageReader reader : {ReadPngImage, ReadPngImageLibpng}) {
-                const int r = RunOn(reader, part, &image);
+                const int r = RunReader(reader, part, &image);
                 if (r == 0) FreeTrackedMemory(image.Pixels);
                 // Only the own decoder needs IEND; libpng still needs every row.
                 if (reader == ReadPngImage) EXPECT_EQ(r, -1) << cut;
@@ -465,7 +456,7 @@ TEST(BaseImagePngTest, CutAndBitFlippedFilesLeaveNothingBehind) {
             Bytes flipped = file;
             flipped[bit / 8] ^= std::uint8_t(1 << (bit % 8));
             for (ImageReader reader : {ReadPngImage, ReadPngImageLibpng}) {
-                if (RunOn(reader, flipped, &image) == 0) FreeTrackedMemory(image.Pixels);
+                if (RunReader(reader, flipped, &image) == 0) FreeTrackedMemory(image.Pixels);
             }
         }
         EXPECT_EQ(GetTrackedMemoryCount(), blocks);

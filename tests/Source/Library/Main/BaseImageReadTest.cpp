@@ -23,16 +23,6 @@ int ReadMemory(const Bytes& file, BASEIMAGE* image, int mirror = 0) {
                                 nullptr);
 }
 
-// Runs one reader on a file image.
-int RunReader(ImageReader reader, const Bytes& file, BASEIMAGE* image, int headerOnly = 0) {
-    std::memset(image, 0, sizeof(*image));
-    MemoryStream* stream = CreateMemoryStream(file.data(), file.size());
-    ImageReaderAccess access{GetMemoryStreamAccess(), stream};
-    int r = reader(&access, image, headerOnly);
-    GetMemoryStreamAccess()->Close(stream);
-    return r;
-}
-
 struct OracleCase {
     std::string name;
     Bytes file;

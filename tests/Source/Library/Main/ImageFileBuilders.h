@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "Main/DxBaseImage.h"
+#include "Main/DxFile.h"
 
 namespace velk_test {
 
@@ -218,6 +219,17 @@ inline Bytes ImagePixels(const ZiDaz::BASEIMAGE& image, bool alpha = false) {
         }
     }
     return out;
+}
+
+// Runs one reader on a file image held in memory.
+inline int RunReader(ZiDaz::ImageReader reader, const Bytes& file, ZiDaz::BASEIMAGE* image,
+                     int headerOnly = 0) {
+    std::memset(image, 0, sizeof(*image));
+    ZiDaz::MemoryStream* stream = ZiDaz::CreateMemoryStream(file.data(), file.size());
+    ZiDaz::ImageReaderAccess access{ZiDaz::GetMemoryStreamAccess(), stream};
+    const int r = reader(&access, image, headerOnly);
+    ZiDaz::GetMemoryStreamAccess()->Close(stream);
+    return r;
 }
 
 }  // namespace velk_test

@@ -23,15 +23,6 @@ using namespace velk_test;
 
 namespace {
 
-int RunOn(ImageReader reader, const Bytes& file, BASEIMAGE* image, int headerOnly = 0) {
-    std::memset(image, 0, sizeof(*image));
-    MemoryStream* stream = CreateMemoryStream(file.data(), file.size());
-    ImageReaderAccess access{GetMemoryStreamAccess(), stream};
-    const int r = reader(&access, image, headerOnly);
-    GetMemoryStreamAccess()->Close(stream);
-    return r;
-}
-
 std::u16string Widen(const std::filesystem::path& p) {
     const std::string s = p.string();
     return std::u16string(s.begin(), s.end());
@@ -86,7 +77,7 @@ img('RGB', (30, 20), smooth).save(d + '/source.ppm')
         SCOPED_TRACE(paths[i].string());
         BASEIMAGE image;
         const Bytes file = ReadBytes(paths[i]);
-        ASSERT_EQ(RunOn(ReadJpegImage, file, &image), 0);
+        ASSERT_EQ(RunReader(ReadJpegImage, file, &image), 0);
         ASSERT_FALSE(decoded[i].empty());
         EXPECT_EQ(ImagePixels(image), decoded[i]);
         EXPECT_EQ(image.Pitch, image.Width * image.Format.BytesPerPixel);
@@ -94,18 +85,18 @@ img('RGB', (30, 20), smooth).save(d + '/source.ppm')
     }
     BASEIMAGE image;
     // Greyscale: one byte a pixel with the grey palette, rows unpadded.
-    ASSERT_EQ(RunOn(ReadJpegImage, ReadBytes(dir.path / "grey.jpg"), &image), 0);
+    ASSERT_EQ(RunReader(ReadJpegImage, ReadBytes(dir.path / "grey.jpg"), &image), 0);
     EXPECT_EQ(image.Format.BytesPerPixel, 1);
     EXPECT_EQ(image.Pitch, 13);
     EXPECT_EQ(image.Format.Palette[200][1], 200);
     FreeTrackedMemory(image.Pixels);
     // 3 x 2: pitch 9.
-    ASSERT_EQ(RunOn(ReadJpegImage, ReadBytes(dir.path / "tiny.jpg"), &image), 0);
+    ASSERT_EQ(RunReader(ReadJpegImage, ReadBytes(dir.path / "tiny.jpg"), &image), 0);
     EXPECT_EQ(image.Pitch, 9);
     EXPECT_EQ(image.Format.BytesPerPixel, 3);
     FreeTrackedMemory(image.Pixels);
     // Header only: the size, no pixels.
-    ASSERT_EQ(RunOn(ReadJpegImage, ReadBytes(dir.path / "baseline.jpg"), &image, 1), 0);
+    ASSERT_EQ(RunReader(ReadJpegImage, ReadBytes(dir.path / "baseline.jpg"), &image, 1), 0);
     EXPECT_EQ(image.Width, 37);
     EXPECT_EQ(image.Height, 21);
     EXPECT_EQ(image.Pixels, nullptr);
@@ -115,7 +106,7 @@ img('RGB', (30, 20), smooth).save(d + '/source.ppm')
     for (const char* name : {"cmyk.jpg", "magick-cmyk.jpg"}) {
         SCOPED_TRACE(name);
         const Bytes cmyk = PillowDecode({dir.path / name}, "CMYK")[0];
-        ASSERT_EQ(RunOn(ReadJpegImage, ReadBytes(dir.path / name), &image), 0);
+        ASSERT_EQ(RunReader(ReadJpegImage, ReadBytes(dir.path / name), &image), 0);
         ASSERT_EQ(cmyk.size(), std::size_t(image.Width) * image.Height * 4);
         Bytes expected;
         for (std::size_t i = 0; i < cmyk.size(); i += 4) {
@@ -155,25 +146,25 @@ img('RGB', (200, 150), smooth).save(d + '/big.jpg', quality=95)
 )");
     BASEIMAGE image;
     // Not starting with 0xFF: refused before libjpeg is involved.
-    EXPECT_EQ(RunOn(ReadJpegImage, Bytes{0xFE, 0xD8, 0xFF}, &image), -1);
-    EXPECT_EQ(RunOn(ReadJpegImage, Bytes{}, &image), -1);
+    EXPECT_EQ(RunReader(ReadJpegImage, Bytes{0xFE, 0xD8, 0xFF}, &image), -1);
+    EXPECT_EQ(RunReader(ReadJpegImage, Bytes{}, &image), -1);
     // Nothing after the first byte but the first byte: the empty-input error; no SOI: an error.
-    EXPECT_EQ(RunOn(ReadJpegImage, Bytes{0xFF}, &image), -1);
-    EXPECT_EQ(RunOn(ReadJpegImage, Bytes{0xFF, 0x00, 0x12}, &image), -1);
+    EXPECT_EQ(RunReader(ReadJpegImage, Bytes{0xFF}, &image), -1);
+    EXPECT_EQ(RunReader(ReadJpegImage, Bytes{0xFF, 0x00, 0x12}, &image), -1);
     for (const char* name : {"a.jpg", "p.jpg", "big.jpg"}) {
         const Bytes file = ReadBytes(dir.path / name);
         const bool big = std::string(name) == "big.jpg";
         const int blocks = GetTrackedMemoryCount();
         // A file cut after its header is completed with the end-of-image code and decodes.
         const Bytes half(file.begin(), file.begin() + std::ptrdiff_t(file.size() * 3 / 4));
-        ASSERT_EQ(RunOn(ReadJpegImage, half, &image), 0) << name;
+        ASSERT_EQ(RunReader(ReadJpegImage, half, &image), 0) << name;
         EXPECT_EQ(image.Width, big ? 200 : 24);
         FreeTrackedMemory(image.Pixels);
         // Read in 4,096-byte blocks from a stream of unknown kind: the same pixels, and a cut
         // file completed the same way.
         BASEIMAGE inPlace, blocks4k;
         for (const Bytes* f : {&file, &half}) {
-            ASSERT_EQ(RunOn(ReadJpegImage, *f, &inPlace), 0);
+            ASSERT_EQ(RunReader(ReadJpegImage, *f, &inPlace), 0);
             ASSERT_EQ(RunThroughBlocks(ReadJpegImage, *f, &blocks4k), 0);
             EXPECT_EQ(ImagePixels(blocks4k), ImagePixels(inPlace));
             FreeTrackedMemory(inPlace.Pixels);
@@ -182,7 +173,7 @@ img('RGB', (200, 150), smooth).save(d + '/big.jpg', quality=95)
         // Every cut and bit flip: -1 or a complete image, nothing left allocated.
         for (std::size_t cut = 0; cut < file.size(); cut += big ? 97 : 3) {
             const Bytes part(file.begin(), file.begin() + std::ptrdiff_t(cut));
-            if (RunOn(ReadJpegImage, part, &image) == 0) {
+            if (RunReader(ReadJpegImage, part, &image) == 0) {
                 EXPECT_EQ(image.Pitch, big ? 600 : 72);
                 FreeTrackedMemory(image.Pixels);
             }
@@ -191,7 +182,7 @@ img('RGB', (200, 150), smooth).save(d + '/big.jpg', quality=95)
         for (std::size_t bit = 16; bit < std::min<std::size_t>(file.size(), 400) * 8; bit += 7) {
             Bytes flipped = file;
             flipped[bit / 8] ^= std::uint8_t(1 << (bit % 8));
-            if (RunOn(ReadJpegImage, flipped, &image) == 0) FreeTrackedMemory(image.Pixels);
+            if (RunReader(ReadJpegImage, flipped, &image) == 0) FreeTrackedMemory(image.Pixels);
         }
         EXPECT_EQ(GetTrackedMemoryCount(), blocks);
     }
@@ -222,26 +213,26 @@ img('L', (5, 4), lambda: random.randrange(256)).save(d + '/pillow-grey.tif')
     for (std::size_t i = 0; i < paths.size(); ++i) {
         SCOPED_TRACE(paths[i].string());
         BASEIMAGE image;
-        ASSERT_EQ(RunOn(ReadTiffImage, ReadBytes(paths[i]), &image), 0);
+        ASSERT_EQ(RunReader(ReadTiffImage, ReadBytes(paths[i]), &image), 0);
         ASSERT_FALSE(decoded[i].empty());
         EXPECT_EQ(ImagePixels(image, true), decoded[i]);
         EXPECT_EQ(image.Pitch, image.Width * 4);
         FreeTrackedMemory(image.Pixels);
     }
     BASEIMAGE image;
-    ASSERT_EQ(RunOn(ReadTiffImage, ReadBytes(dir.path / "strips16.tif"), &image, 1), 0);
+    ASSERT_EQ(RunReader(ReadTiffImage, ReadBytes(dir.path / "strips16.tif"), &image, 1), 0);
     EXPECT_EQ(image.Height, 40);
     EXPECT_EQ(image.Pixels, nullptr);
     // "IM" is no byte order.
     Bytes notTiff = ReadBytes(dir.path / "strips16.tif");
     notTiff[1] = 'M';
-    EXPECT_EQ(RunOn(ReadTiffImage, notTiff, &image), -1);
+    EXPECT_EQ(RunReader(ReadTiffImage, notTiff, &image), -1);
     // Cut files: -1 or an image, nothing left allocated.
     const Bytes file = ReadBytes(dir.path / "strips7.tif");
     const int blocks = GetTrackedMemoryCount();
     for (std::size_t cut = 0; cut < file.size(); cut += 5) {
         const Bytes part(file.begin(), file.begin() + std::ptrdiff_t(cut));
-        if (RunOn(ReadTiffImage, part, &image) == 0) FreeTrackedMemory(image.Pixels);
+        if (RunReader(ReadTiffImage, part, &image) == 0) FreeTrackedMemory(image.Pixels);
     }
     EXPECT_EQ(GetTrackedMemoryCount(), blocks);
 }
@@ -297,7 +288,7 @@ TEST(UseCLibTest, TiffStripsFillTheirRowsAndAZeroStripHeightIsTheWholeImage) {
     const Bytes pixels = RandomBytes(width * height * 3, 41);
     auto expectRows = [&](const Bytes& file) {
         BASEIMAGE image;
-        ASSERT_EQ(RunOn(ReadTiffImage, file, &image), 0);
+        ASSERT_EQ(RunReader(ReadTiffImage, file, &image), 0);
         ASSERT_EQ(image.Height, 40);
         const auto* p = static_cast<const std::uint8_t*>(image.Pixels);
         for (std::uint32_t y = 0; y < height; ++y) {
@@ -316,7 +307,7 @@ TEST(UseCLibTest, TiffStripsFillTheirRowsAndAZeroStripHeightIsTheWholeImage) {
     // A RowsPerStrip of 0 would never advance the strip loop. This libtiff already refuses such
     // a file at open; the reader would take it as the whole height.
     BASEIMAGE image;
-    EXPECT_EQ(RunOn(ReadTiffImage, MakeStripTiff(width, height, 0, true, pixels), &image), -1);
+    EXPECT_EQ(RunReader(ReadTiffImage, MakeStripTiff(width, height, 0, true, pixels), &image), -1);
 }
 
 TEST(UseCLibTest, PngWriterFilesDecodeInPillowToTheirSources) {
@@ -372,7 +363,7 @@ TEST(UseCLibTest, PngWriterFilesDecodeInPillowToTheirSources) {
     EXPECT_EQ(PillowDecode({r565Path})[0], r565Expected);
     // Both PNG readers read them back.
     BASEIMAGE back;
-    ASSERT_EQ(RunOn(ReadPngImage, ReadBytes(argbPath), &back), 0);
+    ASSERT_EQ(RunReader(ReadPngImage, ReadBytes(argbPath), &back), 0);
     EXPECT_EQ(ImagePixels(back, true), ImagePixels(argb, true));
     FreeTrackedMemory(back.Pixels);
     // A file that cannot be created, and a level zlib refuses.
@@ -450,7 +441,7 @@ for p in sys.argv[1:]:
         EXPECT_EQ(got, expected);
         // Our reader and Pillow agree on the written file.
         BASEIMAGE back;
-        ASSERT_EQ(RunOn(ReadJpegImage, file, &back), 0);
+        ASSERT_EQ(RunReader(ReadJpegImage, file, &back), 0);
         EXPECT_EQ(ImagePixels(back), PillowDecode({path})[0]);
         FreeTrackedMemory(back.Pixels);
     }

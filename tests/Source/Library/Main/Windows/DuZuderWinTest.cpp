@@ -21,6 +21,7 @@
 #include "Main/DxMemory.h"
 #include "Main/Windows/DxWindow.h"
 #include "RecordingSoundDevices.h"
+#include "ScopedEnv.h"
 #include "Source/Library/Main/LogCapture.h"
 #include "platform/Modules.h"
 
@@ -29,27 +30,7 @@ namespace {
 
 namespace devices = velk::sound_devices;
 
-class ScopedEnv {
-  public:
-    ScopedEnv(const char* name, const char* value) : name_(name) {
-        const char* old = std::getenv(name);
-        had_ = old != nullptr;
-        if (had_) old_ = old;
-        setenv(name, value, 1);
-    }
-    ~ScopedEnv() {
-        if (had_) {
-            setenv(name_, old_.c_str(), 1);
-        } else {
-            unsetenv(name_);
-        }
-    }
-
-  private:
-    const char* name_;
-    bool had_ = false;
-    std::string old_;
-};
+using velk_test::ScopedEnv;
 
 SoundFormat Pcm16(int channels, int rate) {
     SoundFormat f{};
