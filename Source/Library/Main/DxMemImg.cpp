@@ -486,38 +486,74 @@ int CopyMemImgRect(MEMIMG* dest, const MEMIMG* source, const RECT* rect, int des
     return result;
 }
 
+namespace {
+
+// Codes one row into runs of at most 64 pixels of one kind (0 transparent, 1 solid,
+// 2 translucent); the kind test is a template argument so that each pixel layout gets its own
+// tight loop.
+template <typename KindOf>
+std::uint8_t* WriteRunTableRow(const std::uint8_t* row, int width, int bytes, KindOf kindOf,
+                               std::uint8_t* out) {
+    static constexpr std::uint8_t kCodes[3] = {MEMIMG_RUN_CLEAR, MEMIMG_RUN_SOLID,
+                                               MEMIMG_RUN_BLEND};
+    int x = 0;
+    while (x < width) {
+        const int kind = kindOf(row + x * bytes);
+        int length = 1;
+        while (x + length < width && length < 64 && kindOf(row + (x + length) * bytes) == kind) {
+            ++length;
+        }
+        *out++ = static_cast<std::uint8_t>(kCodes[kind] | (length - 1));
+        x += length;
+    }
+    *out++ = MEMIMG_RUN_END;
+    return out;
+}
+
+template <typename KindOf>
+void WriteRunTable(MemImgShared* shared, int bytes, KindOf kindOf) {
+    std::uint8_t* out = shared->RunTable;
+    for (int y = 0; y < shared->Height; ++y) {
+        const std::uint8_t* row = shared->Pixels + static_cast<std::ptrdiff_t>(y) * shared->Pitch;
+        out = WriteRunTableRow(row, shared->Width, bytes, kindOf, out);
+    }
+}
+
+// A pixel compared whole with the transparent colour.
+template <int kBytes>
+int KeyedPixelKind(const std::uint8_t* p, std::uint32_t key) {
+    std::uint32_t v = 0;
+    std::memcpy(&v, p, kBytes);
+    return v == key ? 0 : 1;
+}
+
+}  // namespace
+
 void RebuildMemImgRunTable(MEMIMG* image) {
     MemImgShared* shared = image->Shared;
     if (shared->RunTable == nullptr || shared->ColorType > 1) return;
     const int bytes = MemImgBytesPerPixel(shared);
-    // Kind of one pixel: 0 transparent, 1 solid, 2 translucent.
-    auto kindOf = [&](const std::uint8_t* p) -> int {
-        if (shared->UsePalette != 0) return *p == shared->TransColor ? 0 : 1;
-        if (shared->UseAlpha != 0) {
-            const std::uint8_t a = p[shared->ColorType == 1 ? 3 : 2];
+    const std::uint32_t key = shared->TransColor;
+    if (shared->UsePalette != 0) {
+        WriteRunTable(shared, bytes, [key](const std::uint8_t* p) { return *p == key ? 0 : 1; });
+    } else if (shared->UseAlpha != 0) {
+        const int at = shared->ColorType == 1 ? 3 : 2;
+        WriteRunTable(shared, bytes, [at](const std::uint8_t* p) {
+            const std::uint8_t a = p[at];
             return a == 0 ? 0 : a == 255 ? 1 : 2;
-        }
-        std::uint32_t v = 0;
-        std::memcpy(&v, p, bytes);
-        return v == shared->TransColor ? 0 : 1;
-    };
-    static constexpr std::uint8_t kCodes[3] = {MEMIMG_RUN_CLEAR, MEMIMG_RUN_SOLID,
-                                               MEMIMG_RUN_BLEND};
-    std::uint8_t* out = shared->RunTable;
-    for (int y = 0; y < shared->Height; ++y) {
-        const std::uint8_t* row = shared->Pixels + static_cast<std::ptrdiff_t>(y) * shared->Pitch;
-        int x = 0;
-        while (x < shared->Width) {
-            const int kind = kindOf(row + x * bytes);
-            int length = 1;
-            while (x + length < shared->Width && length < 64 &&
-                   kindOf(row + (x + length) * bytes) == kind) {
-                ++length;
-            }
-            *out++ = static_cast<std::uint8_t>(kCodes[kind] | (length - 1));
-            x += length;
-        }
-        *out++ = MEMIMG_RUN_END;
+        });
+    } else if (bytes == 4) {
+        WriteRunTable(shared, 4,
+                      [key](const std::uint8_t* p) { return KeyedPixelKind<4>(p, key); });
+    } else if (bytes == 2) {
+        WriteRunTable(shared, 2,
+                      [key](const std::uint8_t* p) { return KeyedPixelKind<2>(p, key); });
+    } else {
+        WriteRunTable(shared, bytes, [key, bytes](const std::uint8_t* p) {
+            std::uint32_t v = 0;
+            std::memcpy(&v, p, static_cast<std::size_t>(bytes));
+            return v == key ? 0 : 1;
+        });
     }
     shared->RunTableValid = 1;
 }
