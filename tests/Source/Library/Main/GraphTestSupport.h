@@ -236,8 +236,12 @@ class GraphFixture : public ::testing::Test {
     void TearDown() override {
         EnableASyncLoad(0);
         EndLibrary();
-        // Later tests in this process start from the settings of a fresh program.
+        // Later tests in this process start from the settings of a fresh program, and find the
+        // image module as they left it (ending the library ends the module too).
         MainWindow = MainWindowState{};
+        if (baseImageModuleStarted_ && BaseImageModuleState.Initialised == 0) {
+            InitBaseImageModule();
+        }
         GraphicsSystemState = GraphicsSystemStateData{};
         GraphCreationSettings = GraphCreationSettingsData{};
         GraphicsBackendKind = 0;
@@ -283,6 +287,8 @@ class GraphFixture : public ::testing::Test {
 
     std::unique_ptr<velk_test::ScratchDir> scratch_;
     std::filesystem::path previous_;
+    // Whether the image module ran before this test (a test may end and start the library again).
+    const bool baseImageModuleStarted_ = BaseImageModuleState.Initialised != 0;
 };
 
 // Wipes the pixels of a software graph's whole image.

@@ -80,6 +80,14 @@ class DxFontWinTest : public LogCaptureTest {
             ASSERT_EQ(platform::gdi32::AddFontResourceExW(wide.c_str(), FR_PRIVATE, nullptr), 1);
         }
     }
+    // The faces go again, so that a repeated run can add them afresh.
+    static void TearDownTestSuite() {
+        for (const char* name : {"/backend.ttf", "/quarter.ttf"}) {
+            std::string path = FontFixtureFolder() + name;
+            std::u16string wide(path.begin(), path.end());
+            platform::gdi32::RemoveFontResourceExW(wide.c_str(), FR_PRIVATE, nullptr);
+        }
+    }
     void SetUp() override {
         LogCaptureTest::SetUp();
         ReleaseSystemApiTable();

@@ -33,6 +33,9 @@ class GraphicsDisplayTest : public ::testing::Test {
         FreeDisplayTable();
         RecordingBackend::Instance().Remove();
         GraphicsBackendKind = 0;
+        // The screen mode set here must not size the windows of later tests.
+        GraphicsSystemState = GraphicsSystemStateData{};
+        MainWindow = MainWindowState{};
     }
 
     static ScreenModeSettingsData& S() { return GraphicsSystemState.ScreenModeSettings; }

@@ -11,6 +11,7 @@
 #include <random>
 #include <vector>
 
+#include "Main/DxBaseImage.h"
 #include "Main/DxChar.h"
 #include "Main/DxGraphics.h"
 #include "Main/DxHandle.h"
@@ -48,6 +49,12 @@ class GraphicsSystemTest : public ::testing::Test {
     }
     void TearDown() override {
         EndLibrary();
+        // Ending the library destroyed the window and ended the image module: later tests in this
+        // process start from a window never made and find the module as it was before this test.
+        MainWindow = MainWindowState{};
+        if (baseImageModuleStarted_ && BaseImageModuleState.Initialised == 0) {
+            InitBaseImageModule();
+        }
         gdi32test::CapturePresentedImages(false);
         RecordingBackend::Instance().Remove();
         for (int type : kGraphicsTypes) EXPECT_EQ(HandleTypeTable[type].registered, 0);
@@ -60,6 +67,9 @@ class GraphicsSystemTest : public ::testing::Test {
     }
 
     static HWND Window() { return MainWindow.mainWindow; }
+
+    // Whether the image module ran before this test (a test may end and start the library again).
+    const bool baseImageModuleStarted_ = BaseImageModuleState.Initialised != 0;
 
     // The last presented client image.
     struct Frame {

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "Main/DxBaseFunc.h"
+#include "Main/DxBaseImage.h"
 #include "Main/DxChar.h"
 #include "Main/DxFile.h"
 #include "Main/DxInput.h"
@@ -60,6 +61,12 @@ class LibraryWindowTest : public ::testing::Test {
 
     void TearDown() override {
         EndLibrary();
+        // Later tests in this process start from a window that was never destroyed, and find the
+        // image module as they left it (ending the library ends the module too).
+        MainWindow = MainWindowState{};
+        if (baseImageModuleStarted_ && BaseImageModuleState.Initialised == 0) {
+            InitBaseImageModule();
+        }
         SetTypedCharacterSink(nullptr);
         EXPECT_EQ(test::WindowCount(), 0);
         EXPECT_EQ(test::ClassCount(), 0);
@@ -81,6 +88,8 @@ class LibraryWindowTest : public ::testing::Test {
     }
 
     std::size_t handlesBefore_ = 0;
+    // Whether the image module ran before this test (a test may end and start the library again).
+    const bool baseImageModuleStarted_ = BaseImageModuleState.Initialised != 0;
 };
 
 TEST_F(LibraryWindowTest, HeadlessStartPumpCloseAndEnd) {
