@@ -127,8 +127,8 @@ int FailWasapi(const char16_t* message) {
 
 // ---- XAudio2 --------------------------------------------------------------------------------
 
-int FailXAudio2() {
-    SoundOutputState& o = g_SoundOutput;
+// Releases the XAudio2 object and unloads its DLL.
+void ReleaseXAudio2(SoundOutputState& o) {
     if (o.output != nullptr) {
         static_cast<IUnknown*>(static_cast<IXAudio2*>(o.output))->Release();
         o.output = nullptr;
@@ -138,6 +138,11 @@ int FailXAudio2() {
         o.xaudio2Module = nullptr;
         o.xaudio2Create = nullptr;
     }
+}
+
+int FailXAudio2() {
+    SoundOutputState& o = g_SoundOutput;
+    ReleaseXAudio2(o);
     o.useXAudio2 = 0;
     return -1;
 }
@@ -233,15 +238,7 @@ void EndXAudio2Output() {
         o.masteringVoice28->DestroyVoice();
         o.masteringVoice28 = nullptr;
     }
-    if (o.output != nullptr) {
-        static_cast<IUnknown*>(static_cast<IXAudio2*>(o.output))->Release();
-        o.output = nullptr;
-    }
-    if (o.xaudio2Module != nullptr) {
-        FreeLibrary(o.xaudio2Module);
-        o.xaudio2Module = nullptr;
-        o.xaudio2Create = nullptr;
-    }
+    ReleaseXAudio2(o);
     if (o.x3dAudioModule != nullptr) {
         FreeLibrary(o.x3dAudioModule);
         o.x3dAudioModule = nullptr;
