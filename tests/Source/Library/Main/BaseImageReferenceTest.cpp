@@ -633,4 +633,39 @@ TEST(ConvertPixelRectReferenceTest, RectanglesAtTheEdgesOfExactImages) {
     }
 }
 
+// Whole rows long enough for the loops' widest steps (16 pixels and more), with and without a
+// key, in images whose rows are exactly their pixels: equal to the reference, and nothing past
+// a row's last pixel is read (AddressSanitizer watches the exact allocations).
+TEST(ConvertPixelRectReferenceTest, LongRowsOfExactImages) {
+    std::mt19937 rng(11);
+    const std::vector<NamedFormat> formats = Formats(rng);
+    constexpr int kHeight = 3;
+    for (const int width : {16, 37}) {
+        for (const NamedFormat& s : formats) {
+            for (const NamedFormat& d : formats) {
+                for (const bool key : {false, true}) {
+                    SCOPED_TRACE(s.name + " -> " + d.name + " width " + std::to_string(width) +
+                                 (key ? " keyed" : ""));
+                    const int sp = width * s.format.BytesPerPixel;
+                    const int dp = width * d.format.BytesPerPixel;
+                    const auto src =
+                        RandomPixels(rng, s.format, static_cast<std::size_t>(sp) * kHeight);
+                    std::vector<std::uint8_t> got(static_cast<std::size_t>(dp) * kHeight, 0x33);
+                    std::vector<std::uint8_t> want = got;
+                    const RECT rect{0, 0, width, kHeight};
+                    const std::uint32_t keyColor = rng() & 0xFFFFFF;
+                    const int a = ConvertPixelRect(got.data(), dp, &d.format, src.data(), sp,
+                                                   &s.format, nullptr, 0, nullptr, 0, 0, &rect, 0,
+                                                   key ? 1 : 0, keyColor, 0, 0, 0, 0, 0);
+                    const int b = ReferenceConvert(want.data(), dp, d.format, src.data(), sp,
+                                                   s.format, nullptr, 0, nullptr, 0, 0, rect, key,
+                                                   keyColor, false, false);
+                    ASSERT_EQ(a, b);
+                    ASSERT_EQ(got, want);
+                }
+            }
+        }
+    }
+}
+
 }  // namespace
