@@ -524,7 +524,9 @@ int SetUpGraphImage(const GraphCreateParams* params, HandleValue graph, int widt
                 std::uint32_t c = GraphCreationSettings.TransparentColor;
                 trans = ComposeFormatColor(format, c >> 16 & 0xFF, c >> 8 & 0xFF, c & 0xFF, 0);
             }
-            if (SetupMemImg(&image->Image, width, height, -1, trans, type, f.Palette, f.Alpha, 1,
+            // No run table: no drawing reads one, and encoding it at every whole-image fill
+            // would cost as much as the fill's own conversion.
+            if (SetupMemImg(&image->Image, width, height, -1, trans, type, f.Palette, f.Alpha, 0,
                             nullptr) != 0) {
                 WriteLogTextUtf16(u"メモリイメージの作成に失敗しました\n");
                 return -1;

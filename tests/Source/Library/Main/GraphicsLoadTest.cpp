@@ -169,6 +169,58 @@ TEST_F(GraphLoadTest, ReloadsReplaceThePixelsOnlyWhenTheImageFits) {
     EXPECT_EQ(CompareGraphWithRgb(m, decoded[0], 20, 10, 32), 0);
 }
 
+// A graph drawn with its transparent colour shows what the latest fill put into it: after a
+// reload with other pixels (the keyed pixels now elsewhere) the draw keys the new pixels, not
+// the old ones.
+TEST_F(GraphLoadTest, AKeyedDrawAfterEachFillShowsThatFillsPixels) {
+    StartSoftware(32);
+    SetUseTransparentColor(1);
+    SetTransparentColor(255, 0, 255);
+    constexpr int kW = 40, kH = 12;
+    ASSERT_TRUE(WritePatternImages({{Path("a.bmp"), kW, kH, "BMP", true, "RGB", 0},
+                                    {Path("b.bmp"), kW, kH, "BMP", false, "RGB", 9}}));
+    const auto decoded = velk_test::PillowDecode({Path("a.bmp"), Path("b.bmp")});
+    HandleValue g = LoadGraphFromImageFile("a.bmp", 0);
+    ASSERT_GE(g, 0);
+
+    const RECT savedArea = MemImgDrawState.DrawArea;
+    const int savedMode = MemImgDrawState.BlendMode, savedParam = MemImgDrawState.BlendParam;
+    const std::uint32_t savedBright = MemImgDrawState.DrawBright;
+    const RECT area{0, 0, kW, kH};
+    SetMemImgDrawArea(&area);
+    SetMemImgBlendMode(DX_BLEND_NONE, 255);
+    SetMemImgDrawBright(0xFFFFFF);
+    MEMIMG target{};
+    ASSERT_EQ(SetupMemImgDefault(&target, kW, kH, 1), 0);
+    constexpr std::uint32_t kBackground = 0x123456;
+    auto drawnDiffers = [&](const std::vector<std::uint8_t>& rgb) {
+        FillMemImgRect(&target, nullptr, kBackground);
+        DrawMemImg(&target, GetGraphMemImg(g), 0, 0, 1, nullptr);
+        int bad = 0;
+        for (int y = 0; y < kH; ++y) {
+            for (int x = 0; x < kW; ++x) {
+                const std::size_t i = (static_cast<std::size_t>(y) * kW + x) * 3;
+                std::uint32_t want = ScreenFormatOf(rgb[i], rgb[i + 1], rgb[i + 2], 32);
+                if (want == 0xFF00FF) want = kBackground;
+                if (MemImgPixel(target, x, y) != want && ++bad <= 3) {
+                    ADD_FAILURE() << "pixel " << x << "," << y << ": " << std::hex
+                                  << MemImgPixel(target, x, y) << " instead of " << want;
+                }
+            }
+        }
+        return bad;
+    };
+    EXPECT_EQ(drawnDiffers(decoded[0]), 0);
+    EXPECT_EQ(ReloadGraphFromImageFile("b.bmp", g, 0), 0);
+    EXPECT_EQ(drawnDiffers(decoded[1]), 0);
+    EXPECT_EQ(ReloadGraphFromImageFile("a.bmp", g, 0), 0);
+    EXPECT_EQ(drawnDiffers(decoded[0]), 0);
+    ReleaseMemImg(&target);
+    SetMemImgDrawArea(&savedArea);
+    SetMemImgBlendMode(savedMode, savedParam);
+    SetMemImgDrawBright(savedBright);
+}
+
 // A 10 x 10 DXT1 image: 3 x 3 blocks of red and blue with varied indices.
 BASEIMAGE MakeDxt1(std::vector<std::uint8_t>* storage, int width = 10, int height = 10) {
     int bw = (width + 3) / 4, bh = (height + 3) / 4;
