@@ -406,6 +406,13 @@ int IsGraphKeptByDeleteAll(HandleHeader* header) {
 
 // ---- Image set-up ----
 
+void ClearGraphSoftwareImage(GraphImage* image) {
+    if (!image->Format.SoftwareImage || image->Format.BlendImage) return;
+    const MemImgShared* shared = image->Image.Shared;
+    std::memset(shared->Pixels, 0,
+                static_cast<std::size_t>(shared->Pitch) * static_cast<std::size_t>(shared->Height));
+}
+
 int SetUpGraphImage(const GraphCreateParams* params, HandleValue graph, int width, int height,
                     int alpha, int palette, int paletteBits, int blockKind, int mipLevels,
                     void* loadContext) {
@@ -532,8 +539,7 @@ int SetUpGraphImage(const GraphCreateParams* params, HandleValue graph, int widt
                 return -1;
             }
             // New storage shows black rather than what the allocator left.
-            std::memset(image->Image.Shared->Pixels, 0,
-                        static_cast<std::size_t>(image->Image.Shared->Pitch) * height);
+            if (!params->FilledAtOnce) ClearGraphSoftwareImage(image);
         }
         image->FormatIndex = (type == 1 ? 53 : 51) + (f.Alpha ? 1 : 0);
     }

@@ -140,6 +140,9 @@ struct GraphCreateParams {
     std::int32_t KeptAlways;
     std::int32_t SurvivesDeleteAll;
     std::int32_t Reserved3;
+    // The caller writes every pixel of a software image straight after the set-up, so the new
+    // storage need not be cleared first.
+    std::int32_t FilledAtOnce;
 };
 
 // The creation settings that are not kept elsewhere in GraphicsSystemState; the key-alpha format,
@@ -249,6 +252,8 @@ HandleValue CreateDrawableGraph(int width, int height, int alpha);
 int SetUpGraphImage(const GraphCreateParams* params, HandleValue graph, int width, int height,
                     int alpha, int palette, int paletteBits, int blockKind, int mipLevels,
                     void* loadContext);
+// Clears the pixels of a software graph image (not of a blend image) to 0.
+void ClearGraphSoftwareImage(GraphImage* image);
 int BuildGraphDrawPieces(HandleValue graph);
 HandleValue DeriveGraphFromRect(int x, int y, int width, int height, HandleValue source);
 HandleValue CreateDerivedGraph(int floatPosition, int x, float xf, int y, float yf, int width,

@@ -280,8 +280,16 @@ int SetUpGraphFromBaseImage(const GraphCreateParams* params, int reuse, HandleVa
                    ? -1
                    : 0;
     }
-    int result = SetUpGraphImageForBaseImage(params, graph, color, alpha, textureFlag, loadContext);
-    if (result == 0) FillGraphFromImageAt(color, alpha, 0, 0, graph, !noTransparency, loadContext);
+    // The fill writes every pixel of the new image; only a fill that fails (and so wrote none)
+    // leaves it to be cleared.
+    GraphCreateParams p = *params;
+    p.FilledAtOnce = 1;
+    int result = SetUpGraphImageForBaseImage(&p, graph, color, alpha, textureFlag, loadContext);
+    if (result == 0 &&
+        FillGraphFromImageAt(color, alpha, 0, 0, graph, !noTransparency, loadContext) < 0) {
+        GraphHandleRecord* r = LookUpGraphRecord(graph, loadContext != nullptr);
+        if (r != nullptr && r->Image != nullptr) ClearGraphSoftwareImage(r->Image);
+    }
     return result;
 }
 

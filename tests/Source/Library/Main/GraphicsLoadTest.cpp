@@ -337,6 +337,29 @@ TEST_F(GraphLoadTest, TransfersOfNothingAndRefusedTransfers) {
     DisposeBaseImage(&image);
 }
 
+// A new graph is filled straight after its set-up; when that fill fails it shows black, not what
+// the storage held before (a wiped graph of the same size is freed first, so that its storage is
+// likely handed on).
+TEST_F(GraphLoadTest, ANewGraphWhoseFirstFillFailsIsBlack) {
+    StartSoftware(32);
+    BASEIMAGE image{};
+    ASSERT_EQ(NewBaseImageXrgb8(64, 32, &image), 0);
+    HandleValue first = CreateGraphFromBaseImage(&image);
+    ASSERT_GE(first, 0);
+    WipeGraphImage(first);
+    DestroyGraph(first);
+    BASEIMAGE noPixels = image;
+    noPixels.Pixels = nullptr;
+    HandleValue g = CreateGraphFromBaseImageNow(&noPixels, nullptr, 1, nullptr);
+    ASSERT_GE(g, 0);
+    const MEMIMG* view = GetGraphMemImg(g);
+    int lit = 0;
+    for (int y = 0; y < 32; ++y)
+        for (int x = 0; x < 64; ++x) lit += MemImgPixel(*view, x, y) != 0 ? 1 : 0;
+    EXPECT_EQ(lit, 0);
+    DisposeBaseImage(&image);
+}
+
 TEST_F(GraphLoadTest, AReloadWhoseTransferFailsSaysSo) {
     StartDevice(4096, false);
     RecordingBackend& b = RecordingBackend::Instance();
