@@ -179,21 +179,11 @@ int StartGraphicsSystem() {
         SetDefaultMemImgColorType(0);
     }
     // The records of these types join with the modules that build them.
-    const int header = static_cast<int>(sizeof(HandleHeader));
     RegisterHandleType(DX_HANDLETYPE_GRAPH, static_cast<int>(sizeof(GraphHandleRecord)),
                        kMaxGraphHandles, InitGraphRecord, DestroyGraphRecord, LogGraphHandle,
                        u"Graph");
-    RegisterHandleType(DX_HANDLETYPE_SHADER, header, kMaxShaderHandles, nullptr, nullptr, nullptr,
-                       u"Shader");
-    RegisterHandleType(DX_HANDLETYPE_SHADER_CONSTANT_BUFFER, header,
-                       kMaxShaderConstantBufferHandles, nullptr, nullptr, nullptr,
-                       u"ShaderConstantBuffer");
-    RegisterHandleType(DX_HANDLETYPE_VERTEX_BUFFER, header, kMaxVertexBufferHandles, nullptr,
-                       nullptr, nullptr, u"VertexBuffer");
-    RegisterHandleType(DX_HANDLETYPE_INDEX_BUFFER, header, kMaxIndexBufferHandles, nullptr, nullptr,
-                       nullptr, u"IndexBuffer");
-    RegisterHandleType(DX_HANDLETYPE_SHADOWMAP, header, kMaxShadowMapHandles, nullptr, nullptr,
-                       nullptr, u"ShadowMap");
+    RegisterShaderHandleTypes();
+    ResetShaderDrawState();
     if (SelectGraphicsBackend() != 0) {
         EndGraphicsSystem();
         return -1;
@@ -206,6 +196,7 @@ int StartGraphicsSystem() {
     }
     ResetDrawSettings();
     InitMemImgModule();
+    InitMaskModule();
     if (Backend_FinishSetup() != 0) {
         EndGraphicsSystem();
         return -1;
@@ -231,6 +222,7 @@ int EndGraphicsSystem() {
         return 0;
     }
     g.Terminating = 1;
+    EndMaskModule();
     // The graphs kept always (the font caches' pages) go with the type below.
     DeleteAllHandlesOfType(DX_HANDLETYPE_GRAPH, IsGraphKeptByDeleteAll);
     DeleteAllHandlesOfType(DX_HANDLETYPE_SHADOWMAP, nullptr);
@@ -474,8 +466,8 @@ int PresentFrame() {
     if (g.OnScreenLogDrawing) return 0;
     int result = -1;
     if (LibraryStarted() && !IsLibraryEndRequested() && g.Initialised) {
-        // The masked draw and the on-screen log join here with the modules that build them.
-        Draw().MaskedDrawPending = 0;
+        // A masked draw left open is closed before the frame is shown.
+        CloseDeferredMaskedDraw();
         result = PresentBackBuffer();
     }
     g.FlipInProgress = 0;
@@ -536,6 +528,14 @@ int GetDrawTargetSize(HandleValue target, int* width, int* height) {
     if (target == DX_TARGET_BACK_SCREEN || target == DX_TARGET_FRONT_SCREEN) {
         return GetScreenSize(width, height);
     }
+    if (target >= 0 &&
+        ((target & kHandleTypeMask) >> kHandleTypeShift) == DX_HANDLETYPE_SHADOWMAP) {
+        ShadowMapRecord* map = LookUpShadowMapRecord(target, 0);
+        if (map == nullptr) return -1;
+        if (width) *width = map->Width;
+        if (height) *height = map->Height;
+        return 0;
+    }
     if (!IsGraphTargetValue(target)) return -1;
     GraphHandleRecord* r = LookUpGraphRecord(target, 0);
     if (r == nullptr) return -1;
@@ -545,7 +545,7 @@ int GetDrawTargetSize(HandleValue target, int* width, int* height) {
 int SetDrawClipRect(RECT rect) {
     DrawSettingsData& d = Draw();
     FlushPendingDraws();
-    d.MaskedDrawPending = 0;
+    CloseDeferredMaskedDraw();
     d.RequestedDrawArea = rect;
     int width = 0, height = 0;
     if (GetDrawTargetSize(d.DrawTarget, &width, &height) != 0) return -1;
@@ -610,6 +610,20 @@ int SetDrawTarget(HandleValue target) {
         if (DeviceInUse()) Backend_EnsureScalingBackBuffer();
         PresentFrame();
     }
+    if (ShadowMapDrawingActive()) EndShadowMapDrawing();
+    // Masking is off while the target changes; the layer grows to cover the new target.
+    const int maskRequested = d.MaskLayerRequested;
+    SetMaskLayerActive(0);
+    if (MaskLayerState.Bytes != nullptr) {
+        int w = 0, h = 0;
+        if (targetGraph != nullptr) {
+            w = targetGraph->Width;
+            h = targetGraph->Height;
+        } else {
+            GetScreenSize(&w, &h);
+        }
+        EnsureMaskLayerStorage(1, w, h);
+    }
     HandleValue oldTarget = d.DrawTarget;
     int oldFace = d.TargetCubeFace, oldMip = d.TargetMipLevel;
     d.DrawTarget = target;
@@ -632,6 +646,7 @@ int SetDrawTarget(HandleValue target) {
     }
     (void)oldTarget;
     ResetCameraForTarget(oldTarget);
+    SetMaskLayerActive(maskRequested);
     Backend_FinishDrawTargetChange(target);
     return 0;
 }
@@ -643,7 +658,7 @@ HandleValue GetDrawTarget() {
 int ClearDrawTarget(const RECT* rect) {
     GraphicsSystemStateData& g = G();
     DrawSettingsData& d = Draw();
-    d.MaskedDrawPending = 0;
+    CloseDeferredMaskedDraw();
     if (rect && (rect->left < 0 || rect->top < 0)) rect = nullptr;
     if (DeviceInUse()) {
         Backend_ClearDrawTarget(rect);

@@ -496,6 +496,15 @@ int DeleteEveryLight();
        destY),                                                                                     \
       0)                                                                                           \
     X(int, ReadPixelColor, (int x, int y), (x, y), 0)                                              \
+    X(int, Mask_DetachTextures, (), (), 0)                                                         \
+    X(int, Mask_CreateTextures, (int width, int height), (width, height), 0)                       \
+    X(int, Mask_FinishCreate, (int oldWidth, int oldHeight), (oldWidth, oldHeight), 0)             \
+    X(int, Mask_BeginMaskedDraw, (RECT rect), (rect), 0)                                           \
+    X(int, Mask_EndMaskedDraw, (RECT rect), (rect), 0)                                             \
+    X(int, Mask_Fill, (int flag), (flag), 0)                                                       \
+    X(int, Mask_ReleaseTextures, (), (), 0)                                                        \
+    X(int, Mask_ApplyUse, (), (), 0)                                                               \
+    X(int, Mask_UploadMaskBytes, (RECT rect), (rect), 0)                                           \
     X(int, ReleaseBufferData, (BufferRecord * buffer), (buffer), 0)                                \
     X(int, ReleaseSysMemCaches, (), (), 0)                                                         \
     X(int, SetDefaultStates, (), (), 0)                                                            \
@@ -606,3 +615,6 @@ int Backend_FinishSetup();
 }  // namespace ZiDaz
 
 #include "Main/DxGraphicsGraph.h"
+#include "Main/DxGraphicsShader.h"
+#include "Main/DxGraphicsSoftImage.h"
+#include "Main/DxMask.h"

@@ -382,6 +382,7 @@ int DestroyGraphRecord(HandleHeader* header) {
             SetDrawTarget(DX_TARGET_FRONT_SCREEN);
         }
     }
+    if (g.Initialised) ReleaseRenderTargetSlotsOf(handle);
     if (r->Image != nullptr && r->Image->Format.SoftwareImage) ReleaseMemImg(&r->View);
     ReleaseGraphImage(r->Image);
     r->Image = nullptr;

@@ -183,6 +183,7 @@ int StartLibraryUnlocked() {
     if (StartWindowSystem() == -1) return FailStart();
     if (InitInputDevices() == -1) return FailStart();
     InitBaseImageModule();
+    InitSoftImageModule();
     if (StartGraphicsModule() < 0) return FailStart();
     if (!s.noSound) {
         StartPlatformSoundDecoders();
@@ -228,6 +229,7 @@ int EndLibraryUnlocked() {
     // 9.
     EndGraphicsModule();
     // 10.
+    EndSoftImageModule();
     EndBaseImageModule();
     // 13.
     TerminateInputDevices();

@@ -30,6 +30,8 @@ T MakeArg(int i) {
         return 0.5f + static_cast<float>(i);
     } else if constexpr (std::is_same_v<T, double>) {
         return 0.25 + i;
+    } else if constexpr (std::is_same_v<T, RECT>) {
+        return RECT{i, i + 1, i + 2, i + 3};
     } else {
         return static_cast<T>(1000 + i);
     }

@@ -38,6 +38,10 @@ inline std::string ArgText(const void* p) {
                   static_cast<unsigned long long>(reinterpret_cast<std::uintptr_t>(p)));
     return b;
 }
+inline std::string ArgText(RECT r) {
+    return "r" + std::to_string(r.left) + "," + std::to_string(r.top) + "," +
+           std::to_string(r.right) + "," + std::to_string(r.bottom);
+}
 template <typename... A>
 std::vector<std::string> ArgTexts(A... a) {
     return {ArgText(a)...};
