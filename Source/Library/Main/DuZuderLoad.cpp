@@ -853,6 +853,8 @@ SoundHandleData* LoopTarget(std::int64_t value, HandleValue handle, int onLoadTh
 
 int SetStreamLoopPoint(std::int64_t sample, HandleValue handle, int onLoadThread) {
     if (!ModuleUp()) return -1;
+    // A pending load is finished before the lock is taken: the load itself needs the lock.
+    if (!onLoadThread && GetSoundHandleData(handle) == nullptr) return -1;
     LockSoundType();
     bool cleared = false;
     SoundHandleData* d = LoopTarget(sample, handle, onLoadThread,
@@ -878,6 +880,8 @@ int SetStreamLoopPoint(std::int64_t sample, HandleValue handle, int onLoadThread
 
 int SetStreamLoopStart(std::int64_t sample, HandleValue handle, int onLoadThread) {
     if (!ModuleUp()) return -1;
+    // A pending load is finished before the lock is taken: the load itself needs the lock.
+    if (!onLoadThread && GetSoundHandleData(handle) == nullptr) return -1;
     LockSoundType();
     bool cleared = false;
     SoundHandleData* d = LoopTarget(sample, handle, onLoadThread,
