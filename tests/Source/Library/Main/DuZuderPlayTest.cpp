@@ -256,6 +256,28 @@ TEST_F(SoundPlaybackTest, DeactivationPausesExactlyThePlayingBuffersAndResumesTh
     EXPECT_EQ(got[0], 2 * 300);  // both sounds from frame 300 on
 }
 
+TEST_F(SoundPlaybackTest, StartStampBelowZeroStillEstimatesThePosition) {
+    // A buffer started further on than the output has mixed: its position 0 lies before the
+    // output's first frame, and the estimate must still count from there.
+    SoundBuffer b{};
+    const SoundFormat f = Pcm16Format();
+    ASSERT_EQ(SetUpSoundBuffer(&b, 4 * 44100, &f, nullptr, 0), 0);
+    const std::int64_t ahead = static_cast<std::int64_t>(g_SoundSystem.totalMixedFrames) + 5000;
+    ASSERT_EQ(SetSoundBufferPosition(&b, static_cast<std::int32_t>(4 * ahead)), 0);
+    ASSERT_EQ(PlaySoundBuffer(&b, 0), 0);
+    ASSERT_LT(b.startStamp, 0);
+    std::uint64_t clock = 0;
+    std::uint64_t frequency = 0;
+    ASSERT_EQ(ReadOutputClock(&clock, &frequency), 0);
+    std::int32_t play = -1;
+    ASSERT_EQ(GetSoundBufferPosition(&b, &play, nullptr), 0);
+    const std::int64_t t = static_cast<std::int64_t>(44100.0 * static_cast<double>(clock) /
+                                                     static_cast<double>(frequency));
+    EXPECT_EQ(play, 4 * (t - b.startStamp));
+    EXPECT_GT(play, 0);
+    ReleaseSoundBuffer(&b);
+}
+
 TEST_F(SoundPlaybackTest, DeviceRemovalRestartsTheOutputAtTheNextPump) {
     const Bytes wave = RampWaveFile(1000);
     const HandleValue h = LoadSoundFromMemoryImage(wave.data(), wave.size(), 1, -1);
