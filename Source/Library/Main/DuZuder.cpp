@@ -1218,42 +1218,4 @@ int ReleaseToneBuffers() {
     return 0;
 }
 
-// ---- Service steps and playback stops not built yet ------------------------------------------
-// The stream refill, the pruning of the playing list and playback control come with the sound
-// loading and playback code; until then these keep their interfaces and do the least: a stop
-// stops every buffer of the sound now.
-
-int RefreshStreamSounds() {
-    return IsSoundOutputUp() ? 0 : -1;
-}
-
-int ServiceSoundBufferCycles() {
-    return IsSoundOutputUp() ? 0 : -1;
-}
-
-int PruneStoppedSounds() {
-    return IsSoundOutputUp() ? 0 : -1;
-}
-
-int DeleteFinishedSounds() {
-    return IsSoundOutputUp() ? 0 : -1;
-}
-
-int UpdateMusicPlayState() {
-    return IsSoundOutputUp() ? 0 : -1;
-}
-
-int StopSoundPlayback(HandleValue handle, int) {
-    SoundHandleData* d = GetSoundHandleData(handle);
-    if (d == nullptr) return -1;
-    for (SoundBuffer& b : d->buffers) {
-        if (b.setUp) StopSoundBuffer(&b, 0);
-    }
-    return 0;
-}
-
-int StopStreamPlayback(HandleValue handle, int mode) {
-    return StopSoundPlayback(handle, mode);
-}
-
 }  // namespace ZiDaz

@@ -3,6 +3,7 @@
 // output thread; every buffer operation that moves a playing voice does so under the mixer lock.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "Main/DuZuderConvert.h"
@@ -355,10 +356,57 @@ int ServiceSoundBufferCycles();
 int PruneStoppedSounds();
 int DeleteFinishedSounds();
 int UpdateMusicPlayState();
+// The steps the message pump runs after the window messages of a call: on a one-processor machine
+// the refill, the soft-sound feed, the cycle step and the pruning, then always the deletion of
+// finished sounds. Nothing while the module is down.
+int RunPumpSoundService();
+// Deactivation pause: 1 pauses every playing sound (or player), 0 resumes them.
+int PauseSounds(int pause);
+int PauseSoftSoundPlayers(int pause);
+int IsStreamSoundPlaying(HandleValue handle);
+int FillToneBuffer(int index);
 
+// ---- Playback control ----
+
+// How a play runs: 0 returns when the sound has ended, 1 returns at once, 3 loops until stopped.
+enum SoundPlayType : int {
+    DX_PLAYTYPE_NORMAL = 0,
+    DX_PLAYTYPE_BACK = 1,
+    DX_PLAYTYPE_LOOP = 3,
+};
+
+int StartSoundPlayback(HandleValue handle, int playType, int restart);
 // Stops a sound's play (mode 0 now, 1 at the end of the pass).
 int StopSoundPlayback(HandleValue handle, int mode);
 int StopStreamPlayback(HandleValue handle, int mode);
+int IsSoundPlaying(HandleValue handle);
+std::int64_t GetSoundPositionMs(HandleValue handle);
+int SetSoundPositionMs(std::int64_t ms, HandleValue handle);
+std::int64_t GetSoundPositionBytes(HandleValue handle);
+int SetSoundPositionBytes(std::int64_t bytes, HandleValue handle);
+std::int64_t GetSoundLengthSamples(HandleValue handle);
+std::int64_t GetSoundLengthMs(HandleValue handle);
+int SetSoundFrequency(int hz, HandleValue handle);
+int GetSoundFrequency(HandleValue handle);
+int SetSoundVolumeLevel(int level, HandleValue handle);
+int SetSoundVolume(int volume, HandleValue handle);
+int GetSoundVolume(int channel, HandleValue handle);
+int SetSoundVolumeCurve(int flag);
+int SetSoundPan(int pan, HandleValue handle);
+int GetSoundPan(HandleValue handle);
+// The hundredths of a decibel a 0..255 level gives under the curve flag.
+std::int32_t SoundLevelToVolume(int level, int curve);
+std::int64_t ConvertMsToSamples(std::int32_t rate, std::int64_t ms);
+
+// Internal steps of a play.
+int PrepareNextSoundBuffer(SoundHandleData* d, int restart);
+int StartStreamPlayback(HandleValue handle, int playType, int restart);
+int PrepareStreamForPlay(HandleValue handle, SoundHandleData* d, int playType, int restart,
+                         SoundBuffer** buffer);
+
+// The Sound handle type's lock, which guards every stream's state.
+void LockSoundType();
+void UnlockSoundType();
 
 // 3D parameters of a buffer set up with 3D processing (no buffer of the player is).
 int SetSoundBuffer3DPosition(SoundBuffer* buffer, float x, float y, float z);
@@ -466,5 +514,92 @@ int TimeStretchSoftSound(HandleValue source, HandleValue destination);
 int ResampleSoftSound(HandleValue source, HandleValue destination);
 
 // ---- end of soft sounds ----
+
+// ---- Loading ----
+
+enum class SoundLoadMode : int {
+    DecodeToPcm = 0,
+    MemoryStream = 2,
+    FileStream = 3,
+};
+
+int SetSoundLoadMode(int mode);
+int GetSoundLoadMode();
+int SetSoundLoadIgnoreLoopInfo(int flag);
+void InitSoundLoadParams(SoundLoadParams* params);
+HandleValue LoadSoundFromMemoryImage(const void* image, std::size_t size, int bufferCount,
+                                     HandleValue joinHandle);
+int LoadSoundFromMemoryImageWithParams(const SoundLoadParams* params, int create,
+                                       HandleValue handle, const void* image, std::size_t size,
+                                       int bufferCount, HandleValue joinHandle, int async,
+                                       int onLoadThread);
+HandleValue LoadBackgroundMusicFile(const char* path);
+HandleValue LoadBackgroundMusicFileWide(const char16_t* path);
+HandleValue LoadSoundFromFileWithParams(const SoundLoadParams* params, const char16_t* path,
+                                        int bufferCount, HandleValue joinHandle, int async,
+                                        int onLoadThread);
+int LoadSoundMemByMemImageBase(SoundLoadParams* params, HandleValue handle, const void* image,
+                               std::size_t size, int bufferCount, HandleValue joinHandle,
+                               int onLoadThread);
+int LoadSoundFileIntoHandle(SoundLoadParams* params, HandleValue handle, const char16_t* path,
+                            int bufferCount, HandleValue joinHandle, int onLoadThread);
+void RunSoundMemoryImageLoadJob(ASyncLoadJob* job);
+void RunSoundFileLoadJob(ASyncLoadJob* job);
+int CreateSoundBuffers(const SoundFormat* format, int dataSize, int isStream, int count,
+                       HandleValue handle, HandleValue source, int onLoadThread);
+// A WAVE file image of the PCM (tracked memory): 0, or -1 when it cannot be allocated.
+int BuildWaveFileImage(void** image, std::uint32_t* imageSize, const SoundFormat* format,
+                       int formatSize, const void* pcm, std::uint32_t pcmSize);
+int ReadFileIntoMemory(const char16_t* path, void** image, std::size_t* size, int logOpenFailure);
+HandleValue CloneSoundHandle(HandleValue handle, int bufferCount);
+int ApplyLoadPitchAndTimeStretch(HandleValue handle, const SoundLoadParams* params,
+                                 HandleValue source, int bufferCount, int onLoadThread);
+
+// ---- Loop information ----
+
+int SetSoundLoopPoint(std::int64_t sample, HandleValue handle);
+int SetSoundLoopPositionMs(std::int64_t ms, HandleValue handle);
+int SetSoundLoopStart(std::int64_t sample, HandleValue handle);
+int SetStreamLoopPoint(std::int64_t sample, HandleValue handle, int onLoadThread);
+int SetStreamLoopStart(std::int64_t sample, HandleValue handle, int onLoadThread);
+int ApplySoundLoopSamples(std::int64_t loopPoint, std::int64_t loopStart, HandleValue handle,
+                          int onLoadThread);
+int MakeLoopTextFileName(const char16_t* soundPath, char16_t* out, std::size_t outBytes);
+int ReadLoopTextFile(const char16_t* path, std::int32_t* loopPoint, std::int32_t* loopStart);
+// The loop text file's bytes (any encoding by its mark): 0 with both values, or -1.
+int ParseLoopText(const void* bytes, std::size_t size, std::int32_t* loopPoint,
+                  std::int32_t* loopStart);
+int ConvertSoundToStreamSound(HandleValue handle);
+
+// ---- Stream sounds ----
+
+int AddSreamSound(SoundLoadParams* params, const StreamReaderBinding* source,
+                  std::uint8_t loopCount, HandleValue handle, int kind, int* sourceStillNeeded,
+                  HandleValue joinHandle, int onLoadThread);
+int AddStreamSoundFromFile(SoundLoadParams* params, const char16_t* path, std::uint8_t loopCount,
+                           HandleValue handle, int kind, HandleValue joinHandle, int onLoadThread);
+int AddStreamSoundFromMemoryImage(SoundLoadParams* params, const void* image, std::size_t size,
+                                  std::uint8_t loopCount, HandleValue handle, int loadMode,
+                                  HandleValue joinHandle, int onLoadThread);
+int ReadStreamSourceIntoMemory(const StreamReaderBinding* source, void** block, std::size_t* size);
+int PrefillStreamSound(HandleValue handle, int onLoadThread);
+int RefillStreamSoundBuffer(HandleValue handle, int onLoadThread);
+int UpdateStreamPlayPosition(HandleValue handle, std::int32_t cursor, int onLoadThread);
+int AdvanceStreamEntry(SoundHandleData* d, SoundBufferLockRegion* region, std::int32_t cursor);
+void WriteStreamSilence(SoundHandleData* d, SoundBufferLockRegion* region, std::int32_t bytes);
+int AcquireStreamOutputBuffer(HandleValue handle, SoundHandleData* d, SoundBuffer** buffer,
+                              int takeOver);
+std::int64_t GetStreamPositionBytes(HandleValue handle);
+std::int64_t GetStreamPositionMs(HandleValue handle);
+int MoveStreamPosition(std::int64_t bytes, HandleValue handle, int onLoadThread);
+int SetStreamPositionBytes(std::int64_t bytes, HandleValue handle);
+int SetStreamPositionMs(std::int64_t ms, HandleValue handle);
+// Ring size, look-ahead window and low-water level (in 1/512 s) of a stream of this format.
+struct StreamSizes {
+    std::int32_t ring;
+    std::int32_t window;
+    std::int32_t lowWater;
+};
+StreamSizes ComputeStreamSizes(const SoundFormat& format, int fileStream);
 
 }  // namespace ZiDaz

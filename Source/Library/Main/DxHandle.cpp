@@ -1,5 +1,7 @@
 #include "Main/DxHandle.h"
 
+#include <utility>
+
 #include "Main/DxASyncLoad.h"
 #include "Main/DxChar.h"
 #include "Main/DxLog.h"
@@ -288,6 +290,31 @@ int BeginHandleASyncLoad(HandleValue handle, int jobIndex) {
     }
     ReleaseTracedLock(&type.lock);
     return record != nullptr ? 0 : -1;
+}
+
+int SwapHandleRecords(HandleValue first, HandleValue second) {
+    HandleTypeRecord* typeRecord = TypeOfHandleValue(first);
+    if (typeRecord == nullptr || typeRecord != TypeOfHandleValue(second)) return -1;
+    HandleTypeRecord& type = *typeRecord;
+    AcquireTracedLock(&type.lock, kSourceFile, __LINE__);
+    HandleHeader* a = LookupHandleRecord(first);
+    HandleHeader* b = LookupHandleRecord(second);
+    if (a == nullptr || b == nullptr || a == b) {
+        ReleaseTracedLock(&type.lock);
+        return a != nullptr && a == b ? 0 : -1;
+    }
+    type.slots[first & kHandleIndexMask] = b;
+    type.slots[second & kHandleIndexMask] = a;
+    std::swap(a->check, b->check);
+    std::swap(a->lostFlag, b->lostFlag);
+    std::swap(a->completionCallback, b->completionCallback);
+    std::swap(a->completionUserData, b->completionUserData);
+    a->handle = second;
+    b->handle = first;
+    a->listNode.value = second;
+    b->listNode.value = first;
+    ReleaseTracedLock(&type.lock);
+    return 0;
 }
 
 int FinishHandleASyncLoad(HandleValue handle) {

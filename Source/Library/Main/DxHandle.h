@@ -159,6 +159,9 @@ int SetHandleLostFlag(HandleValue handle, int* lostFlag);
 int IsHandleLoading(HandleValue handle);
 int BeginHandleASyncLoad(HandleValue handle, int jobIndex);
 int FinishHandleASyncLoad(HandleValue handle);
+// Exchanges the records behind two handles of one type: afterwards each handle value names the
+// other's record. 0, or -1 when either handle is not valid.
+int SwapHandleRecords(HandleValue first, HandleValue second);
 int WaitHandleASyncLoad(HandleValue handle);
 
 int InitHandleList(HandleListNode* head, HandleListNode* tail);

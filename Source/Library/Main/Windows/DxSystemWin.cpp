@@ -361,6 +361,7 @@ int PumpMessagesUnlocked() {
             if (leave) break;
             // 7.5 The services that keep running while the window waits.
             if (inactive) {
+                RunPumpSoundService();
                 UpdateTrackedMemory();
                 PumpNetworkWindowMessages(1);
                 Backend_ExpireSysMemCaches();
@@ -377,6 +378,9 @@ int PumpMessagesUnlocked() {
         if (mainThread && !m.alwaysShowMenu) UpdateMenuAutoShow();
     }
 
+    // The sound service of this pass, once the window's messages are handled.
+    RunPumpSoundService();
+
     // 9. The activation events that arrived meanwhile, oldest first.
     m.stockSwitch = 0;
     if (!m.closePosted) {
@@ -392,6 +396,7 @@ int PumpMessagesUnlocked() {
     // 10. Per-frame services.
     Backend_ExpireSysMemCaches();
     if (!m.endRequested) ServeMainThreadCalls();
+    UpdateMusicPlayState();
     PollKeyboardTable(false);
     UpdateJoypadVibration();
     PumpNetworkWindowMessages(1);

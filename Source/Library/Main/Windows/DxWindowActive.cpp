@@ -1,5 +1,6 @@
 // Activation of the main window: the handler, the stock that defers activation events while the
 // pump dispatches, the inactive wait, and forcing a window to the foreground.
+#include "Main/DuZuder.h"
 #include "Main/DxGraphics.h"
 #include "Main/DxInput.h"
 #include "Main/DxLog.h"
@@ -43,8 +44,13 @@ int HandleWindowActivation(WPARAM wParam, LPARAM, int, int fromLoop) {
     if (active == m.active) return 0;
     m.active = active;
     bool exclusive = !m.windowMode && GetFullScreenResolutionModeInEffect() != 0;
+    // In a window the sounds pause only when the library does not keep running while inactive.
+    const bool pauseSounds = exclusive || !m.windowMode || !m.keepRunningInactive;
     if (active) {
-        // Sounds and movies come back here as those modules are built.
+        if (pauseSounds) {
+            PauseSounds(0);
+            PauseSoftSoundPlayers(0);
+        }
         if (!exclusive && !m.windowMode && GetFullScreenResolutionModeInEffect() == 0 &&
             m.mainWindow) {
             SystemApi.SetWindowPos(m.mainWindow, HWND_TOPMOST, 0, 0, 0, 0, 0x1B);
@@ -58,6 +64,10 @@ int HandleWindowActivation(WPARAM wParam, LPARAM, int, int fromLoop) {
         ReacquireInputDevices();
         ApplyJoypadVibration();
     } else {
+        if (pauseSounds) {
+            PauseSounds(1);
+            PauseSoftSoundPlayers(1);
+        }
         if (exclusive) {
             if (!LibrarySystem.noGraphics && GraphicsSystemState.DevicePresent)
                 Backend_ReleaseDeviceResources();
