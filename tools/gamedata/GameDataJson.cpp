@@ -1067,11 +1067,21 @@ class StoredScan {
             sections = 2;
             for (std::size_t i = count(1, kArgumentTextCount); i > 0; --i) Text();
             Pass(count(2, kArgumentByteCount));
-            for (std::size_t i = count(3, kArgumentTextListCount); i > 0; --i) {
-                for (std::size_t k = Items(I32()); k > 0; --k) Text();
+            // The inner lists read exactly as long as stored; only a negative count is kept.
+            const auto inner = [&](int list) {
+                const std::int32_t n = I32();
+                if (n < 0) out_.recordCounts[{record, list}] = n;
+                return Items(n);
+            };
+            const std::size_t textLists = count(3, kArgumentTextListCount);
+            for (std::size_t i = 0; i < textLists; ++i) {
+                for (std::size_t k = inner(kInnerTextListBase + static_cast<int>(i)); k > 0; --k) {
+                    Text();
+                }
             }
-            for (std::size_t i = count(4, kArgumentNumberListCount); i > 0; --i) {
-                Pass(4 * Items(I32()));
+            const std::size_t numberLists = count(4, kArgumentNumberListCount);
+            for (std::size_t i = 0; i < numberLists; ++i) {
+                Pass(4 * inner(kInnerNumberListBase + static_cast<int>(i)));
             }
             Pass(4 * count(5, kArgumentNumberCount));
             if (sectionByte(1)) {

@@ -586,6 +586,14 @@ void WriteCommonEventRecord(ByteWriter& out, const Game_CommonEvent& event, int 
         }
         return static_cast<std::int32_t>(size);
     };
+    // An empty inner list may have been stored with a negative count, which reads as none.
+    const auto negativeCount = [&](int list) {
+        if (stored) {
+            const auto it = stored->recordCounts.find({record, list});
+            if (it != stored->recordCounts.end() && it->second < 0) return it->second;
+        }
+        return 0;
+    };
     const auto sectionByte = [&](int section, bool continues) {
         if (stored) {
             const auto it = stored->sectionBytes.find(record);
@@ -654,7 +662,8 @@ void WriteCommonEventRecord(ByteWriter& out, const Game_CommonEvent& event, int 
     out.I32(textLists);
     for (std::int32_t i = 0; i < std::max(textLists, 0); ++i) {
         const auto& list = event.argumentTextLists[static_cast<std::size_t>(i)];
-        out.I32(static_cast<std::int32_t>(list.size()));
+        out.I32(list.empty() ? negativeCount(kInnerTextListBase + i)
+                             : static_cast<std::int32_t>(list.size()));
         for (const auto& text : list) out.String(text, "argument text list");
     }
     const std::int32_t numberLists =
@@ -663,7 +672,8 @@ void WriteCommonEventRecord(ByteWriter& out, const Game_CommonEvent& event, int 
     out.I32(numberLists);
     for (std::int32_t i = 0; i < std::max(numberLists, 0); ++i) {
         const auto& list = event.argumentNumberLists[static_cast<std::size_t>(i)];
-        out.I32(static_cast<std::int32_t>(list.size()));
+        out.I32(list.empty() ? negativeCount(kInnerNumberListBase + i)
+                             : static_cast<std::int32_t>(list.size()));
         for (std::int32_t v : list) out.I32(v);
     }
     const std::int32_t numbers = storedCount(5, event.argumentNumbers.size(), [&](std::int32_t n) {

@@ -76,13 +76,17 @@ struct StoredForm {
     std::vector<std::uint8_t> trailing;
     // Common-event records, by record: the section bytes as stored when they are not the ones the
     // writer stores; the stored number (reading numbers the record by its place); counts stored
-    // lower than the lists read back ((record, 0) the byte list, 1 to 5 the five argument lists).
+    // lower than the lists read back ((record, 0) the byte list, 1 to 5 the five argument lists,
+    // kInnerTextListBase + i and kInnerNumberListBase + i the negative count of inner list i).
     std::map<std::size_t, std::vector<std::uint8_t>> sectionBytes;
     std::map<std::size_t, std::int32_t> recordNumbers;
     std::map<std::pair<std::size_t, int>, std::int32_t> recordCounts;
 
     bool Empty() const;
 };
+
+inline constexpr int kInnerTextListBase = 1000;
+inline constexpr int kInnerNumberListBase = 2000;
 
 // Little-endian field writer in the data files' encoding.
 class ByteWriter {
