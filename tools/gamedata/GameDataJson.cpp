@@ -1499,6 +1499,10 @@ Json DecodeFile(const std::vector<std::uint8_t>& bytes, const std::string& kind,
         }
         stored.trailing = scan.Rest();
         scan.Finish();
+        // A file of no records reads as the one default common event; it is described as none.
+        if (count <= 0) list.events.clear();
+        // A ".common" file may store a negative count, which reads as none.
+        if (count < 0) stored.recordCount = count;
         doc["data"] = ToJson(list, sections);
         if (kind == "commonevent") {
             KeepShortHeader(bytes, kCommonEventHeader, doc,

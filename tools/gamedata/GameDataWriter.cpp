@@ -709,7 +709,10 @@ namespace {
 
 void WriteCommonEventRecords(ByteWriter& out, const Game_CommonEventList& list,
                              const std::vector<int>& sections) {
-    out.I32(static_cast<std::int32_t>(list.events.size()));
+    // No records may have been stored with a negative count.
+    const bool negative = list.events.empty() && out.stored && out.stored->recordCount &&
+                          *out.stored->recordCount < 0;
+    out.I32(negative ? *out.stored->recordCount : static_cast<std::int32_t>(list.events.size()));
     for (std::size_t i = 0; i < list.events.size(); ++i) {
         WriteCommonEventRecord(out, list.events[i], i < sections.size() ? sections[i] : 5);
     }

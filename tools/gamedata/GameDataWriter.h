@@ -69,7 +69,8 @@ struct StoredForm {
     // An archive key file's bytes with the block unscrambled (its filler).
     std::vector<std::uint8_t> keyFile;
     // A database file holding fewer records than the description has types (the description
-    // has one type per record of the longer of its two files; the others are empty).
+    // has one type per record of the longer of its two files; the others are empty); for a
+    // ".common" file without records, the negative count it stores.
     std::optional<std::int32_t> recordCount;
     // Bytes after the last one read, for the ".project" file (the other files keep theirs in
     // their options' trailingBytes).

@@ -10,6 +10,7 @@
 #include "runtime/script/Game_Interpreter.h"
 #include "runtime/script/Game_Variables.h"
 #include "runtime/shell/DebugWindow.h"
+#include "runtime/shell/Game_Input.h"
 #include "runtime/shell/Game_System.h"
 #include "runtime/shell/ReportCapture.h"
 #include "runtime/shell/RuntimeError.h"
@@ -457,4 +458,64 @@ TEST_F(InterpreterTest, RunnersRefreshRestartAndKeepTheirListsAlive) {
     always.RunFrame();  // the common event is gone: nothing to start
     EXPECT_EQ(Recorded.back(), 2);
     EXPECT_FALSE(always.interpreters.front().IsRunning());
+}
+
+TEST_F(InterpreterTest, StringInputCompletesFinishesOrCancels) {
+    static std::int32_t state = 0;
+    static std::vector<std::int32_t> deleted;
+    deleted.clear();
+    InterpreterLinks& links = GetInterpreterLinks();
+    links.checkLineInputState = [](std::int32_t) { return state; };
+    links.getLineInputText = [](std::int32_t) {
+        return std::string(
+            "a\\b\x01"
+            "c");
+    };
+    links.deleteLineInputHandle = [](std::int32_t handle) { deleted.push_back(handle); };
+    const auto open = [](Game_Interpreter& i) {
+        i.Setup(false);
+        i.Start(Shared({Command({kRecordText, 3000002})}), -1, 0);
+        i.lineInputHandle = 5;
+        i.inputTarget = 3000002;
+        i.inputPrefix = "名前:";
+        StringInputActive = 1;
+        LineInputInUse = 1;
+    };
+    {
+        Game_Interpreter i;
+        open(i);
+        state = 0;
+        Frame({&i});
+        EXPECT_TRUE(RecordedTexts.empty());  // still editing
+        state = 1;
+        Frame({&i});
+        EXPECT_EQ(RecordedTexts, std::vector<std::string>{"名前:a\x01\x02\x01"
+                                                          "bc"});
+        EXPECT_EQ(i.lineInputHandle, 0);
+        EXPECT_EQ(LineInputInUse, 0);
+        EXPECT_EQ(StringInputActive, 0);
+    }
+    // Escape cancels at once: the target receives the prefix alone.
+    RecordedTexts.clear();
+    {
+        Game_Interpreter i;
+        open(i);
+        state = 0;
+        TheInput.escapePressed = 1;
+        Frame({&i});
+        TheInput.escapePressed = 0;
+        EXPECT_EQ(RecordedTexts, std::vector<std::string>{"名前:"});
+        EXPECT_EQ(LineInputInUse, -1);
+    }
+    // An interpreter destroyed with its input open cancels it; its copies never do.
+    RecordedTexts.clear();
+    TheVariables.SetString(3000002, nullptr, "old");
+    {
+        Game_Interpreter i;
+        open(i);
+        { Game_Interpreter copy = i; }
+        EXPECT_EQ(TheVariables.GetString(3000002), "old");
+    }
+    EXPECT_EQ(TheVariables.GetString(3000002), "名前:");
+    EXPECT_EQ(deleted, (std::vector<std::int32_t>{5, 5, 5}));
 }
