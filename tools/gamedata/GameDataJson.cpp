@@ -648,6 +648,7 @@ Json ToJson(const StoredForm& f) {
         j["sectionBytes"] = bytes;
     }
     if (!f.recordNumbers.empty()) j["recordNumbers"] = PairsJson(f.recordNumbers);
+    if (!f.recordStartBytes.empty()) j["recordStartBytes"] = PairsJson(f.recordStartBytes);
     if (!f.recordCounts.empty()) {
         Json counts = Json::array();
         for (const auto& [at, count] : f.recordCounts) {
@@ -712,6 +713,7 @@ void FromJson(const Json& j, StoredForm& f) {
         }
     }
     f.recordNumbers = PairsFrom<std::size_t, std::int32_t>(j, "recordNumbers");
+    f.recordStartBytes = PairsFrom<std::size_t, std::uint8_t>(j, "recordStartBytes");
     for (const auto& entry : ListOf<std::vector<std::int32_t>>(j, "recordCounts")) {
         if (entry.size() != 3 || entry[0] < 0) {
             throw std::runtime_error("recordCounts holds [record, list, count]");
@@ -1035,7 +1037,8 @@ class StoredScan {
 
     // One common-event record; returns the number of sections it carries.
     int CommonRecord(std::size_t record) {
-        U8();
+        const std::uint8_t start = U8();
+        if (start != 1) out_.recordStartBytes[record] = start;
         const std::int32_t number = I32();
         if (number != static_cast<std::int32_t>(record)) out_.recordNumbers[record] = number;
         Pass(1 + 4 + 4 + 2);

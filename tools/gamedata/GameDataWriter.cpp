@@ -30,7 +30,7 @@ bool StoredForm::Empty() const {
            !unmarkedEmptyLayers && chipFlagsWithoutBit200.empty() && bareFieldCounts.empty() &&
            fieldBlockCounts.empty() && listCounts.empty() && !versionAt && tail.empty() &&
            keyFile.empty() && trailing.empty() && !recordCount && sectionBytes.empty() &&
-           recordNumbers.empty() && recordCounts.empty();
+           recordNumbers.empty() && recordCounts.empty() && recordStartBytes.empty();
 }
 
 void ByteWriter::Skipped(std::size_t count) {
@@ -609,7 +609,12 @@ void WriteCommonEventRecord(ByteWriter& out, const Game_CommonEvent& event, int 
         }
         return continues ? kSectionContinues[section] : kSectionEnds[section];
     };
-    out.U8(1);
+    std::uint8_t start = 1;
+    if (stored) {
+        const auto it = stored->recordStartBytes.find(record);
+        if (it != stored->recordStartBytes.end() && it->second != 0) start = it->second;
+    }
+    out.U8(start);
     std::int32_t number = event.number;
     if (stored) {
         const auto it = stored->recordNumbers.find(record);

@@ -81,6 +81,8 @@ struct StoredForm {
     // kInnerTextListBase + i and kInnerNumberListBase + i the negative count of inner list i).
     std::map<std::size_t, std::vector<std::uint8_t>> sectionBytes;
     std::map<std::size_t, std::int32_t> recordNumbers;
+    // Record start bytes other than 1 (any byte but 0 starts a record).
+    std::map<std::size_t, std::uint8_t> recordStartBytes;
     std::map<std::pair<std::size_t, int>, std::int32_t> recordCounts;
 
     bool Empty() const;
