@@ -107,6 +107,7 @@ void CaptureSoftImage::Release() {
 }
 
 Game_SystemState::Game_SystemState() {
+    mainInterpreter.Setup(true);
     ResetForScreen();
 }
 

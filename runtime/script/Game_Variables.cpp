@@ -1,5 +1,7 @@
 #include "runtime/script/Game_Variables.h"
 
+#include "runtime/data/CommonEvent.h"
+
 #include <algorithm>
 
 #include "runtime/data/DatabaseReports.h"
@@ -31,14 +33,14 @@ std::int32_t NoMap() {
     return -1;
 }
 
-std::int32_t NoCommonEvents() {
-    return 0;
+std::int32_t LiveCommonEventCount() {
+    return static_cast<std::int32_t>(TheCommonEvents.Count());
 }
 
 VariableStoreLinks DefaultLinks() {
     VariableStoreLinks links{};
     links.liveMapId = NoMap;
-    links.commonEventCount = NoCommonEvents;
+    links.commonEventCount = LiveCommonEventCount;
     return links;
 }
 

@@ -130,6 +130,8 @@ struct Game_System {
     void* activePanorama = nullptr;
     void* activeFog = nullptr;
     std::int32_t int7 = 0;
+    // The common event the main interpreter starts next (the reserve command); -1 none.
+    std::int32_t requestedCommonEvent = -1;
 
     Game_System() { ResetHooks(); }
     // The constructor's quiet form for the global built before the game data is read.

@@ -8,3 +8,4 @@ std::int32_t TileSize = 16;
 std::int32_t FrameMultiplier = 1;
 bool TestPlay = false;
 std::string DataPath;
+std::uint8_t SaveJustLoaded = 0;

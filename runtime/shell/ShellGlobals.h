@@ -23,3 +23,6 @@ extern bool TestPlay;
 // The data folder's full path ending in its separator (files named by the game data are found
 // below it). Empty until the start-up sets it.
 extern std::string DataPath;
+// Set when a save was loaded into the running game during this frame; the frame update clears it
+// at the start of every frame. While it is set the interpreters and the map's event updates stop.
+extern std::uint8_t SaveJustLoaded;

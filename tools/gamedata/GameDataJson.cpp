@@ -8,6 +8,7 @@
 #include <type_traits>
 
 #include "runtime/data/ArchiveKey.h"
+#include "runtime/data/CommonEvent.h"
 #include "runtime/data/DataFileBuffer.h"
 #include "runtime/data/DataFileIo.h"
 #include "runtime/dictionary/MessageDictionary.h"
@@ -366,6 +367,92 @@ void FromJson(const Json& j, Game_TileSetList& list) {
     }
 }
 
+Json ToJson(const Game_CommonEventList& list, const std::vector<int>& sections) {
+    Json records = Json::array();
+    for (std::size_t i = 0; i < list.events.size(); ++i) {
+        const Game_CommonEvent& e = list.events[i];
+        Json commands = Json::array();
+        for (const auto& c : e.commands.List()) commands.push_back(ToJson(c));
+        Json r{{"name", e.name},
+               {"startByte", e.startByte},
+               {"conditionVariable", e.conditionVariable},
+               {"conditionValue", e.conditionValue},
+               {"settingBytes", {e.settingBytes[0], e.settingBytes[1]}},
+               {"commands", commands},
+               {"byteList", e.byteList},
+               {"byteListText", e.byteListText},
+               {"argumentTexts", e.argumentTexts},
+               {"argumentBytes", e.argumentBytes},
+               {"argumentTextLists", e.argumentTextLists},
+               {"argumentNumberLists", e.argumentNumberLists},
+               {"argumentNumbers", e.argumentNumbers},
+               {"extraNumber", e.extraNumber},
+               {"extraTexts", e.extraTexts},
+               {"noteText", e.noteText},
+               {"noteText2", e.noteText2},
+               {"returnVariable", e.returnVariable}};
+        if (i < sections.size() && sections[i] != 5) r["sections"] = sections[i];
+        records.push_back(std::move(r));
+    }
+    return records;
+}
+
+void FromJson(const Json& j, Game_CommonEventList& list, std::vector<int>& sections) {
+    if (!j.is_array()) throw std::runtime_error("common events: a list of records");
+    list.events.clear();
+    sections.clear();
+    for (const auto& r : j) {
+        Game_CommonEvent e;
+        e.number = static_cast<std::int32_t>(list.events.size());
+        e.name = Value<std::string>(r, "name", "");
+        e.startByte = Value<std::uint8_t>(r, "startByte", e.startByte);
+        e.conditionVariable = Value<std::int32_t>(r, "conditionVariable", e.conditionVariable);
+        e.conditionValue = Value<std::int32_t>(r, "conditionValue", e.conditionValue);
+        if (r.contains("settingBytes")) {
+            const auto b = ListOf<std::uint8_t>(r, "settingBytes");
+            if (b.size() != 2) throw std::runtime_error("settingBytes holds two bytes");
+            e.settingBytes[0] = b[0];
+            e.settingBytes[1] = b[1];
+        }
+        Game_CommandList commands;
+        if (r.contains("commands")) {
+            for (const auto& c : r.at("commands")) {
+                commands.emplace_back();
+                FromJson(c, commands.back());
+            }
+        }
+        if (commands.empty()) commands.emplace_back();
+        commands.back().arguments[0] = kEndOfListCode;
+        e.commands.Replace(std::move(commands));
+        if (r.contains("byteList")) e.byteList = ListOf<std::uint8_t>(r, "byteList");
+        e.byteListText = Value<std::string>(r, "byteListText", "");
+        if (r.contains("argumentTexts")) e.argumentTexts = ListOf<std::string>(r, "argumentTexts");
+        if (r.contains("argumentBytes")) e.argumentBytes = ListOf<std::uint8_t>(r, "argumentBytes");
+        if (r.contains("argumentTextLists")) {
+            e.argumentTextLists = ListOf<std::vector<std::string>>(r, "argumentTextLists");
+        }
+        if (r.contains("argumentNumberLists")) {
+            e.argumentNumberLists = ListOf<std::vector<std::int32_t>>(r, "argumentNumberLists");
+        }
+        if (r.contains("argumentNumbers")) {
+            e.argumentNumbers = ListOf<std::int32_t>(r, "argumentNumbers");
+        }
+        e.extraNumber = Value<std::int32_t>(r, "extraNumber", 0);
+        if (r.contains("extraTexts")) {
+            e.extraTexts = ListOf<std::string>(r, "extraTexts");
+            if (e.extraTexts.size() > kCommonEventExtraTextCount) {
+                throw std::runtime_error("extraTexts: at most 100");
+            }
+            e.extraTexts.resize(kCommonEventExtraTextCount);
+        }
+        e.noteText = Value<std::string>(r, "noteText", "");
+        e.noteText2 = Value<std::string>(r, "noteText2", "");
+        e.returnVariable = Value<std::int32_t>(r, "returnVariable", -1);
+        sections.push_back(Value<int>(r, "sections", 5));
+        list.events.push_back(std::move(e));
+    }
+}
+
 Json ToJson(const Game_Database& db) {
     Json types = Json::array();
     const std::size_t count = std::max(db.types.size(), db.typeInfos.size());
@@ -553,6 +640,22 @@ Json ToJson(const StoredForm& f) {
     if (f.recordCount) j["recordCount"] = *f.recordCount;
     if (!f.keyFile.empty()) j["keyFile"] = Hex(f.keyFile);
     if (!f.trailing.empty()) j["trailing"] = Hex(f.trailing);
+    if (!f.sectionBytes.empty()) {
+        Json bytes = Json::array();
+        for (const auto& [record, stored] : f.sectionBytes) {
+            bytes.push_back(Json::array({record, Hex(stored)}));
+        }
+        j["sectionBytes"] = bytes;
+    }
+    if (!f.recordNumbers.empty()) j["recordNumbers"] = PairsJson(f.recordNumbers);
+    if (!f.recordStartBytes.empty()) j["recordStartBytes"] = PairsJson(f.recordStartBytes);
+    if (!f.recordCounts.empty()) {
+        Json counts = Json::array();
+        for (const auto& [at, count] : f.recordCounts) {
+            counts.push_back(Json::array({at.first, at.second, count}));
+        }
+        j["recordCounts"] = counts;
+    }
     return j;
 }
 
@@ -600,6 +703,23 @@ void FromJson(const Json& j, StoredForm& f) {
     }
     f.keyFile = bytes("keyFile");
     f.trailing = bytes("trailing");
+    if (j.contains("sectionBytes")) {
+        for (const auto& entry : j.at("sectionBytes")) {
+            if (!entry.is_array() || entry.size() != 2) {
+                throw std::runtime_error("sectionBytes holds [record, \"hex\"] pairs");
+            }
+            f.sectionBytes[Get<std::size_t>(entry[0], "sectionBytes")] =
+                Unhex(entry[1], "sectionBytes");
+        }
+    }
+    f.recordNumbers = PairsFrom<std::size_t, std::int32_t>(j, "recordNumbers");
+    f.recordStartBytes = PairsFrom<std::size_t, std::uint8_t>(j, "recordStartBytes");
+    for (const auto& entry : ListOf<std::vector<std::int32_t>>(j, "recordCounts")) {
+        if (entry.size() != 3 || entry[0] < 0) {
+            throw std::runtime_error("recordCounts holds [record, list, count]");
+        }
+        f.recordCounts[{static_cast<std::size_t>(entry[0]), entry[1]}] = entry[2];
+    }
 }
 
 namespace {
@@ -680,6 +800,14 @@ std::vector<std::uint8_t> EncodeDocument(const Json& document) {
         return WriteArchiveKeyFile(key, index, Value<std::uint8_t>(doc, "seed", 1),
                                    OptionsFrom(doc).stored.keyFile);
     }
+    if (kind == "commonevent" || kind == "common") {
+        Game_CommonEventList list;
+        std::vector<int> sections;
+        FromJson(data, list, sections);
+        const DataFileOptions o = OptionsFrom(doc);
+        return kind == "common" ? WriteCommonFile(list, sections, o)
+                                : WriteCommonEventFile(list, sections, o);
+    }
     if (kind == "database") throw std::runtime_error("a database is written as two files");
     throw std::runtime_error("unknown kind " + kind);
 }
@@ -713,6 +841,8 @@ std::string GuessKind(const std::string& fileName, const std::vector<std::uint8_
     const std::string base = slash == std::string::npos ? fileName : fileName.substr(slash + 1);
     if (base == "Game.dat") return "basic";
     if (base == "TileSetData.dat") return "tileset";
+    if (base == "CommonEvent.dat") return "commonevent";
+    if (base.size() > 7 && base.compare(base.size() - 7, 7, ".common") == 0) return "common";
     const bool project = base.size() > 8 && base.compare(base.size() - 8, 8, ".project") == 0;
     if (base == "DataBase.dat" || base == "CDataBase.dat" || base == "SysDataBase.dat" || project) {
         return "database";
@@ -903,6 +1033,79 @@ class StoredScan {
         for (std::size_t p = 0; p < Items(pages); ++p) Page();
         Skip(1);
         return id;
+    }
+
+    // One common-event record; returns the number of sections it carries.
+    int CommonRecord(std::size_t record) {
+        const std::uint8_t start = U8();
+        if (start != 1) out_.recordStartBytes[record] = start;
+        const std::int32_t number = I32();
+        if (number != static_cast<std::int32_t>(record)) out_.recordNumbers[record] = number;
+        Pass(1 + 4 + 4 + 2);
+        Text();
+        CommandList();
+        const auto count = [&](int list, std::size_t defaults) {
+            const std::int32_t n = I32();
+            if (n < 0 || static_cast<std::size_t>(n) < defaults)
+                out_.recordCounts[{record, list}] = n;
+            return Items(n);
+        };
+        const std::size_t byteCount = count(0, 1);
+        Pass(byteCount);
+        if (byteCount >= 1) Text();
+        std::vector<std::uint8_t> bytes;
+        static constexpr std::uint8_t kContinues[5] = {0x90, 0x90, 0x91, 0x92, 0x92};
+        static constexpr std::uint8_t kEnds[5] = {0x8E, 0x8F, 0x90, 0x91, 0x92};
+        int sections = 1;
+        bool odd = false;
+        const auto sectionByte = [&](int section) {
+            const std::uint8_t byte = U8();
+            bytes.push_back(byte);
+            const bool continues =
+                section == 0 ? byte != 0x8E : section < 4 && byte == kContinues[section];
+            if (byte != (continues ? kContinues[section] : kEnds[section])) odd = true;
+            return continues;
+        };
+        if (sectionByte(0)) {
+            sections = 2;
+            for (std::size_t i = count(1, kArgumentTextCount); i > 0; --i) Text();
+            Pass(count(2, kArgumentByteCount));
+            // The inner lists read exactly as long as stored; only a negative count is kept.
+            const auto inner = [&](int list) {
+                const std::int32_t n = I32();
+                if (n < 0) out_.recordCounts[{record, list}] = n;
+                return Items(n);
+            };
+            const std::size_t textLists = count(3, kArgumentTextListCount);
+            for (std::size_t i = 0; i < textLists; ++i) {
+                for (std::size_t k = inner(kInnerTextListBase + static_cast<int>(i)); k > 0; --k) {
+                    Text();
+                }
+            }
+            const std::size_t numberLists = count(4, kArgumentNumberListCount);
+            for (std::size_t i = 0; i < numberLists; ++i) {
+                Pass(4 * inner(kInnerNumberListBase + static_cast<int>(i)));
+            }
+            Pass(4 * count(5, kArgumentNumberCount));
+            if (sectionByte(1)) {
+                sections = 3;
+                Pass(4);
+                for (std::size_t i = 0; i < kCommonEventExtraTextCount; ++i) Text();
+                if (sectionByte(2)) {
+                    sections = 4;
+                    Text();
+                    if (sectionByte(3)) {
+                        sections = 5;
+                        Text();
+                        Pass(4);
+                        sectionByte(4);
+                    }
+                }
+            }
+        }
+        ++eventNumber_;
+        if (odd) out_.sectionBytes[record] = bytes;
+        return sections;
     }
 
     // Drops skipped bytes that are all 0 at the end (the writer puts 0 there).
@@ -1251,6 +1454,62 @@ Json DecodeFile(const std::vector<std::uint8_t>& bytes, const std::string& kind,
         const std::vector<std::uint8_t> header(bytes.begin(), bytes.begin() + kMapHeaderSize);
         if (MakeMapHeader(options, SumOf(b.bytes, kMapHeaderSize, checkedEnd)) != header) {
             stored.header = header;
+        }
+    } else if (kind == "commonevent" || kind == "common") {
+        // The version message of an unknown section byte is not a refusal: the record still
+        // reads.
+        GetDataFileServices().showMessageBox = [](const std::string&, const std::string&) {};
+        Game_CommonEventList list;
+        std::size_t at = 0;
+        std::uint8_t version = 0;
+        if (kind == "commonevent") {
+            if (bytes.size() < kShortHeaderSize || !ParseCommonEventFile(list, "")) {
+                throw std::runtime_error(name + ": not a readable CommonEvent.dat");
+            }
+            doc.update(HeaderJson(bytes, kCommonEventHeader));
+            at = kShortHeaderSize;
+        } else {
+            list.events.clear();
+            const std::int32_t count = ParseCommonFile(list, 0);
+            if (count < 0 || b.damaged || static_cast<std::size_t>(count) != list.Count()) {
+                throw std::runtime_error(name + ": not a readable .common file");
+            }
+            doc["utf8"] = b.utf8;
+        }
+        const bool utf8 = doc["utf8"].get<bool>();
+        if (!utf8 && GameCodePageLocale() != DataFileOptions{}.locale) {
+            doc["locale"] = GameCodePageLocale();
+        }
+        StoredScan scan(b.bytes, at, utf8, GameCodePageLocale(), stored);
+        if (kind == "commonevent") {
+            ScanProtectionBlock(scan, b.bytes, doc);
+            version = scan.U8();
+            if (version != kCommonEventVersion) doc["version"] = version;
+        } else {
+            scan.Pass(4);
+        }
+        const std::int32_t count = scan.I32();
+        std::vector<int> sections;
+        for (std::size_t r = 0; r < scan.Items(count); ++r)
+            sections.push_back(scan.CommonRecord(r));
+        std::size_t checkedEnd = scan.At();
+        if (kind == "commonevent") {
+            const std::uint8_t closing = scan.U8();
+            const std::uint8_t written =
+                version == kCommonEventVersionOld ? kCommonEventVersionOld : kCommonEventVersion;
+            if (closing != written) doc["closingByte"] = closing;
+            checkedEnd = scan.At();
+        }
+        stored.trailing = scan.Rest();
+        scan.Finish();
+        // A file of no records reads as the one default common event; it is described as none.
+        if (count <= 0) list.events.clear();
+        // A ".common" file may store a negative count, which reads as none.
+        if (count < 0) stored.recordCount = count;
+        doc["data"] = ToJson(list, sections);
+        if (kind == "commonevent") {
+            KeepShortHeader(bytes, kCommonEventHeader, doc,
+                            SumOf(b.bytes, kShortHeaderSize, checkedEnd), stored);
         }
     } else if (kind == "archivekey") {
         std::string extension;

@@ -1,13 +1,21 @@
 // JSON descriptions of the game's data files, for the velk-gamedata tool: a document names the
 // kind of file, its header form and seeds, and holds the records.
 //
-//   {"kind": "basic" | "map" | "tileset" | "archivekey" | "database",
+//   {"kind": "basic" | "map" | "tileset" | "archivekey" | "database" | "commonevent" | "common",
 //    "form": "plain" | "protected" | "scrambled", "seeds": [s1, s2, s3], "utf8": true,
 //    "locale": "jpn_jpn.932",              code page of code-page text (utf8 false)
 //    "generation": 4,                      tileset files only (1..4)
 //    "formatLetter": "f", "storeLayers": true,   map files only
 //    "protectionBlock": [bytes],           protected form only (a database's ".project" seed first)
-//    "version": 194,                       database files only: 192 (0xC0), 193 or 194
+//    "version": 194,                       database files only: 192 (0xC0), 193 or 194;
+//                                          "CommonEvent.dat": 143 (0x8F), 144 or 201 (0xC9)
+//    "closingByte": 144,                   a closing byte other than the writer's
+//
+// "commonevent" is "CommonEvent.dat", "common" a ".common" file (its "utf8" picks the magic; it
+// has no header). Their "data" is a list of records {"name", "startByte", "conditionVariable",
+// "conditionValue", "settingBytes", "commands", "byteList", "byteListText", "argumentTexts",
+// "argumentBytes", "argumentTextLists", "argumentNumberLists", "argumentNumbers", "extraNumber",
+// "extraTexts", "noteText", "noteText2", "returnVariable", "sections"}, each optional.
 //
 // A database's "data" is {"databaseKind": 0, "types": [...]}, each type {"name", "note",
 // "leadValue", "nameMode", "fieldKinds", "fieldNames", "fieldFlags", "fieldTexts",
@@ -41,6 +49,8 @@ Json ToJson(const Game_MapData& map);
 Json ToJson(const Game_BasicData& data);
 Json ToJson(const Game_TileSetList& list);
 Json ToJson(const Game_Database& database);
+// Common events: one object per record, with "sections" (1 to 5) when the record stops early.
+Json ToJson(const Game_CommonEventList& list, const std::vector<int>& sections);
 
 void FromJson(const Json& j, Game_MoveRoute& route);
 void FromJson(const Json& j, Game_EventCommand& command);
@@ -50,6 +60,7 @@ void FromJson(const Json& j, Game_MapData& map);
 void FromJson(const Json& j, Game_BasicData& data);
 void FromJson(const Json& j, Game_TileSetList& list);
 void FromJson(const Json& j, Game_Database& database);
+void FromJson(const Json& j, Game_CommonEventList& list, std::vector<int>& sections);
 // What a file holds beyond its records ("stored" in a document; only what differs from what the
 // writer would put there).
 Json ToJson(const StoredForm& stored);
@@ -76,7 +87,7 @@ std::string DatabaseBasePath(const std::string& path);
 Json DecodeDatabase(const std::string& path);
 
 // Guesses the kind of a data file from its name and bytes: "basic", "tileset", "database",
-// "archivekey" or "map".
+// "archivekey", "commonevent", "common" or "map".
 std::string GuessKind(const std::string& fileName, const std::vector<std::uint8_t>& bytes);
 
 // Reads a file through the runtime's own readers and describes it. A file the readers refuse

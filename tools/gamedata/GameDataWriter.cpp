@@ -29,7 +29,8 @@ bool StoredForm::Empty() const {
            eventByteCounts.empty() && contactCounts.empty() && eventOrder.empty() &&
            !unmarkedEmptyLayers && chipFlagsWithoutBit200.empty() && bareFieldCounts.empty() &&
            fieldBlockCounts.empty() && listCounts.empty() && !versionAt && tail.empty() &&
-           keyFile.empty() && trailing.empty() && !recordCount;
+           keyFile.empty() && trailing.empty() && !recordCount && sectionBytes.empty() &&
+           recordNumbers.empty() && recordCounts.empty() && recordStartBytes.empty();
 }
 
 void ByteWriter::Skipped(std::size_t count) {
@@ -551,6 +552,204 @@ std::vector<std::uint8_t> WriteTileSetData(const Game_TileSetList& list, int gen
     return FinishShortHeaderFile(kTileSetHeader, options, std::move(out.bytes), checkedEnd);
 }
 
+namespace {
+
+// The section bytes the writer stores: A to E continuing, and ending the record.
+constexpr std::uint8_t kSectionContinues[5] = {0x90, 0x90, 0x91, 0x92, 0x92};
+constexpr std::uint8_t kSectionEnds[5] = {0x8E, 0x8F, 0x90, 0x91, 0x92};
+
+// Whether a stored section byte still reads as continuing (or ending) at that section.
+bool SectionByteContinues(int section, std::uint8_t byte) {
+    if (section == 0) return byte != 0 && byte != 0x8E;
+    if (section == 4) return false;
+    return byte == kSectionContinues[section];
+}
+
+}  // namespace
+
+void WriteCommonEventRecord(ByteWriter& out, const Game_CommonEvent& event, int sections) {
+    if (sections < 1 || sections > 5) {
+        throw std::invalid_argument("common event sections: 1 to 5, not " +
+                                    std::to_string(sections));
+    }
+    const std::size_t record = out.eventNumber++;
+    const StoredForm* stored = out.stored;
+    const auto storedCount = [&](int list, std::size_t size, auto isDefault) {
+        if (stored) {
+            const auto it = stored->recordCounts.find({record, list});
+            // A negative count reads as none.
+            if (it != stored->recordCounts.end() &&
+                static_cast<std::size_t>(std::max(it->second, 0)) < size &&
+                isDefault(std::max(it->second, 0))) {
+                return it->second;
+            }
+        }
+        return static_cast<std::int32_t>(size);
+    };
+    // An empty inner list may have been stored with a negative count, which reads as none.
+    const auto negativeCount = [&](int list) {
+        if (stored) {
+            const auto it = stored->recordCounts.find({record, list});
+            if (it != stored->recordCounts.end() && it->second < 0) return it->second;
+        }
+        return 0;
+    };
+    const auto sectionByte = [&](int section, bool continues) {
+        if (stored) {
+            const auto it = stored->sectionBytes.find(record);
+            if (it != stored->sectionBytes.end() &&
+                static_cast<std::size_t>(section) < it->second.size()) {
+                const std::uint8_t byte = it->second[static_cast<std::size_t>(section)];
+                // A last section byte of 0 still ends the record.
+                if ((byte != 0 || section == 4) &&
+                    SectionByteContinues(section, byte) == continues) {
+                    return byte;
+                }
+            }
+        }
+        return continues ? kSectionContinues[section] : kSectionEnds[section];
+    };
+    std::uint8_t start = 1;
+    if (stored) {
+        const auto it = stored->recordStartBytes.find(record);
+        if (it != stored->recordStartBytes.end() && it->second != 0) start = it->second;
+    }
+    out.U8(start);
+    std::int32_t number = event.number;
+    if (stored) {
+        const auto it = stored->recordNumbers.find(record);
+        if (it != stored->recordNumbers.end()) number = it->second;
+    }
+    out.I32(number);
+    out.U8(event.startByte);
+    out.I32(event.conditionVariable);
+    out.I32(event.conditionValue);
+    out.U8(event.settingBytes[0]);
+    out.U8(event.settingBytes[1]);
+    out.String(event.name, "common event name", kCommonEventNameLimit);
+    if (event.commands.List().empty()) {
+        throw std::invalid_argument("common event commands: at least one command");
+    }
+    WriteCommandList(out, event.commands.List());
+    const std::int32_t byteCount = storedCount(0, event.byteList.size(), [&](std::int32_t n) {
+        return std::all_of(event.byteList.begin() + n, event.byteList.end(),
+                           [](std::uint8_t b) { return b == 0; }) &&
+               (n > 0 || event.byteListText.empty());
+    });
+    out.I32(byteCount);
+    for (std::int32_t i = 0; i < std::max(byteCount, 0); ++i)
+        out.U8(event.byteList[static_cast<std::size_t>(i)]);
+    if (byteCount >= 1)
+        out.String(event.byteListText, "common event byte text", kCommonEventByteTextLimit);
+    out.U8(sectionByte(0, sections > 1));
+    if (sections == 1) return;
+
+    const auto emptyFrom = [](const auto& list, std::int32_t n) {
+        return std::all_of(list.begin() + n, list.end(),
+                           [](const auto& v) { return v == std::decay_t<decltype(v)>{}; });
+    };
+    const std::int32_t texts = storedCount(1, event.argumentTexts.size(), [&](std::int32_t n) {
+        return emptyFrom(event.argumentTexts, n);
+    });
+    out.I32(texts);
+    for (std::int32_t i = 0; i < std::max(texts, 0); ++i) {
+        out.String(event.argumentTexts[static_cast<std::size_t>(i)], "argument text");
+    }
+    const std::int32_t bytes = storedCount(2, event.argumentBytes.size(), [&](std::int32_t n) {
+        return emptyFrom(event.argumentBytes, n);
+    });
+    out.I32(bytes);
+    for (std::int32_t i = 0; i < std::max(bytes, 0); ++i)
+        out.U8(event.argumentBytes[static_cast<std::size_t>(i)]);
+    const std::int32_t textLists =
+        storedCount(3, event.argumentTextLists.size(),
+                    [&](std::int32_t n) { return emptyFrom(event.argumentTextLists, n); });
+    out.I32(textLists);
+    for (std::int32_t i = 0; i < std::max(textLists, 0); ++i) {
+        const auto& list = event.argumentTextLists[static_cast<std::size_t>(i)];
+        out.I32(list.empty() ? negativeCount(kInnerTextListBase + i)
+                             : static_cast<std::int32_t>(list.size()));
+        for (const auto& text : list) out.String(text, "argument text list");
+    }
+    const std::int32_t numberLists =
+        storedCount(4, event.argumentNumberLists.size(),
+                    [&](std::int32_t n) { return emptyFrom(event.argumentNumberLists, n); });
+    out.I32(numberLists);
+    for (std::int32_t i = 0; i < std::max(numberLists, 0); ++i) {
+        const auto& list = event.argumentNumberLists[static_cast<std::size_t>(i)];
+        out.I32(list.empty() ? negativeCount(kInnerNumberListBase + i)
+                             : static_cast<std::int32_t>(list.size()));
+        for (std::int32_t v : list) out.I32(v);
+    }
+    const std::int32_t numbers = storedCount(5, event.argumentNumbers.size(), [&](std::int32_t n) {
+        return emptyFrom(event.argumentNumbers, n);
+    });
+    out.I32(numbers);
+    for (std::int32_t i = 0; i < std::max(numbers, 0); ++i) {
+        out.I32(event.argumentNumbers[static_cast<std::size_t>(i)]);
+    }
+    out.U8(sectionByte(1, sections > 2));
+    if (sections == 2) return;
+
+    out.I32(event.extraNumber);
+    if (event.extraTexts.size() != kCommonEventExtraTextCount) {
+        throw std::invalid_argument("common event extra texts: exactly 100");
+    }
+    for (const auto& text : event.extraTexts) {
+        out.String(text, "common event extra text", kCommonEventExtraTextLimit);
+    }
+    out.U8(sectionByte(2, sections > 3));
+    if (sections == 3) return;
+
+    out.String(event.noteText, "common event note", kCommonEventNoteLimit);
+    out.U8(sectionByte(3, sections > 4));
+    if (sections == 4) return;
+
+    out.String(event.noteText2, "common event second note", kCommonEventNoteLimit);
+    out.I32(event.returnVariable);
+    out.U8(sectionByte(4, false));
+}
+
+namespace {
+
+void WriteCommonEventRecords(ByteWriter& out, const Game_CommonEventList& list,
+                             const std::vector<int>& sections) {
+    // No records may have been stored with a negative count.
+    const bool negative = list.events.empty() && out.stored && out.stored->recordCount &&
+                          *out.stored->recordCount < 0;
+    out.I32(negative ? *out.stored->recordCount : static_cast<std::int32_t>(list.events.size()));
+    for (std::size_t i = 0; i < list.events.size(); ++i) {
+        WriteCommonEventRecord(out, list.events[i], i < sections.size() ? sections[i] : 5);
+    }
+}
+
+}  // namespace
+
+std::vector<std::uint8_t> WriteCommonEventFile(const Game_CommonEventList& list,
+                                               const std::vector<int>& sections,
+                                               const DataFileOptions& options) {
+    ByteWriter out = BodyWriter(options.utf8, options.locale, options.stored);
+    WriteProtectionBlock(out, options);
+    const std::uint8_t version = options.versionByte.value_or(kCommonEventVersion);
+    out.U8(version);
+    WriteCommonEventRecords(out, list, sections);
+    out.U8(options.closingByte.value_or(version == kCommonEventVersionOld ? kCommonEventVersionOld
+                                                                          : kCommonEventVersion));
+    const std::size_t checkedEnd = out.Size();
+    out.Raw(options.trailingBytes);
+    return FinishShortHeaderFile(kCommonEventHeader, options, std::move(out.bytes), checkedEnd);
+}
+
+std::vector<std::uint8_t> WriteCommonFile(const Game_CommonEventList& list,
+                                          const std::vector<int>& sections,
+                                          const DataFileOptions& options) {
+    ByteWriter out = BodyWriter(options.utf8, options.locale, options.stored);
+    out.I32(options.utf8 ? kCommonFileMagicUtf8 : kCommonFileMagicCodePage);
+    WriteCommonEventRecords(out, list, sections);
+    out.Raw(options.trailingBytes);
+    return std::move(out.bytes);
+}
+
 std::vector<std::uint8_t> WriteDatabaseDataFile(const Game_Database& database,
                                                 const DataFileOptions& options) {
     ByteWriter out = BodyWriter(options.utf8, options.locale, options.stored);
@@ -588,7 +787,7 @@ std::vector<std::uint8_t> WriteDatabaseDataFile(const Game_Database& database,
         const std::int32_t numbers = type.NumberFieldCount();
         const std::int32_t strings = type.StringFieldCount();
         for (const auto& entry : type.entries) {
-            for (std::int32_t i = 0; i < numbers; ++i) {
+            for (std::int32_t i = 0; i < std::max(numbers, 0); ++i) {
                 out.I32(static_cast<std::size_t>(i) < entry.numbers.size()
                             ? entry.numbers[static_cast<std::size_t>(i)]
                             : 0);

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "runtime/data/BasicData.h"
+#include "runtime/data/CommonEvent.h"
 #include "runtime/data/DataFileBuffer.h"
 #include "runtime/data/EventData.h"
 #include "runtime/data/Game_Database.h"
@@ -68,14 +69,27 @@ struct StoredForm {
     // An archive key file's bytes with the block unscrambled (its filler).
     std::vector<std::uint8_t> keyFile;
     // A database file holding fewer records than the description has types (the description
-    // has one type per record of the longer of its two files; the others are empty).
+    // has one type per record of the longer of its two files; the others are empty); for a
+    // ".common" file without records, the negative count it stores.
     std::optional<std::int32_t> recordCount;
     // Bytes after the last one read, for the ".project" file (the other files keep theirs in
     // their options' trailingBytes).
     std::vector<std::uint8_t> trailing;
+    // Common-event records, by record: the section bytes as stored when they are not the ones the
+    // writer stores; the stored number (reading numbers the record by its place); counts stored
+    // lower than the lists read back ((record, 0) the byte list, 1 to 5 the five argument lists,
+    // kInnerTextListBase + i and kInnerNumberListBase + i the negative count of inner list i).
+    std::map<std::size_t, std::vector<std::uint8_t>> sectionBytes;
+    std::map<std::size_t, std::int32_t> recordNumbers;
+    // Record start bytes other than 1 (any byte but 0 starts a record).
+    std::map<std::size_t, std::uint8_t> recordStartBytes;
+    std::map<std::pair<std::size_t, int>, std::int32_t> recordCounts;
 
     bool Empty() const;
 };
+
+inline constexpr int kInnerTextListBase = 1000;
+inline constexpr int kInnerNumberListBase = 2000;
 
 // Little-endian field writer in the data files' encoding.
 class ByteWriter {
@@ -204,6 +218,19 @@ std::vector<std::uint8_t> WriteDatabaseProjectFile(const Game_Database& database
 // Writes both files as base + ".dat" and base + ".project".
 bool SaveDatabaseFiles(const std::string& base, const Game_Database& database,
                        const DataFileOptions& options);
+
+// A common-event record carrying its first `sections` sections (1 to 5); the section bytes
+// continue up to the last one, which ends the record.
+void WriteCommonEventRecord(ByteWriter& out, const Game_CommonEvent& event, int sections);
+// "CommonEvent.dat" (version byte 0x90 and closing byte 0x90 unless overridden; a file of
+// version 0x8F closes with 0x8F) and a ".common" file (magic by the options' UTF-8 flag; no
+// header, form or seeds). `sections[i]` is the section count of record i (5 when missing).
+std::vector<std::uint8_t> WriteCommonEventFile(const Game_CommonEventList& list,
+                                               const std::vector<int>& sections,
+                                               const DataFileOptions& options);
+std::vector<std::uint8_t> WriteCommonFile(const Game_CommonEventList& list,
+                                          const std::vector<int>& sections,
+                                          const DataFileOptions& options);
 
 // The record a generation-g file of `tileSet` reads back as (old generations lose what they
 // cannot store and gain what widening adds).
