@@ -3,12 +3,14 @@
 // or one call into the software renderer.
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 
 #include "Main/DxBaseFunc.h"
 #include "Main/DxGraphics.h"
 #include "Main/DxGraphicsFrame.h"
 #include "Main/DxMask.h"
+#include "Main/DxMemImgRotate.h"
 #include "Main/Windows/DxSystemWin.h"
 #include "Main/Windows/DxWindow.h"
 
@@ -144,7 +146,12 @@ void SoftwareQuad(const MEMIMG* image, const int c[8], int transparent) {
     DrawMemImgTriangle(dest, image, second, transparent, drawframe::SoftwareBlendImage(), 0);
 }
 
+// Toward zero, as the processor converts: the most negative int for values out of range.
 int TruncF(float v) {
+    return memimg::TruncateFloatToInt32(v);
+}
+int TruncD(double v) {
+    if (!(v > -2147483649.0 && v < 2147483648.0)) return INT32_MIN;
     return static_cast<int>(v);
 }
 
@@ -691,8 +698,7 @@ RECT RotatedBounds(const GraphHandleRecord* g, int x, int y, double scale, doubl
         if (i == 0 || py < minY) minY = py;
         if (i == 0 || py > maxY) maxY = py;
     }
-    return RECT{static_cast<LONG>(minX - 5), static_cast<LONG>(minY - 5),
-                static_cast<LONG>(maxX + 5), static_cast<LONG>(maxY + 5)};
+    return RECT{TruncD(minX - 5), TruncD(minY - 5), TruncD(maxX + 5), TruncD(maxY + 5)};
 }
 
 }  // namespace
@@ -893,7 +899,9 @@ int PutGraphTiled(int x1, int y1, int x2, int y2, int ox, int oy, double scale, 
             // Never less than one pixel per tile, so the count stays within the rectangle's size.
             const int side = std::min(W, H);
             const double perTile = std::max(side * scale, 1.0);
-            int n = static_cast<int>(diagonal / perTile + 2.0);
+            // A rectangle far larger than any target cannot ask for more than this.
+            constexpr double kMaxTilesPerSide = 2049.0;
+            int n = static_cast<int>(std::min(diagonal / perTile + 2.0, kMaxTilesPerSide));
             if (n % 2 == 0) ++n;
             const RECT savedArea = Settings().DrawArea;
             SetDrawClipRect(RECT{x1, y1, x2, y2});
@@ -923,9 +931,8 @@ int PutGraphTiled(int x1, int y1, int x2, int y2, int ox, int oy, double scale, 
                         for (int i = 0; i < 8; ++i) ci[i] = TruncF(c[i]);
                         SoftwareQuad(&f.graph->View, ci, transparent);
                     } else if (dest != nullptr) {
-                        const RECT r{static_cast<LONG>(px), static_cast<LONG>(py),
-                                     static_cast<LONG>(px + W * scale),
-                                     static_cast<LONG>(py + H * scale)};
+                        const RECT r{TruncD(px), TruncD(py), TruncD(px + W * scale),
+                                     TruncD(py + H * scale)};
                         DrawMemImgStretched(dest, &f.graph->View, &r, transparent,
                                             drawframe::SoftwareBlendImage());
                     }

@@ -8,6 +8,7 @@
 #include "Main/DxBaseFunc.h"
 #include "Main/DxGraphics.h"
 #include "Main/DxGraphicsFrame.h"
+#include "Main/DxMemImgRotate.h"
 #include "Main/DxMemory.h"
 #include "Main/Windows/DxWindow.h"
 
@@ -25,6 +26,11 @@ constexpr const char* kSourceFile = "DxGraphics";
 // The copy of caller vertices tinted by the brightness and the blend parameter.
 VERTEX2D* gVertexCopy = nullptr;
 int gVertexCopyCount = 0;
+
+// Bounding coordinates near the int limits stay inside them.
+LONG Bound(std::int64_t v) {
+    return static_cast<LONG>(std::clamp<std::int64_t>(v, INT32_MIN, INT32_MAX));
+}
 
 MEMIMG* SoftDest() {
     return G().SoftwareDrawDestination;
@@ -50,40 +56,45 @@ void SoftwareFilledTriangle(int x1, int y1, int x2, int y2, int x3, int y3, std:
 // ---- Span tables ----
 
 // Rows of the table that may be written: inside the draw area.
-bool RowInArea(int row) {
+bool RowInArea(std::int64_t row) {
     const RECT& a = Settings().DrawArea;
     return row >= a.top && row < a.bottom;
 }
 
-void EnterOuter(ThickSpanRow* table, int row, int left, int right) {
+// Span ends are kept in 16 bits; ends beyond them stay beyond every target instead of wrapping.
+std::int16_t Short(std::int64_t x) {
+    return static_cast<std::int16_t>(std::clamp<std::int64_t>(x, INT16_MIN, INT16_MAX));
+}
+
+void EnterOuter(ThickSpanRow* table, std::int64_t row, std::int64_t left, std::int64_t right) {
     if (!RowInArea(row)) return;
     ThickSpanRow& r = table[row];
     if (!(r.Flags & kSpanOuterLeft) || left < r.OuterLeft) {
-        r.OuterLeft = static_cast<std::int16_t>(left);
+        r.OuterLeft = Short(left);
         r.Flags |= kSpanOuterLeft;
     }
     if (!(r.Flags & kSpanOuterRight) || right > r.OuterRight) {
-        r.OuterRight = static_cast<std::int16_t>(right);
+        r.OuterRight = Short(right);
         r.Flags |= kSpanOuterRight;
     }
 }
 
-void EnterInnerLeft(ThickSpanRow& r, int x) {
+void EnterInnerLeft(ThickSpanRow& r, std::int64_t x) {
     if (!(r.Flags & kSpanInnerLeft) || x > r.InnerLeft) {
-        r.InnerLeft = static_cast<std::int16_t>(x);
+        r.InnerLeft = Short(x);
         r.Flags |= kSpanInnerLeft;
     }
 }
 
-void EnterInnerRight(ThickSpanRow& r, int x) {
+void EnterInnerRight(ThickSpanRow& r, std::int64_t x) {
     if (!(r.Flags & kSpanInnerRight) || x < r.InnerRight) {
-        r.InnerRight = static_cast<std::int16_t>(x);
+        r.InnerRight = Short(x);
         r.Flags |= kSpanInnerRight;
     }
 }
 
 // A span of the inner oval: its left end keeps the largest, its right end the smallest value.
-void EnterInner(ThickSpanRow* table, int row, int left, int right) {
+void EnterInner(ThickSpanRow* table, std::int64_t row, std::int64_t left, std::int64_t right) {
     if (!RowInArea(row)) return;
     EnterInnerLeft(table[row], left);
     EnterInnerRight(table[row], right);
@@ -91,14 +102,14 @@ void EnterInner(ThickSpanRow* table, int row, int left, int right) {
 
 // The midpoint circle walk, handing each of the eight points of every step to point(x, y).
 template <class Point>
-void WalkCircle(int cx, int cy, int radius, Point point) {
+void WalkCircle(std::int64_t cx, std::int64_t cy, std::int64_t radius, Point point) {
     point(cx - radius, cy);
     point(cx + radius, cy);
     point(cx, cy - radius);
     point(cx, cy + radius);
-    std::int64_t x = 0, y = radius, d = 3 - 2 * std::int64_t{radius};
+    std::int64_t x = 0, y = radius, d = 3 - 2 * radius;
     while (x <= y) {
-        const int ix = static_cast<int>(x), iy = static_cast<int>(y);
+        const std::int64_t ix = x, iy = y;
         point(cx + ix, cy + iy);
         point(cx - ix, cy + iy);
         point(cx + ix, cy - iy);
@@ -281,10 +292,11 @@ ThickSpanRow* PrepareSpanTable() {
 }  // namespace
 
 int ComputeThickCircleSpans(int cx, int cy, int radius, int thickness, ThickSpanRow* table) {
-    const int outer = radius + thickness / 2;
-    const int inner = radius - thickness / 2 + (thickness % 2 == 0 ? 1 : 0);
-    WalkCircle(cx, cy, outer, [&](int x, int row) { EnterOuter(table, row, x, x); });
-    WalkCircle(cx, cy, inner, [&](int x, int row) {
+    const std::int64_t outer = std::int64_t{radius} + thickness / 2;
+    const std::int64_t inner = std::int64_t{radius} - thickness / 2 + (thickness % 2 == 0 ? 1 : 0);
+    WalkCircle(cx, cy, outer,
+               [&](std::int64_t x, std::int64_t row) { EnterOuter(table, row, x, x); });
+    WalkCircle(cx, cy, inner, [&](std::int64_t x, std::int64_t row) {
         if (!RowInArea(row)) return;
         if (x <= cx) EnterInnerLeft(table[row], x);
         if (x >= cx) EnterInnerRight(table[row], x);
@@ -300,9 +312,9 @@ int ComputeThickOvalSpans(int cx, int cy, int rx, int ry, int thickness, ThickSp
     if (ox <= 0 || oy <= 0 || ix <= 0 || iy <= 0) return -1;
     auto rows = [&](auto enter) {
         return [&, enter](std::int64_t dy, std::int64_t half) {
-            const int l = static_cast<int>(cx - half), r = static_cast<int>(cx + half);
-            enter(table, static_cast<int>(cy - dy), l, r);
-            if (dy != 0) enter(table, static_cast<int>(cy + dy), l, r);
+            const std::int64_t l = cx - half, r = cx + half;
+            enter(table, cy - dy, l, r);
+            if (dy != 0) enter(table, cy + dy, l, r);
         };
     };
     WalkOval(ox, oy, false, rows(EnterOuter));
@@ -347,8 +359,9 @@ int PaintLine(int x1, int y1, int x2, int y2, std::uint32_t color, int thickness
     if (thickness > 1) return PaintThickLine(x1, y1, x2, y2, color, thickness);
     return ShapeFrame(
         [&] {
-            return RECT{std::min(x1, x2) - thickness, std::min(y1, y2) - thickness,
-                        std::max(x1, x2) + thickness + 1, std::max(y1, y2) + thickness + 1};
+            const std::int64_t t = thickness;
+            return RECT{Bound(std::min(x1, x2) - t), Bound(std::min(y1, y2) - t),
+                        Bound(std::max(x1, x2) + t + 1), Bound(std::max(y1, y2) + t + 1)};
         },
         [&] {
             if (DeviceInUse()) return Backend_DrawLineSegment(x1, y1, x2, y2, color);
@@ -368,7 +381,8 @@ int PaintThickLine(int x1, int y1, int x2, int y2, std::uint32_t color, int t) {
     if (x1 == x2 && y1 == y2) return 0;
     WaitWhileWindowInactive();
     if (DeviceInUse()) Enter2DDrawMode();
-    const float dx = static_cast<float>(x2 - x1), dy = static_cast<float>(y2 - y1);
+    const float dx = static_cast<float>(std::int64_t{x2} - x1),
+                dy = static_cast<float>(std::int64_t{y2} - y1);
     const float length = SqrtFloat(dx * dx + dy * dy);
     const float half = static_cast<float>(t) * 0.5f;
     const float nx = dy * half / length, ny = -dx * half / length;
@@ -380,7 +394,7 @@ int PaintThickLine(int x1, int y1, int x2, int y2, std::uint32_t color, int t) {
         return Backend_DrawQuadShape(c[0], c[1], c[2], c[3], c[4], c[5], c[6], c[7], color, 1);
     if (SoftDest() == nullptr) return 0;
     int p[8];
-    for (int i = 0; i < 8; ++i) p[i] = static_cast<int>(c[i]);
+    for (int i = 0; i < 8; ++i) p[i] = memimg::TruncateFloatToInt32(c[i]);
     SoftwareFilledTriangle(p[0], p[1], p[2], p[3], p[6], p[7], color);
     SoftwareFilledTriangle(p[4], p[5], p[2], p[3], p[6], p[7], color);
     return 0;
@@ -405,10 +419,11 @@ int DrawThickRing(std::uint32_t color, Fill fill) {
 int PaintCircle(int x, int y, int radius, std::uint32_t color, int fill, int thickness) {
     if (radius < 0) return 0;
     // A thick ring reaches half its thickness beyond the radius.
-    const int reach = radius + 1 + (thickness != 1 ? std::max(thickness, 0) / 2 : 0);
+    const std::int64_t reach =
+        std::int64_t{radius} + 1 + (thickness != 1 ? std::max(thickness, 0) / 2 : 0);
     return ShapeFrame(
         [&] {
-            return RECT{x - reach, y - reach, x + reach, y + reach};
+            return RECT{Bound(x - reach), Bound(y - reach), Bound(x + reach), Bound(y + reach)};
         },
         [&] {
             if (thickness == 1) {
@@ -426,10 +441,11 @@ int PaintCircle(int x, int y, int radius, std::uint32_t color, int fill, int thi
 
 int PaintOval(int x, int y, int rx, int ry, std::uint32_t color, int fill, int thickness) {
     if (rx <= 0 || ry <= 0) return 0;
-    const int grow = 1 + (thickness != 1 ? std::max(thickness, 0) / 2 : 0);
+    const std::int64_t grow = 1 + (thickness != 1 ? std::max(thickness, 0) / 2 : 0);
+    const std::int64_t gx = rx + grow, gy = ry + grow;
     return ShapeFrame(
         [&] {
-            return RECT{x - rx - grow, y - ry - grow, x + rx + grow, y + ry + grow};
+            return RECT{Bound(x - gx), Bound(y - gy), Bound(x + gx), Bound(y + gy)};
         },
         [&] {
             if (thickness == 1) {

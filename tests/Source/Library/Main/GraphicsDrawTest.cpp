@@ -460,6 +460,11 @@ TEST_F(DrawTest, DeviceGraphDrawsMakeOneDispatcherCallWithThePartArguments) {
         EXPECT_EQ(calls[0].args, c.args) << c.what;
     }
 
+    // A float sub-rectangle of a one-piece graph is one quad of a list.
+    b.calls.clear();
+    ASSERT_EQ(PutGraphSubRectF(5.0f, 6.0f, 2.0f, 3.0f, 10.0f, 8.0f, g, 1, 1, 0), 0);
+    EXPECT_EQ(b.Named("DrawGraphList").size(), 1u);
+
     // Turned and scaled about a pivot: four corners in the device's order, moved by half a pixel
     // onto the pixel centres of a device without exact ones.
     b.calls.clear();
