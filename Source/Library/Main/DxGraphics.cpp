@@ -240,6 +240,7 @@ int EndGraphicsSystem() {
           DX_HANDLETYPE_SHADER, DX_HANDLETYPE_SHADER_CONSTANT_BUFFER, DX_HANDLETYPE_GRAPH}) {
         UnregisterHandleType(type);
     }
+    ReleaseDrawWorkBuffers();
     for (int i = 0; i < 3; ++i) {
         FreeTrackedMemory(g.WorkBuffers[i]);
         g.WorkBuffers[i] = nullptr;

@@ -137,6 +137,18 @@ struct DrawSettingsData {
     std::int32_t MaskLayerRequested;
     std::int32_t MaskLayerInUse;
     std::int32_t MaskedDrawPending;
+    // The settings of the draw calls (Main/DxGraphicsDraw.cpp).
+    std::int32_t AlphaTestRef;
+    float ColorOffsetF[3];
+    std::int32_t BlendBorderParam;
+    std::int32_t BlendBorderRange;
+    std::int32_t CustomBlend[6];  // colour and alpha: source factor, destination factor, operation
+    HandleValue UserPixelShader;
+    HandleValue UserVertexShader;
+    HandleValue StageTextures[16];
+    std::int32_t TextureTransformUse;
+    Matrix4F TextureTransform;
+    std::int32_t TextureTransformApplied;
 };
 
 // The light parameters handed to a device light slot.
@@ -467,9 +479,34 @@ int DeleteEveryLight();
        int transparent, int intCoords),                                                            \
       (x, y, fx, fy, graph, blend, transparent, intCoords), 0)                                     \
     X(int, DrawGraphOnQuad,                                                                        \
-      (const float* corners, GraphHandleRecord* graph, GraphHandleRecord* blend, int transparent,  \
-       int flags),                                                                                 \
-      (corners, graph, blend, transparent, flags), 0)                                              \
+      (float x1, float y1, float x2, float y2, float x3, float y3, float x4, float y4,             \
+       GraphHandleRecord* graph, GraphHandleRecord* blend, int transparent, int flags),            \
+      (x1, y1, x2, y2, x3, y3, x4, y4, graph, blend, transparent, flags), 0)                       \
+    X(int, FillRectangle, (int x1, int y1, int x2, int y2, std::uint32_t color),                   \
+      (x1, y1, x2, y2, color), 0)                                                                  \
+    X(int, OutlineRectangle, (int x1, int y1, int x2, int y2, std::uint32_t color),                \
+      (x1, y1, x2, y2, color), 0)                                                                  \
+    X(int, DrawLineSegment, (int x1, int y1, int x2, int y2, std::uint32_t color),                 \
+      (x1, y1, x2, y2, color), 0)                                                                  \
+    X(int, DrawCircleShape,                                                                        \
+      (int x, int y, int radius, std::uint32_t color, int fill, int evenWidth, int evenHeight),    \
+      (x, y, radius, color, fill, evenWidth, evenHeight), 0)                                       \
+    X(int, DrawThickCircle, (int x, int y, int radius, std::uint32_t color, int thickness),        \
+      (x, y, radius, color, thickness), 0)                                                         \
+    X(int, DrawEllipse,                                                                            \
+      (int x, int y, int radiusX, int radiusY, std::uint32_t color, int fill, int evenWidth,       \
+       int evenHeight),                                                                            \
+      (x, y, radiusX, radiusY, color, fill, evenWidth, evenHeight), 0)                             \
+    X(int, DrawThickEllipse,                                                                       \
+      (int x, int y, int radiusX, int radiusY, std::uint32_t color, int thickness),                \
+      (x, y, radiusX, radiusY, color, thickness), 0)                                               \
+    X(int, DrawQuadShape,                                                                          \
+      (float x1, float y1, float x2, float y2, float x3, float y3, float x4, float y4,             \
+       std::uint32_t color, int fill),                                                             \
+      (x1, y1, x2, y2, x3, y3, x4, y4, color, fill), 0)                                            \
+    X(int, DrawTriangleShape,                                                                      \
+      (int x1, int y1, int x2, int y2, int x3, int y3, std::uint32_t color, int fill),             \
+      (x1, y1, x2, y2, x3, y3, color, fill), 0)                                                    \
     X(int, DrawUserVertices2D,                                                                     \
       (const VERTEX2D* vertices, int count, int primitive, GraphHandleRecord* graph,               \
        int extraFlags, int transparent, int value1, int value2, int piece),                        \
@@ -614,6 +651,7 @@ int Backend_FinishSetup();
 
 }  // namespace ZiDaz
 
+#include "Main/DxGraphicsDraw.h"
 #include "Main/DxGraphicsGraph.h"
 #include "Main/DxGraphicsShader.h"
 #include "Main/DxGraphicsSoftImage.h"

@@ -42,9 +42,10 @@ struct RotateCall {
 template <class K>
 struct RotateWalker {
     using Dst = typename K::Dst;
-    // Alpha sprites drawn over with transparency have a wide row loop of their own.
-    static constexpr bool kGathers = K::kColorType == 1 && K::kKind == Kind::kAlpha &&
-                                     K::kOp == Op::kNone && K::kWhite && !K::kBlend && K::kKey;
+    // Alpha sprites drawn over with transparency, and plain images mixed by a constant, have a
+    // wide row loop of their own.
+    static constexpr bool kGathers =
+        RowLoopOf<K>() == RowLoop::kAlphaOver || RowLoopOf<K>() == RowLoop::kConstantMix;
 
     static inline void Sample(const PixelContext& c, std::uint32_t u, std::uint32_t v, Dst* d) {
         const std::uint32_t col = u >> 18;

@@ -1,5 +1,6 @@
 // The stretched transfer: a whole memory image drawn into a rectangle of another, magnified or
 // shrunk by nearest-pixel 16.16 stepping, mirrored when the rectangle's edges come reversed.
+#include <algorithm>
 #include <cstring>
 
 #include "Main/DxMemImg.h"
@@ -37,6 +38,10 @@ struct StretchCall {
 
 template <class K>
 struct StretchWalker {
+    // Kernels with a wide row loop of their own (and no blend image) take gathered runs.
+    static constexpr bool kGathers = memimg::RowLoopOf<K>() == memimg::RowLoop::kAlphaOver ||
+                                     memimg::RowLoopOf<K>() == memimg::RowLoop::kConstantMix;
+
     static void Run(const StretchCall& call) {
         using Dst = typename K::Dst;
         std::uint8_t* d = call.dst;
@@ -49,6 +54,18 @@ struct StretchWalker {
                 // Same source row and a result independent of the destination: same pixels.
                 std::memcpy(d, d - call.dstPitch,
                             static_cast<std::size_t>(call.width) * sizeof(Dst));
+            } else if (kGathers && !call.overlap) {
+                // Source pixels gathered into a run go through the wide row loop.
+                constexpr int kChunk = 256;
+                alignas(16) std::uint8_t run[kChunk * K::kSrcBytes];
+                Dst* row = reinterpret_cast<Dst*>(d);
+                for (int i = 0; i < call.width; i += kChunk) {
+                    const int n = std::min(kChunk, call.width - i);
+                    for (int j = 0; j < n; ++j)
+                        std::memcpy(run + j * K::kSrcBytes, s + call.cols[i + j] * K::kSrcBytes,
+                                    K::kSrcBytes);
+                    memimg::RunRow<K>(call.context, row + i, run, nullptr, n);
+                }
             } else {
                 // In destination order: also right for overlapping images.
                 memimg::RunRowIndexed<K>(call.context, reinterpret_cast<Dst*>(d), s, b, call.cols,

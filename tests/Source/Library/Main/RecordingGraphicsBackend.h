@@ -22,6 +22,12 @@ struct RecordedCall {
 inline std::string ArgText(int v) {
     return std::to_string(v);
 }
+// Colours, as hexadecimal.
+inline std::string ArgText(unsigned v) {
+    char b[32];
+    std::snprintf(b, sizeof(b), "x%08X", v);
+    return b;
+}
 inline std::string ArgText(float v) {
     char b[64];
     std::snprintf(b, sizeof(b), "f%.9g", static_cast<double>(v));
