@@ -255,4 +255,35 @@ TEST_F(FontModuleTest, TheModuleStartsAndEndsWithTheGraphics) {
     EXPECT_EQ(RecreateAllFonts(), -1);
 }
 
+TEST_F(FontModuleTest, AFontMadeOnALoadThreadIsWaitedForAtItsFirstUse) {
+    StartSoftware(32);
+    EnableASyncLoad(1);
+    HandleValue h = CreateFontToHandle(nullptr, 20, 6, DX_FONTTYPE_EDGE, 1, 2, 0, -1);
+    ASSERT_GE(h, 0);
+    EXPECT_EQ(QueryFontSize(h), 20);
+    FontHandleData* f = ResolveFontHandle(h);
+    ASSERT_NE(f, nullptr);
+    EXPECT_EQ(f->header.asyncPending, 0);
+    EXPECT_EQ(f->edgeSize, 2);
+    EXPECT_NE(FindGlyph(f, 'A', 0, nullptr, nullptr, nullptr, 0, 0), nullptr);
+    EnableASyncLoad(0);
+}
+
+TEST_F(FontModuleTest, TheRestoreStepAndAScreenModeChangeKeepTheFonts) {
+    StartSoftware(32);
+    SetDefaultFontSize(20);
+    SetDefaultCharSpacing(2);
+    HandleValue h = CreateFontToHandle(nullptr, 18, 6, 0, 1, 0, 0, -1);
+    SetFontCharSpacing(4, h);
+    ASSERT_EQ(RunGraphicsRestore(), 0);
+    EXPECT_EQ(QueryFontSize(h), 18);
+    EXPECT_EQ(QueryFontCharSpacing(h), 4);
+    // A screen-mode change restarts the graphics: only the default font's settings carry over.
+    ASSERT_EQ(SetScreenMode(800, 600, 32, 0), 0);
+    EXPECT_EQ(IsFontHandleUsable(h), 0);
+    EXPECT_EQ(QueryFontSize(-2), 20);
+    EXPECT_EQ(QueryFontCharSpacing(-2), 2);
+    EXPECT_EQ(FontCount(), 1);
+}
+
 }  // namespace
