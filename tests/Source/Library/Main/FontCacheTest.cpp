@@ -423,6 +423,11 @@ TEST_F(FontCacheTest, EveryTypeInTheTextureEqualsTheReference) {
         }
     }
     EXPECT_GT(full, 10);
+    // The written cells went to the cache graph: the body and the edge half.
+    const auto& transfers = ZiDaz::testing::RecordingBackend::Instance().transfers;
+    ASSERT_GE(transfers.size(), 2u);
+    EXPECT_EQ(transfers.back().graph, f->cache.graph);
+    EXPECT_EQ(transfers[transfers.size() - 2].graph, f->cache.graph);
 }
 
 // A glyph written by hand through the cache's writer.
