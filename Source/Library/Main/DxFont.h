@@ -35,6 +35,9 @@ struct FontCreateParams {
     std::int32_t noLeadingAdjustment;
 };
 
+struct FontKerningPair;
+struct FontCacheIndexEntry;
+
 // One glyph of a font's cache, or one glyph image that replaces a character.
 struct FontGlyphEntry {
     std::uint32_t code;
@@ -46,8 +49,13 @@ struct FontGlyphEntry {
     std::int16_t advance;
     std::uint16_t width;
     std::uint16_t height;
-    std::int32_t graph;  // the graph of a glyph image
-    std::int32_t cacheIndex;
+    std::int32_t graph;               // the graph of a glyph image
+    std::int32_t cacheIndex;          // the cache slot; -1 for the closing entry
+    std::int32_t slotRow;             // x = row x cell size
+    std::int32_t slotColumn;          // y = column x cell size
+    const FontKerningPair* kerning;   // the first pair whose first character is this code
+    std::int32_t kerningCount;        // consecutive pairs from there
+    FontCacheIndexEntry* indexEntry;  // the per-code index pair pointing here, or null
 };
 
 inline constexpr int kFontGlyphEntries = 2025;  // at most 2,024 cached, plus a closing entry
@@ -166,5 +174,152 @@ using GlyphCacheWriter = int (*)(FontHandleData* font, FontGlyphEntry* entry, st
                                  const void* bitmap, int width, int height, int pitch, int originX,
                                  int top, int advance, int upload);
 extern GlyphCacheWriter WriteGlyphToCache;
+
+// ============================================================================================
+// The font module
+// ============================================================================================
+
+inline constexpr int kFontScratchLength = 1024;  // texts up to this many characters use no heap
+
+// The module's one record; zero at program start.
+struct FontSystemStateData {
+    std::int32_t initialised;
+    FontCreateParams createParams;  // only the capacity has a setter
+    // Level tables built at start.
+    std::uint8_t popCount[256];
+    std::uint8_t level4To16[16];
+    std::uint8_t level8To16[256];
+    std::uint8_t level4To64[16];
+    std::uint8_t level8To64[256];
+    char16_t ideographicSpace;  // U+3000 in the WideEncoding
+    // The built-in fallback font.
+    std::int32_t builtinInUse;
+    void* builtinSheet;  // the decoded glyph sheet (an image file in memory)
+    std::int32_t builtinSheetSize;
+    HandleValue builtinGlyphs[128];
+    HandleValue defaultFont;  // -1 or 0: none
+    char16_t defaultFace[256];
+    std::int32_t defaultSize, defaultThickness, defaultFontType, defaultCharSet, defaultEdgeSize,
+        defaultItalic, defaultSpacing;
+    // Set before the start: the start keeps these values.
+    std::int32_t sizeSet, thicknessSet, fontTypeSet, charSetSet, edgeSizeSet, italicSet, spacingSet,
+        faceSet;
+    std::int32_t charSetChanged;  // the next EnsureDefaultFont makes the default font again
+    std::int32_t defaultLineSpacingSet, defaultLineSpacing;
+    // Scratch of PrepareTextGlyphs and of text layout.
+    std::uint32_t scratch[6][kFontScratchLength];
+    std::uint32_t layoutCodes[kFontScratchLength];
+    std::uint32_t layoutSelectors[kFontScratchLength];
+};
+extern FontSystemStateData FontSystemState;
+
+// The name the handle dump prints for a FontType ("Null" for any other value).
+const char16_t* FontTypeName(int fontType);
+
+int StartFontSystem();
+int ShutdownFontSystem();
+int ResetFontHandles();
+// After a device reset: every font made again under its handle value, with its spacing, line
+// spacing and encoding override; the default font stays the default.
+int RecreateAllFonts();
+
+int InitFontCreateParams(FontCreateParams* params);
+HandleValue CreateFontToHandle(const char* face, int size, int thickness, int fontType, int charSet,
+                               int edgeSize, int italic, HandleValue reuse);
+HandleValue MakeFontHandle(const FontCreateParams* params, const char16_t* face, int size,
+                           int thickness, int fontType, int charSet, int edgeSize, int italic,
+                           HandleValue reuse, int async);
+// The body of a creation (at once or on a load thread): 0 or -1.
+int SetUpFontHandle(const FontCreateParams* params, HandleValue handle, const char16_t* face,
+                    int size, int thickness, int fontType, int charSet, int edgeSize, int italic,
+                    int async);
+
+int SetDefaultFontFace(const char* face, int charSet);
+int SetDefaultFontFaceWide(const char16_t* face, int charSet);
+int SetDefaultFontType(int fontType);
+int SetDefaultFontSize(int size);
+int SetDefaultFontThickness(int thickness);
+int ConfigureDefaultFont(const char16_t* face, int size, int thickness, int fontType, int charSet,
+                         int edgeSize, int italic);
+int SetDefaultCharSpacing(int spacing);
+int SetGlyphCacheCapacity(int count);
+HandleValue ObtainDefaultFont();
+int EnsureDefaultFont();
+
+int IsFontHandleUsable(HandleValue font);
+int IsFontCacheOnTexture(HandleValue font);
+int QueryFontSize(HandleValue font);
+int QueryFontCharSpacing(HandleValue font);
+int QueryFontState(char16_t* face, int* size, int* thickness, HandleValue font, int* fontType,
+                   int* charSet, int* edgeSize, int* italic);
+int SetFontCharSpacing(int spacing, HandleValue font);
+int SetFontLineSpacing(int lineSpacing, HandleValue font);
+int SetFontStringEncoding(int encoding, HandleValue font);
+int GetFontStringEncoding(HandleValue font);
+int SetFontLostFlagPointer(HandleValue font, int* flag);
+int AddFontGlyphImage(HandleValue font, const char* character, HandleValue graph, int offsetX,
+                      int offsetY, int advance);
+int AddFontGlyphImageWide(HandleValue font, const char16_t* character, HandleValue graph,
+                          int offsetX, int offsetY, int advance);
+// -2 names the default font (made first when it is missing); a handle still being made on a
+// load thread is finished first. Null for a bad handle.
+FontHandleData* ResolveFontHandle(HandleValue font);
+
+// The handle manager's callbacks of the Font type.
+void InitFontHandle(HandleHeader* record);
+int TerminateFontHandle(HandleHeader* record);
+void DumpFontHandle(HandleHeader* record);
+
+// ============================================================================================
+// The glyph cache
+// ============================================================================================
+
+int CreateGlyphCache(const FontCreateParams* params, FontHandleData* font, int async);
+int CreateGlyphCacheGraph(FontHandleData* font, int async);
+int ResetGlyphCache(FontHandleData* font);
+FontGlyphEntry* FindGlyph(FontHandleData* font, std::uint32_t code, std::uint32_t selector,
+                          FontHandleData** usedFont, int* offsetX, int* offsetY, int includeImages,
+                          int log);
+int PrepareTextGlyphs(FontHandleData* font, const char16_t* text, int length, std::uint32_t* codes,
+                      std::uint32_t* selectors, int* count);
+FontGlyphEntry* LoadGlyphs(int count, const std::uint32_t* codes, const std::uint32_t* selectors,
+                           FontHandleData* font, int upload);
+// The glyph cache's writer (installed as WriteGlyphToCache).
+int CacheRenderedGlyph(FontHandleData* font, FontGlyphEntry* entry, std::uint32_t code,
+                       std::uint32_t selector, int blank, int sourceKind, const void* bitmap,
+                       int width, int height, int pitch, int originX, int top, int advance,
+                       int upload);
+int UploadGlyphCache(FontHandleData* font);
+// The colour format of a glyph texture (the cache image): white with the glyph in alpha.
+int GetGlyphTextureFormat(int alphaChannel, int alphaTest, int bits32, COLORFORMAT* format);
+
+// ============================================================================================
+// Font data images and the built-in fallback font
+// ============================================================================================
+
+// The layout of a font data image.
+inline constexpr int kFontDataPrefixBytes = 24;
+inline constexpr int kFontDataFaceOffset = 24;
+inline constexpr int kFontDataMetricsOffset = 280;
+inline constexpr int kFontDataKerningCountOffset = 300;
+inline constexpr int kFontDataDepthOffset = 344;
+inline constexpr int kFontDataGlyphsOffset = 412;
+inline constexpr int kFontDataGlyphRecordBytes = 32;
+inline constexpr int kFontDataVersion0Gap = 44;
+
+HandleValue CreateFontFromData(const FontCreateParams* params, const void* image, int size,
+                               int edgeSize, HandleValue reuse, int async);
+// Checks every count, offset and size of the image before it allocates or reads: a damaged image
+// is refused with -1 and nothing stays allocated.
+int SetUpFontFromData(const FontCreateParams* params, HandleValue handle, const void* image,
+                      int size, int edgeSize, int async);
+// Renders one glyph of a data font into the cache: 0, or -1 when the image does not hold it.
+int RenderGlyphFromData(FontHandleData* font, FontGlyphEntry* entry, std::uint32_t code,
+                        std::uint32_t selector, int upload);
+// Makes the built-in fallback font the default font: 0 or -1.
+int CreateBuiltinFont();
+// The built-in font's data image and glyph sheet (Base64 text with its size), made at build time.
+extern const char kBuiltinFontImageText[];
+extern const char kBuiltinGlyphSheetText[];
 
 }  // namespace ZiDaz

@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "Main/DxASyncLoad.h"
+#include "Main/DxFont.h"
 #include "Main/DxLog.h"
 #include "Main/DxMemory.h"
 #include "Main/Windows/DxClock.h"
@@ -197,6 +198,7 @@ int StartGraphicsSystem() {
     ResetDrawSettings();
     InitMemImgModule();
     InitMaskModule();
+    StartFontSystem();
     if (Backend_FinishSetup() != 0) {
         EndGraphicsSystem();
         return -1;
@@ -212,6 +214,7 @@ int StartGraphicsSystem() {
 
 int EndGraphicsSystem() {
     GraphicsSystemStateData& g = G();
+    ShutdownFontSystem();
     if (!g.Initialised) {
         // Unregister what a failed start registered.
         for (int type :
@@ -304,6 +307,7 @@ int RunGraphicsRestore() {
         G().RestoreCallback();
     else
         BuiltInGraphRestore();
+    RecreateAllFonts();
     EnableASyncLoad(async);
     return 0;
 }
@@ -398,6 +402,15 @@ int RunScreenModeChange(int width, int height, int colorBits, int force, int ref
     s.PreviousWidth = s.Width;
     s.PreviousHeight = s.Height;
     s.ScreenModeChangedOnce = 1;
+    // Only the default font's settings outlive the restart.
+    struct {
+        char16_t face[256];
+        int size, thickness, fontType, charSet, edgeSize, italic, spacing;
+    } font{};
+    const bool keepFont = g.Initialised && IsFontHandleUsable(-2) &&
+                          QueryFontState(font.face, &font.size, &font.thickness, -2, &font.fontType,
+                                         &font.charSet, &font.edgeSize, &font.italic) == 0;
+    if (keepFont) font.spacing = QueryFontCharSpacing(-2);
     if (LibrarySystem.initialising || LibrarySystem.initialised) {
         if (g.Initialised) EndGraphicsSystem();
         auto apply = [&](int w, int h, int bits, int rate) {
@@ -430,6 +443,11 @@ int RunScreenModeChange(int width, int height, int colorBits, int force, int ref
             WriteLogTextUtf16(u"予期せぬ画面モード変更不能現象が起きました2\n");
             g.ScreenModeChangeInProgress = 0;
             return -1;
+        }
+        if (keepFont) {
+            ConfigureDefaultFont(font.face, font.size, font.thickness, font.fontType, font.charSet,
+                                 font.edgeSize, font.italic);
+            SetDefaultCharSpacing(font.spacing);
         }
         if (IsWindowedMode() || s.FullScreenResolutionMode == 0) ApplyWindowStyle(1);
         DecreaseLogIndent();

@@ -163,6 +163,12 @@ struct Recorder {
         return B().transferResult;
     }
 
+    // With the graph operations on, the device counts as ready (the glyph cache asks first).
+    static int DeviceReady() {
+        B().Record(Kind, "IsDeviceReady", {});
+        return B().graphOperations ? 1 : B().results;
+    }
+
     static GraphicsBackendTable Table() {
         GraphicsBackendTable t{};
 #define VELK_FILL(R, Name, Params, Args, Default) t.Name = &Name;
@@ -194,6 +200,7 @@ struct Recorder {
         t.DeviceExists = &DeviceExists;
         t.CheckTransferConversion = &CheckConversion;
         t.TransferImageToTexture = &Transfer;
+        t.IsDeviceReady = &DeviceReady;
         return t;
     }
 };
