@@ -107,8 +107,12 @@ TEST_F(ShaderTest, ShadersNeedADeviceAndDirect3D9RefusesGeometryShaders) {
     StartWithShaders();
     RecordingBackend& b = RecordingBackend::Instance();
     const std::uint8_t code[16] = {1, 2, 3};
-    b.results = 0;  // the device reports itself not ready
+    // The device reports itself not ready (with the graph operations on it always is).
+    const bool graphOperations = b.graphOperations;
+    b.graphOperations = false;
+    b.results = 0;
     EXPECT_EQ(CreateShaderFromMemory(DX_SHADER_PIXEL, code, 16, 0, 0, nullptr), -1);
+    b.graphOperations = graphOperations;
     b.results = 1;
     EXPECT_EQ(CreateShaderFromMemory(DX_SHADER_GEOMETRY, code, 16, 0, 0, nullptr), -1);
     EXPECT_NE(Log().find("対応していないタイプのシェーダーを作成しようとしました"),
