@@ -293,14 +293,13 @@ namespace {
 
 // A user shader of the kind the selector asks for: the kind itself is kept by the shader
 // records, so here only the handle is checked.
-int SelectUserShader(HandleValue shader, HandleValue* slot) {
+int SelectUserShader(HandleValue shader, int kind, HandleValue* slot) {
     if (shader <= 0) {
         *slot = 0;
         return 0;
     }
-    if (((shader & kHandleTypeMask) >> kHandleTypeShift) != DX_HANDLETYPE_SHADER ||
-        LookupHandleRecord(shader) == nullptr)
-        return -1;
+    const ShaderRecord* record = LookUpShaderRecord(shader, 0);
+    if (record == nullptr || record->Kind != kind) return -1;
     *slot = shader;
     return 0;
 }
@@ -308,11 +307,11 @@ int SelectUserShader(HandleValue shader, HandleValue* slot) {
 }  // namespace
 
 int SelectUserPixelShader(HandleValue shader) {
-    return SelectUserShader(shader, &Settings().UserPixelShader);
+    return SelectUserShader(shader, DX_SHADER_PIXEL, &Settings().UserPixelShader);
 }
 
 int SelectUserVertexShader(HandleValue shader) {
-    return SelectUserShader(shader, &Settings().UserVertexShader);
+    return SelectUserShader(shader, DX_SHADER_VERTEX, &Settings().UserVertexShader);
 }
 
 int BindStageTexture(int stage, HandleValue texture) {

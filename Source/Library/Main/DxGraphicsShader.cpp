@@ -226,8 +226,8 @@ void InitShaderRecord(HandleHeader* header) {
 
 int ReleaseShaderRecord(HandleHeader* header) {
     auto* r = reinterpret_cast<ShaderRecord*>(header);
-    ShaderDrawStateData& s = S();
-    for (HandleValue* selected : {&s.UserVertexShader, &s.UserPixelShader, &s.UserGeometryShader})
+    DrawSettingsData& d = Draw();
+    for (HandleValue* selected : {&d.UserVertexShader, &d.UserPixelShader, &S().UserGeometryShader})
         if (*selected == header->handle) *selected = 0;
     FreeTrackedMemory(r->Code);
     r->Code = nullptr;

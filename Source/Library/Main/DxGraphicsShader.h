@@ -99,9 +99,7 @@ struct ShadowMapRecord {
 // shadow maps 3D drawing reads, and the shadow map being drawn into.
 struct ShaderDrawStateData {
     RenderTargetSlot Slots[kRenderTargetSlots];
-    HandleValue UserVertexShader;
-    HandleValue UserPixelShader;
-    HandleValue UserGeometryShader;
+    HandleValue UserGeometryShader;  // the vertex and pixel selections are draw settings
     HandleValue ShadowMapUse[kShadowMapUseSlots];
     std::int32_t ShadowMapUseCount;
     std::int32_t ShadowMapDrawing;

@@ -128,11 +128,14 @@ TEST_F(ShaderTest, ShadersNeedADeviceAndDirect3D9RefusesGeometryShaders) {
     std::memset(block, 7, 8);
     HandleValue vertex = CreateShaderFromMemory(DX_SHADER_VERTEX, block, 8, 1, 0, nullptr);
     ASSERT_GE(vertex, 0);
-    ShaderDrawState.UserPixelShader = pixel;
-    ShaderDrawState.UserVertexShader = vertex;
+    // Only a shader of the right kind is selected; deleting it clears the selection.
+    EXPECT_EQ(SelectUserPixelShader(vertex), -1);
+    EXPECT_EQ(SelectUserVertexShader(pixel), -1);
+    ASSERT_EQ(SelectUserPixelShader(pixel), 0);
+    ASSERT_EQ(SelectUserVertexShader(vertex), 0);
     EXPECT_EQ(DeleteHandle(pixel), 0);
-    EXPECT_EQ(ShaderDrawState.UserPixelShader, 0);
-    EXPECT_EQ(ShaderDrawState.UserVertexShader, vertex);
+    EXPECT_EQ(GraphicsSystemState.DrawSettings.UserPixelShader, 0);
+    EXPECT_EQ(GraphicsSystemState.DrawSettings.UserVertexShader, vertex);
     EXPECT_FALSE(b.Named("ReleaseShaderObject").empty());
     // The device refusing the shader leaves no handle.
     b.results = -1;
