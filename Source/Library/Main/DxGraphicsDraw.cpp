@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <limits>
 
 #include "Main/DxBaseFunc.h"
 #include "Main/DxGraphics.h"
@@ -665,6 +666,9 @@ int PutGraphOnQuadBody(float x1, float y1, float x2, float y2, float x3, float y
                 r.right = std::max<LONG>(r.right, x);
                 r.bottom = std::max<LONG>(r.bottom, y);
             }
+            // The corner pixels themselves are drawn: the rectangle ends one past them.
+            r.right = r.right == std::numeric_limits<LONG>::max() ? r.right : r.right + 1;
+            r.bottom = r.bottom == std::numeric_limits<LONG>::max() ? r.bottom : r.bottom + 1;
             return r;
         },
         [&] {

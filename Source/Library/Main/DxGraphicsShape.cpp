@@ -390,14 +390,34 @@ int PaintThickLine(int x1, int y1, int x2, int y2, std::uint32_t color, int t) {
     const float fx2 = static_cast<float>(x2), fy2 = static_cast<float>(y2);
     const float c[8] = {fx1 + nx, fy1 + ny, fx2 + nx, fy2 + ny,
                         fx2 - nx, fy2 - ny, fx1 - nx, fy1 - ny};
-    if (DeviceInUse())
-        return Backend_DrawQuadShape(c[0], c[1], c[2], c[3], c[4], c[5], c[6], c[7], color, 1);
-    if (SoftDest() == nullptr) return 0;
     int p[8];
     for (int i = 0; i < 8; ++i) p[i] = memimg::TruncateFloatToInt32(c[i]);
-    SoftwareFilledTriangle(p[0], p[1], p[2], p[3], p[6], p[7], color);
-    SoftwareFilledTriangle(p[4], p[5], p[2], p[3], p[6], p[7], color);
-    return 0;
+    // Under the mask layer a software draw lands in the layer's work image, so the line needs
+    // the bracket like every other primitive or it would never reach the target.
+    const bool masked = MaskLayerInUse();
+    RECT r{};
+    if (masked) {
+        r = RECT{p[0], p[1], p[0], p[1]};
+        for (int i = 0; i < 4; ++i) {
+            r.left = std::min<LONG>(r.left, p[2 * i]);
+            r.top = std::min<LONG>(r.top, p[2 * i + 1]);
+            r.right = std::max<LONG>(r.right, p[2 * i]);
+            r.bottom = std::max<LONG>(r.bottom, p[2 * i + 1]);
+        }
+        r.right = Bound(std::int64_t{r.right} + 1);
+        r.bottom = Bound(std::int64_t{r.bottom} + 1);
+        r = drawframe::ClampToDrawArea(r);
+        BeginMaskedDraw(r);
+    }
+    int result = 0;
+    if (DeviceInUse()) {
+        result = Backend_DrawQuadShape(c[0], c[1], c[2], c[3], c[4], c[5], c[6], c[7], color, 1);
+    } else if (SoftDest() != nullptr) {
+        SoftwareFilledTriangle(p[0], p[1], p[2], p[3], p[6], p[7], color);
+        SoftwareFilledTriangle(p[4], p[5], p[2], p[3], p[6], p[7], color);
+    }
+    if (masked) EndMaskedDraw(r);
+    return result;
 }
 
 namespace {

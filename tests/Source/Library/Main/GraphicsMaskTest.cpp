@@ -120,6 +120,47 @@ TEST_P(MaskDepthTest, OrOfAHalfOpaqueMaskBlocksExactlyThatHalf) {
               640 * 480 - 32 * 32);
 }
 
+// Every drawing primitive of the front end goes through the bracket: under a striped layer each
+// one reaches the screen exactly where the stripes let it through.
+TEST_P(MaskDepthTest, EveryPrimitiveIsMaskedPixelForPixel) {
+    StartSoftware(GetParam());
+    ASSERT_EQ(CreateMaskLayer(), 0);
+    ASSERT_EQ(FillMaskLayer(0), 0);
+    HandleValue stripes =
+        MakeMask("stripes.png", 640, 480, [](int x, int y) { return (x + y) % 5 < 2 ? 0xFF : 0; });
+    ASSERT_GE(stripes, 0);
+    ASSERT_EQ(DrawMask(0, 0, stripes, DX_MASKDRAW_COPY), 0);
+    HandleValue graph = CreateDrawableGraph(64, 48, 0);
+    ASSERT_GE(graph, 0);
+    ASSERT_EQ(FillGraphRect(graph, 0, 0, 64, 48, 40, 200, 120, 255), 0);
+    ASSERT_EQ(FillGraphRect(graph, 8, 8, 20, 20, 250, 30, 60, 255), 0);
+    const std::uint32_t colour = 0x00C08040;
+    const std::vector<std::pair<const char*, std::function<void()>>> primitives = {
+        {"PutGraph", [&] { PutGraph(30, 40, graph, 0); }},
+        {"PutGraphStretched", [&] { PutGraphStretched(100, 50, 260, 170, graph, 0); }},
+        {"PutGraphReversed", [&] { PutGraphReversed(300, 60, graph, 0, 1, 0); }},
+        {"PutGraphSubRect", [&] { PutGraphSubRect(400, 30, 4, 4, 40, 30, graph, 0, 0, 0); }},
+        {"PutGraphRotatedF", [&] { PutGraphRotatedF(200, 300, 1.5, 0.7, graph, 0, 0, 0); }},
+        {"PutGraphRotated3",
+         [&] { PutGraphRotated3(450, 300, 32, 24, 2.0, 1.0, 1.1, graph, 0, 0, 0); }},
+        {"PutGraphOnQuadF",
+         [&] { PutGraphOnQuadF(500, 100, 620, 120, 480, 220, 630, 260, graph, 0); }},
+        {"PutGraphTiled", [&] { PutGraphTiled(0, 380, 640, 480, 3, 5, 1.0, 0.2, graph, 0); }},
+        {"PaintFilledBox", [&] { PaintFilledBox(10, 200, 90, 260, colour); }},
+        {"PaintBoxOutline", [&] { PaintBoxOutline(12, 270, 92, 330, colour); }},
+        {"PaintLine", [&] { PaintLine(5, 5, 630, 470, colour, 1); }},
+        {"PaintThickLine", [&] { PaintThickLine(600, 10, 20, 460, colour, 7); }},
+        {"PaintCircle", [&] { PaintCircle(320, 240, 60, colour, 1, 1); }},
+        {"PaintThickCircle", [&] { PaintCircle(320, 240, 90, colour, 0, 6); }},
+        {"PaintOval", [&] { PaintOval(150, 400, 70, 30, colour, 0, 4); }},
+        {"PaintTriangle", [&] { PaintTriangle(500, 300, 620, 470, 380, 440, colour, 1); }},
+    };
+    for (const auto& [name, draw] : primitives) {
+        SCOPED_TRACE(name);
+        EXPECT_GT(ExpectMaskedEqualsCombined(draw), 0);
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(Depths, MaskDepthTest, ::testing::Values(16, 32));
 
 TEST_F(MaskTest, AndWithAZeroMaskClearsTheLayerUnderItAndCopyTakesTheClippedOffset) {
