@@ -11,6 +11,7 @@
 #include "Main/DxGraphics.h"
 #include "Main/DxLog.h"
 #include "Main/DxMemory.h"
+#include "Main/DxWideText.h"
 #include "Main/Windows/DxFontWin.h"
 #include "Main/Windows/DxSystemWin.h"
 #include "Main/Windows/DxWindow.h"
@@ -60,42 +61,6 @@ FontHandleData* LookupFont(HandleValue h) {
     }
     return reinterpret_cast<FontHandleData*>(record);
 }
-
-// Narrow text converted to the WideEncoding: a stack buffer for short text, else the heap.
-class WideText {
-  public:
-    WideText(const char* text, int encoding) {
-        if (text == nullptr) {
-            ok_ = true;
-            return;
-        }
-        int length = CountCodeStringUnits(encoding, text) * UnitBytesOfCharCode(encoding);
-        int bytes = 512;
-        char16_t* out = small_;
-        if (length * 2 + 4 > 512) {
-            bytes = length * 2 + 32;
-            heap_ = static_cast<char16_t*>(
-                AllocateTrackedMemory(static_cast<std::size_t>(bytes), kSourceFile, __LINE__));
-            if (heap_ == nullptr) return;
-            out = heap_;
-        }
-        std::memset(out, 0, 4);
-        TranscodeString(text, -1, encoding, out, bytes, WideEncoding);
-        text_ = out;
-        ok_ = true;
-    }
-    ~WideText() { FreeTrackedMemory(heap_); }
-    WideText(const WideText&) = delete;
-    WideText& operator=(const WideText&) = delete;
-    bool ok() const { return ok_; }
-    const char16_t* text() const { return text_; }
-
-  private:
-    char16_t small_[256] = {};
-    char16_t* heap_ = nullptr;
-    const char16_t* text_ = nullptr;
-    bool ok_ = false;
-};
 
 // One code point of UTF-16 text (a surrogate pair gives one code); the units read.
 std::uint32_t ReadWideCode(const char16_t* text, int* units) {
@@ -451,9 +416,9 @@ HandleValue CreateFontToHandle(const char* face, int size, int thickness, int fo
                               fontType, charSet, edgeSize, italic, reuse, IsASyncLoadEnabled());
     }
     WideText wide(face, NarrowEncoding);
-    if (!wide.ok()) return -1;
-    return MakeFontHandle(&params, wide.text(), size, thickness, fontType, charSet, edgeSize,
-                          italic, reuse, IsASyncLoadEnabled());
+    if (wide.Failed()) return -1;
+    return MakeFontHandle(&params, wide.Get(), size, thickness, fontType, charSet, edgeSize, italic,
+                          reuse, IsASyncLoadEnabled());
 }
 
 HandleValue MakeFontHandle(const FontCreateParams* params, const char16_t* face, int size,
@@ -594,8 +559,8 @@ int SetDefaultFontFaceWide(const char16_t* face, int charSet) {
 
 int SetDefaultFontFace(const char* face, int charSet) {
     WideText wide(face, NarrowEncoding);
-    if (!wide.ok()) return -1;
-    return SetDefaultFontFaceWide(wide.text(), charSet);
+    if (wide.Failed()) return -1;
+    return SetDefaultFontFaceWide(wide.Get(), charSet);
 }
 
 int SetDefaultFontType(int fontType) {
@@ -755,8 +720,8 @@ int AddFontGlyphImage(HandleValue font, const char* character, HandleValue graph
     int encoding = GetFontStringEncoding(font);
     if (encoding < 0) return -1;
     WideText wide(character, encoding);
-    if (!wide.ok()) return -1;
-    return AddFontGlyphImageWide(font, wide.text(), graph, offsetX, offsetY, advance);
+    if (wide.Failed()) return -1;
+    return AddFontGlyphImageWide(font, wide.Get(), graph, offsetX, offsetY, advance);
 }
 
 int AddFontGlyphImageWide(HandleValue font, const char16_t* character, HandleValue graph,

@@ -13,6 +13,7 @@
 #include "Main/DxGraphics.h"
 #include "Main/DxLog.h"
 #include "Main/DxMemory.h"
+#include "Main/DxWideText.h"
 #include "Main/Windows/DxSystemWin.h"
 #include "Main/Windows/DxWinAPI.h"
 #include "Main/Windows/DxWindow.h"
@@ -38,44 +39,6 @@ bool IsBlockKind(int kind) {
 int RoundUp4(int v) {
     return (v + 3) / 4 * 4;
 }
-
-// A name in the library's narrow character set as wide text, on the stack when short.
-class WideName {
-  public:
-    explicit WideName(const char* name) {
-        if (name == nullptr) return;
-        if (NarrowEncoding == WideEncoding) {
-            text_ = reinterpret_cast<const char16_t*>(name);
-            return;
-        }
-        int units = CountNarrowStringUnits(name);
-        std::size_t chars = static_cast<std::size_t>(units) + 16;
-        char16_t* target = local_;
-        if (chars > 512) {
-            heap_ = static_cast<char16_t*>(
-                AllocateTrackedMemory(chars * sizeof(char16_t), kSourceFile, __LINE__));
-            if (heap_ == nullptr) {
-                failed_ = true;
-                return;
-            }
-            target = heap_;
-        }
-        TranscodeString(name, -1, NarrowEncoding, target, static_cast<int>(chars * 2),
-                        WideEncoding);
-        text_ = target;
-    }
-    ~WideName() { FreeTrackedMemory(heap_); }
-    WideName(const WideName&) = delete;
-    WideName& operator=(const WideName&) = delete;
-    const char16_t* Get() const { return text_; }
-    bool Failed() const { return failed_; }
-
-  private:
-    char16_t local_[512];
-    char16_t* heap_ = nullptr;
-    const char16_t* text_ = nullptr;
-    bool failed_ = false;
-};
 
 // Bytes the pixels of an image really take: every face, and blocks rounded up at every level.
 std::int64_t ImageStorageBytes(const BASEIMAGE* image) {
@@ -705,7 +668,7 @@ HandleValue LoadGraphFromImageFile(const char* fileName, int nonTexture) {
 
 HandleValue LoadGraphFromImageFileEx(const char* fileName, int textureFlag, int mirror,
                                      int movieOption) {
-    WideName name(fileName);
+    WideText name(fileName);
     if (name.Failed()) return -1;
     return LoadGraphFromImageFileWide(name.Get(), textureFlag, mirror, movieOption);
 }
@@ -722,7 +685,7 @@ HandleValue LoadGraphFromImageFileWide(const char16_t* fileName, int textureFlag
 }
 
 HandleValue LoadBlendGraph(const char* fileName) {
-    WideName name(fileName);
+    WideText name(fileName);
     if (name.Failed()) return -1;
     int previous = GraphCreationSettings.BlendImage;
     GraphCreationSettings.BlendImage = 1;
@@ -732,7 +695,7 @@ HandleValue LoadBlendGraph(const char* fileName) {
 }
 
 int ReloadGraphFromImageFile(const char* fileName, HandleValue graph, int mirror) {
-    WideName name(fileName);
+    WideText name(fileName);
     if (name.Failed()) return -1;
     return ReloadGraphFromImageFileWide(name.Get(), graph, mirror);
 }
@@ -1392,7 +1355,7 @@ int LoadDivGraphFromImageFileWide(const char16_t* fileName, int count, int colum
 
 int LoadDivGraphFromImageFile(const char* fileName, int count, int columns, int rows, int cellWidth,
                               int cellHeight, HandleValue* handles, int textureFlag, int mirror) {
-    WideName name(fileName);
+    WideText name(fileName);
     if (name.Failed()) return -1;
     return LoadDivGraphFromImageFileWide(name.Get(), count, columns, rows, cellWidth, cellHeight,
                                          handles, textureFlag, mirror);

@@ -6,6 +6,7 @@
 #include "Main/DxGraphics.h"
 #include "Main/DxLog.h"
 #include "Main/DxMemory.h"
+#include "Main/DxWideText.h"
 
 namespace ZiDaz {
 
@@ -44,43 +45,6 @@ MEMIMG* SoftwareImageOf(HandleValue target) {
 bool RectInside(int x1, int y1, int x2, int y2, int width, int height) {
     return 0 <= x1 && x1 < x2 && x2 <= width && 0 <= y1 && y1 < y2 && y2 <= height;
 }
-
-// Narrow text as UTF-16, on the stack when short.
-class WideText {
-  public:
-    explicit WideText(const char* text) {
-        if (text == nullptr) return;
-        if (NarrowEncoding == WideEncoding) {
-            text_ = reinterpret_cast<const char16_t*>(text);
-            return;
-        }
-        std::size_t chars = static_cast<std::size_t>(CountNarrowStringUnits(text)) + 16;
-        char16_t* target = local_;
-        if (chars > 512) {
-            heap_ = static_cast<char16_t*>(
-                AllocateTrackedMemory(chars * sizeof(char16_t), kSourceFile, __LINE__));
-            if (heap_ == nullptr) {
-                failed_ = true;
-                return;
-            }
-            target = heap_;
-        }
-        TranscodeString(text, -1, NarrowEncoding, target, static_cast<int>(chars * 2),
-                        WideEncoding);
-        text_ = target;
-    }
-    ~WideText() { FreeTrackedMemory(heap_); }
-    WideText(const WideText&) = delete;
-    WideText& operator=(const WideText&) = delete;
-    const char16_t* Get() const { return text_; }
-    bool Failed() const { return failed_ || text_ == nullptr; }
-
-  private:
-    char16_t local_[512];
-    char16_t* heap_ = nullptr;
-    const char16_t* text_ = nullptr;
-    bool failed_ = false;
-};
 
 bool SaveTypeKnown(int type) {
     return type >= DX_IMAGESAVE_BMP && type <= DX_IMAGESAVE_DDS;
@@ -296,7 +260,7 @@ int SaveDrawTargetRectToFileWide(int x1, int y1, int x2, int y2, const char16_t*
 int SaveDrawTargetRectToFile(int x1, int y1, int x2, int y2, const char* fileName, int type,
                              int quality, int samplingFlag, int pngLevel) {
     WideText name(fileName);
-    if (name.Failed()) return -1;
+    if (name.Failed() || name.Get() == nullptr) return -1;
     return SaveDrawTargetRectToFileWide(x1, y1, x2, y2, name.Get(), type, quality, samplingFlag,
                                         pngLevel);
 }
@@ -327,7 +291,7 @@ int SaveGraphRectToFileWide(HandleValue graph, int x1, int y1, int x2, int y2,
 int SaveGraphRectToFile(HandleValue graph, int x1, int y1, int x2, int y2, const char* fileName,
                         int type, int quality, int samplingFlag, int pngLevel) {
     WideText name(fileName);
-    if (name.Failed()) return -1;
+    if (name.Failed() || name.Get() == nullptr) return -1;
     return SaveGraphRectToFileWide(graph, x1, y1, x2, y2, name.Get(), type, quality, samplingFlag,
                                    pngLevel);
 }

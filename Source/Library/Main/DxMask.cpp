@@ -14,6 +14,7 @@
 #include "Main/DxGraphics.h"
 #include "Main/DxLog.h"
 #include "Main/DxMemory.h"
+#include "Main/DxWideText.h"
 #include "Main/Windows/DxSystemWin.h"
 #include "Main/Windows/DxWindow.h"
 
@@ -118,43 +119,6 @@ void ComposeRows(MEMIMG* target, const MEMIMG* work, const RECT& r) {
             if (mask[x] == 0) std::memcpy(t + x * Bytes, s + x * Bytes, Bytes);
     }
 }
-
-// Narrow text as UTF-16, on the stack when short.
-class WideText {
-  public:
-    explicit WideText(const char* text) {
-        if (text == nullptr) return;
-        if (NarrowEncoding == WideEncoding) {
-            text_ = reinterpret_cast<const char16_t*>(text);
-            return;
-        }
-        std::size_t chars = static_cast<std::size_t>(CountNarrowStringUnits(text)) + 16;
-        char16_t* target = local_;
-        if (chars > 512) {
-            heap_ = static_cast<char16_t*>(
-                AllocateTrackedMemory(chars * sizeof(char16_t), kSourceFile, __LINE__));
-            if (heap_ == nullptr) {
-                failed_ = true;
-                return;
-            }
-            target = heap_;
-        }
-        TranscodeString(text, -1, NarrowEncoding, target, static_cast<int>(chars * 2),
-                        WideEncoding);
-        text_ = target;
-    }
-    ~WideText() { FreeTrackedMemory(heap_); }
-    WideText(const WideText&) = delete;
-    WideText& operator=(const WideText&) = delete;
-    const char16_t* Get() const { return text_; }
-    bool Failed() const { return failed_ || text_ == nullptr; }
-
-  private:
-    char16_t local_[512];
-    char16_t* heap_ = nullptr;
-    const char16_t* text_ = nullptr;
-    bool failed_ = false;
-};
 
 int PackMaskJob(std::uint8_t* block, HandleValue mask, const char16_t* name) {
     int offset = 0;
@@ -449,7 +413,7 @@ int EndMaskedDraw(RECT rect) {
 
 HandleValue LoadMask(const char* fileName) {
     WideText name(fileName);
-    if (name.Failed()) return -1;
+    if (name.Failed() || name.Get() == nullptr) return -1;
     return LoadMaskWide(name.Get(), IsASyncLoadEnabled());
 }
 
