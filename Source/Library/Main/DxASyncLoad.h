@@ -94,6 +94,18 @@ const std::uint8_t* UnpackJobBlock(const std::uint8_t* block, int* offset);
 // 0 when queued. -1 when the queue is full: the job is then logged, freed and not queued, and the
 // loader must give up its asynchronous load.
 int QueueASyncLoadJob(ASyncLoadJob* job);
+
+// Allocates a job whose parameters pack(block) writes (pack(nullptr) only gives their size) and
+// sets its run function; null when no job can be had.
+template <class Pack>
+ASyncLoadJob* MakeASyncLoadJob(ASyncLoadRunFunction run, Pack pack) {
+    ASyncLoadJob* job = AllocateASyncLoadJob(pack(nullptr));
+    if (job == nullptr) return nullptr;
+    pack(job->parameters);
+    job->run = run;
+    return job;
+}
+
 // -1 for an empty slot, -2 when onlyIfNotStarted is set and the job has started, else 0.
 int DeleteASyncLoadJob(int slotIndex, int onlyIfNotStarted);
 int CountQueuedASyncLoadJobs();

@@ -445,14 +445,15 @@ HandleValue MakeFontHandle(const FontCreateParams* params, const char16_t* face,
         }
         return at;
     };
-    ASyncLoadJob* job = AllocateASyncLoadJob(pack(nullptr));
+    return QueueFontJob(h, MakeASyncLoadJob(&RunFontCreateJob, pack));
+}
+
+HandleValue QueueFontJob(HandleValue h, ASyncLoadJob* job) {
     if (job == nullptr) {
         DeleteHandle(h);
         return -1;
     }
-    job->run = &RunFontCreateJob;
-    pack(job->parameters);
-    int slot = job->slotIndex;
+    const int slot = job->slotIndex;
     if (QueueASyncLoadJob(job) != 0) {
         DeleteHandle(h);
         return -1;

@@ -11,6 +11,8 @@
 
 namespace ZiDaz {
 
+struct ASyncLoadJob;
+
 // Font rendering kinds: bit 0 edge, bit 1 anti-aliased, bits 4-5 the supersampling grid of
 // anti-aliasing (1 = 4x4, 2 = 8x8, 3 = 16x16).
 enum FontType : std::int32_t {
@@ -229,6 +231,9 @@ HandleValue CreateFontToHandle(const char* face, int size, int thickness, int fo
 HandleValue MakeFontHandle(const FontCreateParams* params, const char16_t* face, int size,
                            int thickness, int fontType, int charSet, int edgeSize, int italic,
                            HandleValue reuse, int async);
+// Queues the load-thread job of a font being made under handle h and records its slot on the
+// handle: h, or -1 with the handle deleted when there is no job or the queue is full.
+HandleValue QueueFontJob(HandleValue h, ASyncLoadJob* job);
 // The body of a creation (at once or on a load thread): 0 or -1.
 int SetUpFontHandle(const FontCreateParams* params, HandleValue handle, const char16_t* face,
                     int size, int thickness, int fontType, int charSet, int edgeSize, int italic,

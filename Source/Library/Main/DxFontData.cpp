@@ -117,20 +117,7 @@ HandleValue CreateFontFromData(const FontCreateParams* params, const void* image
         PackJobInt(block, &at, edgeSize);
         return at;
     };
-    ASyncLoadJob* job = AllocateASyncLoadJob(pack(nullptr));
-    if (job == nullptr) {
-        DeleteHandle(h);
-        return -1;
-    }
-    job->run = &RunFontDataJob;
-    pack(job->parameters);
-    int slot = job->slotIndex;
-    if (QueueASyncLoadJob(job) != 0) {
-        DeleteHandle(h);
-        return -1;
-    }
-    if (HandleHeader* record = LookupHandleRecord(h)) record->jobIndex = slot;
-    return h;
+    return QueueFontJob(h, MakeASyncLoadJob(&RunFontDataJob, pack));
 }
 
 int SetUpFontFromData(const FontCreateParams* params, HandleValue handle, const void* image,

@@ -169,14 +169,13 @@ HandleValue CreateShaderFromMemory(int kind, const void* code, int size, int han
     const HandleValue shader = AllocateHandle(DX_HANDLETYPE_SHADER, job != nullptr, -1);
     if (shader < 0) return -1;
     if (async && job == nullptr) {
-        ASyncLoadJob* queued =
-            AllocateASyncLoadJob(PackShaderJob(nullptr, shader, kind, code, size, handOver));
+        ASyncLoadJob* queued = MakeASyncLoadJob(RunCreateShaderJob, [&](std::uint8_t* block) {
+            return PackShaderJob(block, shader, kind, code, size, handOver);
+        });
         if (queued == nullptr) {
             DeleteHandle(shader);
             return -1;
         }
-        PackShaderJob(queued->parameters, shader, kind, code, size, handOver);
-        queued->run = RunCreateShaderJob;
         BeginHandleASyncLoad(shader, -1);
         HandleTypeRecord& type = HandleTypeTable[DX_HANDLETYPE_SHADER];
         AcquireTracedLock(&type.lock, kSourceFile, __LINE__);

@@ -431,13 +431,12 @@ HandleValue LoadMaskWide(const char16_t* fileName, int async) {
     }
     static char16_t full[kFullPathBytes / 2];
     MakeFullPath(fileName, full, sizeof(full), nullptr);
-    ASyncLoadJob* job = AllocateASyncLoadJob(PackMaskJob(nullptr, mask, full));
+    ASyncLoadJob* job = MakeASyncLoadJob(
+        RunLoadMaskJob, [&](std::uint8_t* block) { return PackMaskJob(block, mask, full); });
     if (job == nullptr) {
         DeleteHandle(mask);
         return -1;
     }
-    PackMaskJob(job->parameters, mask, full);
-    job->run = RunLoadMaskJob;
     BeginHandleASyncLoad(mask, -1);
     // The job ends the handle's load under the type's lock, so while it is held the job cannot
     // have finished before its slot is recorded on the handle.
