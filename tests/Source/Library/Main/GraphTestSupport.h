@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -151,6 +152,49 @@ inline int CompareGraphWithRgb(HandleValue graph, const std::vector<std::uint8_t
     }
     (void)h;
     return bad;
+}
+
+// ImageMagick's decode of a file as RGB rows, empty when it refused it.
+inline std::vector<std::uint8_t> ImageMagickRgb(const std::filesystem::path& file) {
+    std::string command = "/usr/bin/convert '" + file.string() + "' -depth 8 rgb:- 2>/dev/null";
+    std::vector<std::uint8_t> out;
+    if (FILE* pipe = popen(command.c_str(), "r")) {
+        std::uint8_t buffer[65536];
+        std::size_t n;
+        while ((n = std::fread(buffer, 1, sizeof(buffer), pipe)) > 0)
+            out.insert(out.end(), buffer, buffer + n);
+        pclose(pipe);
+    }
+    return out;
+}
+
+// A JPEG decode (RGB rows) must be close to Pillow's decode of Pillow's own JPEG of the frame at
+// the same quality; stem names the scratch files the comparison writes.
+inline void ExpectLikePillowJpeg(const std::vector<std::uint8_t>& jpeg,
+                                 const std::vector<std::uint8_t>& frame, int w, int h, int quality,
+                                 const std::filesystem::path& stem) {
+    const std::filesystem::path raw = stem.string() + ".rgb", file = stem.string() + ".jpg";
+    velk_test::WriteBytes(raw, frame);
+    std::string command =
+        "/usr/bin/python3 -c \"from PIL import Image; import sys\n"
+        "im = Image.frombytes('RGB', (int(sys.argv[3]), int(sys.argv[4])), "
+        "open(sys.argv[1], 'rb').read())\n"
+        "im.save(sys.argv[2], 'JPEG', quality=int(sys.argv[5]))\" '" +
+        raw.string() + "' '" + file.string() + "' " + std::to_string(w) + " " + std::to_string(h) +
+        " " + std::to_string(quality) + " 2>/dev/null";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    auto reference = velk_test::PillowDecode({file})[0];
+    ASSERT_EQ(jpeg.size(), frame.size());
+    ASSERT_EQ(reference.size(), frame.size());
+    long total = 0;
+    int worst = 0;
+    for (std::size_t i = 0; i < frame.size(); ++i) {
+        int d = std::abs(jpeg[i] - reference[i]);
+        total += d;
+        worst = std::max(worst, d);
+    }
+    EXPECT_LE(worst, 12);
+    EXPECT_LE(static_cast<double>(total) / frame.size(), 1.0);
 }
 
 // A stream table over the default one that counts the opens of each path and can hold every

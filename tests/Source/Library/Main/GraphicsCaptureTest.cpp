@@ -8,20 +8,6 @@ using ZiDaz::testing::RecordingBackend;
 
 namespace {
 
-// ImageMagick's decode of a file as RGB rows, empty when it refused it.
-std::vector<std::uint8_t> ImageMagickRgb(const std::filesystem::path& file) {
-    std::string command = "/usr/bin/convert '" + file.string() + "' -depth 8 rgb:- 2>/dev/null";
-    std::vector<std::uint8_t> out;
-    if (FILE* pipe = popen(command.c_str(), "r")) {
-        std::uint8_t buffer[65536];
-        std::size_t n;
-        while ((n = std::fread(buffer, 1, sizeof(buffer), pipe)) > 0)
-            out.insert(out.end(), buffer, buffer + n);
-        pclose(pipe);
-    }
-    return out;
-}
-
 class CaptureTest : public GraphFixture {
   protected:
     // Paints a pattern straight into the software screen; returns it as RGB rows, as the screen
@@ -174,27 +160,8 @@ TEST_F(CaptureTest, ScreenshotsInTheFourTypesDecodeToTheFrame) {
     EXPECT_EQ(decoded[1], frame);
     // This Pillow reads every uncompressed RGB DDS as 24 bits per pixel; ImageMagick decodes it.
     EXPECT_EQ(ImageMagickRgb(Path("shot.dds")), frame);
-    const std::vector<std::uint8_t>& jpeg = decoded[2];
     // The JPEG file decodes to what Pillow's own JPEG of the frame at the same quality does.
-    velk_test::WriteBytes(Path("frame.rgb"), frame);
-    std::string command =
-        "/usr/bin/python3 -c \"from PIL import Image; import sys\n"
-        "im = Image.frombytes('RGB', (640, 480), open(sys.argv[1], 'rb').read())\n"
-        "im.save(sys.argv[2], 'JPEG', quality=90)\" '" +
-        Path("frame.rgb").string() + "' '" + Path("pillow.jpg").string() + "' 2>/dev/null";
-    ASSERT_EQ(std::system(command.c_str()), 0);
-    auto reference = velk_test::PillowDecode({Path("pillow.jpg")})[0];
-    ASSERT_EQ(jpeg.size(), frame.size());
-    ASSERT_EQ(reference.size(), frame.size());
-    long total = 0;
-    int worst = 0;
-    for (std::size_t i = 0; i < frame.size(); ++i) {
-        int d = std::abs(jpeg[i] - reference[i]);
-        total += d;
-        worst = std::max(worst, d);
-    }
-    EXPECT_LE(worst, 12);
-    EXPECT_LE(static_cast<double>(total) / frame.size(), 1.0);
+    ExpectLikePillowJpeg(decoded[2], frame, 640, 480, 90, Path("pillow"));
 }
 
 TEST_F(CaptureTest, ASixteenBitScreenAndAGraphRectangleSaveAsPng) {
