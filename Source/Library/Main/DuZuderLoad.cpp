@@ -851,60 +851,59 @@ SoundHandleData* LoopTarget(std::int64_t value, HandleValue handle, int onLoadTh
 
 }  // namespace
 
-int SetStreamLoopPoint(std::int64_t sample, HandleValue handle, int onLoadThread) {
+namespace {
+
+// Sets a loop value of a one-file stream under the Sound type's lock: set(sound, its entry,
+// whether the value was cleared). message is the refusal for a stream of several files.
+template <class Set>
+int EditStreamLoop(std::int64_t sample, HandleValue handle, int onLoadThread,
+                   const char16_t* message, Set set) {
     if (!ModuleUp()) return -1;
     // A pending load is finished before the lock is taken: the load itself needs the lock.
     if (!onLoadThread && GetSoundHandleData(handle) == nullptr) return -1;
     LockSoundType();
     bool cleared = false;
-    SoundHandleData* d = LoopTarget(sample, handle, onLoadThread,
-                                    u"二つ以上の音声ファイルから作成されたサウンドハンドルにループ"
-                                    u"ポイントを指定する事は出来ません\n",
-                                    &cleared);
-    if (d == nullptr) {
-        UnlockSoundType();
-        return -1;
-    }
-    StreamSoundEntry& e = d->entries[0];
-    if (cleared) {
-        e.loopPoint = 0;
-        e.loopCount = 0;
-    } else {
-        e.loopPoint = sample;
-        SetSoundConversionLoopPoint(&e.conversion, sample);
-        e.loopCount = 255;
-    }
+    SoundHandleData* d = LoopTarget(sample, handle, onLoadThread, message, &cleared);
+    if (d != nullptr) set(d, d->entries[0], cleared);
     UnlockSoundType();
-    return 0;
+    return d != nullptr ? 0 : -1;
+}
+
+}  // namespace
+
+int SetStreamLoopPoint(std::int64_t sample, HandleValue handle, int onLoadThread) {
+    return EditStreamLoop(sample, handle, onLoadThread,
+                          u"二つ以上の音声ファイルから作成されたサウンドハンドルにループ"
+                          u"ポイントを指定する事は出来ません\n",
+                          [&](SoundHandleData*, StreamSoundEntry& e, bool cleared) {
+                              if (cleared) {
+                                  e.loopPoint = 0;
+                                  e.loopCount = 0;
+                              } else {
+                                  e.loopPoint = sample;
+                                  SetSoundConversionLoopPoint(&e.conversion, sample);
+                                  e.loopCount = 255;
+                              }
+                          });
 }
 
 int SetStreamLoopStart(std::int64_t sample, HandleValue handle, int onLoadThread) {
-    if (!ModuleUp()) return -1;
-    // A pending load is finished before the lock is taken: the load itself needs the lock.
-    if (!onLoadThread && GetSoundHandleData(handle) == nullptr) return -1;
-    LockSoundType();
-    bool cleared = false;
-    SoundHandleData* d = LoopTarget(sample, handle, onLoadThread,
-                                    u"二つ以上の音声ファイルから作成されたサウンドハンドルにループ"
-                                    u"開始位置を指定する事は出来ません\n",
-                                    &cleared);
-    if (d == nullptr) {
-        UnlockSoundType();
-        return -1;
-    }
-    StreamSoundEntry& e = d->entries[0];
-    if (cleared) {
-        e.loopStart = -1;
-    } else {
-        e.loopStart = sample;
-        if (d->decodedBytes > static_cast<std::int64_t>(Align(d)) * sample) {
-            // Decoded past the new loop start: decode again from where the play stands.
-            UpdateStreamPlayPosition(handle, -1, onLoadThread);
-            MoveStreamPosition(d->playBytes, handle, onLoadThread);
-        }
-    }
-    UnlockSoundType();
-    return 0;
+    return EditStreamLoop(
+        sample, handle, onLoadThread,
+        u"二つ以上の音声ファイルから作成されたサウンドハンドルにループ"
+        u"開始位置を指定する事は出来ません\n",
+        [&](SoundHandleData* d, StreamSoundEntry& e, bool cleared) {
+            if (cleared) {
+                e.loopStart = -1;
+            } else {
+                e.loopStart = sample;
+                if (d->decodedBytes > static_cast<std::int64_t>(Align(d)) * sample) {
+                    // Decoded past the new loop start: decode again from where the play stands.
+                    UpdateStreamPlayPosition(handle, -1, onLoadThread);
+                    MoveStreamPosition(d->playBytes, handle, onLoadThread);
+                }
+            }
+        });
 }
 
 int ConvertSoundToStreamSound(HandleValue handle) {
