@@ -8,6 +8,7 @@
 // alpha bodies in DxGraphicsFilterSoft.cpp; the graph blend bodies in DxGraphicsFilterBlend.cpp.
 #pragma once
 
+#include <cstdarg>
 #include <cstdint>
 
 #include "Main/DxBaseImage.h"
@@ -136,6 +137,12 @@ int RunImageFilterToGraph(HandleValue source, HandleValue destination, int mode,
 int RunImageFilterOnRect(HandleValue source, HandleValue destination, int x1, int y1, int x2,
                          int y2, int destX, int destY, int mode, ...);
 int ResetFilterShaderCache();
+// The dispatcher behind the entry points and the graph blend (blendFlag 1, mode = blend type,
+// blendParam 0..255, blendInts the RGBA select mix selectors); args holds the mode's arguments.
+int RunImageFilterBase(int blendFlag, HandleValue source, HandleValue blendGraph,
+                       HandleValue destination, int blendParam, int mode, int x1, int y1, int x2,
+                       int y2, int blendX, int blendY, const int blendInts[4], int destX, int destY,
+                       va_list args);
 
 // ---- Software image access, shared by every software body ----
 // rect null: the info's source rectangle. width/height below 0: the rectangle's size.
