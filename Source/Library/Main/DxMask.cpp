@@ -13,6 +13,7 @@
 #include "Main/DxFile.h"
 #include "Main/DxGraphics.h"
 #include "Main/DxLog.h"
+#include "Main/DxMemImgRows.h"
 #include "Main/DxMemory.h"
 #include "Main/DxWideText.h"
 #include "Main/Windows/DxSystemWin.h"
@@ -91,33 +92,43 @@ void CopySamePlace(MEMIMG* dest, const MEMIMG* source, const RECT& r) {
     }
 }
 
-// Copies the work image's pixels into the target where the layer's byte is 0.
-template <int Bytes>
-void ComposeRows(MEMIMG* target, const MEMIMG* work, const RECT& r) {
+// Copies the pixels of the rectangle that the layer leaves open (byte 0) from one image into the
+// same place of another of the same layout. Only those pixels of the work image are ever shown,
+// so both ends of the bracket move just them.
+template <class T>
+void CopyOpenPixels(MEMIMG* dest, const MEMIMG* source, const RECT& r) {
     const MaskLayerStateData& m = M();
     const int width = r.right - r.left;
     for (LONG y = r.top; y < r.bottom; ++y) {
         const std::uint8_t* mask = m.Bytes + static_cast<std::ptrdiff_t>(y) * m.Pitch + r.left;
-        std::uint8_t* t = target->Pixels + static_cast<std::ptrdiff_t>(y) * target->Shared->Pitch +
-                          static_cast<std::ptrdiff_t>(r.left) * Bytes;
-        const std::uint8_t* s = work->Pixels +
-                                static_cast<std::ptrdiff_t>(y) * work->Shared->Pitch +
-                                static_cast<std::ptrdiff_t>(r.left) * Bytes;
-        int x = 0;
-        // Runs of eight open bytes are copied at once, runs of eight closed ones skipped.
-        for (; x + 8 <= width; x += 8) {
-            std::uint64_t eight;
-            std::memcpy(&eight, mask + x, 8);
-            if (eight == 0) {
-                std::memcpy(t + x * Bytes, s + x * Bytes, 8 * Bytes);
-            } else if (eight != ~std::uint64_t{0}) {
-                for (int i = x; i < x + 8; ++i)
-                    if (mask[i] == 0) std::memcpy(t + i * Bytes, s + i * Bytes, Bytes);
-            }
-        }
-        for (; x < width; ++x)
-            if (mask[x] == 0) std::memcpy(t + x * Bytes, s + x * Bytes, Bytes);
+        T* t = reinterpret_cast<T*>(dest->Pixels +
+                                    static_cast<std::ptrdiff_t>(y) * dest->Shared->Pitch) +
+               r.left;
+        const T* s = reinterpret_cast<const T*>(source->Pixels + static_cast<std::ptrdiff_t>(y) *
+                                                                     source->Shared->Pitch) +
+                     r.left;
+        memimg::CopyWhereMaskZeroRow(t, s, mask, width);
     }
+}
+
+// False when the two images differ in pixel size; the bracket then leaves the target alone.
+bool CopyOpenPixelsOfSize(MEMIMG* dest, const MEMIMG* source, const RECT& r) {
+    const int bpp = MemImgBytesPerPixel(dest->Shared);
+    if (bpp != MemImgBytesPerPixel(source->Shared)) return false;
+    if (bpp == 2)
+        CopyOpenPixels<std::uint16_t>(dest, source, r);
+    else if (bpp == 4)
+        CopyOpenPixels<std::uint32_t>(dest, source, r);
+    else
+        return false;
+    return true;
+}
+
+// The part of a rectangle that the target, the work image and the layer all cover.
+void ClipToBracket(RECT* rect, const MEMIMG* target) {
+    const MaskLayerStateData& m = M();
+    ClipToSize(rect, std::min({target->Width, m.WorkImage.Width, static_cast<int>(m.Width)}),
+               std::min({target->Height, m.WorkImage.Height, static_cast<int>(m.Height)}));
 }
 
 int PackMaskJob(std::uint8_t* block, HandleValue mask, const char16_t* name) {
@@ -378,9 +389,10 @@ int BeginMaskedDraw(RECT rect) {
     if (!MaskLayerInUse() || !m.WorkImageValid) return 0;
     MEMIMG* target = TargetImage();
     if (!IsMemImgValid(target)) return 0;
-    ClipToSize(&rect, std::min(target->Width, m.WorkImage.Width),
-               std::min(target->Height, m.WorkImage.Height));
-    if (!Empty(rect)) CopySamePlace(&m.WorkImage, target, rect);
+    ClipToBracket(&rect, target);
+    if (Empty(rect)) return 0;
+    if (!CopyOpenPixelsOfSize(&m.WorkImage, target, rect))
+        CopySamePlace(&m.WorkImage, target, rect);
     return 0;
 }
 
@@ -397,15 +409,9 @@ int EndMaskedDraw(RECT rect) {
     if (!MaskLayerInUse() || !m.WorkImageValid) return 0;
     MEMIMG* target = TargetImage();
     if (!IsMemImgValid(target)) return 0;
-    ClipToSize(&rect, std::min({target->Width, m.WorkImage.Width, static_cast<int>(m.Width)}),
-               std::min({target->Height, m.WorkImage.Height, static_cast<int>(m.Height)}));
+    ClipToBracket(&rect, target);
     if (Empty(rect)) return 0;
-    const int bpp = MemImgBytesPerPixel(target->Shared);
-    if (bpp != MemImgBytesPerPixel(m.WorkImage.Shared)) return 0;
-    if (bpp == 2)
-        ComposeRows<2>(target, &m.WorkImage, rect);
-    else if (bpp == 4)
-        ComposeRows<4>(target, &m.WorkImage, rect);
+    CopyOpenPixelsOfSize(target, &m.WorkImage, rect);
     return 0;
 }
 

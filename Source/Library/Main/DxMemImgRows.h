@@ -46,6 +46,50 @@ inline void KeyedCopyRow(T* d, const std::uint8_t* s, T key, int count) {
     }
 }
 
+// Copies the source pixels whose mask byte is 0 and keeps the others (T of 2 or 4 bytes);
+// branch-free sixteen pixels at a time, so that a mask of small patches costs about a plain copy.
+template <class T>
+inline void CopyWhereMaskZeroRow(T* d, const T* s, const std::uint8_t* mask, int count) {
+    static_assert(sizeof(T) == 2 || sizeof(T) == 4);
+    int i = 0;
+#if defined(__SSE2__) && defined(__x86_64__)
+    const __m128i zero = _mm_setzero_si128();
+    auto select = [](T* dp, const T* sp, __m128i open) {
+        const __m128i sv = _mm_loadu_si128(reinterpret_cast<const __m128i*>(sp));
+        const __m128i dv = _mm_loadu_si128(reinterpret_cast<const __m128i*>(dp));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(dp),
+                         _mm_or_si128(_mm_and_si128(open, sv), _mm_andnot_si128(open, dv)));
+    };
+    for (; i + 16 <= count; i += 16) {
+        const __m128i open =
+            _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(mask + i)), zero);
+        const int bits = _mm_movemask_epi8(open);
+        if (bits == 0) continue;
+        const __m128i lo = _mm_unpacklo_epi8(open, open);
+        const __m128i hi = _mm_unpackhi_epi8(open, open);
+        if constexpr (sizeof(T) == 2) {
+            if (bits == 0xFFFF) {
+                std::memcpy(d + i, s + i, 32);
+                continue;
+            }
+            select(d + i, s + i, lo);
+            select(d + i + 8, s + i + 8, hi);
+        } else {
+            if (bits == 0xFFFF) {
+                std::memcpy(d + i, s + i, 64);
+                continue;
+            }
+            select(d + i, s + i, _mm_unpacklo_epi16(lo, lo));
+            select(d + i + 4, s + i + 4, _mm_unpackhi_epi16(lo, lo));
+            select(d + i + 8, s + i + 8, _mm_unpacklo_epi16(hi, hi));
+            select(d + i + 12, s + i + 12, _mm_unpackhi_epi16(hi, hi));
+        }
+    }
+#endif
+    for (; i < count; ++i)
+        if (mask[i] == 0) d[i] = s[i];
+}
+
 #if defined(__SSE2__) && defined(__x86_64__)
 // 32-bit alpha source with transparency, no tint, no weights: alpha 0 keeps the destination,
 // 255 copies the whole source pixel, anything else mixes each colour byte by a / 256 and keeps
