@@ -4,6 +4,10 @@
 
 #include "Main/DxBaseImage.h"
 #include "Main/DxGraphics.h"
+#include "Main/DxGraphicsDraw.h"
+#include "Main/DxGraphicsFilter.h"
+#include "Main/DxGraphicsGraph.h"
+#include "Main/DxGraphicsSoftImage.h"
 #include "Main/DxMemImg.h"
 #include "Main/Windows/DxWindow.h"
 #include "runtime/data/BasicData.h"
@@ -28,10 +32,53 @@ std::int32_t SetLibraryMouseCursorVisible(std::int32_t visible) {
     return ZiDaz::SetMouseCursorVisible(visible);
 }
 
+std::int32_t CreateLibraryGraph(std::int32_t width, std::int32_t height, bool alpha) {
+    return ZiDaz::CreateDrawableGraph(width, height, alpha ? 1 : 0);
+}
+
+std::int32_t PutLibraryGraph(std::int32_t x, std::int32_t y, std::int32_t graph, bool transparent) {
+    return ZiDaz::PutGraph(x, y, graph, transparent ? 1 : 0);
+}
+
+std::int32_t PaintLibraryRectangle(std::int32_t x1, std::int32_t y1, std::int32_t x2,
+                                   std::int32_t y2, std::uint32_t colour, bool fill) {
+    return ZiDaz::PaintRectangle(x1, y1, x2, y2, colour, fill ? 1 : 0);
+}
+
+std::int32_t RunLibraryHsbFilter(std::int32_t graph, std::int32_t mode, std::int32_t hue,
+                                 std::int32_t saturation, std::int32_t brightness) {
+    return ZiDaz::RunImageFilter(graph, static_cast<int>(ZiDaz::ImageFilterMode::Hsb), mode, hue,
+                                 saturation, brightness);
+}
+
+std::int32_t RunLibraryGaussFilter(std::int32_t graph, std::int32_t width, std::int32_t strength) {
+    return ZiDaz::RunImageFilter(graph, static_cast<int>(ZiDaz::ImageFilterMode::Gauss), width,
+                                 strength);
+}
+
+// Captures are taken as 32-bit soft images of the whole screen.
+std::int32_t CopyLibraryScreen(std::int32_t softImage) {
+    int width = 0, height = 0;
+    ZiDaz::GetScreenSize(&width, &height);
+    return ZiDaz::GetDrawScreenSoftImage(0, 0, width, height, softImage);
+}
+
 SystemStateDrawing DefaultDrawing() {
     SystemStateDrawing d{};
+    d.createDrawableGraph = CreateLibraryGraph;
+    d.destroyGraph = ZiDaz::DestroyGraph;
+    d.putGraph = PutLibraryGraph;
     d.setDrawTarget = SetLibraryDrawTarget;
+    d.setBlendMode = ZiDaz::SelectBlendMode;
+    d.setDrawBrightness = ZiDaz::SetBrightnessColor;
     d.composeScreenColor = ComposeLibraryColor;
+    d.paintRectangle = PaintLibraryRectangle;
+    d.runHsbFilter = RunLibraryHsbFilter;
+    d.runGaussFilter = RunLibraryGaussFilter;
+    d.newScreenSoftImage = ZiDaz::MakeXrgb8SoftImage;
+    d.copyScreenToSoftImage = CopyLibraryScreen;
+    d.graphFromSoftImage = ZiDaz::CreateGraphFromSoftImage;
+    d.releaseSoftImage = ZiDaz::DeleteSoftImage;
     d.setMouseCursorVisible = SetLibraryMouseCursorVisible;
     return d;
 }

@@ -6,6 +6,7 @@
 #include "Main/DxBaseImage.h"
 #include "Main/DxFont.h"
 #include "Main/DxGraphics.h"
+#include "Main/DxGraphicsDraw.h"
 #include "Main/DxMemImg.h"
 #include "Main/Windows/DxClock.h"
 #include "Main/Windows/DxSystemWin.h"
@@ -14,6 +15,7 @@
 #include "runtime/data/Game_SystemState.h"
 #include "runtime/dictionary/MessageDictionary.h"
 #include "runtime/script/Game_Interpreter.h"
+#include "runtime/shell/Game_Input.h"
 #include "runtime/shell/Game_System.h"
 #include "runtime/shell/ShellGlobals.h"
 #include "runtime/shell/ShellMessages.h"
@@ -67,8 +69,48 @@ void ShowBoxAsMessageBox(const std::u16string& text, const std::u16string& capti
     ShowShellMessageBox(text, caption);
 }
 
+void SetLibraryFontFace(const char* face, int charSet) {
+    ZiDaz::SetDefaultFontFace(face, charSet);
+}
+
+void SetLibraryFontSize(int size) {
+    ZiDaz::SetDefaultFontSize(size);
+}
+
+void SetLibraryFontType(int fontType) {
+    ZiDaz::SetDefaultFontType(fontType);
+}
+
+void SetLibraryFontThickness(int thickness) {
+    ZiDaz::SetDefaultFontThickness(thickness);
+}
+
+int PaintLibraryRectangle(int x1, int y1, int x2, int y2, unsigned colour, int fill) {
+    return ZiDaz::PaintRectangle(x1, y1, x2, y2, colour, fill);
+}
+
+// The wait reads the game's own input record, so that replayed and configured keys close the
+// report exactly as they would answer a message.
+void ReadGameInput(ReportWaitInput& input) {
+    TheInput.Update();
+    input.f11Held = TheInput.functionKeyHeld[kF11] != 0;
+    input.f12Held = TheInput.functionKeyHeld[kF12] != 0;
+    input.decidePressed = TheInput.gameButtonPressed[Decide] != 0;
+    input.decideHeld = TheInput.gameButton[Decide] != 0;
+    input.leftMousePressed = TheInput.mousePressed[0] != 0;
+    input.leftMouseHeld = TheInput.mouseButton[0] != 0;
+}
+
 RuntimeErrorServices DefaultServices() {
     RuntimeErrorServices s{};
+    s.setDefaultFontFace = SetLibraryFontFace;
+    s.setDefaultFontSize = SetLibraryFontSize;
+    s.setDefaultFontType = SetLibraryFontType;
+    s.setDefaultFontThickness = SetLibraryFontThickness;
+    s.setBlendMode = ZiDaz::SelectBlendMode;
+    s.setDrawBrightness = ZiDaz::SetBrightnessColor;
+    s.paintRectangle = PaintLibraryRectangle;
+    s.readWaitInput = ReadGameInput;
     s.composeScreenColor = ComposeLibraryColor;
     s.flipScreen = FlipLibraryScreen;
     s.showMessageBox = ShowBoxAsMessageBox;
@@ -110,15 +152,17 @@ void DrawBoxText(const RuntimeErrorServices& s, const std::string& text, int y, 
     s.drawText(kTextX, y + kSecondLineOffset, text.substr(at).c_str(), white, 0);
 }
 
-void ShowBox(const std::string& first, const std::string& second, const std::string& third) {
+// Returns false when the report went to a message box, which has already waited for the player.
+bool ShowBox(const std::string& first, const std::string& second, const std::string& third) {
     const RuntimeErrorServices& s = Services();
     if (!CanDrawBox(s)) {
         // Until the screen can draw text, the box is a message box, which also waits.
         if (s.showMessageBox) {
             const std::string text = first + "\n" + second + "\n" + third;
             s.showMessageBox(ConvertUtf8ToWide(text.c_str()), TranslateMessageWide(u"エラー"));
+            return false;
         }
-        return;
+        return true;
     }
     SetDebugFont();
     s.setBlendMode(ZiDaz::DX_BLEND_ALPHA, kBoxAlpha);
@@ -132,6 +176,7 @@ void ShowBox(const std::string& first, const std::string& second, const std::str
     DrawBoxText(s, second, kSecondTextY, true, white);
     DrawBoxText(s, third, kThirdTextY, false, white);
     s.flipScreen();
+    return true;
 }
 
 // Every running interpreter stops running commands for this frame and the main loop leaves.
@@ -227,11 +272,11 @@ void ReportRuntimeError(bool flushSaves, std::string first, std::string second, 
         TakeQuitPath();
         return;
     }
-    ShowBox(first, second, third);
+    const bool boxOnScreen = ShowBox(first, second, third);
     AddToDebugText(first, second, third);
     LastErrorText = first + "\n" + second + "\n" + third;
     if (s.refreshDebugWindow) s.refreshDebugWindow();
-    if (!WaitForPlayer()) {
+    if (boxOnScreen && !WaitForPlayer()) {
         TakeQuitPath();
         return;
     }
