@@ -75,7 +75,7 @@ void ResetGameSystemWindow() {
 }
 
 void Game_System::ResetHooks() {
-    text2.clear();
+    secondMessageText.clear();
     messageWaitMode = -1;
     messageSettings = {99, 0, 0, 0};
     choiceWaitIndent = -1;
