@@ -320,7 +320,7 @@ std::int32_t ClampSixDigits(bool on, std::int32_t value) {
 }
 
 std::int32_t ConvertTileNumber(std::int32_t number, std::int32_t direction) {
-    if (TheBasicData.GameDataVersion() >= 230 && TheBasicData.IsUtf8()) return number;
+    if (TheBasicData.GameDataVersion() >= 230 && TheBasicData.IsUtf8() == 1) return number;
     // Wraps like the stored 32-bit numbers instead of overflowing.
     if (direction == 1) {
         return number >= 16 ? static_cast<std::int32_t>(static_cast<std::uint32_t>(number) + 16u)

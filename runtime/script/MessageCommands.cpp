@@ -229,10 +229,13 @@ bool CommandMessage(Game_Interpreter& interpreter) {
     Game_System& s = TheGameSystem;
     const Game_EventCommand& command = *interpreter.currentCommand;
     const std::string text = command.strings.empty() ? std::string() : command.strings[0];
+    // The affixes are system strings 26 and 27; a store without system strings adds none.
     const std::string prefix = TheVariables.GetString(9900026);
     const std::string suffix = TheVariables.GetString(9900027);
-    std::string shown = ExpandTextCodes(text, interpreter.mapEventId, interpreter.commonEventId,
-                                        interpreter.mapId, false, true, &prefix, &suffix, true);
+    std::string shown = ExpandTextCodes(
+        text, interpreter.mapEventId, interpreter.commonEventId, interpreter.mapId, false, true,
+        prefix == kVariableErrorText ? nullptr : &prefix,
+        suffix == kVariableErrorText ? nullptr : &suffix, true);
     // An empty message still opens the window.
     if (shown.empty()) shown = " ";
     StartMessage(interpreter, shown);
