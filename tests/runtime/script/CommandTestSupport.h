@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <map>
 #include <memory>
 #include <string>
@@ -72,8 +73,12 @@ class CommandTest : public ::testing::Test {
         SaveJustLoaded = 0;
         LineInputInUse = 0;
         RunningInterpreter = nullptr;
+        screen_ = {ScreenWidth, ScreenHeight, WindowScale};
     }
     void TearDown() override {
+        ScreenWidth = screen_[0];
+        ScreenHeight = screen_[1];
+        WindowScale = screen_[2];
         for (auto [code, handler] : saved_) SetCommandHandler(code, handler);
         ResetInterpreterLinks();
         ResetDataFileServices();
@@ -129,6 +134,7 @@ class CommandTest : public ::testing::Test {
     shell_test::ReportCapture capture_;
     std::unique_ptr<Game_Interpreter> interpreter_;
     std::map<std::int32_t, CommandHandler> saved_;
+    std::array<std::int32_t, 3> screen_{};
 };
 
 }  // namespace script_test

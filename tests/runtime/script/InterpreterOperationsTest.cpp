@@ -82,6 +82,23 @@ TEST_F(InterpreterOperationsTest, ButtonsAndMouseButtonsByPriority) {
     EXPECT_EQ(Read(3, 1), 77);
 }
 
+TEST_F(InterpreterOperationsTest, KeyboardReadsAnyKeyOrTheOneAsked) {
+    TheInput.keys[0x1E] = 1;
+    EXPECT_EQ(Read(1, 0), 130);
+    TheVariables.SetValue(2000005, 131);
+    EXPECT_EQ(Read(1, 0, 0x1000, 2000005), 0);
+    EXPECT_EQ(Read(1, 0, 0x1000, 130), 130);
+    // Waiting, only a key newly pressed counts.
+    TheInput.prevKeys[0x1E] = 1;
+    Game_Interpreter& i = Load({Command({123, kTarget, 1 << 8 | 0x80}), Command({0})});
+    Frame();
+    EXPECT_EQ(i.waitingForInput, 1);
+    TheInput.prevKeys[0x1E] = 0;
+    Frame();
+    EXPECT_EQ(i.waitingForInput, 0);
+    EXPECT_EQ(Value(kTarget), 130);
+}
+
 TEST_F(InterpreterOperationsTest, MissingTouchPointReadsMinusOne) {
     GetTouchInput().count = [] { return 1; };
     GetTouchInput().point = [](int, int* x, int* y, int* id, int*, int*) {
