@@ -23,10 +23,6 @@ int LibraryTouchPoint(int index, int* x, int* y, int* id, int* device, int* time
 
 TouchInput gTouch{&LibraryTouchCount, &LibraryTouchPoint};
 
-std::int32_t Argument(const Game_EventCommand& command, std::size_t n) {
-    return command.arguments.size() > n ? command.arguments[n] : 0;
-}
-
 constexpr double kPi = 3.1415926535;
 
 // Tenths of a degree clockwise from the right (0 right, 900 down); 0 for a centred stick.
@@ -199,7 +195,7 @@ std::int32_t StickValue(std::int32_t subKind) {
 
 std::int32_t TouchValue(Game_Interpreter& interpreter, const Game_EventCommand& command,
                         std::int32_t subKind) {
-    const std::int32_t index = interpreter.ResolveNumber(Argument(command, 3));
+    const std::int32_t index = interpreter.ResolveNumber(CommandArgument(command, 3));
     const int count = gTouch.count ? gTouch.count() : 0;
     if (index < 0 || index >= count || !gTouch.point) return -1;
     int x = 0, y = 0, id = 0;
@@ -219,6 +215,17 @@ std::int32_t TouchValue(Game_Interpreter& interpreter, const Game_EventCommand& 
 
 }  // namespace
 
+std::int32_t CommandArgument(const Game_EventCommand& command, std::size_t n) {
+    return command.arguments.size() > n ? command.arguments[n] : 0;
+}
+
+std::string FormatNumberMessage(const char* format, std::int32_t value) {
+    std::string text = format;
+    const std::size_t at = text.find("%d");
+    if (at != std::string::npos) text.replace(at, 2, std::to_string(value));
+    return text;
+}
+
 TouchInput& GetTouchInput() {
     return gTouch;
 }
@@ -235,7 +242,7 @@ void StartMessage(Game_Interpreter& interpreter, const std::string& text) {
 
 bool StartChoices(Game_Interpreter& interpreter, const Game_EventCommand& command) {
     Game_System& s = TheGameSystem;
-    const std::int32_t settings = Argument(command, 1);
+    const std::int32_t settings = CommandArgument(command, 1);
     s.closeChoiceRequest = 0;
     s.choiceCount = settings & 0xF;
     for (std::string& slot : s.choiceSlotTexts) slot.clear();
@@ -274,7 +281,7 @@ void EvaluateInput(Game_Interpreter& interpreter) {
         command = &(*interpreter.list)[static_cast<std::size_t>(interpreter.line - 1)];
     }
     if (!command) return;
-    const std::int32_t settings = Argument(*command, 2);
+    const std::int32_t settings = CommandArgument(*command, 2);
     const std::int32_t subKind = settings & 0xF;
     std::int32_t value = 0;
     switch (static_cast<KeyInputKind>((settings >> 8) & 0xF)) {
@@ -308,7 +315,7 @@ void EvaluateInput(Game_Interpreter& interpreter) {
         if (value == 0) return;
         interpreter.waitingForInput = 0;
     }
-    interpreter.WriteNumber(Argument(*command, 1), value);
+    interpreter.WriteNumber(CommandArgument(*command, 1), value);
 }
 
 std::int32_t ClampCalculation(std::int64_t value) {

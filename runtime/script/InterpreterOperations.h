@@ -3,12 +3,18 @@
 // of the variable calculations, and the tile-number conversions of the map commands.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
 #include "runtime/data/EventData.h"
 
 class Game_Interpreter;
+
+// Numeric argument n of a command (argument 0 is the code); 0 when the command has fewer.
+std::int32_t CommandArgument(const Game_EventCommand& command, std::size_t n);
+// A message format with its first "%d" replaced by the value.
+std::string FormatNumberMessage(const char* format, std::int32_t value);
 
 // Makes the interpreter wait for the message window and hands the window its text.
 void StartMessage(Game_Interpreter& interpreter, const std::string& text);

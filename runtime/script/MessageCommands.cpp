@@ -45,17 +45,6 @@ LineInputServices DefaultServices() {
 
 LineInputServices gServices = DefaultServices();
 
-std::int32_t Argument(const Game_EventCommand& command, std::size_t n) {
-    return command.arguments.size() > n ? command.arguments[n] : 0;
-}
-
-std::string WithNumber(const char* format, std::int32_t value) {
-    std::string text = format;
-    const std::size_t at = text.find("%d");
-    if (at != std::string::npos) text.replace(at, 2, std::to_string(value));
-    return text;
-}
-
 bool StartsWith(const std::string& text, const char* prefix) {
     return text.compare(0, std::strlen(prefix), prefix) == 0;
 }
@@ -103,10 +92,10 @@ void WatchPicture(Game_Interpreter& interpreter, const std::string& rest) {
     std::string line;
     if (request.start) {
         DebugWatchedPictures.insert(request.id);
-        line = WithNumber(TranslateMessageUtf8(u"# 開始 ﾋﾟｸﾁｬ番号監視 %d"), request.id);
+        line = FormatNumberMessage(TranslateMessageUtf8(u"# 開始 ﾋﾟｸﾁｬ番号監視 %d"), request.id);
     } else {
         DebugWatchedPictures.erase(request.id);
-        line = WithNumber(TranslateMessageUtf8(u"# 終了 ﾋﾟｸﾁｬ番号監視 %d"), request.id);
+        line = FormatNumberMessage(TranslateMessageUtf8(u"# 終了 ﾋﾟｸﾁｬ番号監視 %d"), request.id);
     }
     if (DebugWindowOpen == 1) {
         AppendDebugText(line);
@@ -125,9 +114,10 @@ void WatchVariableId(Game_Interpreter& interpreter, const std::string& rest) {
         if (interpreter.mapEventId == -1) {
             ReportRuntimeError(
                 true,
-                WithNumber(TranslateMessageUtf8(u"マップEvのセルフ変数に格納しようとしましたが、"
-                                                u"呼出元マップEvがありませんでした => %d"),
-                           request.id),
+                FormatNumberMessage(
+                    TranslateMessageUtf8(u"マップEvのセルフ変数に格納しようとしましたが、"
+                                         u"呼出元マップEvがありませんでした => %d"),
+                    request.id),
                 GetScriptLocationText(), "");
             return;
         }
@@ -138,10 +128,10 @@ void WatchVariableId(Game_Interpreter& interpreter, const std::string& rest) {
     std::string line;
     if (request.start) {
         DebugWatchedVariables.insert(id);
-        line = WithNumber(TranslateMessageUtf8(u"# 開始 変数監視=> %d"), id);
+        line = FormatNumberMessage(TranslateMessageUtf8(u"# 開始 変数監視=> %d"), id);
     } else {
         DebugWatchedVariables.erase(id);
-        line = WithNumber(TranslateMessageUtf8(u"# 停止 変数監視=> %d"), id);
+        line = FormatNumberMessage(TranslateMessageUtf8(u"# 停止 変数監視=> %d"), id);
     }
     if (DebugWindowOpen == 1) {
         AppendDebugText(line);
@@ -150,61 +140,31 @@ void WatchVariableId(Game_Interpreter& interpreter, const std::string& rest) {
     DebugWindowDirty = 1;
 }
 
-// The game input's virtual press flags of the seven button slots.
-std::uint8_t* PressSlot(std::int32_t slot) {
-    Game_Input& in = TheInput;
-    switch (slot) {
-        case 0:
-        case 1:
-        case 2:
-            return &in.forceButton[slot];
-        case 3:
-            return &in.forceUp;
-        case 4:
-            return &in.forceDown;
-        case 5:
-            return &in.forceLeft;
-        default:
-            return &in.forceRight;
-    }
+// One of seven button slots: the three buttons, then up, down, left and right.
+std::uint8_t* Slot(std::uint8_t* buttons, std::uint8_t& up, std::uint8_t& down, std::uint8_t& left,
+                   std::uint8_t& right, std::int32_t slot) {
+    std::uint8_t* const slots[7] = {&buttons[0], &buttons[1], &buttons[2], &up,
+                                    &down,       &left,       &right};
+    return slots[slot];
 }
 
-// The accept flags (buttons and directions for the input update) and movement-accept flags (for
-// the player) of the seven button slots.
+// The game input's virtual press flags.
+std::uint8_t* PressSlot(std::int32_t slot) {
+    Game_Input& in = TheInput;
+    return Slot(in.forceButton, in.forceUp, in.forceDown, in.forceLeft, in.forceRight, slot);
+}
+
+// The accept flags (read by the input update) and the movement-accept flags (read by the player).
 std::uint8_t* AcceptSlot(std::int32_t slot) {
     Game_Input& in = TheInput;
-    switch (slot) {
-        case 0:
-        case 1:
-        case 2:
-            return &in.buttonEnabled[slot];
-        case 3:
-            return &in.upEnabled;
-        case 4:
-            return &in.downEnabled;
-        case 5:
-            return &in.leftEnabled;
-        default:
-            return &in.rightEnabled;
-    }
+    return Slot(in.buttonEnabled, in.upEnabled, in.downEnabled, in.leftEnabled, in.rightEnabled,
+                slot);
 }
 
 std::uint8_t* MovementAcceptSlot(std::int32_t slot) {
     Game_Input& in = TheInput;
-    switch (slot) {
-        case 0:
-        case 1:
-        case 2:
-            return &in.playerButtonEnabled[slot];
-        case 3:
-            return &in.playerUpEnabled;
-        case 4:
-            return &in.playerDownEnabled;
-        case 5:
-            return &in.playerLeftEnabled;
-        default:
-            return &in.playerRightEnabled;
-    }
+    return Slot(in.playerButtonEnabled, in.playerUpEnabled, in.playerDownEnabled,
+                in.playerLeftEnabled, in.playerRightEnabled, slot);
 }
 
 // Bit of the command's settings for each button slot (bit 3 is not used).
@@ -232,10 +192,10 @@ bool CommandMessage(Game_Interpreter& interpreter) {
     // The affixes are system strings 26 and 27; a store without system strings adds none.
     const std::string prefix = TheVariables.GetString(9900026);
     const std::string suffix = TheVariables.GetString(9900027);
-    std::string shown = ExpandTextCodes(
-        text, interpreter.mapEventId, interpreter.commonEventId, interpreter.mapId, false, true,
-        prefix == kVariableErrorText ? nullptr : &prefix,
-        suffix == kVariableErrorText ? nullptr : &suffix, true);
+    std::string shown =
+        ExpandTextCodes(text, interpreter.mapEventId, interpreter.commonEventId, interpreter.mapId,
+                        false, true, prefix == kVariableErrorText ? nullptr : &prefix,
+                        suffix == kVariableErrorText ? nullptr : &suffix, true);
     // An empty message still opens the window.
     if (shown.empty()) shown = " ";
     StartMessage(interpreter, shown);
@@ -296,9 +256,9 @@ bool CommandDebugText(Game_Interpreter& interpreter) {
         location += "MapEv" + std::to_string(interpreter.mapEventId) + "/";
     }
     if (interpreter.commonEventId != -1) {
-        location += WithNumber(TranslateMessageUtf8(u"ｺﾓﾝ%d/"), interpreter.commonEventId);
+        location += FormatNumberMessage(TranslateMessageUtf8(u"ｺﾓﾝ%d/"), interpreter.commonEventId);
     }
-    location += WithNumber(TranslateMessageUtf8(u"%d行]"), interpreter.line);
+    location += FormatNumberMessage(TranslateMessageUtf8(u"%d行]"), interpreter.line);
     AppendDebugText(location);
     DebugWindowText += "\r\n";
     DebugWindowDirty = 1;
@@ -307,7 +267,7 @@ bool CommandDebugText(Game_Interpreter& interpreter) {
 
 bool CommandAutoInput(Game_Interpreter& interpreter) {
     const Game_EventCommand& command = *interpreter.currentCommand;
-    const std::int32_t settings = Argument(command, 1);
+    const std::int32_t settings = CommandArgument(command, 1);
     Game_Input& in = TheInput;
     in.virtualInputGiven = 1;
     switch (static_cast<std::uint32_t>(settings) >> 28) {
@@ -317,7 +277,7 @@ bool CommandAutoInput(Game_Interpreter& interpreter) {
             }
             break;
         case 1:
-            in.forceKeys[KeySlot(interpreter.ResolveNumber(Argument(command, 2)))] = 1;
+            in.forceKeys[KeySlot(interpreter.ResolveNumber(CommandArgument(command, 2)))] = 1;
             break;
         case 2:
             // The virtual mouse flags are kept as left, middle, right.
@@ -325,12 +285,12 @@ bool CommandAutoInput(Game_Interpreter& interpreter) {
             if (settings & 0x2) in.forceMouse[2] = 1;
             if (settings & 0x4) in.forceMouse[1] = 1;
             if (settings & 0x8) {
-                in.forceMouseX = interpreter.ResolveNumber(Argument(command, 2));
-                in.forceMouseY = interpreter.ResolveNumber(Argument(command, 3));
+                in.forceMouseX = interpreter.ResolveNumber(CommandArgument(command, 2));
+                in.forceMouseY = interpreter.ResolveNumber(CommandArgument(command, 3));
             }
             if (settings & 0x10) {
                 in.forceWheel = 1;
-                in.forceWheelValue = interpreter.ResolveNumber(Argument(command, 2));
+                in.forceWheelValue = interpreter.ResolveNumber(CommandArgument(command, 2));
             }
             break;
         default:
@@ -341,7 +301,7 @@ bool CommandAutoInput(Game_Interpreter& interpreter) {
 
 bool CommandInputEnable(Game_Interpreter& interpreter) {
     const Game_EventCommand& command = *interpreter.currentCommand;
-    const std::int32_t settings = Argument(command, 1);
+    const std::int32_t settings = CommandArgument(command, 1);
     Game_Input& in = TheInput;
     switch (static_cast<std::uint32_t>(settings) >> 28) {
         case 0:
@@ -359,11 +319,11 @@ bool CommandInputEnable(Game_Interpreter& interpreter) {
             switch (settings & 0xF) {
                 case 0:
                     // -1 as stored means every key; a variable holding -1 names one key.
-                    if (Argument(command, 2) == -1) {
+                    if (CommandArgument(command, 2) == -1) {
                         allKeys();
                     } else {
-                        in.keyEnabled[KeySlot(interpreter.ResolveNumber(Argument(command, 2)))] =
-                            value;
+                        in.keyEnabled[KeySlot(
+                            interpreter.ResolveNumber(CommandArgument(command, 2)))] = value;
                     }
                     break;
                 case 1:

@@ -20,17 +20,6 @@ using namespace set_variable;
 
 constexpr double kPi = 3.1415926535;
 
-std::int32_t Argument(const Game_EventCommand& command, std::size_t n) {
-    return command.arguments.size() > n ? command.arguments[n] : 0;
-}
-
-std::string WithNumber(const char* format, std::int32_t value) {
-    std::string text = format;
-    const std::size_t at = text.find("%d");
-    if (at != std::string::npos) text.replace(at, 2, std::to_string(value));
-    return text;
-}
-
 // 32-bit arithmetic that wraps instead of overflowing.
 std::int32_t Wrap(std::int64_t value) {
     return static_cast<std::int32_t>(static_cast<std::uint32_t>(static_cast<std::uint64_t>(value)));
@@ -216,19 +205,19 @@ void ReportText(const char16_t* first, const char16_t* second) {
 }
 
 void ReportValue(const char16_t* format, std::int32_t value) {
-    ReportRuntimeError(true, WithNumber(TranslateMessageUtf8(format), value),
+    ReportRuntimeError(true, FormatNumberMessage(TranslateMessageUtf8(format), value),
                        GetScriptLocationText(), "");
 }
 
 // The text form: the destination names a text.
 void AssignText(Game_Interpreter& interpreter, const Game_EventCommand& command,
                 std::int32_t destination) {
-    const std::int32_t settings = Argument(command, 4);
+    const std::int32_t settings = CommandArgument(command, 4);
     const std::int32_t assignment = (settings >> kAssignmentShift) & 0xF;
     const std::int32_t calculation = (settings >> kCalculationShift) & 0xF;
     const std::string prefix = assignment == 1 ? interpreter.ResolveString(destination) : "";
-    std::int32_t a = Argument(command, 2);
-    std::int32_t b = Argument(command, 3);
+    std::int32_t a = CommandArgument(command, 2);
+    std::int32_t b = CommandArgument(command, 3);
     if (settings & kIndirectLeft) a = interpreter.ResolveNumber(a);
     if (settings & kIndirectRight) b = interpreter.ResolveNumber(b);
     std::string body;
@@ -253,10 +242,10 @@ void AssignText(Game_Interpreter& interpreter, const Game_EventCommand& command,
 // One iteration of the integer form; false when an error ends the command.
 bool AssignNumber(Game_Interpreter& interpreter, const Game_EventCommand& command, std::int32_t d0,
                   std::int32_t d) {
-    const std::int32_t settings = Argument(command, 4);
+    const std::int32_t settings = CommandArgument(command, 4);
     std::int32_t current = interpreter.ResolveNumber(d0);
-    std::int32_t l = Argument(command, 2);
-    std::int32_t r = Argument(command, 3);
+    std::int32_t l = CommandArgument(command, 2);
+    std::int32_t r = CommandArgument(command, 3);
     if (!(settings & kLeftLiteral)) l = ReadOperand(interpreter, l);
     if (!(settings & kRightLiteral)) r = ReadOperand(interpreter, r);
     if (settings & kIndirectLeft) {
@@ -307,7 +296,7 @@ void RunPrepared(const Game_EventCommand& command) {
     if (!destination) return;
     const auto operand = [&](std::size_t k) {
         const VariableCellRef ref = cell(k);
-        return ref ? ref.Read() : Argument(command, k + 1);
+        return ref ? ref.Read() : CommandArgument(command, k + 1);
     };
     const std::int32_t form = command.jumpLines[0];
     const std::int32_t assignment = command.jumpLines.size() > 1 ? command.jumpLines[1] : 0;
@@ -415,17 +404,17 @@ bool CommandSetVariable(Game_Interpreter& interpreter) {
         RunPrepared(command);
         return true;
     }
-    const std::int32_t settings = Argument(command, 4);
-    const std::int32_t first = Argument(command, 1);
+    const std::int32_t settings = CommandArgument(command, 4);
+    const std::int32_t first = CommandArgument(command, 1);
     std::int64_t last = 0;
-    if ((settings & kRange) && Argument(command, 5) >= 0) last = Argument(command, 5);
+    if ((settings & kRange) && CommandArgument(command, 5) >= 0) last = CommandArgument(command, 5);
     for (std::int64_t i = 0; i <= last; ++i) {
         std::int32_t d0 = Wrap(first + i);
         if (first == kVariableDatabaseDestination) {
             d0 = Wrap(static_cast<std::int64_t>(kVariableDatabaseDestination) +
-                      1000000LL * interpreter.ResolveNumber(Argument(command, 5)) +
-                      100LL * interpreter.ResolveNumber(Argument(command, 6)) +
-                      interpreter.ResolveNumber(Argument(command, 7)));
+                      1000000LL * interpreter.ResolveNumber(CommandArgument(command, 5)) +
+                      100LL * interpreter.ResolveNumber(CommandArgument(command, 6)) +
+                      interpreter.ResolveNumber(CommandArgument(command, 7)));
         }
         const std::int32_t d =
             (settings & kIndirectDestination) ? interpreter.ResolveNumber(d0) : d0;
@@ -442,7 +431,7 @@ bool CommandSetVariable(Game_Interpreter& interpreter) {
 
 bool CommandKeyInput(Game_Interpreter& interpreter) {
     const Game_EventCommand& command = *interpreter.currentCommand;
-    const std::int32_t settings = Argument(command, 2);
+    const std::int32_t settings = CommandArgument(command, 2);
     interpreter.inputCode = 0;
     if ((settings & 0x1000) && command.arguments.size() > 3) {
         interpreter.inputCode = interpreter.ResolveNumber(command.arguments[3]);
