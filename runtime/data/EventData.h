@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "runtime/script/Game_Variables.h"
+
 // The code every command list read from a file ends with.
 inline constexpr std::int32_t kEndOfListCode = -1;
 
@@ -59,8 +61,9 @@ struct Game_MoveRoute {
     bool operator==(const Game_MoveRoute&) const = default;
 };
 
-// A variable cell resolved by the compile pass; the variable store owns the cells.
-using ResolvedVariableCell = void*;
+// A variable cell resolved by the compile pass; the variable store owns the cells. An empty
+// reference stands for an operand that is a literal (the command's argument itself).
+using ResolvedVariableCell = VariableCellRef;
 
 // One event command.
 struct Game_EventCommand {

@@ -12,3 +12,5 @@ extern std::int32_t DebugWindowOpen;
 extern std::int32_t DebugWindowDirty;
 // Variable ids whose writes add a watch line (filled by the debug-text command).
 extern std::set<std::int32_t> DebugWatchedVariables;
+// Picture ids whose changes add a watch line (filled by the debug-text command).
+extern std::set<std::int32_t> DebugWatchedPictures;

@@ -6,6 +6,7 @@
 #include "Source/Library/Main/Windows/DxWindow.h"
 #include "runtime/data/BasicData.h"
 #include "runtime/data/Game_Database.h"
+#include "runtime/script/Game_Interpreter.h"
 #include "runtime/shell/ShellGlobals.h"
 
 Game_System TheGameSystem{Game_System::QuietConstruction{}};
@@ -74,11 +75,14 @@ void ResetGameSystemWindow() {
 }
 
 void Game_System::ResetHooks() {
-    text2.clear();
+    secondMessageText.clear();
     messageWaitMode = -1;
     messageSettings = {99, 0, 0, 0};
     choiceWaitIndent = -1;
-    choiceSettings = {-1, 99, 0, 0};
+    choiceCancelCase = -1;
+    choicePendingResult = 99;
+    choiceCount = 0;
+    choiceFlags = 0;
     messageWaiter = nullptr;
     choiceWaiter = nullptr;
     graphSlot = -1;
@@ -106,6 +110,21 @@ void Game_System::SetMessageWaiter(std::int32_t mode, Game_Interpreter* interpre
 void Game_System::SetChoiceWaiter(std::int32_t indent, Game_Interpreter* interpreter) {
     choiceWaitIndent = indent;
     choiceWaiter = interpreter;
+}
+
+void Game_System::ReleaseMessageWaiter() {
+    if (messageWaitMode == 1 && messageWaiter) messageWaiter->waitingForWindow = 0;
+}
+
+Game_Interpreter* Game_System::DeliverChoice(std::int32_t index) {
+    Game_Interpreter* waiter = choiceWaiter;
+    if (!waiter) return nullptr;
+    if (choiceWaitIndent >= 0 &&
+        choiceWaitIndent < static_cast<std::int32_t>(waiter->branchStates.size())) {
+        waiter->branchStates[static_cast<std::size_t>(choiceWaitIndent)] = index;
+    }
+    waiter->waitingForWindow = 0;
+    return waiter;
 }
 
 std::int32_t Game_System::ClipMouseCursor(std::int32_t setting) {

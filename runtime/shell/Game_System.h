@@ -54,19 +54,31 @@ void ResetGameSystemWindow();
 
 struct Game_System {
     GameState gameState = GameState::Restart;
-    std::string text1;
-    std::string text2;
-    std::string text3;
+    // The message window's pending text (non-empty while it has a message).
+    std::string messageText;
+    // A second message text that every message command empties.
+    std::string secondMessageText;
+    // The choice window's pending text, one choice per line (non-empty while it has choices).
+    std::string choiceText;
     // Full path of the transition image (data folder + file name).
     std::string transitionImagePath;
-    std::string text5;
+    // The last message text shown (a system string reads it).
+    std::string lastMessageText;
     std::int32_t messageWaitMode = -1;
     std::array<std::int32_t, 4> messageSettings{99, 0, 0, 0};
     std::int32_t choiceWaitIndent = -1;
-    std::array<std::int32_t, 4> choiceSettings{-1, 99, 0, 0};
+    // The choice window's cancel case (-1 none), pending result, choice count and further
+    // setting (bit 0 left key, bit 1 right key, bit 2 forced close).
+    std::int32_t choiceCancelCase = -1;
+    std::int32_t choicePendingResult = 99;
+    std::int32_t choiceCount = 0;
+    std::int32_t choiceFlags = 0;
     std::int32_t graphSlot = -1;
     std::uint8_t flag1 = 0;
-    std::array<std::uint8_t, 4> bytes1{};
+    // Requests of the event script to close the message window and the choice window.
+    std::uint8_t closeMessageRequest = 0;
+    std::uint8_t closeChoiceRequest = 0;
+    std::array<std::uint8_t, 2> bytes1{};
     std::uint8_t transferPending = 0;
     std::uint8_t transitionActive = 0;
     std::array<std::uint8_t, 2> bytes2{};
@@ -74,8 +86,11 @@ struct Game_System {
     std::array<std::int32_t, 4> ints1{};
     Game_Interpreter* messageWaiter = nullptr;
     Game_Interpreter* choiceWaiter = nullptr;
-    std::int32_t int1 = 0;
-    std::array<std::uint8_t, 2> bytes3{};
+    // The message command's copy of system variable 10 (the window's opening delay).
+    std::int32_t messageOpeningDelay = 0;
+    // A message followed by choices shows both; the pair is set and cleared together.
+    std::uint8_t messageWithChoices = 0;
+    std::uint8_t closeMessageAfterChoice = 0;
     std::uint8_t drawingSuspended = 0;
     std::uint8_t transitionMode = 0;
     std::uint8_t transitionWithoutImage = 1;
@@ -98,7 +113,8 @@ struct Game_System {
     std::array<std::string, 3> texts6to8;
     // Event sprites reload their graphics until the next drawn frame.
     std::uint8_t characterGraphicsChanged = 0;
-    std::array<std::string, 10> texts9to18;
+    // The ten choice texts, one per slot.
+    std::array<std::string, 10> choiceSlotTexts;
     std::int32_t int3 = 0;
     std::int32_t midiListId = -1;
     std::uint8_t midiPaused = 0;
@@ -142,6 +158,11 @@ struct Game_System {
     void CreateScreenGraphs();
     void SetMessageWaiter(std::int32_t mode, Game_Interpreter* interpreter);
     void SetChoiceWaiter(std::int32_t indent, Game_Interpreter* interpreter);
+    // The message window closed: the interpreter waiting for it (mode 1) goes on.
+    void ReleaseMessageWaiter();
+    // The choice made: written into the waiting interpreter's branch state for the recorded
+    // indent, which then goes on. Returns that interpreter (null when none waits).
+    Game_Interpreter* DeliverChoice(std::int32_t index);
     std::int32_t ClipMouseCursor(std::int32_t setting);
     void SetTransition(std::int32_t n, std::int32_t time, std::int32_t mode);
     void DrawTransition();

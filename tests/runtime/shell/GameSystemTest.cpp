@@ -86,7 +86,10 @@ TEST_F(GameSystemTest, ConstructionGivesTheInitialValues) {
     EXPECT_EQ(s.gameState, GameState::Restart);
     EXPECT_EQ(s.messageWaitMode, -1);
     EXPECT_EQ(s.messageSettings, (std::array<std::int32_t, 4>{99, 0, 0, 0}));
-    EXPECT_EQ(s.choiceSettings, (std::array<std::int32_t, 4>{-1, 99, 0, 0}));
+    EXPECT_EQ(s.choiceCancelCase, -1);
+    EXPECT_EQ(s.choicePendingResult, 99);
+    EXPECT_EQ(s.choiceCount, 0);
+    EXPECT_EQ(s.choiceFlags, 0);
     EXPECT_EQ(s.transitionWithoutImage, 1);
     EXPECT_EQ(s.transitionCountdown, 20);
     EXPECT_EQ(s.transitionKind, -1);
