@@ -1109,3 +1109,22 @@ std::int32_t Game_SoundManager::PlayFile(SoundKind kind, std::int32_t fade, std:
     next = (next + 1) % 10;
     return slot;
 }
+
+// ---- Start-up and restart ----
+
+void RecordSoundListCounts(Game_System& system) {
+    for (std::int32_t k = 0; k < 3; ++k) {
+        system.soundListCounts[static_cast<std::size_t>(k)] = SoundListBaseCount(k);
+        system.addedSoundEntries[static_cast<std::size_t>(k)] = 0;
+    }
+}
+
+void RestartSoundManager() {
+    TheSoundManager.Play(SoundKind::Bgm, -1, 0, 0, -1);
+    TheSoundManager.Play(SoundKind::Bgs, -1, 0, 0, -1);
+    TheSoundManager.Play(SoundKind::Se, -1, 0, 0, -1);
+    for (int i = 0; i < 3; ++i) TheSoundManager.Update();
+    Lib().deleteAllSounds();
+    TheSoundManager = Game_SoundManager();
+    TheSoundManager.PrepareLists();
+}

@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+struct Game_System;
+
 enum class SoundKind : std::int32_t {
     Bgm = 0,
     Bgs = 1,
@@ -168,3 +170,12 @@ class Game_SoundManager {
 
 // The one sound manager.
 extern Game_SoundManager TheSoundManager;
+
+// Stores each kind's sound list count (the entries of system database type kind + 1 before the
+// ten spare ones, never negative) and starts each kind's spare slots at the first. Run after the
+// system database was read.
+void RecordSoundListCounts(Game_System& system);
+
+// The restart point's part: stops BGM, BGS and every effect, lets three updates run, deletes every
+// library sound and puts a new manager with prepared lists in place of the old one.
+void RestartSoundManager();

@@ -152,3 +152,39 @@ TEST_F(SoundCommandTest, InstallPlugsBothCodes) {
 
 }  // namespace
 }  // namespace sound_test
+
+namespace sound_test {
+namespace {
+
+TEST_F(SoundCommandTest, RestartStopsEverythingAndPreparesANewManager) {
+    SetEntry(SoundKind::Bgm, 0, "m.ogg");
+    SetEntry(SoundKind::Se, 0, "e.wav");
+    Run({Bits(0, SoundKind::Bgm, 0, 0), 30});
+    Run({Bits(0, SoundKind::Se, 0, 0), 0});
+    ASSERT_TRUE(sm().listsPrepared);
+    RestartSoundManager();
+    EXPECT_EQ(TheSystemState.currentBgm, -1);
+    EXPECT_FALSE(sm().listsPrepared);
+    EXPECT_EQ(sm().bgmFadeLeft, -1);
+    EXPECT_TRUE(sm().scheduledSeHandles.empty());
+    EXPECT_EQ(sm().bgmMidiState.size(), static_cast<std::size_t>(kListCount + 10 + 20));
+    for (const auto& [h, s] : FakeLibrary::sounds) EXPECT_TRUE(s.deleted) << h;
+}
+
+TEST(SoundListCountTest, SpareEntriesAreNotCounted) {
+    Game_Database saved = TheSystemDatabase;
+    Game_System system{Game_System::QuietConstruction{}};
+    system.addedSoundEntries = {3, 4, 5};
+    TheSystemDatabase = Game_Database();
+    TheSystemDatabase.SetTypeCount(4);
+    TheSystemDatabase.types[1].entries.resize(22);
+    TheSystemDatabase.types[2].entries.resize(10);
+    TheSystemDatabase.types[3].entries.resize(9);
+    RecordSoundListCounts(system);
+    EXPECT_EQ(system.soundListCounts, (std::array<std::int32_t, 3>{12, 0, 0}));
+    EXPECT_EQ(system.addedSoundEntries, (std::array<std::int32_t, 3>{0, 0, 0}));
+    TheSystemDatabase = saved;
+}
+
+}  // namespace
+}  // namespace sound_test
