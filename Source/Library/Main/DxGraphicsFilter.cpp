@@ -104,16 +104,24 @@ const GraphicsBackendTable* ActiveTable() {
     return GetGraphicsBackendTable(GraphicsBackendKind);
 }
 
+// Direct3D 9 has no ambient-occlusion or float colour-scale pass: those return 0 and draw nothing.
+bool D3D9HasNoPass(const char* name) {
+    return GraphicsBackendKind == DX_GRAPHICS_BACKEND_D3D9 &&
+           (std::strcmp(name, "Filter_Ssao") == 0 ||
+            std::strcmp(name, "Filter_FloatColorScale") == 0);
+}
+
 }  // namespace
 
 // ---- Shader-path dispatchers: the active back end's pass, its result kept for the plan ----
 
-#define VELK_DEFINE_FILTER_PASS(R, Name, Params, Args, Default)                       \
-    R Backend_##Name Params {                                                         \
-        const GraphicsBackendTable* t = ActiveTable();                                \
-        const R result = t == nullptr || t->Name == nullptr ? Default : t->Name Args; \
-        FilterLastPassResult = result;                                                \
-        return result;                                                                \
+#define VELK_DEFINE_FILTER_PASS(R, Name, Params, Args, Default)                                 \
+    R Backend_##Name Params {                                                                   \
+        const GraphicsBackendTable* t = ActiveTable();                                          \
+        R result = Default;                                                                     \
+        if (t != nullptr && t->Name != nullptr && !D3D9HasNoPass(#Name)) result = t->Name Args; \
+        FilterLastPassResult = result;                                                          \
+        return result;                                                                          \
     }
 #define VELK_DEFINE_FILTER_STEP(R, Name, Params, Args, Default) \
     R Backend_##Name Params {                                   \
