@@ -3,7 +3,11 @@
 // the end step's copy, and the filter program cache with its archive.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
+#include <tuple>
+#include <type_traits>
+#include <utility>
 #include <vector>
 
 #include "FilterTestSupport.h"
@@ -332,6 +336,84 @@ TEST_F(FilterPassTest, ProgramNameTablesAgreeWhereTheyShareIndices) {
     EXPECT_STREQ(D3D9FilterProgramNames[17], "Hsb_RGB_TO_HSB.pso");
     EXPECT_STREQ(D3D11FilterProgramNames[17], "Hsb_HSB_BASE.pso");
     EXPECT_EQ(D3D11FilterProgramNames[21], nullptr);
+}
+
+// Distinct arguments for a dispatcher (pointers are never followed by the recording back end).
+template <typename T>
+T DistinctArg(int i) {
+    if constexpr (std::is_pointer_v<T>) {
+        return reinterpret_cast<T>(static_cast<std::uintptr_t>(0x1000 * (i + 1)));
+    } else if constexpr (std::is_same_v<T, float>) {
+        return 0.5f + static_cast<float>(i);
+    } else if constexpr (std::is_same_v<T, RECT>) {
+        return RECT{i, i + 1, i + 2, i + 3};
+    } else {
+        return static_cast<T>(1000 + i);
+    }
+}
+
+template <typename R, typename... A, std::size_t... I>
+std::pair<int, std::vector<std::string>> CallWith(R (*f)(A...), std::index_sequence<I...>) {
+    std::tuple<A...> args{DistinctArg<A>(static_cast<int>(I))...};
+    std::vector<std::string> texts = ZiDaz::testing::ArgTexts(std::get<I>(args)...);
+    return {static_cast<int>(std::apply(f, args)), texts};
+}
+
+template <typename R, typename... A>
+std::pair<int, std::vector<std::string>> CallDistinct(R (*f)(A...)) {
+    return CallWith(f, std::index_sequence_for<A...>{});
+}
+
+struct FilterDispatcher {
+    std::string name;
+    bool pass;
+    std::function<std::pair<int, std::vector<std::string>>()> call;
+};
+
+std::vector<FilterDispatcher> FilterDispatchers() {
+    std::vector<FilterDispatcher> out;
+#define VELK_PASS_ROW(R, Name, Params, Args, Default) \
+    out.push_back({#Name, true, [] { return CallDistinct(&Backend_##Name); }});
+#define VELK_STEP_ROW(R, Name, Params, Args, Default) \
+    out.push_back({#Name, false, [] { return CallDistinct(&Backend_##Name); }});
+    VELK_FILTER_PASS_DISPATCHERS(VELK_PASS_ROW)
+    VELK_FILTER_DEVICE_STEPS(VELK_STEP_ROW)
+#undef VELK_PASS_ROW
+#undef VELK_STEP_ROW
+    return out;
+}
+
+TEST_F(FilterPassTest, DispatchersForwardToTheActiveKindAndKeepThePassResult) {
+    RecordingBackend& b = RecordingBackend::Instance();
+    b.Install();
+    b.results = 5;
+    for (int kind : {0, 1, 2}) {
+        GraphicsBackendKind = kind;
+        for (const FilterDispatcher& d : FilterDispatchers()) {
+            SCOPED_TRACE(d.name + " kind " + std::to_string(kind));
+            b.calls.clear();
+            FilterLastPassResult = 77;
+            auto [result, args] = d.call();
+            const bool absent =
+                kind == 0 ||
+                (kind == 1 && (d.name == "Filter_Ssao" || d.name == "Filter_FloatColorScale"));
+            if (absent) {
+                EXPECT_TRUE(b.calls.empty());
+                EXPECT_EQ(result, 0);
+            } else {
+                ASSERT_EQ(b.calls.size(), 1u);
+                EXPECT_EQ(b.calls[0].kind, kind);
+                EXPECT_EQ(b.calls[0].name, d.name);
+                EXPECT_EQ(b.calls[0].args, args);
+                EXPECT_EQ(result, 5);
+            }
+            if (d.pass)
+                EXPECT_EQ(FilterLastPassResult, result);
+            else
+                EXPECT_EQ(FilterLastPassResult, 77);
+        }
+    }
+    GraphicsBackendKind = 0;
 }
 
 }  // namespace

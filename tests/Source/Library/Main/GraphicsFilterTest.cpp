@@ -327,4 +327,49 @@ TEST_F(FilterTest, YuvAlphaFormTakesAlphaFromTheRightHalf) {
         }
 }
 
+TEST_F(FilterTest, DownScaleAndYuvIntoTheScreenLandInTheBackBuffer) {
+    const Pixels src = RandomPixels(64, 40, 80);
+    const HandleValue s = MakeGraph(src);
+    ASSERT_EQ(RunImageFilterOnRect(s, DX_TARGET_BACK_SCREEN, 0, 0, 64, 40, 600, 10, kDownScale, 4),
+              0);
+    const Pixels reduced = ReferenceDownScale(src, 4);
+    for (int y = 0; y < reduced.h; ++y)
+        for (int x = 0; x < reduced.w; ++x)
+            ASSERT_EQ(ScreenRgb(600 + x, 10 + y), reduced.at(x, y) & 0xFFFFFF) << x << "," << y;
+    // Past the screen's right edge only the part that fits is written.
+    const Pixels chroma = RandomPixels(32, 20, 81);
+    const HandleValue uv = MakeGraph(chroma);
+    const std::uint32_t outside = ScreenRgb(10, 470);
+    ASSERT_EQ(RunImageFilterOnRect(s, DX_TARGET_BACK_SCREEN, 0, 0, 64, 40, 620, 460,
+                                   static_cast<int>(ImageFilterMode::YuvToRgbUv), uv),
+              0);
+    for (int y = 0; y < 20; ++y)
+        for (int x = 0; x < 20; ++x) {
+            const std::uint32_t c = chroma.at(x / 2, y / 2);
+            ASSERT_EQ(ScreenRgb(620 + x, 460 + y),
+                      YuvPixel(Byte(src.at(x, y), 0), Byte(c, 0), Byte(c, 1)) & 0xFFFFFF);
+        }
+    EXPECT_EQ(ScreenRgb(10, 470), outside);
+}
+
+TEST_F(FilterTest, AMovieGraphIsAdvancedBeforeItIsRead) {
+    static std::vector<std::pair<HandleValue, int>> calls;
+    calls.clear();
+    const HandleValue g = MakeGraph(RandomPixels(8, 8, 70));
+    GraphHandleRecord* r = LookUpGraphRecord(g, 0);
+    ASSERT_NE(r, nullptr);
+    FilterMovieAdvanceHook = [](HandleValue movie, int flag) {
+        calls.push_back({movie, flag});
+        return 0;
+    };
+    EXPECT_EQ(RunImageFilter(g, kGauss, 8, 0), 0);
+    EXPECT_TRUE(calls.empty());
+    r->Image->Movie = 0x7123;
+    EXPECT_EQ(RunImageFilter(g, kGauss, 8, 0), 0);
+    r->Image->Movie = -1;
+    FilterMovieAdvanceHook = nullptr;
+    ASSERT_EQ(calls.size(), 1u);
+    EXPECT_EQ(calls[0], std::make_pair(HandleValue{0x7123}, 0));
+}
+
 }  // namespace
