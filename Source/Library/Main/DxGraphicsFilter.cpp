@@ -938,7 +938,9 @@ int RunImageFilterBase(int blendFlag, HandleValue source, HandleValue blendGraph
 
     FilterParams params{};
     if (blendFlag) {
-        for (int i = 0; i < 4; ++i) params.BlendInts[i] = blendInts != nullptr ? blendInts[i] : 0;
+        // The RGBA select mix takes its four channel selectors from the argument list.
+        if (mode == 1 || mode == 18)
+            for (int& selector : params.BlendInts) selector = va_arg(list, int);
     } else if (!DecodeFilterArguments(mode, list, source, &params)) {
         return -1;
     }
@@ -961,7 +963,7 @@ int RunImageFilterBase(int blendFlag, HandleValue source, HandleValue blendGraph
     info.Divisor = divisor;
     info.BlendX = blendX;
     info.BlendY = blendY;
-    for (int i = 0; i < 4; ++i) info.BlendInts[i] = params.BlendInts[i];
+    for (int i = 0; i < 4; ++i) info.BlendInts[i] = blendInts != nullptr ? blendInts[i] : 0;
     info.DestX = destX;
     info.DestY = destY;
     info.SourceGraph = sourceGraph;

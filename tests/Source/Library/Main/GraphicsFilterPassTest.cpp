@@ -3,6 +3,7 @@
 // the end step's copy, and the filter program cache with its archive.
 #include <gtest/gtest.h>
 
+#include <cstdarg>
 #include <functional>
 #include <string>
 #include <tuple>
@@ -336,6 +337,30 @@ TEST_F(FilterPassTest, ProgramNameTablesAgreeWhereTheyShareIndices) {
     EXPECT_STREQ(D3D9FilterProgramNames[17], "Hsb_RGB_TO_HSB.pso");
     EXPECT_STREQ(D3D11FilterProgramNames[17], "Hsb_HSB_BASE.pso");
     EXPECT_EQ(D3D11FilterProgramNames[21], nullptr);
+}
+
+// A graph-blend request through the dispatcher (blend ratio 128, the rectangle 0, 0, 8, 8).
+int Blend(HandleValue source, HandleValue blend, HandleValue dest, int type, ...) {
+    const int ints[4] = {0, 0, 0, 0};
+    va_list args;
+    va_start(args, type);
+    const int result =
+        RunImageFilterBase(1, source, blend, dest, 128, type, 0, 0, 8, 8, 0, 0, ints, 0, 0, args);
+    va_end(args);
+    return result;
+}
+
+TEST_F(FilterPassTest, TheBlendPathTakesTypesUpTo33AndNeedsAValidBlendGraph) {
+    StartKind(1);
+    const HandleValue a = DeviceGraph(16, 16), b = DeviceGraph(16, 16);
+    const HandleValue d = CreateDrawableGraph(16, 16, 1);
+    EXPECT_EQ(Blend(a, -1, d, 0), -1);
+    EXPECT_EQ(Blend(a, b, d, 34), -1);
+    EXPECT_EQ(Blend(a, b, d, -1), -1);
+    // On the shader path an accepted request runs its one pass and returns 0.
+    EXPECT_EQ(Blend(a, b, d, 33), 0);
+    EXPECT_EQ(Blend(a, b, d, 18, 4, 5, 6, 3), 0);
+    EXPECT_EQ(Count("FilterOpenScene"), 2);
 }
 
 // Distinct arguments for a dispatcher (pointers are never followed by the recording back end).
