@@ -517,6 +517,10 @@ int LockFilterImages(FilterRunInfo* info, int freshDestination, int width, int h
         ReleaseFilterImages(info);
         return -1;
     };
+    // Only graphs and the screen have software access (a shadow map has none).
+    if (info->Destination != DX_TARGET_BACK_SCREEN &&
+        LookUpGraphRecord(info->Destination, 0) == nullptr)
+        return fail();
     if (ReadGraphRectToBaseImage(info->Source, &info->SourceImage, &area) != 0) return fail();
     if (info->BlendFlag &&
         ReadGraphRectToBaseImage(info->BlendGraph, &info->BlendImage, &area) != 0)
