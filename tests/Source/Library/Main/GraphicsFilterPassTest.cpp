@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdarg>
+#include <cstring>
 #include <functional>
 #include <string>
 #include <tuple>
@@ -49,9 +50,39 @@ struct Capture {
 #undef VELK_CAPTURE
 };
 
+// The draw-target lock of the device kinds: exposes texels whose value tells their graph
+// position (0xFF000000 | y << 16 | x) and records the rectangle and piece asked for.
+struct Lock {
+    RECT rect;
+    int piece;
+};
+std::vector<Lock> gLocks;
+std::vector<BASEIMAGE> gLockImages;
+
+int LockTexels(const RECT* rect, BASEIMAGE* out, HandleValue, GraphHandleRecord*, int, int, int,
+               int option) {
+    gLocks.push_back(Lock{*rect, option});
+    BASEIMAGE image{};
+    NewBaseImageArgb8(rect->right - rect->left, rect->bottom - rect->top, &image);
+    for (int y = 0; y < image.Height; ++y)
+        for (int x = 0; x < image.Width; ++x) {
+            const std::uint32_t v = 0xFF000000u | static_cast<std::uint32_t>(rect->top + y) << 16 |
+                                    static_cast<std::uint32_t>(rect->left + x);
+            std::memcpy(static_cast<std::uint8_t*>(image.Pixels) +
+                            static_cast<std::ptrdiff_t>(y) * image.Pitch + x * 4,
+                        &v, 4);
+        }
+    gLockImages.push_back(image);
+    *out = image;
+    return 0;
+}
+
 class FilterPassTest : public GraphFixture {
   protected:
     void TearDown() override {
+        for (BASEIMAGE& image : gLockImages) DisposeBaseImage(&image);
+        gLockImages.clear();
+        gLocks.clear();
         gPasses.clear();
         gPassResult = 0;
         SetFilterProgramArchive(1, nullptr);
@@ -59,24 +90,25 @@ class FilterPassTest : public GraphFixture {
         GraphFixture::TearDown();
     }
     // Starts on the recording back end as `kind` with usable shaders and the capturing passes.
-    void StartKind(int kind, int maxTexture = 4096) {
+    void StartKind(int kind, int maxTexture = 4096, int shaders = 1) {
         RecordingBackend& b = RecordingBackend::Instance();
         b.Install();
         b.graphOperations = true;
         b.startSucceeds[kind] = true;
         b.capabilities.MaxTextureSize = maxTexture;
         b.capabilities.PowerOfTwoTexturesOnly = 1;
-        b.capabilities.ShadersUsable = 1;
+        b.capabilities.ShadersUsable = shaders;
         SetUseHardwareDrawing(1);
         if (kind == 1) SelectDirect3D9(0);
         ASSERT_EQ(SetScreenMode(640, 480, 32, 0), 0);
         ASSERT_EQ(StartLibrary(), 0);
         ASSERT_EQ(GraphicsBackendKind, kind);
-        ASSERT_EQ(GraphicsSystemState.ShadersUsable, 1);
+        ASSERT_EQ(GraphicsSystemState.ShadersUsable, shaders);
         table_ = *GetGraphicsBackendTable(kind);
 #define VELK_FILL(R, Name, Params, Args, Default) table_.Name = &Capture::Name;
         VELK_FILTER_PASS_DISPATCHERS(VELK_FILL)
 #undef VELK_FILL
+        table_.LockDrawTarget = &LockTexels;
         SetGraphicsBackendTable(kind, &table_);
         b.calls.clear();
     }
@@ -337,6 +369,54 @@ TEST_F(FilterPassTest, ProgramNameTablesAgreeWhereTheyShareIndices) {
     EXPECT_STREQ(D3D9FilterProgramNames[17], "Hsb_RGB_TO_HSB.pso");
     EXPECT_STREQ(D3D11FilterProgramNames[17], "Hsb_HSB_BASE.pso");
     EXPECT_EQ(D3D11FilterProgramNames[21], nullptr);
+}
+
+TEST_F(FilterPassTest, SoftwareBodiesOnADeviceReadTexturePiecesAndDrawIntoTheScreen) {
+    StartKind(1, 4096, 0);
+    const HandleValue a = DeviceGraph(3000, 20, 2048);
+    GraphHandleRecord* r = LookUpGraphRecord(a, 0);
+    ASSERT_EQ(r->Image->PieceCount, 2);
+    const int split = r->Image->Pieces[1].X;
+    // A rectangle across the two pieces is put together from both.
+    BASEIMAGE image{};
+    const RECT across{split - 30, 2, split + 50, 12};
+    ASSERT_EQ(ReadGraphRectToBaseImage(a, &image, &across), 0);
+    ASSERT_EQ(gLocks.size(), 2u);
+    EXPECT_EQ(gLocks[0].piece, 0);
+    EXPECT_EQ(gLocks[0].rect.right, split);
+    EXPECT_EQ(gLocks[1].piece, 1);
+    EXPECT_EQ(gLocks[1].rect.left, split);
+    for (int y = 0; y < 10; ++y)
+        for (int x = 0; x < 80; ++x) {
+            std::uint32_t v = 0;
+            std::memcpy(&v,
+                        static_cast<std::uint8_t*>(image.Pixels) +
+                            static_cast<std::ptrdiff_t>(y) * image.Pitch + x * 4,
+                        4);
+            ASSERT_EQ(v, 0xFF000000u | static_cast<std::uint32_t>(2 + y) << 16 |
+                             static_cast<std::uint32_t>(split - 30 + x));
+        }
+    DisposeBaseImage(&image);
+    // Without shaders the blur runs once in software and is drawn onto the screen as a plain
+    // copy, the caller's blend mode restored afterwards.
+    SelectBlendMode(DX_BLEND_ADD, 100);
+    RecordingBackend::Instance().calls.clear();
+    gLocks.clear();
+    ASSERT_EQ(RunImageFilterOnRect(a, DX_TARGET_BACK_SCREEN, 0, 0, 64, 20, 5, 6, kGauss, 8, 300),
+              0);
+    EXPECT_TRUE(gPasses.empty());
+    EXPECT_EQ(gLocks.size(), 1u);
+    EXPECT_EQ(Count("DrawGraphAtPoint"), 1);
+    int mode = 0, param = 0;
+    GetBlendMode(&mode, &param);
+    EXPECT_EQ(mode, DX_BLEND_ADD);
+    EXPECT_EQ(param, 100);
+    // A graph destination receives the result through the texture upload.
+    const HandleValue d = DeviceGraph(64, 20);
+    RecordingBackend::Instance().transfers.clear();
+    ASSERT_EQ(RunImageFilterOnRect(a, d, 0, 0, 64, 20, 0, 0, kGauss, 8, 300), 0);
+    ASSERT_EQ(RecordingBackend::Instance().transfers.size(), 1u);
+    EXPECT_EQ(RecordingBackend::Instance().transfers[0].graph, d);
 }
 
 // A graph-blend request through the dispatcher (blend ratio 128, the rectangle 0, 0, 8, 8).
