@@ -9,6 +9,7 @@
 
 #include "Main/DxASyncLoad.h"
 #include "Main/DxFont.h"
+#include "Main/DxGraphicsFilter.h"
 #include "Main/DxLog.h"
 #include "Main/DxMemory.h"
 #include "Main/Windows/DxClock.h"
@@ -191,6 +192,8 @@ int StartGraphicsSystem() {
     }
     g.Initialised = 1;
     if (g.DevicePresent) {
+        // A new device: every filter program is made again on first use.
+        ResetFilterShaderCache();
         Backend_SetDefaultStates();
     } else {
         CreateSoftwareScreenImages();
@@ -271,8 +274,10 @@ int RebuildGraphicsSystem(int mode, int width, int height, int colorBits, int re
     }
     if (g.DevicePresent) {
         const GraphicsBackendTable* t = GetGraphicsBackendTable(GraphicsBackendKind);
-        if (GraphicsBackendKind == 1 && t && t->RebuildDevice)
+        if (GraphicsBackendKind == 1 && t && t->RebuildDevice) {
+            ResetFilterShaderCache();
             return t->RebuildDevice(mode, width, height, colorBits, refreshRate);
+        }
         return 0;
     }
     bool graphicsOff = LibrarySystem.noGraphics != 0;

@@ -44,6 +44,7 @@ struct BufferRecord;
 struct ConstantBufferRecord;
 struct GraphQuadList;
 struct VERTEX2D;
+struct FilterRunInfo;
 
 // One display mode; all four -1 stands for no mode.
 struct DisplayMode {
@@ -447,6 +448,75 @@ LightRecord* LookupLight(HandleValue light);
 // Frees every light, the default light included (the graphics end).
 int DeleteEveryLight();
 
+// The filter and graph-blend passes of the shader path, one per mode (their dispatchers, in
+// Main/DxGraphicsFilter.cpp, also keep the pass's result for the pass plan), and the device steps
+// that the filter pass plan uses. A back end without one leaves it null; the dispatcher then
+// returns 0. Each list is X(result, name, parameters, arguments, value without a back end).
+#define VELK_FILTER_PASS_DISPATCHERS(X)                                                            \
+    X(int, Blend_Basic, (FilterRunInfo * info, int premultiplied), (info, premultiplied), 0)       \
+    X(int, Blend_RgbaMix,                                                                          \
+      (FilterRunInfo * info, int red, int green, int blue, int alpha, int premultiplied),          \
+      (info, red, green, blue, alpha, premultiplied), 0)                                           \
+    X(int, Filter_Bicubic, (FilterRunInfo * info, int width, int height), (info, width, height),   \
+      0)                                                                                           \
+    X(int, Filter_BrightClip,                                                                      \
+      (FilterRunInfo * info, int compare, float threshold, int fill, const float* fillColor,       \
+       int premultiplied),                                                                         \
+      (info, compare, threshold, fill, fillColor, premultiplied), 0)                               \
+    X(int, Filter_BrightnessScale,                                                                 \
+      (FilterRunInfo * info, int minimum, int maximum, int premultiplied),                         \
+      (info, minimum, maximum, premultiplied), 0)                                                  \
+    X(int, Filter_DownScale, (FilterRunInfo * info, int divisor), (info, divisor), 0)              \
+    X(int, Filter_FloatColorScale,                                                                 \
+      (FilterRunInfo * info, float a0, float a1, float a2, float a3, float b0, float b1, float b2, \
+       float b3),                                                                                  \
+      (info, a0, a1, a2, a3, b0, b1, b2, b3), 0)                                                   \
+    X(int, Filter_Gauss,                                                                           \
+      (FilterRunInfo * info, int pixelWidth, float strength, const float* weights),                \
+      (info, pixelWidth, strength, weights), 0)                                                    \
+    X(int, Filter_GradientMap,                                                                     \
+      (FilterRunInfo * info, HandleValue gradient, int reverse, int premultiplied),                \
+      (info, gradient, reverse, premultiplied), 0)                                                 \
+    X(int, Filter_Hsb,                                                                             \
+      (FilterRunInfo * info, int hueMode, float hue, float saturation, float brightness,           \
+       int premultiplied),                                                                         \
+      (info, hueMode, hue, saturation, brightness, premultiplied), 0)                              \
+    X(int, Filter_InterpolatedAlpha, (FilterRunInfo * info), (info), 0)                            \
+    X(int, Filter_Invert, (FilterRunInfo * info, int premultiplied), (info, premultiplied), 0)     \
+    X(int, Filter_Lanczos3, (FilterRunInfo * info, int width, int height), (info, width, height),  \
+      0)                                                                                           \
+    X(int, Filter_Level,                                                                           \
+      (FilterRunInfo * info, float minimum, float maximum, float gamma, float outMin,              \
+       float outMax, int premultiplied),                                                           \
+      (info, minimum, maximum, gamma, outMin, outMax, premultiplied), 0)                           \
+    X(int, Filter_Mono, (FilterRunInfo * info, float cb, float cr), (info, cb, cr), 0)             \
+    X(int, Filter_PremultipliedAlpha, (FilterRunInfo * info), (info), 0)                           \
+    X(int, Filter_Replacement,                                                                     \
+      (FilterRunInfo * info, std::uint32_t target, std::uint32_t replacement, int premultiplied),  \
+      (info, target, replacement, premultiplied), 0)                                               \
+    X(int, Filter_Ssao,                                                                            \
+      (FilterRunInfo * info, HandleValue graph, float f0, float f1, float f2, float f3, int color, \
+       float value, HandleValue colorGraph),                                                       \
+      (info, graph, f0, f1, f2, f3, color, value, colorGraph), 0)                                  \
+    X(int, Filter_TwoColor,                                                                        \
+      (FilterRunInfo * info, float threshold, const float* low, const float* high,                 \
+       int premultiplied),                                                                         \
+      (info, threshold, low, high, premultiplied), 0)                                              \
+    X(int, Filter_YuvToRgb, (FilterRunInfo * info, HandleValue uvGraph), (info, uvGraph), 0)
+
+#define VELK_FILTER_DEVICE_STEPS(X)                                                              \
+    X(int, FilterOpenScene, (), (), 0)                                                           \
+    X(int, FilterCloseScene, (), (), 0)                                                          \
+    X(int, FilterResolveMultisample, (GraphHandleRecord * target, int face), (target, face), 0)  \
+    X(int, FilterPushDrawState, (int outputBlendMode), (outputBlendMode), 0)                     \
+    X(int, FilterPopDrawState, (), (), 0)                                                        \
+    X(int, FilterSetRenderTarget, (HandleValue graph), (graph), 0)                               \
+    X(int, FilterDrawPiece, (const VERTEX2D* vertices, GraphHandleRecord* source, int piece),    \
+      (vertices, source, piece), 0)                                                              \
+    X(int, FilterStretchRect,                                                                    \
+      (GraphHandleRecord * source, int piece, RECT sourceRect, HandleValue dest, RECT destRect), \
+      (source, piece, sourceRect, dest, destRect), 0)
+
 // ---- The back-end tables ----
 //
 // One table per device kind; each entry is one twin operation of that back end with its own
@@ -593,6 +663,8 @@ struct GraphicsBackendTable {
 #define VELK_TABLE_ENTRY(R, Name, Params, Args, Default) R(*Name) Params;
 #define VELK_TABLE_ENTRY_VOID(Name, Params, Args) void(*Name) Params;
     VELK_GRAPHICS_DISPATCHERS(VELK_TABLE_ENTRY, VELK_TABLE_ENTRY_VOID)
+    VELK_FILTER_PASS_DISPATCHERS(VELK_TABLE_ENTRY)
+    VELK_FILTER_DEVICE_STEPS(VELK_TABLE_ENTRY)
 #undef VELK_TABLE_ENTRY
 #undef VELK_TABLE_ENTRY_VOID
     // Twins whose dispatchers choose between entries or change the arguments.
@@ -631,6 +703,8 @@ const GraphicsBackendTable* GetGraphicsBackendTable(int kind);
 #define VELK_DECLARE_DISPATCHER(R, Name, Params, Args, Default) R Backend_##Name Params;
 #define VELK_DECLARE_DISPATCHER_VOID(Name, Params, Args) void Backend_##Name Params;
 VELK_GRAPHICS_DISPATCHERS(VELK_DECLARE_DISPATCHER, VELK_DECLARE_DISPATCHER_VOID)
+VELK_FILTER_PASS_DISPATCHERS(VELK_DECLARE_DISPATCHER)
+VELK_FILTER_DEVICE_STEPS(VELK_DECLARE_DISPATCHER)
 #undef VELK_DECLARE_DISPATCHER
 #undef VELK_DECLARE_DISPATCHER_VOID
 

@@ -184,3 +184,5 @@ int BlendGraphBasic(FilterRunInfo* info, int p);
 int BlendGraphRgbaMix(FilterRunInfo* info, int red, int green, int blue, int alpha, int p);
 
 }  // namespace ZiDaz
+
+#include "Main/DxGraphicsFilterPass.h"

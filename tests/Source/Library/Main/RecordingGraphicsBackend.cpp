@@ -28,6 +28,8 @@ struct Recorder {
         B().Record(Kind, #Name, ArgTexts Args); \
     }
     VELK_GRAPHICS_DISPATCHERS(VELK_RECORD, VELK_RECORD_VOID)
+    VELK_FILTER_PASS_DISPATCHERS(VELK_RECORD)
+    VELK_FILTER_DEVICE_STEPS(VELK_RECORD)
 #undef VELK_RECORD
 #undef VELK_RECORD_VOID
 
@@ -174,6 +176,8 @@ struct Recorder {
 #define VELK_FILL(R, Name, Params, Args, Default) t.Name = &Name;
 #define VELK_FILL_VOID(Name, Params, Args) t.Name = &Name;
         VELK_GRAPHICS_DISPATCHERS(VELK_FILL, VELK_FILL_VOID)
+        VELK_FILTER_PASS_DISPATCHERS(VELK_FILL)
+        VELK_FILTER_DEVICE_STEPS(VELK_FILL)
 #undef VELK_FILL
 #undef VELK_FILL_VOID
         t.WriteIndexBufferData = &WriteIndexBufferData;
