@@ -103,7 +103,8 @@ std::uint32_t RawOf(const COLORFORMAT* f, Rgb c, int alpha) {
     return ComposeFormatColor(f, c.r, c.g, c.b, alpha);
 }
 
-// Writes the cells of a memory-image cache into a memory image by the four pixel rules.
+// Writes the cells of a memory-image cache into a memory image by the four pixel rules. Every
+// cell value maps to one raw pixel, so the values are worked out once per text.
 struct MemImgTextWriter {
     MEMIMG* dest;
     RECT clip;
@@ -111,29 +112,12 @@ struct MemImgTextWriter {
     int bytes;
     Rgb text, edge;
     std::uint32_t textRaw, edgeRaw;
+    // By cell value (8-bit cells): the raw pixel, and whether the value draws at all.
+    std::uint32_t values[256];
+    bool draws[256];
 
-    void Put(int x, int y, std::uint32_t value) const {
-        if (x < clip.left || x >= clip.right || y < clip.top || y >= clip.bottom) return;
-        std::uint8_t* p = dest->Pixels + static_cast<std::ptrdiff_t>(y) * dest->Shared->Pitch +
-                          static_cast<std::ptrdiff_t>(x) * bytes;
-        if (bytes == 4) {
-            std::memcpy(p, &value, 4);
-        } else if (bytes == 2) {
-            const auto v = static_cast<std::uint16_t>(value);
-            std::memcpy(p, &v, 2);
-        } else {
-            *p = static_cast<std::uint8_t>(value);
-        }
-    }
-
-    // The value of one cell pixel, or false to leave the destination.
-    bool Value(const FontHandleData* f, const std::uint8_t* row, int u, std::uint32_t* out) const {
-        if (f->memImageBitsPerPixel == 1) {
-            if (((row[u >> 3] >> (7 - (u & 7))) & 1) == 0) return false;
-            *out = textRaw;
-            return true;
-        }
-        const int v = row[u];
+    // The value of one 8-bit cell value, or false to leave the destination.
+    bool Value(const FontHandleData* f, int v, std::uint32_t* out) const {
         if (!IsAntialiasedFont(f)) {
             if (v == 1) {
                 *out = textRaw;
@@ -156,8 +140,7 @@ struct MemImgTextWriter {
         } else if (b > 0) {
             const int a = 16 * b + e * (15 - b);
             const int w = 4096 * b / a;
-            const Rgb mixed{edge.r + (text.r - edge.r) * w / 256,
-                            edge.g + (text.g - edge.g) * w / 256,
+            const Rgb mixed{edge.r + (text.r - edge.r) * w / 256, edge.g + (text.g - edge.g) * w / 256,
                             edge.b + (text.b - edge.b) * w / 256};
             *out = RawOf(format, mixed, a);
         } else if (e > 0) {
@@ -168,21 +151,77 @@ struct MemImgTextWriter {
         return true;
     }
 
+    void BuildValues(const FontHandleData* f) {
+        if (f->memImageBitsPerPixel == 1) return;
+        const int count = !IsAntialiasedFont(f) ? 3 : IsEdgedFont(f) ? 256 : 16;
+        for (int v = 0; v < 256; ++v) {
+            draws[v] = v < count && Value(f, v, &values[v]);
+        }
+    }
+
+    void Store(std::uint8_t* p, std::uint32_t value) const {
+        if (bytes == 4) {
+            std::memcpy(p, &value, 4);
+        } else if (bytes == 2) {
+            const auto v = static_cast<std::uint16_t>(value);
+            std::memcpy(p, &v, 2);
+        } else {
+            *p = static_cast<std::uint8_t>(value);
+        }
+    }
+
+    bool CellPixel(const FontHandleData* f, const std::uint8_t* row, int u,
+                   std::uint32_t* out) const {
+        if (f->memImageBitsPerPixel == 1) {
+            if (((row[u >> 3] >> (7 - (u & 7))) & 1) == 0) return false;
+            *out = textRaw;
+            return true;
+        }
+        if (!draws[row[u]]) return false;
+        *out = values[row[u]];
+        return true;
+    }
+
     // One cached glyph: horizontally with its top-left at (x, y), or turned a quarter clockwise
-    // with its top row on column right - 1 and its left column on row y.
+    // with its top row on column x - 1 and its left column on row y.
     void Glyph(const FontHandleData* f, const FontGlyphEntry* g, int x, int y, bool turned) const {
         const int cell = f->metrics.cellSize;
         const auto* base = static_cast<const std::uint8_t*>(f->memImagePixels) +
                            static_cast<std::ptrdiff_t>(g->cacheIndex) * cell * f->memImagePitch;
-        for (int v = 0; v < g->height; ++v) {
+        const std::ptrdiff_t pitch = dest->Shared->Pitch;
+        // The part of the glyph (u across its width, v down its height) inside the clip.
+        int u0, u1, v0, v1;
+        if (turned) {
+            // Column x - 1 - v, row y + u.
+            u0 = std::max(0, static_cast<int>(clip.top) - y);
+            u1 = std::min(static_cast<int>(g->width), static_cast<int>(clip.bottom) - y);
+            v0 = std::max(0, x - static_cast<int>(clip.right));
+            v1 = std::min(static_cast<int>(g->height), x - static_cast<int>(clip.left));
+        } else {
+            u0 = std::max(0, static_cast<int>(clip.left) - x);
+            u1 = std::min(static_cast<int>(g->width), static_cast<int>(clip.right) - x);
+            v0 = std::max(0, static_cast<int>(clip.top) - y);
+            v1 = std::min(static_cast<int>(g->height), static_cast<int>(clip.bottom) - y);
+        }
+        if (!turned && bytes == 4 && f->memImageBitsPerPixel == 8) {
+            // The common case, one table lookup a pixel.
+            for (int v = v0; v < v1; ++v) {
+                const std::uint8_t* row = base + static_cast<std::ptrdiff_t>(v) * f->memImagePitch;
+                std::uint8_t* out = dest->Pixels + (y + v) * pitch + static_cast<std::ptrdiff_t>(x) * 4;
+                for (int u = u0; u < u1; ++u) {
+                    const std::uint8_t c = row[u];
+                    if (draws[c]) std::memcpy(out + u * 4, &values[c], 4);
+                }
+            }
+            return;
+        }
+        for (int v = v0; v < v1; ++v) {
             const std::uint8_t* row = base + static_cast<std::ptrdiff_t>(v) * f->memImagePitch;
-            for (int u = 0; u < g->width; ++u) {
+            for (int u = u0; u < u1; ++u) {
                 std::uint32_t value;
-                if (!Value(f, row, u, &value)) continue;
-                if (turned)
-                    Put(x - 1 - v, y + u, value);
-                else
-                    Put(x + u, y + v, value);
+                if (!CellPixel(f, row, u, &value)) continue;
+                const int px = turned ? x - 1 - v : x + u, py = turned ? y + u : y + v;
+                Store(dest->Pixels + py * pitch + static_cast<std::ptrdiff_t>(px) * bytes, value);
             }
         }
     }
@@ -431,6 +470,7 @@ int LayOutText(int drawFlag, int x, int y, float fx, float fy, int intPosition, 
             writer.edge = edge8;
             writer.textRaw = RawOf(writer.format, text8, 255);
             writer.edgeRaw = RawOf(writer.format, edge8, 255);
+            writer.BuildValues(f);
         }
     }
 

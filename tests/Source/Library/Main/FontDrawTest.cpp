@@ -675,4 +675,88 @@ TEST_F(FontDrawTest, ScaledAndRotatedFormsTransferTheScratchImage) {
     DeleteHandle(h);
 }
 
+// The texture path on the recording back end: per glyph the edge graph first, then the cache
+// graph; the unscaled integer form draws the glyph's own pixels (cell + (1, 1)) at the pen plus
+// its offsets, the scaled form the cell with its margin stretched and shifted by half a pixel,
+// the rotated form one quad list per half.
+TEST_F(FontDrawTest, TheTexturePathDrawsSubRectanglesStretchedCellsAndQuadLists) {
+    StartDevice(4096, false);
+    using ZiDaz::testing::ArgText;
+    using ZiDaz::testing::RecordingBackend;
+    RecordingBackend& b = RecordingBackend::Instance();
+    HandleValue h =
+        CreateFontToHandle("IPAGothic", 16, 6, DX_FONTTYPE_ANTIALIASING_EDGE_8X8, 1, 2, 0, -1);
+    ASSERT_GE(h, 0);
+    ASSERT_EQ(IsFontCacheOnTexture(h), 1);
+    FontHandleData* f = ResolveFontHandle(h);
+    const std::u16string text = u"文A";
+    // Loads the glyphs first, so that only the draws are recorded below.
+    ASSERT_GE(MeasureTextWidthWide(text.c_str(), 0, -1, h, 0), 0);
+    std::vector<const FontGlyphEntry*> glyphs;
+    for (char16_t c : text) glyphs.push_back(FindGlyph(f, c, 0, nullptr, nullptr, nullptr, 0, 0));
+    const std::string edgeGraph = ArgText(LookUpGraphRecord(f->cache.edgeHalf, 1));
+    const std::string cacheGraph = ArgText(LookUpGraphRecord(f->cache.graph, 1));
+    const int cell = f->metrics.cellSize;
+    const int lift = f->metrics.leadingAdjustment / 2;
+
+    b.calls.clear();
+    ASSERT_EQ(DrawTextWithFontWide(10, 20, text.c_str(), -1, 0xFFFFFFFF, h, 0xFF0000FF, 0), 0);
+    auto points = b.Named("DrawGraphAtPoint");
+    ASSERT_EQ(points.size(), 4u);
+    int pen = 0;
+    for (int i = 0; i < 2; ++i) {
+        const FontGlyphEntry* g = glyphs[static_cast<std::size_t>(i)];
+        const int x = 10 + pen + g->drawX - (g->slotRow * cell + 1);
+        const int y = 20 - lift + g->drawY - (g->slotColumn * cell + 1);
+        for (int half = 0; half < 2; ++half) {
+            const auto& call = points[static_cast<std::size_t>(2 * i + half)];
+            SCOPED_TRACE("glyph " + std::to_string(i) + " half " + std::to_string(half));
+            EXPECT_EQ(call.args[0], ArgText(x));
+            EXPECT_EQ(call.args[1], ArgText(y));
+            EXPECT_EQ(call.args[4], half == 0 ? edgeGraph : cacheGraph);
+        }
+        pen += g->advance + f->spacing;
+    }
+    // The brightness is back where it was.
+    int r = 0, g = 0, bl = 0;
+    GetBrightnessColor(&r, &g, &bl);
+    EXPECT_EQ(r + g + bl, 3 * 255);
+
+    b.calls.clear();
+    ASSERT_EQ(DrawTextScaledWithFontWide(10.25f, 20.5f, 2.0, 3.0, text.c_str(), -1, 0xFFFFFFFF, h,
+                                         0xFF0000FF, 0),
+              0);
+    auto stretched = b.Named("DrawGraphStretched");
+    ASSERT_EQ(stretched.size(), 4u);
+    const float shift = GraphicsSystemState.NoHalfPixelOffset ? 0.0f : 0.5f;
+    {
+        const FontGlyphEntry* g0 = glyphs[0];
+        const float x1 = static_cast<float>(10.25 + (g0->drawX - 1) * 2.0) - shift;
+        const float y1 = static_cast<float>(20.5 - lift * 3.0 + (g0->drawY - 1) * 3.0) - shift;
+        EXPECT_EQ(stretched[0].args[4], ArgText(x1));
+        EXPECT_EQ(stretched[0].args[5], ArgText(y1));
+        EXPECT_EQ(stretched[0].args[6], ArgText(static_cast<float>(x1 + (g0->width + 2) * 2.0)));
+        EXPECT_EQ(stretched[0].args[7], ArgText(static_cast<float>(y1 + (g0->height + 2) * 3.0)));
+        // The body goes onto the same rectangle as the edge.
+        for (int k = 0; k < 8; ++k) EXPECT_EQ(stretched[1].args[k], stretched[0].args[k]);
+    }
+
+    b.calls.clear();
+    ASSERT_EQ(DrawTextRotatedWithFontWide(100, 100, 1.0, 1.0, 8, 8, 0.5, 0xFFFFFFFF, h, 0xFF0000FF,
+                                          0, text.c_str(), -1),
+              0);
+    auto lists = b.Named("DrawGraphList");
+    ASSERT_EQ(lists.size(), 4u);
+    for (const auto& call : lists) EXPECT_EQ(call.args[1], cacheGraph);
+
+    // Without a ready device nothing is drawn and the draw fails.
+    b.graphOperations = false;
+    b.results = 0;
+    b.calls.clear();
+    EXPECT_EQ(DrawTextWithFontWide(10, 20, text.c_str(), -1, 0xFFFFFFFF, h, 0, 0), -1);
+    EXPECT_TRUE(b.Named("DrawGraphAtPoint").empty());
+    b.graphOperations = true;
+    DeleteHandle(h);
+}
+
 }  // namespace
