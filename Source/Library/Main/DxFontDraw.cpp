@@ -140,7 +140,8 @@ struct MemImgTextWriter {
         } else if (b > 0) {
             const int a = 16 * b + e * (15 - b);
             const int w = 4096 * b / a;
-            const Rgb mixed{edge.r + (text.r - edge.r) * w / 256, edge.g + (text.g - edge.g) * w / 256,
+            const Rgb mixed{edge.r + (text.r - edge.r) * w / 256,
+                            edge.g + (text.g - edge.g) * w / 256,
                             edge.b + (text.b - edge.b) * w / 256};
             *out = RawOf(format, mixed, a);
         } else if (e > 0) {
@@ -207,7 +208,8 @@ struct MemImgTextWriter {
             // The common case, one table lookup a pixel.
             for (int v = v0; v < v1; ++v) {
                 const std::uint8_t* row = base + static_cast<std::ptrdiff_t>(v) * f->memImagePitch;
-                std::uint8_t* out = dest->Pixels + (y + v) * pitch + static_cast<std::ptrdiff_t>(x) * 4;
+                std::uint8_t* out =
+                    dest->Pixels + (y + v) * pitch + static_cast<std::ptrdiff_t>(x) * 4;
                 for (int u = u0; u < u1; ++u) {
                     const std::uint8_t c = row[u];
                     if (draws[c]) std::memcpy(out + u * 4, &values[c], 4);

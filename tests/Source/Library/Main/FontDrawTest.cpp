@@ -1,15 +1,18 @@
-// Text drawing and measuring on the software path. Every drawn screen is compared pixel for pixel
-// with a reference composed here from the glyph cells of the font's memory strip (whose contents
-// the glyph cache's own tests hold against FreeType's rendering) by the placement rules (advance,
-// spacing, kerning, line feeds, the leading shift, vertical turning) and the four pixel rules,
-// then blended with the renderer's own per-pixel rules (MemImgReference.h).
+// Text drawing and measuring. Every drawn screen is compared pixel for pixel with a reference
+// composed here from the back end's FreeType rendering of each glyph (caught on its way into the
+// cache), turned into cells by the cache's level rules (GlyphCacheReference.h), placed by the
+// placement rules (advance, spacing, kerning, line feeds, the leading shift, vertical turning),
+// written by the four pixel rules and blended by the renderer's per-pixel rules
+// (MemImgReference.h).
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstring>
+#include <map>
 #include <string>
 #include <vector>
 
+#include "GlyphCacheReference.h"
 #include "GraphTestSupport.h"
 #include "Main/DxFont.h"
 #include "Main/DxFontDraw.h"
@@ -21,6 +24,60 @@ using namespace ZiDaz;
 using velk_graph_test::GraphFixture;
 
 constexpr int kW = 640, kH = 480;
+
+// Every glyph the back end renders, as it was handed to the cache: the last one of each code.
+struct GlyphLog {
+    static std::map<std::uint32_t, glyph_ref::Written>& Get() {
+        static std::map<std::uint32_t, glyph_ref::Written> log;
+        return log;
+    }
+    static int Write(FontHandleData* font, FontGlyphEntry* entry, std::uint32_t code,
+                     std::uint32_t selector, int blank, int kind, const void* bitmap, int width,
+                     int height, int pitch, int originX, int top, int advance, int upload) {
+        const int result = CacheRenderedGlyph(font, entry, code, selector, blank, kind, bitmap,
+                                              width, height, pitch, originX, top, advance, upload);
+        if (result != 0) return result;
+        glyph_ref::Written g{entry,  code,  blank,   kind, {},     width,
+                             height, pitch, originX, top,  advance};
+        if (bitmap != nullptr && pitch > 0 && height > 0) {
+            const auto* b = static_cast<const std::uint8_t*>(bitmap);
+            g.bits.assign(b, b + static_cast<std::size_t>(pitch) * height);
+        }
+        Get()[code] = std::move(g);
+        return 0;
+    }
+};
+
+// One glyph as the reference sees it: placement and the cell rows of the memory strip.
+struct RefGlyph {
+    bool found = false, blank = true;
+    int drawX = 0, drawY = 0, advance = 0, width = 0, height = 0;
+    std::vector<std::uint8_t> rows;
+};
+
+RefGlyph ReferenceGlyph(const FontHandleData* f, std::uint32_t code) {
+    RefGlyph out;
+    auto it = GlyphLog::Get().find(code);
+    if (it == GlyphLog::Get().end()) return out;
+    const glyph_ref::Written& g = it->second;
+    out.found = true;
+    const int e = (f->fontType & 1) && f->edgeSize > 0 ? f->edgeSize : 0;
+    const int cell = f->metrics.cellSize;
+    if (g.blank || g.bits.empty() || g.width <= 0 || g.height <= 0) {
+        const int w = g.kind == 1 ? 4 : g.kind == 2 ? 8 : g.kind == 3 ? 16 : 1;
+        out.advance = glyph_ref::FloorDivide(g.advance + w / 4, w) + 2 * e;
+        return out;
+    }
+    const glyph_ref::Expected x = glyph_ref::ReferenceLevels(f, g);
+    out.blank = false;
+    out.drawX = x.ox;
+    out.drawY = x.oy;
+    out.advance = x.advance + 2 * e;
+    out.width = std::min(x.ow + 2 * e, cell);
+    out.height = std::min(x.oh + 2 * e, cell);
+    out.rows = glyph_ref::ReferenceCell(f, g).rows;
+    return out;
+}
 
 struct Face {
     const char* name;
@@ -151,17 +208,15 @@ std::vector<std::uint32_t> Reference(FontHandleData* f, const std::u16string& te
             lineOffset += step;
             continue;
         }
-        FontGlyphEntry* g = FindGlyph(f, c, 0, nullptr, nullptr, nullptr, 1, 0);
-        if (g == nullptr) {
+        const RefGlyph g = ReferenceGlyph(f, c);
+        if (!g.found) {
             ADD_FAILURE() << "no glyph for " << c;
             continue;
         }
-        if (c != 32 && c != 0x3000) {
-            const auto* base = static_cast<const std::uint8_t*>(f->memImagePixels) +
-                               static_cast<std::ptrdiff_t>(g->cacheIndex) * cell * f->memImagePitch;
-            for (int v = 0; v < g->height; ++v) {
-                const std::uint8_t* row = base + static_cast<std::ptrdiff_t>(v) * f->memImagePitch;
-                for (int u = 0; u < g->width; ++u) {
+        if (c != 32 && c != 0x3000 && !g.blank) {
+            for (int v = 0; v < g.height; ++v) {
+                const std::uint8_t* row = &g.rows[static_cast<std::size_t>(v) * f->memImagePitch];
+                for (int u = 0; u < g.width; ++u) {
                     std::int64_t value = -1;
                     if (f->memImageBitsPerPixel == 1) {
                         if ((row[u / 8] >> (7 - u % 8)) & 1) value = Compose(tc, 255, bits, aa);
@@ -186,15 +241,15 @@ std::vector<std::uint32_t> Reference(FontHandleData* f, const std::u16string& te
                     }
                     if (value < 0) continue;
                     if (vertical)
-                        put(ox - lineOffset + (H - g->drawY) - 1 - v, oy + pen + g->drawX + u,
+                        put(ox - lineOffset + (H - g.drawY) - 1 - v, oy + pen + g.drawX + u,
                             static_cast<std::uint32_t>(value));
                     else
-                        put(ox + pen + g->drawX + u, oy + lineOffset + g->drawY + v,
+                        put(ox + pen + g.drawX + u, oy + lineOffset + g.drawY + v,
                             static_cast<std::uint32_t>(value));
                 }
             }
         }
-        pen += g->advance + f->spacing;
+        pen += g.advance + f->spacing;
         if (i + 1 < codes.size()) pen += Kerning(f, c, codes[i + 1]);
         widest = std::max(widest, pen);
     }
@@ -235,12 +290,20 @@ class FontDrawTest : public GraphFixture {
     void SetUp() override {
         GraphFixture::SetUp();
         std::memset(&FontSystemState, 0, sizeof(FontSystemState));
+        GlyphLog::Get().clear();
     }
     void TearDown() override {
         GraphFixture::TearDown();
         std::memset(&FontSystemState, 0, sizeof(FontSystemState));
+        WriteGlyphToCache = nullptr;
+        GlyphLog::Get().clear();
     }
 
+    // The library without a device; the glyphs its fonts render are logged from then on.
+    void Start(int bits) {
+        StartSoftware(bits);
+        WriteGlyphToCache = &GlyphLog::Write;
+    }
     MEMIMG& Screen() { return GraphicsSystemState.ScreenImage; }
     int Bits() { return Screen().Shared->Format->BitsPerPixel; }
 
@@ -312,7 +375,7 @@ std::vector<TypeCase> TypeCases(bool allEdges) {
 }
 
 TEST_F(FontDrawTest, EveryTypeFaceBlendAndBrightnessEqualsTheReference) {
-    StartSoftware(32);
+    Start(32);
     for (const Face& face : kFaces) {
         const bool all = std::string(face.name) == "IPAGothic";
         for (TypeCase c : TypeCases(all)) {
@@ -335,7 +398,7 @@ TEST_F(FontDrawTest, EveryTypeFaceBlendAndBrightnessEqualsTheReference) {
 }
 
 TEST_F(FontDrawTest, ASixteenBitScreenEqualsTheReference) {
-    StartSoftware(16);
+    Start(16);
     ASSERT_EQ(Bits(), 16);
     for (TypeCase c : {TypeCase{DX_FONTTYPE_NORMAL, 0}, TypeCase{DX_FONTTYPE_EDGE, 1},
                        TypeCase{DX_FONTTYPE_ANTIALIASING_8X8, 0},
@@ -349,7 +412,7 @@ TEST_F(FontDrawTest, ASixteenBitScreenEqualsTheReference) {
 }
 
 TEST_F(FontDrawTest, VerticalTextTurnsEachGlyphAndLinesGoLeft) {
-    StartSoftware(32);
+    Start(32);
     for (int type : {DX_FONTTYPE_NORMAL, DX_FONTTYPE_ANTIALIASING_EDGE_8X8}) {
         HandleValue h = CreateFontToHandle("IPAGothic", 16, 6, type, 1, 2, 0, -1);
         ASSERT_GE(h, 0);
@@ -369,7 +432,7 @@ TEST_F(FontDrawTest, VerticalTextTurnsEachGlyphAndLinesGoLeft) {
 }
 
 TEST_F(FontDrawTest, LineFeedsSpacingAndTheLeadingShift) {
-    StartSoftware(32);
+    Start(32);
     HandleValue h = CreateFontToHandle("Liberation Sans", 20, 6, DX_FONTTYPE_EDGE, 1, 1, 0, -1);
     ASSERT_GE(h, 0);
     FontHandleData* f = ResolveFontHandle(h);
@@ -406,8 +469,7 @@ TEST_F(FontDrawTest, LineFeedsSpacingAndTheLeadingShift) {
     ASSERT_EQ(DrawTextWithFontWide(100, 100, u" \u3000 ", -1, Colour({255, 255, 255}), h, 0, 0), 0);
     EXPECT_EQ(Differences(ReadScreen(Screen()), before), 0);
     EXPECT_EQ(MeasureTextWidthWide(u" \u3000", 0, -1, h, 0),
-              FindGlyph(f, 32, 0, nullptr, nullptr, nullptr, 0, 0)->advance +
-                  FindGlyph(f, 0x3000, 0, nullptr, nullptr, nullptr, 0, 0)->advance);
+              ReferenceGlyph(f, 32).advance + ReferenceGlyph(f, 0x3000).advance);
     // A leading adjustment lifts the text by half of it.
     WriteScreen(Screen(), before);
     DrawTextWithFontWide(100, 100, u"Ag", -1, Colour({255, 255, 255}), h, 0, 0);
@@ -426,7 +488,7 @@ TEST_F(FontDrawTest, LineFeedsSpacingAndTheLeadingShift) {
 }
 
 TEST_F(FontDrawTest, KerningCountsOnlyBetweenAdjacentCharacters) {
-    StartSoftware(32);
+    Start(32);
     HandleValue h = CreateFontToHandle("Liberation Sans", 20, 6, DX_FONTTYPE_NORMAL, 1, 0, 0, -1);
     FontHandleData* f = ResolveFontHandle(h);
     FontKerningPair* saved = f->kerning;
@@ -453,7 +515,7 @@ TEST_F(FontDrawTest, KerningCountsOnlyBetweenAdjacentCharacters) {
 }
 
 TEST_F(FontDrawTest, EdgeCasesOfTheDrawFront) {
-    StartSoftware(32);
+    Start(32);
     HandleValue h = CreateFontToHandle("IPAGothic", 16, 6, DX_FONTTYPE_EDGE, 1, 2, 0, -1);
     std::vector<std::uint32_t> before = Background(32);
     WriteScreen(Screen(), before);
@@ -508,7 +570,7 @@ TEST_F(FontDrawTest, EdgeCasesOfTheDrawFront) {
 }
 
 TEST_F(FontDrawTest, MeasuredWidthsAreTheBackEndsAdvancesPlusSpacing) {
-    StartSoftware(32);
+    Start(32);
     for (const Face& face : kFaces) {
         for (int type : {DX_FONTTYPE_NORMAL, DX_FONTTYPE_ANTIALIASING_4X4,
                          DX_FONTTYPE_ANTIALIASING_EDGE_8X8}) {
@@ -516,17 +578,18 @@ TEST_F(FontDrawTest, MeasuredWidthsAreTheBackEndsAdvancesPlusSpacing) {
             HandleValue h = CreateFontToHandle(face.name, 18, 6, type, 1, 1, 0, -1);
             FontHandleData* f = ResolveFontHandle(h);
             for (const char16_t* line : {u"日本語のテキスト", u"Hello, World xyz"}) {
+                SetFontCharSpacing(3, h);
+                const int measured = MeasureTextWidthWide(line, 0, -1, h, 0);
+                const int capped = MeasureTextWidthWide(line, 0, 2, h, 0);
                 int sum = 0;
                 for (const char16_t* p = line; *p; ++p) {
-                    sum += FindGlyph(f, *p, 0, nullptr, nullptr, nullptr, 0, 0)->advance + 3;
+                    sum += ReferenceGlyph(f, *p).advance + 3;
                     if (p[1] != 0) sum += Kerning(f, p[0], p[1]);
                 }
-                SetFontCharSpacing(3, h);
-                EXPECT_EQ(MeasureTextWidthWide(line, 0, -1, h, 0), sum);
-                EXPECT_EQ(MeasureTextWidthWide(line, 0, 2, h, 0),
-                          FindGlyph(f, line[0], 0, nullptr, nullptr, nullptr, 0, 0)->advance +
-                              FindGlyph(f, line[1], 0, nullptr, nullptr, nullptr, 0, 0)->advance +
-                              6 + Kerning(f, line[0], line[1]));
+                EXPECT_EQ(measured, sum);
+                EXPECT_EQ(capped, ReferenceGlyph(f, line[0]).advance +
+                                      ReferenceGlyph(f, line[1]).advance + 6 +
+                                      Kerning(f, line[0], line[1]));
                 SetFontCharSpacing(0, h);
                 EXPECT_EQ(MeasureTextWidthScaledWide(2.0, line, 0, -1, h, 0),
                           2 * MeasureTextWidthWide(line, 0, -1, h, 0));
@@ -537,7 +600,7 @@ TEST_F(FontDrawTest, MeasuredWidthsAreTheBackEndsAdvancesPlusSpacing) {
 }
 
 TEST_F(FontDrawTest, NarrowTextInBothCodePagesAndLongTextDrawLikeTheWideForms) {
-    StartSoftware(32);
+    Start(32);
     HandleValue h = CreateFontToHandle("IPAGothic", 16, 6, DX_FONTTYPE_ANTIALIASING, 1, 0, 0, -1);
     const std::uint32_t white = Colour({255, 255, 255});
     std::vector<std::uint32_t> before = Background(32);
@@ -593,7 +656,7 @@ TEST_F(FontDrawTest, NarrowTextInBothCodePagesAndLongTextDrawLikeTheWideForms) {
 // The scratch image after a draw holds the laid-out text; the scaled and rotated forms must
 // transfer it with the Part's rectangles.
 TEST_F(FontDrawTest, ScaledAndRotatedFormsTransferTheScratchImage) {
-    StartSoftware(32);
+    Start(32);
     HandleValue h = CreateFontToHandle("IPAGothic", 16, 6, DX_FONTTYPE_EDGE, 1, 1, 0, -1);
     FontHandleData* f = ResolveFontHandle(h);
     const std::uint32_t white = Colour({255, 255, 255}), red = Colour({255, 0, 0});
