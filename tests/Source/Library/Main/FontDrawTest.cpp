@@ -565,8 +565,39 @@ TEST_F(FontDrawTest, EdgeCasesOfTheDrawFront) {
     for (std::uint32_t p : got) body += (p & 0xFFFFFF) == 0xFFFFFF;
     EXPECT_GT(body, 20);
     (void)f;
-    // Drawing suppressed: nothing.
+    // An empty draw area suppresses drawing.
+    WriteScreen(Screen(), before);
+    SetDrawClipRect(RECT{20, 20, 20, 40});
+    EXPECT_EQ(DrawTextWithFontWide(10, 10, u"ABC", -1, white, h, 0, 0), 0);
+    SetDrawClipRect(RECT{0, 0, 640, 480});
+    EXPECT_EQ(Differences(ReadScreen(Screen()), before), 0);
+    // The mask layer brackets the draw: a closed layer lets nothing through, an open one all.
+    for (int blend : {DX_BLEND_NONE, DX_BLEND_ALPHA}) {
+        SelectBlendMode(blend, 128);
+        ASSERT_EQ(CreateMaskLayer(), 0);
+        ASSERT_EQ(FillMaskLayer(1), 0);
+        WriteScreen(Screen(), before);
+        EXPECT_EQ(DrawTextWithFontWide(10, 10, u"ABC", -1, white, h, 0, 0), 0);
+        EXPECT_EQ(Differences(ReadScreen(Screen()), before), 0);
+        ASSERT_EQ(FillMaskLayer(0), 0);
+        EXPECT_EQ(DrawTextWithFontWide(10, 10, u"ABC", -1, white, h, 0, 0), 0);
+        std::vector<std::uint32_t> open = ReadScreen(Screen());
+        ASSERT_EQ(DeleteMaskLayer(), 0);
+        WriteScreen(Screen(), before);
+        EXPECT_EQ(DrawTextWithFontWide(10, 10, u"ABC", -1, white, h, 0, 0), 0);
+        EXPECT_EQ(Differences(ReadScreen(Screen()), open), 0);
+    }
+    SelectBlendMode(DX_BLEND_NONE, 255);
     DeleteHandle(h);
+    // The formatted form draws its text in the default font.
+    WriteScreen(Screen(), before);
+    EXPECT_EQ(DrawFormattedText(30, 40, white, "%d-%s", 12, "ab"), 0);
+    std::vector<std::uint32_t> formatted = ReadScreen(Screen());
+    WriteScreen(Screen(), before);
+    EXPECT_EQ(DrawTextDefaultFont(30, 40, "12-ab", white, 0), 0);
+    EXPECT_EQ(Differences(ReadScreen(Screen()), formatted), 0);
+    EXPECT_EQ(MeasureDefaultFontText("12-ab", 5), MeasureTextWidthWide(u"12-ab", 0, -1, -2, 0));
+    EXPECT_GT(MeasureDefaultFontText("12-ab", 2), 0);
 }
 
 TEST_F(FontDrawTest, MeasuredWidthsAreTheBackEndsAdvancesPlusSpacing) {
