@@ -497,10 +497,16 @@ int LayOutText(int drawFlag, int x, int y, float fx, float fy, int intPosition, 
                 const double textV = offset / sy - leading / 2;
                 const double turnedRight =
                     originX - offset + (fontHeight - (g->isImage ? g->drawY : g->drawY - 1)) * sx;
+                // A blend graph would be laid over each glyph's cell: it is off while the glyph
+                // is drawn.
+                const HandleValue blendGraph = d.BlendGraph;
+                const int border = d.BlendBorderParam, range = d.BlendBorderRange;
+                if (blendGraph > 0) SetBlendGraphParams(-1, 0, 0, 0);
                 if (g->isImage)
                     drawer.Image(g, penX, penY, textU, textV, turnedRight);
                 else
                     drawer.Cached(g, penX, penY, textU, textV, turnedRight);
+                if (blendGraph > 0) SetBlendGraphParams(blendGraph, 1, border, range);
             } else {
                 const int penX = static_cast<int>(originX), penY = static_cast<int>(originY);
                 const int at = static_cast<int>(pen), lineAt = static_cast<int>(offset);

@@ -843,6 +843,23 @@ TEST_F(FontDrawTest, TheTexturePathDrawsSubRectanglesStretchedCellsAndQuadLists)
     ASSERT_EQ(lists.size(), 4u);
     for (const auto& call : lists) EXPECT_EQ(call.args[1], cacheGraph);
 
+    // A blend graph is switched off around each glyph and set again after it.
+    const HandleValue blend = CreateDrawableGraph(64, 48, 0);
+    ASSERT_GE(blend, 0);
+    ASSERT_EQ(SetBlendGraph(blend, 1, 100, 50), 0);
+    b.calls.clear();
+    ASSERT_EQ(DrawTextWithFontWide(10, 20, text.c_str(), -1, 0xFFFFFFFF, h, 0xFF0000FF, 0), 0);
+    std::vector<std::string> order;
+    for (const auto& call : b.calls) {
+        if (call.name == "ApplyBlendGraph")
+            order.push_back(call.args[0] == ArgText(nullptr) ? "off" : "on");
+        if (call.name == "DrawGraphAtPoint") order.push_back("draw");
+    }
+    EXPECT_EQ(order,
+              (std::vector<std::string>{"off", "draw", "draw", "on", "off", "draw", "draw", "on"}));
+    EXPECT_EQ(GraphicsSystemState.DrawSettings.BlendGraph, blend);
+    SetBlendGraph(-1, 0, 0, 0);
+
     // Without a ready device nothing is drawn and the draw fails.
     b.graphOperations = false;
     b.results = 0;
