@@ -293,7 +293,7 @@ struct TextureGlyphDrawer {
             const bool edgePass = pass == 0;
             if (edged) Bright(edgePass ? edge : text);
             const HandleValue graph = edgePass ? c.edgeHalf : c.graph;
-            if (vertical) {
+            if (vertical && !rotated) {
                 const HandleValue view = DeriveGraphFromRect(cellX, cellY, w + 2, h + 2, graph);
                 if (view < 0) continue;
                 const float right = static_cast<float>(turnedRight) - shift;
@@ -341,7 +341,7 @@ struct TextureGlyphDrawer {
         int w = 0, h = 0;
         GetGraphSize(g->graph, &w, &h);
         if (edged) Bright(text);
-        if (vertical) {
+        if (vertical && !rotated) {
             const float right = static_cast<float>(turnedRight) - shift;
             const float left = static_cast<float>(turnedRight - h * sx) - shift;
             const float top = static_cast<float>(penY + g->drawX * sy) - shift;
@@ -493,8 +493,9 @@ int LayOutText(int drawFlag, int x, int y, float fx, float fy, int intPosition, 
             if (texture) {
                 const double penX = vertical ? originX : originX + pen;
                 const double penY = vertical ? originY + pen : originY + offset;
-                const double textU = pen / sx;
-                const double textV = offset / sy - leading / 2;
+                // Rotated vertical text is laid out as a line turned a quarter further.
+                const double textU = pen / along;
+                const double textV = offset / across - leading / 2;
                 const double turnedRight =
                     originX - offset + (fontHeight - (g->isImage ? g->drawY : g->drawY - 1)) * sx;
                 // A blend graph would be laid over each glyph's cell: it is off while the glyph

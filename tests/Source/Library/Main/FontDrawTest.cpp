@@ -792,6 +792,7 @@ TEST_F(FontDrawTest, TheTexturePathDrawsSubRectanglesStretchedCellsAndQuadLists)
     const std::string cacheGraph = ArgText(LookUpGraphRecord(f->cache.graph, 1));
     const int cell = f->metrics.cellSize;
     const int lift = f->metrics.leadingAdjustment / 2;
+    const float shift = GraphicsSystemState.NoHalfPixelOffset ? 0.0f : 0.5f;
 
     b.calls.clear();
     ASSERT_EQ(DrawTextWithFontWide(10, 20, text.c_str(), -1, 0xFFFFFFFF, h, 0xFF0000FF, 0), 0);
@@ -822,7 +823,6 @@ TEST_F(FontDrawTest, TheTexturePathDrawsSubRectanglesStretchedCellsAndQuadLists)
               0);
     auto stretched = b.Named("DrawGraphStretched");
     ASSERT_EQ(stretched.size(), 4u);
-    const float shift = GraphicsSystemState.NoHalfPixelOffset ? 0.0f : 0.5f;
     {
         const FontGlyphEntry* g0 = glyphs[0];
         const float x1 = static_cast<float>(10.25 + (g0->drawX - 1) * 2.0) - shift;
@@ -842,6 +842,26 @@ TEST_F(FontDrawTest, TheTexturePathDrawsSubRectanglesStretchedCellsAndQuadLists)
     auto lists = b.Named("DrawGraphList");
     ASSERT_EQ(lists.size(), 4u);
     for (const auto& call : lists) EXPECT_EQ(call.args[1], cacheGraph);
+
+    // Vertical text: each cell with its margin goes onto a quad turned a quarter clockwise, its
+    // top on the right at the pen's x plus the font height minus the offset.
+    b.calls.clear();
+    ASSERT_EQ(DrawTextWithFontWide(100, 20, text.c_str(), -1, 0xFFFFFFFF, h, 0xFF0000FF, 1), 0);
+    auto quads = b.Named("DrawGraphOnQuad");
+    ASSERT_EQ(quads.size(), 4u);
+    {
+        const FontGlyphEntry* g0 = glyphs[0];
+        const float right =
+            static_cast<float>(100 - lift + (f->metrics.height - (g0->drawY - 1))) - shift;
+        const float top = static_cast<float>(20 + (g0->drawX - 1)) - shift;
+        // Top-left, top-right, bottom-left, bottom-right of the cell.
+        EXPECT_EQ(quads[0].args[0], ArgText(right));
+        EXPECT_EQ(quads[0].args[1], ArgText(top));
+        EXPECT_EQ(quads[0].args[2], ArgText(right));
+        EXPECT_EQ(quads[0].args[3], ArgText(top + g0->width + 2));
+        EXPECT_EQ(quads[0].args[4], ArgText(right - (g0->height + 2)));
+        EXPECT_EQ(quads[0].args[5], ArgText(top));
+    }
 
     // A blend graph is switched off around each glyph and set again after it.
     const HandleValue blend = CreateDrawableGraph(64, 48, 0);
