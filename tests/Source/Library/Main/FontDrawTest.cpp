@@ -679,6 +679,25 @@ TEST_F(FontDrawTest, NarrowTextInBothCodePagesAndLongTextDrawLikeTheWideForms) {
               MeasureTextWidthWide(longWide.c_str(), 600, -1, h, 0));
     EXPECT_EQ(MeasureTextWidthWithFont(longNarrow.c_str(), -1, h, 0),
               MeasureTextWidthWide(longWide.c_str(), 0, -1, h, 0));
+    // The scaled and rotated narrow forms draw like their wide forms.
+    SelectBlendMode(DX_BLEND_ALPHA, 200);
+    WriteScreen(Screen(), before);
+    EXPECT_EQ(DrawTextScaledWithFont(5.5f, 7.25f, 1.5, 2.0, utf8.c_str(), white, h, 0, 0), 0);
+    std::vector<std::uint32_t> narrowScaled = ReadScreen(Screen());
+    WriteScreen(Screen(), before);
+    EXPECT_EQ(DrawTextScaledWithFontWide(5.5f, 7.25f, 1.5, 2.0, wide.c_str(), -1, white, h, 0, 0),
+              0);
+    EXPECT_EQ(Differences(ReadScreen(Screen()), narrowScaled), 0);
+    WriteScreen(Screen(), before);
+    EXPECT_EQ(DrawTextRotatedWithFont(300, 200, 1.2, 0.8, 40, 8, 0.3, white, h, 0, 0, utf8.c_str()),
+              0);
+    std::vector<std::uint32_t> narrowRotated = ReadScreen(Screen());
+    WriteScreen(Screen(), before);
+    EXPECT_EQ(DrawTextRotatedWithFontWide(300, 200, 1.2, 0.8, 40, 8, 0.3, white, h, 0, 0,
+                                          wide.c_str(), -1),
+              0);
+    EXPECT_EQ(Differences(ReadScreen(Screen()), narrowRotated), 0);
+    SelectBlendMode(DX_BLEND_NONE, 255);
     // A count beyond the text stops at its end.
     EXPECT_EQ(MeasureTextWidthWithFont("ab", 50, h, 0), MeasureTextWidthWide(u"ab", 0, -1, h, 0));
     DeleteHandle(h);
