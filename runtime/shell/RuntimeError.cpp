@@ -5,6 +5,7 @@
 
 #include "Main/DxBaseImage.h"
 #include "Main/DxFont.h"
+#include "Main/DxFontDraw.h"
 #include "Main/DxGraphics.h"
 #include "Main/DxGraphicsDraw.h"
 #include "Main/DxMemImg.h"
@@ -40,6 +41,8 @@ constexpr int kHoldRounds = 10;
 constexpr int kWaitRoundMs = 16;
 
 constexpr int kDebugFontSize = 11;
+// The library's handle for its default font.
+constexpr int kDefaultFont = -2;
 constexpr int kDebugFontThickness = 5;
 
 // One formatted piece of a location text; like every such piece it holds at most 255 bytes.
@@ -89,6 +92,17 @@ int PaintLibraryRectangle(int x1, int y1, int x2, int y2, unsigned colour, int f
     return ZiDaz::PaintRectangle(x1, y1, x2, y2, colour, fill);
 }
 
+// Report texts are UTF-8 whatever the game's code page, so they reach the font as UTF-16.
+int MeasureLibraryText(const char* text, int byteCount) {
+    const std::u16string wide = ConvertUtf8ToWide(std::string(text, byteCount).c_str());
+    return ZiDaz::MeasureTextWidthWide(wide.c_str(), 0, -1, kDefaultFont, 0);
+}
+
+int DrawLibraryText(int x, int y, const char* text, unsigned colour, unsigned edgeColour) {
+    const std::u16string wide = ConvertUtf8ToWide(text);
+    return ZiDaz::DrawTextWithFontWide(x, y, wide.c_str(), -1, colour, kDefaultFont, edgeColour, 0);
+}
+
 // The wait reads the game's own input record, so that replayed and configured keys close the
 // report exactly as they would answer a message.
 void ReadGameInput(ReportWaitInput& input) {
@@ -110,6 +124,8 @@ RuntimeErrorServices DefaultServices() {
     s.setBlendMode = ZiDaz::SelectBlendMode;
     s.setDrawBrightness = ZiDaz::SetBrightnessColor;
     s.paintRectangle = PaintLibraryRectangle;
+    s.measureTextWidth = MeasureLibraryText;
+    s.drawText = DrawLibraryText;
     s.readWaitInput = ReadGameInput;
     s.composeScreenColor = ComposeLibraryColor;
     s.flipScreen = FlipLibraryScreen;

@@ -207,8 +207,9 @@ TEST_F(RuntimeErrorTest, WithoutTextDrawingTheBoxIsAMessageBox) {
     ReportRuntimeError(false, "one", "two", "three");
     EXPECT_EQ(Recorder::calls,
               (std::vector<std::string>{"MessageBox one\ntwo\nthree", "Refresh", "Size 22"}));
-    // The shell's own message box, as the default does it.
+    // The shell's own message box, which has already waited for the player.
     ResetRuntimeErrorServices();
+    GetRuntimeErrorServices().drawText = nullptr;
     shell_test::MessageBoxCapture box;
     ReportRuntimeError(false, "a", "b", "c");
     EXPECT_EQ(box.count(), 1);
