@@ -124,8 +124,9 @@ int SetUpMovieGraph(GraphLoadRequest* request, HandleValue graph, const char16_t
     create.Reserved2 = 1;
     const GraphicsSystemStateData& g = GraphicsSystemState;
     const MovieHandleData* m = LookupMovieHandle(movie);
-    const bool theoraSurface =
-        m != nullptr && m->isTheora && GraphicsBackendKind == 1 && g.MovieSurfaceSupport != 0;
+    const bool theoraSurface = m != nullptr && m->isTheora &&
+                               GraphicsBackendKind == DX_GRAPHICS_BACKEND_D3D9 &&
+                               g.MovieSurfaceSupport != 0;
     if (theoraSurface || g.ShadersUsable != 0) {
         // The image filters write the frame on the device.
         create.Drawable = 1;
