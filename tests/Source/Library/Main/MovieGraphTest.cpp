@@ -417,6 +417,33 @@ TEST_F(MovieGraphTest, MovieFromMemoryAndDeletedWithItsGraph) {
     EXPECT_EQ(LookupMovieHandle(m), nullptr);
 }
 
+// A movie graph loaded on the load thread: the movie opens there (its sound track too) and the
+// graph is black until drawn.
+TEST_F(MovieGraphTest, MovieGraphLoadsOnTheLoadThread) {
+    StartSoftware(32);
+    MovieSpec spec = Spec(20);
+    spec.vorbis = true;
+    Bytes file;
+    EnableASyncLoad(1);
+    const HandleValue graph = LoadMovie(spec, "async.ogv", &file);
+    EnableASyncLoad(0);
+    ASSERT_GE(graph, 0);
+    for (int i = 0; i < 2000 && IsHandleLoading(graph) == 1; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    int w = 0, h = 0;
+    ASSERT_EQ(GetGraphSize(graph, &w, &h), 0);
+    EXPECT_EQ(w, 32);
+    EXPECT_TRUE(AllBlack(graph));
+    MovieHandleData* m = RecordOf(graph);
+    ASSERT_NE(m, nullptr);
+    EXPECT_GE(m->sound, 0);
+    At(1'000'000);
+    PlayGraphMovie(graph, 1, 0);
+    At(1'000'000 + 250'000);
+    Draw(graph);
+    EXPECT_EQ(DifferencesFromFrame(graph, file, 7), 0);
+}
+
 // On a device: shaders make the graph drawable and the frame goes through the YUV filter from the
 // decoder's Y and UV graphs; without shaders the RGB frame is transferred at every draw.
 TEST_F(MovieGraphTest, DevicePathsPrepareTheFormTheGraphNeeds) {
