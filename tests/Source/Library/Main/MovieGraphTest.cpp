@@ -328,6 +328,9 @@ TEST_F(MovieGraphTest, SoundTrackFollowsTheMovie) {
     EXPECT_EQ(GetSoundVolume(0, rl->sound), 10000);
     EXPECT_EQ(SetGraphMovieVolume(5000, gl), 0);
     EXPECT_EQ(GetSoundVolume(0, rl->sound), 5000);
+    // The play rate moves the track's frequency with it.
+    EXPECT_EQ(SetGraphMoviePlaybackRate(gl, 0.5), 0);
+    EXPECT_EQ(GetSoundFrequency(rl->sound), 22050);
 }
 
 TEST_F(MovieGraphTest, NonLoopingMovieEndsWithItsSound) {
