@@ -67,6 +67,8 @@ void UpdateDeviceGraph(MovieHandleData* m, GraphHandleRecord* r, HandleValue gra
             m->firstFrameShown = 1;
             return;
         }
+        // The decoder could not make its plane graphs: the RGB image must hold this frame.
+        if (graphs) ConvertTheoraFrame(m->decoder, 1, 0, 0, nullptr);
     }
     if (m->yGraph != -1) {
         RunImageFilterToGraph(m->yGraph, graph, static_cast<int>(ImageFilterMode::YuvToRgbUv),
