@@ -2,7 +2,7 @@
 //
 //   velk-movie OUTPUT.ogv [--size WxH] [--picture WxH] [--frames N] [--fps NUM/DEN]
 //              [--chroma 420|422|444] [--keyframe N] [--quality Q] [--textured] [--vorbis]
-//              [--no-video] [--keep-pages N] [--keep-bytes N] [--zero-rate]
+//              [--audio-share F] [--no-video] [--keep-pages N] [--keep-bytes N] [--zero-rate]
 //              [--granule PAGE=VALUE]...
 #include <cstdio>
 #include <cstdlib>
@@ -19,7 +19,8 @@ int Usage() {
     std::fprintf(stderr,
                  "usage: velk-movie OUTPUT [--size WxH] [--picture WxH] [--frames N] "
                  "[--fps NUM/DEN] [--chroma 420|422|444] [--keyframe N] [--quality Q] "
-                 "[--textured] [--vorbis] [--no-video] [--keep-pages N] [--keep-bytes N] "
+                 "[--textured] [--vorbis] [--audio-share F] [--no-video] [--keep-pages N] "
+                 "[--keep-bytes N] "
                  "[--zero-rate] [--granule PAGE=VALUE]...\n");
     return 2;
 }
@@ -77,6 +78,9 @@ int main(int argc, char** argv) {
             spec.textured = true;
         } else if (option == "--vorbis") {
             spec.vorbis = true;
+        } else if (option == "--audio-share" && needs()) {
+            spec.vorbis = true;
+            spec.audioShare = std::atof(value);
         } else if (option == "--no-video") {
             spec.video = false;
             spec.vorbis = true;

@@ -251,6 +251,9 @@ Bytes WriteTheoraMovie(const MovieSpec& spec) {
         planes[0].resize(static_cast<std::size_t>(spec.width) * spec.height);
         planes[1].resize(static_cast<std::size_t>(cw) * ch);
         planes[2].resize(static_cast<std::size_t>(cw) * ch);
+        const std::int64_t audioEnd = static_cast<std::int64_t>(
+            static_cast<double>(spec.frames) * spec.audioRate * spec.fpsDenominator /
+            std::max<std::uint32_t>(spec.fpsNumerator, 1) * spec.audioShare);
         for (int f = 0; f < spec.frames; ++f) {
             th_ycbcr_buffer buffer;
             for (int p = 0; p < 3; ++p) {
@@ -276,9 +279,10 @@ Bytes WriteTheoraMovie(const MovieSpec& spec) {
                 const std::int64_t end = static_cast<std::int64_t>(f + 1) * spec.audioRate *
                                          spec.fpsDenominator /
                                          std::max<std::uint32_t>(spec.fpsNumerator, 1);
-                audio.WriteUntil(end, out);
+                audio.WriteUntil(std::min(end, audioEnd), out);
             }
         }
+        if (spec.vorbis) audio.WriteUntil(audioEnd, out);
         Flush(out, &video);
         ogg_stream_clear(&video);
         th_encode_free(encoder);

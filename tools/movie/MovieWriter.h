@@ -34,6 +34,9 @@ struct MovieSpec {
     bool vorbis = false;
     int audioRate = 44100;
     int audioChannels = 2;
+    // The Vorbis track's length as a share of the video's (a movie whose sound ends early or runs
+    // on past its last frame).
+    double audioShare = 1.0;
 };
 
 struct MovieDamage {

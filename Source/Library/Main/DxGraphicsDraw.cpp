@@ -10,6 +10,7 @@
 #include "Main/DxBaseFunc.h"
 #include "Main/DxGraphics.h"
 #include "Main/DxGraphicsFrame.h"
+#include "Main/DxGraphicsMovie.h"
 #include "Main/DxMask.h"
 #include "Main/DxMemImgRotate.h"
 #include "Main/Windows/DxSystemWin.h"
@@ -95,6 +96,7 @@ bool OpenGraphFrame(HandleValue handle, unsigned flags, GraphFrame* f, int* resu
             return false;
         }
     }
+    if (!(flags & kTileFrame)) AdvanceGraphMovie(f->graph);
     return true;
 }
 

@@ -11,6 +11,7 @@
 #include "Main/DxChar.h"
 #include "Main/DxFile.h"
 #include "Main/DxGraphics.h"
+#include "Main/DxGraphicsMovie.h"
 #include "Main/DxLog.h"
 #include "Main/DxMemory.h"
 #include "Main/DxWideText.h"
@@ -524,8 +525,13 @@ int LoadGraphNow(GraphLoadRequest* request, void* loadContext) {
         }
         StreamClose(stream);
     }
-    // Movies are not played into graphs in this build: a file no image reader takes fails here.
-    return -1;
+    // A source that is no readable image may still be a movie.
+    if (SetUpMovieGraph(request, request->Handle, request->FileName,
+                        request->FileName ? nullptr : request->Data, request->DataSize,
+                        request->TextureFlag, request->MovieOption, loadContext) != 0)
+        return -1;
+    ClearNewMovieGraph(request->Handle, loadContext);
+    return 0;
 }
 
 namespace {

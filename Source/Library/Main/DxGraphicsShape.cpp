@@ -8,6 +8,7 @@
 #include "Main/DxBaseFunc.h"
 #include "Main/DxGraphics.h"
 #include "Main/DxGraphicsFrame.h"
+#include "Main/DxGraphicsMovie.h"
 #include "Main/DxMemImgRotate.h"
 #include "Main/DxMemory.h"
 #include "Main/Windows/DxWindow.h"
@@ -520,6 +521,7 @@ int PaintUserVertices2D(const VERTEX2D* vertices, int count, int primitive, Hand
         record = LookUpGraphRecord(graph, 0);
         if (record == nullptr || record->Image == nullptr) return -1;
         device = record->Image->Format.DeviceImage != 0;
+        AdvanceGraphMovie(record);
     }
     if (vertices == nullptr || count <= 0) return 0;
     const DrawSettingsData& d = Settings();

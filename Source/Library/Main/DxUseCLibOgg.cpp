@@ -110,6 +110,10 @@ int OpenVorbisConversion(SoundConvertState* state) {
         CloseVorbisConversion(state);
         return -1;
     }
+    // vorbisfile leaves a file with another stream multiplexed in (the sound track of a movie)
+    // at its end once it has been opened; going back to the first page starts every file at its
+    // first sample.
+    if (ov_seekable(&v->file)) ov_raw_seek(&v->file, 0);
     // 3. Loop comments; a later one of the same name wins.
     std::int64_t loopStart = -1;
     std::int64_t loopLength = -1;
@@ -174,10 +178,28 @@ int FillVorbisBlock(SoundConvertState* state) {
 
 int SeekVorbisConversion(SoundConvertState* state, std::int64_t sample) {
     VorbisConvertData* v = ConverterArea<VorbisConvertData>(state);
-    ov_pcm_seek(&v->file, sample);
     state->blockBytesLeft = 0;
     state->blockReadOffset = 0;
     state->outputPosition = static_cast<std::int64_t>(state->outputFormat.blockAlign) * sample;
+    if (ov_pcm_seek(&v->file, sample) == 0) return 0;
+    // vorbisfile's page search refuses a file with another stream multiplexed in (the sound
+    // track of a movie): start again from the top and decode up to the sample, keeping the rest
+    // of the last block for the next read.
+    if (ov_raw_seek(&v->file, 0) != 0) return 0;
+    std::int64_t skip = static_cast<std::int64_t>(state->outputFormat.blockAlign) * sample;
+    while (skip > 0) {
+        if (FillVorbisBlock(state) != 0) {
+            state->blockBytesLeft = 0;
+            break;
+        }
+        if (state->blockBytesLeft > skip) {
+            state->blockReadOffset = skip;
+            state->blockBytesLeft -= skip;
+            break;
+        }
+        skip -= state->blockBytesLeft;
+        state->blockBytesLeft = 0;
+    }
     return 0;
 }
 

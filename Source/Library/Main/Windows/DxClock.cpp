@@ -88,7 +88,16 @@ void ResetMillisecondClockOrigin() {
     clockOriginSet.store(false);
 }
 
+namespace {
+std::atomic<MicrosecondClockFunction> microsecondClockOverride{nullptr};
+}  // namespace
+
+void SetMicrosecondClockOverride(MicrosecondClockFunction clock) {
+    microsecondClockOverride.store(clock);
+}
+
 std::int64_t ReadMicrosecondClock() {
+    if (MicrosecondClockFunction clock = microsecondClockOverride.load()) return clock();
     EnsureSystemApiTable();
     if (HighResolutionClock.counterPresent) {
         return static_cast<std::int64_t>(

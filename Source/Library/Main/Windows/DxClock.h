@@ -59,5 +59,9 @@ void SetWaitMessagePump(MessagePumpFunction pump);
 // The seconds the heaps stamp into their blocks and the log's origin use this clock too.
 // For tests: forget the clock's origin, so the next reading starts it again.
 void ResetMillisecondClockOrigin();
+// For tests: a function that answers ReadMicrosecondClock in place of the counter (null puts the
+// counter back), so that what runs on the clock can be driven step by step.
+using MicrosecondClockFunction = std::int64_t (*)();
+void SetMicrosecondClockOverride(MicrosecondClockFunction clock);
 
 }  // namespace ZiDaz

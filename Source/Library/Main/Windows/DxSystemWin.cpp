@@ -16,6 +16,7 @@
 #include "Main/DxInput.h"
 #include "Main/DxLog.h"
 #include "Main/DxMemory.h"
+#include "Main/DxMovie.h"
 #include "Main/DxNetwork.h"
 #include "Main/Windows/DuZuderWin.h"
 #include "Main/Windows/DxClock.h"
@@ -184,6 +185,7 @@ int StartLibraryUnlocked() {
     if (InitInputDevices() == -1) return FailStart();
     InitBaseImageModule();
     InitSoftImageModule();
+    StartMovieSystem();
     if (StartGraphicsModule() < 0) return FailStart();
     if (!s.noSound) {
         StartPlatformSoundDecoders();
@@ -231,6 +233,8 @@ int EndLibraryUnlocked() {
     // 10.
     EndSoftImageModule();
     EndBaseImageModule();
+    // 12.
+    ShutdownMovieSystem();
     // 13.
     TerminateInputDevices();
     // 15, 16.

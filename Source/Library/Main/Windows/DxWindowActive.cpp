@@ -4,6 +4,7 @@
 #include "Main/DxGraphics.h"
 #include "Main/DxInput.h"
 #include "Main/DxLog.h"
+#include "Main/DxMovie.h"
 #include "Main/Windows/DxClock.h"
 #include "Main/Windows/DxInputWin.h"
 #include "Main/Windows/DxSystemWin.h"
@@ -48,6 +49,7 @@ int HandleWindowActivation(WPARAM wParam, LPARAM, int, int fromLoop) {
     const bool pauseSounds = exclusive || !m.windowMode || !m.keepRunningInactive;
     if (active) {
         if (pauseSounds) {
+            ResumeMoviesAfterActivation();
             PauseSounds(0);
             PauseSoftSoundPlayers(0);
         }
@@ -65,6 +67,7 @@ int HandleWindowActivation(WPARAM wParam, LPARAM, int, int fromLoop) {
         ApplyJoypadVibration();
     } else {
         if (pauseSounds) {
+            PauseMoviesForDeactivation();
             PauseSounds(1);
             PauseSoftSoundPlayers(1);
         }

@@ -5,6 +5,7 @@
 #include "Main/DxInput.h"
 #include "Main/DxLog.h"
 #include "Main/DxMemory.h"
+#include "Main/DxMovie.h"
 #include "Main/DxNetwork.h"
 #include "Main/Windows/DxClock.h"
 #include "Main/Windows/DxSystemWin.h"
@@ -217,6 +218,8 @@ void HandleDisplayChange(WPARAM depth) {
             m.closePosted = 1;
             WinPostMessage(m.mainWindow, WM_CLOSE, 0, 0);
         }
+    } else {
+        ResumeMoviesAfterActivation();
     }
 }
 
