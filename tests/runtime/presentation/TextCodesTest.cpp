@@ -83,6 +83,18 @@ class TextCodesTest : public ::testing::Test {
         TheUserDatabase.types[0].entries[1] = Game_DatabaseEntry{{250}, {"sharp \\v[3]"}};
         TheUserDatabase.typeInfos[0].typeName = "Items";
         TheUserDatabase.typeInfos[0].dataNames = {"None", "Sword \\v[4]", "Shield"};
+        // The variable and system databases, told apart by their type names and a cell each.
+        TheVariableDatabase = Game_Database();
+        TheVariableDatabase.SetTypeCount(1);
+        TheVariableDatabase.types[0] = MixedType(2);
+        TheVariableDatabase.types[0].entries[1] = Game_DatabaseEntry{{-9}, {"var"}};
+        TheVariableDatabase.typeInfos[0].typeName = "VarType";
+        TheSystemDatabase = Game_Database();
+        TheSystemDatabase.kind = kSystemDatabase;
+        TheSystemDatabase.SetTypeCount(2);
+        TheSystemDatabase.types[1] = MixedType(2);
+        TheSystemDatabase.types[1].entries[1] = Game_DatabaseEntry{{8}, {"sys"}};
+        TheSystemDatabase.typeInfos[1].typeName = "SysType";
         TestPlay = false;
     }
     void TearDown() override {
@@ -90,6 +102,8 @@ class TextCodesTest : public ::testing::Test {
         ResetDataFileServices();
         TheVariables = Game_Variables(Game_Variables::QuietConstruction{});
         TheUserDatabase = Game_Database();
+        TheVariableDatabase = Game_Database();
+        TheSystemDatabase = Game_Database();
         TestPlay = false;
         PictureSourceTextHook = previousPictureHook;
     }
@@ -178,6 +192,8 @@ TEST_F(TextCodesTest, ValueCodesReadTheVariablesTheyName) {
         {"\\udb[0]", "Items"},
         {"\\udb[0:2]", "Shield"},
         {"\\udb[0:1:0]", "250"},
+        {"\\cdb[0] \\cdb[0:1:0] \\cdb[0:1:1]", "VarType -9 var"},
+        {"\\sdb[1] \\sdb[1:1:0] \\sdb[1:1:1]", "SysType 8 sys"},
         // The colon search stops at the code's own bracket.
         {"\\udb[0]:2:0", "Items:2:0"},
     };
