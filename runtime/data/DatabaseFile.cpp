@@ -8,10 +8,12 @@
 #include "runtime/data/Game_Database.h"
 #include "runtime/data/SaveStream.h"
 #include "runtime/dictionary/MessageDictionary.h"
+#include "runtime/presentation/TextCodes.h"
 
 std::vector<DatabaseBaselineType> DatabaseBaseline;
 DatabaseProjectSource VariableDatabaseProjectSource;
-OldTextCodeUpgrader UpgradeOldTextCodesHook = nullptr;
+// Old saves' texts get the current internal codes unless a test installs another upgrader.
+OldTextCodeUpgrader UpgradeOldTextCodesHook = &UpgradeOldTextCodes;
 
 namespace {
 

@@ -245,8 +245,8 @@ void WriteDatabaseType(Game_DatabaseType& type);
 void WriteDatabaseEntry(Game_DatabaseEntry& entry, std::int32_t numberCount,
                         std::int32_t stringCount);
 
-// Rewrites the old internal codes of texts read from saves below format 125. Installed by the
-// text subsystem; without one the texts are kept as read.
+// Rewrites the old internal codes of texts read from saves below format 125: UpgradeOldTextCodes
+// of the text subsystem by default; set to null, the texts are kept as read.
 using OldTextCodeUpgrader = std::string (*)(const std::string& text);
 extern OldTextCodeUpgrader UpgradeOldTextCodesHook;
 
