@@ -226,7 +226,9 @@ inline std::uint32_t Level(std::uint32_t w, float minimum, float maximum, float 
 
 inline std::uint32_t TwoColor(std::uint32_t w, float threshold, const float low[4],
                               const float high[4], bool p) {
-    const int T = int(threshold * 4096.0f);
+    // Far outside the luminance range the threshold only decides which side every pixel is on.
+    const float v = threshold * 4096.0f;
+    const int T = v >= 1e9f ? 1000000000 : v <= -1e9f ? -1000000000 : int(v);
     const Px x = Read(w, p);
     return Y(x.b, x.g, x.r) < T ? ColorWord(low, p) : ColorWord(high, p);
 }

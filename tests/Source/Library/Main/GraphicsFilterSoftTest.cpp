@@ -202,7 +202,7 @@ TEST_F(FilterSoftTest, InvertLevelTwoColorReplacementAndAlphaMatchReference) {
 TEST_F(FilterSoftTest, GradientMapMatchesReference) {
     for (int width : {1, 3, 256, 700}) {
         fr::Image gradient = fr::MakeImage(width, 2, 77u + unsigned(width));
-        std::vector<std::uint32_t> row(std::size_t(width));
+        std::vector<std::uint32_t> row(static_cast<std::size_t>(width));
         for (int x = 0; x < width; ++x) row[std::size_t(x)] = gradient.At(x, 0);
         for (int reverse : {0, 1}) {
             for (int p : {0, 1}) {
