@@ -6,6 +6,10 @@
 // ratio weight, and one multiply and one shift move a channel towards the formula's value.
 #include <cmath>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "Main/DxGraphics.h"
 #include "Main/DxGraphicsFilter.h"
 #include "Main/DxGraphicsFilterPixels.h"
@@ -160,6 +164,54 @@ void FormulaLoop(int r, const FilterPixelView& src, const FilterPixelView& blend
     }
 }
 
+// Straight Add, four pixels at a time: f = x + y saturated is never below x, so the mix is
+// x + ((f - x) x k) >> 16 exactly, one unsigned high multiply per channel.
+void AddLoop(int r, const FilterPixelView& src, const FilterPixelView& blend,
+             const FilterPixelView& dst, int width, int height) {
+#if defined(__SSE2__)
+    const __m128i alphaMask = _mm_set1_epi32(static_cast<int>(0xFF000000u));
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i ratio = _mm_set1_epi16(static_cast<short>(r));
+#endif
+    const FormulaTables& t = Tables();
+    for (int row = 0; row < height; ++row) {
+        const std::uint32_t* s = ConstRow(src, row);
+        const std::uint32_t* b = ConstRow(blend, row);
+        std::uint32_t* d = Row(dst, row);
+        int i = 0;
+#if defined(__SSE2__)
+        for (; i + 4 <= width; i += 4) {
+            const __m128i sv = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
+            const __m128i bv = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + i));
+            const __m128i diff = _mm_sub_epi8(_mm_adds_epu8(sv, bv), sv);
+            __m128i bA = _mm_srli_epi32(bv, 24);
+            bA = _mm_or_si128(bA, _mm_slli_epi32(bA, 16));
+            const __m128i k = _mm_mullo_epi16(bA, ratio);  // bA x r, at most 65280
+            const __m128i kLo = _mm_unpacklo_epi32(k, k);
+            const __m128i kHi = _mm_unpackhi_epi32(k, k);
+            const __m128i lo = _mm_add_epi16(_mm_unpacklo_epi8(sv, zero),
+                                             _mm_mulhi_epu16(_mm_unpacklo_epi8(diff, zero), kLo));
+            const __m128i hi = _mm_add_epi16(_mm_unpackhi_epi8(sv, zero),
+                                             _mm_mulhi_epu16(_mm_unpackhi_epi8(diff, zero), kHi));
+            const __m128i mixed = _mm_packus_epi16(lo, hi);
+            _mm_storeu_si128(
+                reinterpret_cast<__m128i*>(d + i),
+                _mm_or_si128(_mm_andnot_si128(alphaMask, mixed), _mm_and_si128(sv, alphaMask)));
+        }
+#endif
+        for (; i < width; ++i) {
+            const std::uint32_t sw = s[i], bw = b[i];
+            const int k = static_cast<int>(bw >> 24) * r;
+            std::uint32_t out = sw & 0xFF000000u;
+            for (int shift = 0; shift < 24; shift += 8) {
+                const int m = MixChannel<kAdd>(Channel(sw, shift), Channel(bw, shift), k, t);
+                out |= static_cast<std::uint32_t>(m & 0xFF) << shift;
+            }
+            d[i] = out;
+        }
+    }
+}
+
 // Types 14 (Normal_AlphaCh) and 31: composition of the blend pixel over the source with alpha.
 template <bool P>
 void NormalAlphaLoop(int r, const FilterPixelView& src, const FilterPixelView& blend,
@@ -275,7 +327,11 @@ int RunBasicType(int base, int r, const FilterPixelView& src, const FilterPixelV
             FormulaLoop<kDifference, P>(r, src, blend, dst, width, height);
             break;
         case kAdd:
-            FormulaLoop<kAdd, P>(r, src, blend, dst, width, height);
+            if constexpr (P) {
+                FormulaLoop<kAdd, P>(r, src, blend, dst, width, height);
+            } else {
+                AddLoop(r, src, blend, dst, width, height);
+            }
             break;
         case kScreen:
             FormulaLoop<kScreen, P>(r, src, blend, dst, width, height);
