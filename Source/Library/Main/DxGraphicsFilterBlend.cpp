@@ -9,6 +9,10 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#define VELK_BLEND_AVX2 1
+#endif
 
 #include "Main/DxGraphics.h"
 #include "Main/DxGraphicsFilter.h"
@@ -164,6 +168,41 @@ void FormulaLoop(int r, const FilterPixelView& src, const FilterPixelView& blend
     }
 }
 
+#if defined(VELK_BLEND_AVX2)
+// Straight Add, eight pixels at a time where the processor has AVX2. The alpha bytes get a zero
+// weight, so adding the weighted difference keeps the source alpha. Returns the pixels done.
+__attribute__((target("avx2"))) int AddRowAvx2(const std::uint32_t* s, const std::uint32_t* b,
+                                               std::uint32_t* d, int width, int r) {
+    const __m256i ratio = _mm256_set1_epi16(static_cast<short>(r));
+    const __m256i zero = _mm256_setzero_si256();
+    // Each pixel's blend alpha spread to its blue, green and red 16-bit lanes (per 128-bit half).
+    const __m256i spreadLo =
+        _mm256_setr_epi8(3, -1, 3, -1, 3, -1, -1, -1, 7, -1, 7, -1, 7, -1, -1, -1, 3, -1, 3, -1, 3,
+                         -1, -1, -1, 7, -1, 7, -1, 7, -1, -1, -1);
+    const __m256i spreadHi =
+        _mm256_setr_epi8(11, -1, 11, -1, 11, -1, -1, -1, 15, -1, 15, -1, 15, -1, -1, -1, 11, -1, 11,
+                         -1, 11, -1, -1, -1, 15, -1, 15, -1, 15, -1, -1, -1);
+    int i = 0;
+    for (; i + 8 <= width; i += 8) {
+        const __m256i sv = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s + i));
+        const __m256i bv = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(b + i));
+        const __m256i diff = _mm256_sub_epi8(_mm256_adds_epu8(sv, bv), sv);
+        const __m256i kLo = _mm256_mullo_epi16(_mm256_shuffle_epi8(bv, spreadLo), ratio);
+        const __m256i kHi = _mm256_mullo_epi16(_mm256_shuffle_epi8(bv, spreadHi), ratio);
+        const __m256i mLo = _mm256_mulhi_epu16(_mm256_unpacklo_epi8(diff, zero), kLo);
+        const __m256i mHi = _mm256_mulhi_epu16(_mm256_unpackhi_epi8(diff, zero), kHi);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(d + i),
+                            _mm256_add_epi8(sv, _mm256_packus_epi16(mLo, mHi)));
+    }
+    return i;
+}
+
+bool HasAvx2() {
+    static const bool has = __builtin_cpu_supports("avx2") != 0;
+    return has;
+}
+#endif
+
 // Straight Add, four pixels at a time: f = x + y saturated is never below x, so the mix is
 // x + ((f - x) x k) >> 16 exactly, one unsigned high multiply per channel.
 void AddLoop(int r, const FilterPixelView& src, const FilterPixelView& blend,
@@ -179,6 +218,9 @@ void AddLoop(int r, const FilterPixelView& src, const FilterPixelView& blend,
         const std::uint32_t* b = ConstRow(blend, row);
         std::uint32_t* d = Row(dst, row);
         int i = 0;
+#if defined(VELK_BLEND_AVX2)
+        if (HasAvx2()) i = AddRowAvx2(s, b, d, width, r);
+#endif
 #if defined(__SSE2__)
         for (; i + 4 <= width; i += 4) {
             const __m128i sv = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
