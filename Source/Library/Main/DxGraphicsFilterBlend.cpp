@@ -112,10 +112,13 @@ inline int Formula(int x, int y, const FormulaTables& t) {
     } else if constexpr (T == kScreen) {
         return 255 - (((255 - y) * (255 - x)) >> 8);
     } else if constexpr (T == kOverlay || T == kHardLight) {
+        // Both halves computed and one chosen: random pixels would defeat a branch.
         const int chooser = T == kOverlay ? x : y;
-        if (chooser < 128) return (2 * x * y) >> 8;
-        const int v = ((2 * ((256 - y) * x + 256 * y)) >> 8) - 255;
-        return v > 255 ? 255 : v;
+        const int low = (2 * x * y) >> 8;
+        const int high = ((2 * ((256 - y) * x + 256 * y)) >> 8) - 255;
+        const int mask = -static_cast<int>(chooser < 128);
+        const int chosen = (low & mask) | (high & ~mask);
+        return chosen > 255 ? 255 : chosen;
     } else if constexpr (T == kDodge) {
         return t.Dodge[x][y];
     } else if constexpr (T == kBurn) {
