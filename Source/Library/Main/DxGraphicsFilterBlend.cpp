@@ -288,10 +288,11 @@ void AddLoop(int r, const FilterPixelView& src, const FilterPixelView& blend,
     }
 }
 
-// Types 14 (Normal_AlphaCh) and 31: composition of the blend pixel over the source with alpha.
-template <bool P>
-void NormalAlphaLoop(int r, const FilterPixelView& src, const FilterPixelView& blend,
-                     const FilterPixelView& dst, int width, int height) {
+// Types 14 (Normal_AlphaCh), 15 (Add_AlphaCh) and their forms 31 and 32: the blend pixel laid
+// over the source with both alphas; the output alpha is the combined one.
+template <bool P, bool AddForm>
+void AlphaComposeLoop(int r, const FilterPixelView& src, const FilterPixelView& blend,
+                      const FilterPixelView& dst, int width, int height) {
     for (int row = 0; row < height; ++row) {
         const std::uint32_t* s = ConstRow(src, row);
         const std::uint32_t* b = ConstRow(blend, row);
@@ -303,13 +304,13 @@ void NormalAlphaLoop(int r, const FilterPixelView& src, const FilterPixelView& b
             const unsigned a = (bA * static_cast<unsigned>(r)) >> 8;
             const unsigned sWeight = sA * (256 - a);
             const unsigned bWeight = a * 256;
-            const unsigned D = sWeight + bWeight;
-            if (D == 0) {
+            const unsigned combined = sWeight + bWeight;
+            const unsigned outA = combined >> 8;
+            if ((AddForm ? outA : combined) == 0) {
                 // Nothing to mix: the pixel is transparent black rather than undefined.
                 d[i] = 0;
                 continue;
             }
-            const unsigned outA = D >> 8;
             std::uint32_t out = outA << 24;
             for (int shift = 0; shift < 24; shift += 8) {
                 unsigned x = static_cast<unsigned>(Channel(sw, shift));
@@ -318,43 +319,13 @@ void NormalAlphaLoop(int r, const FilterPixelView& src, const FilterPixelView& b
                     x = DivRow(static_cast<int>(x))[sA];
                     y = DivRow(static_cast<int>(y))[bA];
                 }
-                unsigned q = (x * sWeight + y * bWeight) / D;
-                if constexpr (P) q = MulRow(static_cast<int>(q & 0xFF))[outA];
-                out |= (q & 0xFF) << shift;
-            }
-            d[i] = out;
-        }
-    }
-}
-
-// Types 15 (Add_AlphaCh) and 32.
-template <bool P>
-void AddAlphaLoop(int r, const FilterPixelView& src, const FilterPixelView& blend,
-                  const FilterPixelView& dst, int width, int height) {
-    for (int row = 0; row < height; ++row) {
-        const std::uint32_t* s = ConstRow(src, row);
-        const std::uint32_t* b = ConstRow(blend, row);
-        std::uint32_t* d = Row(dst, row);
-        for (int i = 0; i < width; ++i) {
-            const std::uint32_t sw = s[i], bw = b[i];
-            const unsigned sA = sw >> 24;
-            const unsigned bA = bw >> 24;
-            const unsigned a = (bA * static_cast<unsigned>(r)) >> 8;
-            const unsigned outA = (sA * (256 - a) + 256 * a) >> 8;
-            if (outA == 0) {
-                d[i] = 0;
-                continue;
-            }
-            std::uint32_t out = outA << 24;
-            for (int shift = 0; shift < 24; shift += 8) {
-                unsigned x = static_cast<unsigned>(Channel(sw, shift));
-                unsigned y = static_cast<unsigned>(Channel(bw, shift));
-                if constexpr (P) {
-                    x = DivRow(static_cast<int>(x))[sA];
-                    y = DivRow(static_cast<int>(y))[bA];
+                unsigned q;
+                if constexpr (AddForm) {
+                    q = (y * a + x * sA) / outA;
+                    if (q > 255) q = 255;
+                } else {
+                    q = ((x * sWeight + y * bWeight) / combined) & 0xFF;
                 }
-                unsigned q = (y * a + x * sA) / outA;
-                if (q > 255) q = 255;
                 if constexpr (P) q = MulRow(static_cast<int>(q))[outA];
                 out |= q << shift;
             }
@@ -437,10 +408,10 @@ int RunBasicType(int base, int r, const FilterPixelView& src, const FilterPixelV
             FormulaLoop<kExclusion, P>(r, src, blend, dst, width, height);
             break;
         case kNormalAlphaCh:
-            NormalAlphaLoop<P>(r, src, blend, dst, width, height);
+            AlphaComposeLoop<P, false>(r, src, blend, dst, width, height);
             break;
         case kAddAlphaCh:
-            AddAlphaLoop<P>(r, src, blend, dst, width, height);
+            AlphaComposeLoop<P, true>(r, src, blend, dst, width, height);
             break;
         case kMultipleAOnly:
             AlphaOnlyLoop<P>(r, src, blend, dst, width, height);
