@@ -171,54 +171,46 @@ void FormulaLoop(int r, const FilterPixelView& src, const FilterPixelView& blend
     }
 }
 
+// Straight Add, many pixels at a time. f = x + y saturated is never below x, so the mix is
+// x + ((f - x) x k) >> 16 exactly: one unsigned high multiply per channel. The even bytes (blue,
+// red) and the odd bytes (green, alpha) of each pixel are multiplied in separate 16-bit lanes, the
+// alpha with weight 0 so that adding the weighted difference keeps the source alpha; no byte
+// shuffles are needed.
 #if defined(VELK_BLEND_AVX2)
-// Straight Add, eight pixels at a time where the processor has AVX2. The alpha bytes get a zero
-// weight, so adding the weighted difference keeps the source alpha. Returns the pixels done.
-__attribute__((target("avx2"))) int AddRowAvx2(const std::uint32_t* s, const std::uint32_t* b,
-                                               std::uint32_t* d, int width, int r) {
-    const __m256i ratio = _mm256_set1_epi16(static_cast<short>(r));
-    const __m256i zero = _mm256_setzero_si256();
-    // Each pixel's blend alpha spread to its blue, green and red 16-bit lanes (per 128-bit half).
-    const __m256i spreadLo =
-        _mm256_setr_epi8(3, -1, 3, -1, 3, -1, -1, -1, 7, -1, 7, -1, 7, -1, -1, -1, 3, -1, 3, -1, 3,
-                         -1, -1, -1, 7, -1, 7, -1, 7, -1, -1, -1);
-    const __m256i spreadHi =
-        _mm256_setr_epi8(11, -1, 11, -1, 11, -1, -1, -1, 15, -1, 15, -1, 15, -1, -1, -1, 11, -1, 11,
-                         -1, 11, -1, -1, -1, 15, -1, 15, -1, 15, -1, -1, -1);
-    int i = 0;
-    for (; i + 8 <= width; i += 8) {
-        const __m256i sv = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s + i));
-        const __m256i bv = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(b + i));
-        const __m256i diff = _mm256_sub_epi8(_mm256_adds_epu8(sv, bv), sv);
-        const __m256i kLo = _mm256_mullo_epi16(_mm256_shuffle_epi8(bv, spreadLo), ratio);
-        const __m256i kHi = _mm256_mullo_epi16(_mm256_shuffle_epi8(bv, spreadHi), ratio);
-        const __m256i mLo = _mm256_mulhi_epu16(_mm256_unpacklo_epi8(diff, zero), kLo);
-        const __m256i mHi = _mm256_mulhi_epu16(_mm256_unpackhi_epi8(diff, zero), kHi);
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(d + i),
-                            _mm256_add_epi8(sv, _mm256_packus_epi16(mLo, mHi)));
-    }
-    return i;
-}
-
-// The same sixteen pixels at a time with AVX-512BW.
 __attribute__((target("avx512bw"))) int AddRowAvx512(const std::uint32_t* s, const std::uint32_t* b,
                                                      std::uint32_t* d, int width, int r) {
-    const __m512i ratio = _mm512_set1_epi16(static_cast<short>(r));
-    const __m512i zero = _mm512_setzero_si512();
-    const __m512i spreadLo = _mm512_broadcast_i32x4(
-        _mm_setr_epi8(3, -1, 3, -1, 3, -1, -1, -1, 7, -1, 7, -1, 7, -1, -1, -1));
-    const __m512i spreadHi = _mm512_broadcast_i32x4(
-        _mm_setr_epi8(11, -1, 11, -1, 11, -1, -1, -1, 15, -1, 15, -1, 15, -1, -1, -1));
+    const __m512i ratio = _mm512_set1_epi32(r);
+    const __m512i evenBytes = _mm512_set1_epi16(0x00FF);
     int i = 0;
     for (; i + 16 <= width; i += 16) {
         const __m512i sv = _mm512_loadu_si512(s + i);
         const __m512i bv = _mm512_loadu_si512(b + i);
         const __m512i diff = _mm512_sub_epi8(_mm512_adds_epu8(sv, bv), sv);
-        const __m512i kLo = _mm512_mullo_epi16(_mm512_shuffle_epi8(bv, spreadLo), ratio);
-        const __m512i kHi = _mm512_mullo_epi16(_mm512_shuffle_epi8(bv, spreadHi), ratio);
-        const __m512i mLo = _mm512_mulhi_epu16(_mm512_unpacklo_epi8(diff, zero), kLo);
-        const __m512i mHi = _mm512_mulhi_epu16(_mm512_unpackhi_epi8(diff, zero), kHi);
-        _mm512_storeu_si512(d + i, _mm512_add_epi8(sv, _mm512_packus_epi16(mLo, mHi)));
+        const __m512i kOdd = _mm512_mullo_epi16(_mm512_srli_epi32(bv, 24), ratio);  // k, 0
+        const __m512i kEven = _mm512_or_si512(kOdd, _mm512_slli_epi32(kOdd, 16));   // k, k
+        const __m512i mEven = _mm512_mulhi_epu16(_mm512_and_si512(diff, evenBytes), kEven);
+        const __m512i mOdd = _mm512_mulhi_epu16(_mm512_srli_epi16(diff, 8), kOdd);
+        const __m512i m = _mm512_or_si512(mEven, _mm512_slli_epi16(mOdd, 8));
+        _mm512_storeu_si512(d + i, _mm512_add_epi8(sv, m));
+    }
+    return i;
+}
+
+__attribute__((target("avx2"))) int AddRowAvx2(const std::uint32_t* s, const std::uint32_t* b,
+                                               std::uint32_t* d, int width, int r) {
+    const __m256i ratio = _mm256_set1_epi32(r);
+    const __m256i evenBytes = _mm256_set1_epi16(0x00FF);
+    int i = 0;
+    for (; i + 8 <= width; i += 8) {
+        const __m256i sv = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s + i));
+        const __m256i bv = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(b + i));
+        const __m256i diff = _mm256_sub_epi8(_mm256_adds_epu8(sv, bv), sv);
+        const __m256i kOdd = _mm256_mullo_epi16(_mm256_srli_epi32(bv, 24), ratio);
+        const __m256i kEven = _mm256_or_si256(kOdd, _mm256_slli_epi32(kOdd, 16));
+        const __m256i mEven = _mm256_mulhi_epu16(_mm256_and_si256(diff, evenBytes), kEven);
+        const __m256i mOdd = _mm256_mulhi_epu16(_mm256_srli_epi16(diff, 8), kOdd);
+        const __m256i m = _mm256_or_si256(mEven, _mm256_slli_epi16(mOdd, 8));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(d + i), _mm256_add_epi8(sv, m));
     }
     return i;
 }
@@ -234,14 +226,11 @@ bool HasAvx2() {
 }
 #endif
 
-// Straight Add, four pixels at a time: f = x + y saturated is never below x, so the mix is
-// x + ((f - x) x k) >> 16 exactly, one unsigned high multiply per channel.
 void AddLoop(int r, const FilterPixelView& src, const FilterPixelView& blend,
              const FilterPixelView& dst, int width, int height) {
 #if defined(__SSE2__)
-    const __m128i alphaMask = _mm_set1_epi32(static_cast<int>(0xFF000000u));
-    const __m128i zero = _mm_setzero_si128();
-    const __m128i ratio = _mm_set1_epi16(static_cast<short>(r));
+    const __m128i ratio = _mm_set1_epi32(r);
+    const __m128i evenBytes = _mm_set1_epi16(0x00FF);
 #endif
     const FormulaTables& t = Tables();
     for (int row = 0; row < height; ++row) {
@@ -250,9 +239,7 @@ void AddLoop(int r, const FilterPixelView& src, const FilterPixelView& blend,
         std::uint32_t* d = Row(dst, row);
         int i = 0;
 #if defined(VELK_BLEND_AVX2)
-        if (HasAvx512()) {
-            i = AddRowAvx512(s, b, d, width, r);
-        }
+        if (HasAvx512()) i = AddRowAvx512(s, b, d, width, r);
         if (HasAvx2()) i += AddRowAvx2(s + i, b + i, d + i, width - i, r);
 #endif
 #if defined(__SSE2__)
@@ -260,19 +247,12 @@ void AddLoop(int r, const FilterPixelView& src, const FilterPixelView& blend,
             const __m128i sv = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
             const __m128i bv = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + i));
             const __m128i diff = _mm_sub_epi8(_mm_adds_epu8(sv, bv), sv);
-            __m128i bA = _mm_srli_epi32(bv, 24);
-            bA = _mm_or_si128(bA, _mm_slli_epi32(bA, 16));
-            const __m128i k = _mm_mullo_epi16(bA, ratio);  // bA x r, at most 65280
-            const __m128i kLo = _mm_unpacklo_epi32(k, k);
-            const __m128i kHi = _mm_unpackhi_epi32(k, k);
-            const __m128i lo = _mm_add_epi16(_mm_unpacklo_epi8(sv, zero),
-                                             _mm_mulhi_epu16(_mm_unpacklo_epi8(diff, zero), kLo));
-            const __m128i hi = _mm_add_epi16(_mm_unpackhi_epi8(sv, zero),
-                                             _mm_mulhi_epu16(_mm_unpackhi_epi8(diff, zero), kHi));
-            const __m128i mixed = _mm_packus_epi16(lo, hi);
-            _mm_storeu_si128(
-                reinterpret_cast<__m128i*>(d + i),
-                _mm_or_si128(_mm_andnot_si128(alphaMask, mixed), _mm_and_si128(sv, alphaMask)));
+            const __m128i kOdd = _mm_mullo_epi16(_mm_srli_epi32(bv, 24), ratio);
+            const __m128i kEven = _mm_or_si128(kOdd, _mm_slli_epi32(kOdd, 16));
+            const __m128i mEven = _mm_mulhi_epu16(_mm_and_si128(diff, evenBytes), kEven);
+            const __m128i mOdd = _mm_mulhi_epu16(_mm_srli_epi16(diff, 8), kOdd);
+            const __m128i m = _mm_or_si128(mEven, _mm_slli_epi16(mOdd, 8));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(d + i), _mm_add_epi8(sv, m));
         }
 #endif
         for (; i < width; ++i) {
