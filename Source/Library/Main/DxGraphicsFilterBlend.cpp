@@ -4,6 +4,7 @@
 // Each type has its own loop, chosen once per request; the premultiplied form is a compile-time
 // switch of the same loop. The straight formulas mix in 16-bit fixed point: k = blend alpha x
 // ratio weight, and one multiply and one shift move a channel towards the formula's value.
+#include <algorithm>
 #include <cmath>
 
 #if defined(__SSE2__)
@@ -63,11 +64,13 @@ inline const std::uint8_t* DivRow(int c) {
     return BaseImageModuleState.Divide255Table[c];
 }
 
-// The formulas that divide or raise to a power, tabulated once by (x, y).
+// The formulas that divide, raise to a power or choose between halves, tabulated once by (x, y).
 struct FormulaTables {
     std::uint8_t Dodge[256][256];
     std::uint8_t Burn[256][256];
     std::uint8_t SoftLight[256][256];
+    std::uint8_t Overlay[256][256];
+    std::uint8_t HardLight[256][256];
 };
 
 const FormulaTables& Tables() {
@@ -81,6 +84,10 @@ const FormulaTables& Tables() {
                     if (dodge > 255) dodge = 255;
                 }
                 t->Dodge[x][y] = static_cast<std::uint8_t>(dodge);
+                const int low = (2 * x * y) >> 8;
+                const int high = std::min(255, ((2 * ((256 - y) * x + 256 * y)) >> 8) - 255);
+                t->Overlay[x][y] = static_cast<std::uint8_t>(x < 128 ? low : high);
+                t->HardLight[x][y] = static_cast<std::uint8_t>(y < 128 ? low : high);
                 int burn = 255 + ((x - 255) * 256) / (y + 1);
                 t->Burn[x][y] = static_cast<std::uint8_t>(burn < 0 ? 0 : burn);
                 const float v = static_cast<float>(y) / 255.0f;
@@ -111,14 +118,10 @@ inline int Formula(int x, int y, const FormulaTables& t) {
         return x + y > 255 ? 255 : x + y;
     } else if constexpr (T == kScreen) {
         return 255 - (((255 - y) * (255 - x)) >> 8);
-    } else if constexpr (T == kOverlay || T == kHardLight) {
-        // Both halves computed and one chosen: random pixels would defeat a branch.
-        const int chooser = T == kOverlay ? x : y;
-        const int low = (2 * x * y) >> 8;
-        const int high = ((2 * ((256 - y) * x + 256 * y)) >> 8) - 255;
-        const int mask = -static_cast<int>(chooser < 128);
-        const int chosen = (low & mask) | (high & ~mask);
-        return chosen > 255 ? 255 : chosen;
+    } else if constexpr (T == kOverlay) {
+        return t.Overlay[x][y];
+    } else if constexpr (T == kHardLight) {
+        return t.HardLight[x][y];
     } else if constexpr (T == kDodge) {
         return t.Dodge[x][y];
     } else if constexpr (T == kBurn) {
