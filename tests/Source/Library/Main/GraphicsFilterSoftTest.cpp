@@ -337,3 +337,29 @@ TEST_F(FilterSoftTest, BodiesRefuseBadParameters) {
     // An invalid gradient graph.
     EXPECT_EQ(FilterBodyGradientMap(&info, -1, 0, 0), -1);
 }
+
+TEST_F(FilterSoftTest, BodiesFailWhenImagesCannotBeTaken) {
+    // No graphs behind the handles: the software path cannot take its images.
+    FilterRunInfo info{};
+    info.SettingsFlag = 1;
+    info.Source = -1;
+    info.BlendGraph = -1;
+    info.Destination = -1;
+    info.X2 = 4;
+    info.Y2 = 4;
+    EXPECT_EQ(FilterBodyMono(&info, 0, 0), -1);
+    EXPECT_EQ(FilterBodyBrightClip(&info, 5, 128, 1, kFill, 0), -1);
+    EXPECT_EQ(FilterBodyBrightnessScale(&info, 0, 255, 1), -1);
+    EXPECT_EQ(FilterBodyHsb(&info, 0, 10, 0, 0, 0), -1);
+    EXPECT_EQ(FilterBodyInvert(&info, 0), -1);
+    EXPECT_EQ(FilterBodyLevel(&info, 0, 255, 1, 0, 255, 1), -1);
+    EXPECT_EQ(FilterBodyTwoColor(&info, 128, kLow, kHigh, 0), -1);
+    EXPECT_EQ(FilterBodyReplacement(&info, 0, 0, 0), -1);
+    EXPECT_EQ(FilterBodyPremultipliedAlpha(&info), -1);
+    EXPECT_EQ(FilterBodyInterpolatedAlpha(&info), -1);
+    info.BlendFlag = 1;
+    info.Mode = 6;
+    EXPECT_EQ(BlendGraphBasic(&info, 0), -1);
+    info.Mode = 1;
+    EXPECT_EQ(BlendGraphRgbaMix(&info, 4, 5, 6, 3, 0), -1);
+}
