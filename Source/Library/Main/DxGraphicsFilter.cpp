@@ -9,6 +9,7 @@
 #include "Main/DxArchive_.h"
 #include "Main/DxChar.h"
 #include "Main/DxGraphics.h"
+#include "Main/DxGraphicsMovie.h"
 #include "Main/DxLog.h"
 #include "Main/DxMemory.h"
 
@@ -27,7 +28,6 @@ int FilterShaderCache[kFilterShaderCacheSize] = {
 static_assert(8 * 64 + 64 + 7 * 8 + 6 == kFilterShaderCacheSize);
 
 int FilterLastPassResult = 0;
-int (*FilterMovieAdvanceHook)(HandleValue movie, int flag) = nullptr;
 
 // The program names shared by both tables: indices 0-16 and 23-42.
 #define VELK_FILTER_NAMES_0_16                                                             \
@@ -641,11 +641,6 @@ bool TakeFilterTarget(HandleValue handle, bool screenAllowed, int* width, int* h
         return true;
     }
     return false;
-}
-
-void AdvanceGraphMovie(const GraphHandleRecord* graph) {
-    if (graph == nullptr || graph->Image == nullptr || graph->Image->Movie <= 0) return;
-    if (FilterMovieAdvanceHook != nullptr) FilterMovieAdvanceHook(graph->Image->Movie, 0);
 }
 
 int RoundDownScaleDivisor(int divisor) {

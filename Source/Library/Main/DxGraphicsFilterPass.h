@@ -67,11 +67,6 @@ int GaussPixelWidth(int requested);
 // Rebuilds the cached kernel when the width or the strength changed; returns the width used.
 int UpdateGaussKernel(int requestedWidth, float strength);
 
-// ---- The movie step ----
-// Called with a graph's movie handle and 0 before a filter reads a graph that shows a movie, so
-// the graph holds the movie's current frame. Null until the movie module installs its advance.
-extern int (*FilterMovieAdvanceHook)(HandleValue movie, int flag);
-
 // Releases the images a software body took without writing anything back.
 int ReleaseFilterImages(FilterRunInfo* info);
 

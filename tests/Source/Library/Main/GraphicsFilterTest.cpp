@@ -352,24 +352,4 @@ TEST_F(FilterTest, DownScaleAndYuvIntoTheScreenLandInTheBackBuffer) {
     EXPECT_EQ(ScreenRgb(10, 470), outside);
 }
 
-TEST_F(FilterTest, AMovieGraphIsAdvancedBeforeItIsRead) {
-    static std::vector<std::pair<HandleValue, int>> calls;
-    calls.clear();
-    const HandleValue g = MakeGraph(RandomPixels(8, 8, 70));
-    GraphHandleRecord* r = LookUpGraphRecord(g, 0);
-    ASSERT_NE(r, nullptr);
-    FilterMovieAdvanceHook = [](HandleValue movie, int flag) {
-        calls.push_back({movie, flag});
-        return 0;
-    };
-    EXPECT_EQ(RunImageFilter(g, kGauss, 8, 0), 0);
-    EXPECT_TRUE(calls.empty());
-    r->Image->Movie = 0x7123;
-    EXPECT_EQ(RunImageFilter(g, kGauss, 8, 0), 0);
-    r->Image->Movie = -1;
-    FilterMovieAdvanceHook = nullptr;
-    ASSERT_EQ(calls.size(), 1u);
-    EXPECT_EQ(calls[0], std::make_pair(HandleValue{0x7123}, 0));
-}
-
 }  // namespace

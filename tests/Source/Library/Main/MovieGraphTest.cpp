@@ -12,6 +12,7 @@
 
 #include "GraphTestSupport.h"
 #include "Main/DuZuder.h"
+#include "Main/DxGraphicsFilter.h"
 #include "Main/DxGraphicsMovie.h"
 #include "Main/DxMovie.h"
 #include "Main/DxUseCLibOgg.h"
@@ -154,6 +155,30 @@ TEST_F(MovieGraphTest, DrawnGraphShowsTheFrameOfTheClock) {
         EXPECT_EQ(GetGraphMoviePosition(graph), static_cast<int>(want * 1000.0 / fps));
         DeleteHandle(graph);
     }
+}
+
+// A filter reads a movie graph as a draw does: the frame of the clock, without a draw first.
+TEST_F(MovieGraphTest, AFilterReadsTheFrameOfTheClock) {
+    StartSoftware(32);
+    Bytes file;
+    const HandleValue graph = LoadMovie(Spec(64), "filtered.ogv", &file);
+    ASSERT_GE(graph, 0);
+    const HandleValue dest = CreateDrawableGraph(32, 32, 0);
+    ASSERT_GE(dest, 0);
+    At(5'000'000);
+    ASSERT_EQ(PlayGraphMovie(graph, DX_PLAYTYPE_BACK, 0), 0);
+    At(5'000'000 + 1'377'000);
+    ASSERT_EQ(RunImageFilterToGraph(graph, dest, static_cast<int>(ImageFilterMode::Invert), 0), 0);
+    const int want = ExpectedFrame(1'377'000, 1.0, 30.0);
+    EXPECT_EQ(GetTheoraCurrentFrame(RecordOf(graph)->decoder), want);
+    EXPECT_EQ(DifferencesFromFrame(graph, file, want), 0);
+    const MEMIMG* source = GetGraphMemImg(graph);
+    const MEMIMG* inverted = GetGraphMemImg(dest);
+    for (int y = 0; y < 32; y += 7)
+        for (int x = 0; x < 32; x += 5)
+            EXPECT_EQ(MemImgPixel(*inverted, x, y), ~MemImgPixel(*source, x, y) & 0xFFFFFF);
+    DeleteHandle(dest);
+    DeleteHandle(graph);
 }
 
 TEST_F(MovieGraphTest, PlayHaltResumeAndActivation) {
