@@ -1,0 +1,11 @@
+#include "runtime/script/CommandModules.h"
+
+#include "runtime/script/MessageCommands.h"
+#include "runtime/script/SoundCommands.h"
+#include "runtime/script/VariableCommands.h"
+
+void InstallCommandModules() {
+    InstallVariableCommands();
+    InstallMessageCommands();
+    InstallSoundCommands();
+}
