@@ -2,19 +2,44 @@
 
 #include <algorithm>
 
+#include "Source/Library/Main/DxGraphicsDraw.h"
+#include "Source/Library/Main/DxGraphicsGraph.h"
+#include "Source/Library/Main/DxGraphicsSoftImage.h"
 #include "Source/Library/Main/Windows/DxWinAPI.h"
 #include "Source/Library/Main/Windows/DxWindow.h"
 #include "runtime/data/BasicData.h"
 #include "runtime/data/Game_Database.h"
 #include "runtime/script/Game_Interpreter.h"
 #include "runtime/shell/ShellGlobals.h"
+#include "runtime/shell/TextConversion.h"
 
 Game_System TheGameSystem{Game_System::QuietConstruction{}};
 
 namespace {
 
-// The graphics module has no graph functions yet: every entry stays null until it does.
-GameSystemGraphics gGraphics{};
+std::int32_t MakeLibraryGraph(std::int32_t width, std::int32_t height, std::int32_t alpha) {
+    return ZiDaz::CreateDrawableGraph(width, height, alpha);
+}
+
+// Paths are UTF-8 whatever the game's code page, so they reach the library as UTF-16.
+std::int32_t LoadLibraryBlendGraph(const std::string& path) {
+    return ZiDaz::LoadBlendGraphWide(ConvertUtf8ToWide(path.c_str()));
+}
+
+GameSystemGraphics LibraryGraphics() {
+    GameSystemGraphics g{};
+    g.makeGraph = MakeLibraryGraph;
+    g.destroyGraph = ZiDaz::DestroyGraph;
+    g.loadBlendGraph = LoadLibraryBlendGraph;
+    g.setDrawBright = ZiDaz::SetBrightnessColor;
+    g.setBlendMode = ZiDaz::SelectBlendMode;
+    g.drawGraph = ZiDaz::PutGraph;
+    g.drawBlendGraph = ZiDaz::PutGraphWithBlendGraph;
+    g.copyDrawTargetToGraph = ZiDaz::CopyDrawTargetToGraph;
+    return g;
+}
+
+GameSystemGraphics gGraphics = LibraryGraphics();
 
 bool LibraryIsWindowed() {
     return ZiDaz::MainWindow.windowMode != 0;

@@ -296,6 +296,7 @@ HandleValue LoadGraphFromImageFileEx(const char* fileName, int textureFlag, int 
 HandleValue LoadGraphFromImageFileWide(const char16_t* fileName, int textureFlag, int mirror,
                                        int movieOption);
 HandleValue LoadBlendGraph(const char* fileName);
+HandleValue LoadBlendGraphWide(const char16_t* fileName);
 int ReloadGraphFromImageFile(const char* fileName, HandleValue graph, int mirror);
 int ReloadGraphFromImageFileWide(const char16_t* fileName, HandleValue graph, int mirror);
 HandleValue CreateGraphFromImageInMemory(const void* data, int size, const void* alphaData,

@@ -693,9 +693,13 @@ HandleValue LoadGraphFromImageFileWide(const char16_t* fileName, int textureFlag
 HandleValue LoadBlendGraph(const char* fileName) {
     WideText name(fileName);
     if (name.Failed()) return -1;
+    return LoadBlendGraphWide(name.Get());
+}
+
+HandleValue LoadBlendGraphWide(const char16_t* fileName) {
     int previous = GraphCreationSettings.BlendImage;
     GraphCreationSettings.BlendImage = 1;
-    HandleValue result = LoadGraphFromImageFileWide(name.Get(), 1, 0, 0);
+    HandleValue result = LoadGraphFromImageFileWide(fileName, 1, 0, 0);
     GraphCreationSettings.BlendImage = previous;
     return result;
 }
