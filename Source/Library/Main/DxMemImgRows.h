@@ -186,10 +186,17 @@ inline void ConstantMixRow32(std::uint32_t* d, const std::uint8_t* s, int count,
 
 // The same with the widest instructions the processor has.
 void AlphaOverRow32(std::uint32_t* d, const std::uint8_t* s, int count);
+
+// 32-bit alpha source drawn with a blend parameter p (0..255), no tint, no weights: each colour
+// byte moves from the destination towards the source by w / 65536, w being p x alpha, or p x 256
+// for an opaque pixel when `opaqueWhole` (the transparency rule: an opaque pixel mixes by the
+// parameter alone); the destination's top byte stays.
+void AlphaMixRow32(std::uint32_t* d, const std::uint8_t* s, int count, std::uint32_t p,
+                   bool opaqueWhole);
 #endif
 
 // Which loop RunRow runs for a kernel.
-enum class RowLoop { kInOrder, kCopy, kKeyedCopy, kAlphaOver, kConstantMix };
+enum class RowLoop { kInOrder, kCopy, kKeyedCopy, kAlphaOver, kConstantMix, kAlphaMix };
 
 template <class K>
 constexpr RowLoop RowLoopOf() {
@@ -208,6 +215,10 @@ constexpr RowLoop RowLoopOf() {
     if (K::kColorType == 1 && K::kKind == Kind::kPlain && K::kOp == Op::kAlpha && K::kWhite &&
         !K::kBlend) {
         return RowLoop::kConstantMix;
+    }
+    if (K::kColorType == 1 && K::kKind == Kind::kAlpha && K::kOp == Op::kAlpha && K::kWhite &&
+        !K::kBlend) {
+        return RowLoop::kAlphaMix;
     }
 #endif
     return RowLoop::kInOrder;
@@ -234,6 +245,8 @@ inline void RunRow(const PixelContext& c, typename K::Dst* d, const std::uint8_t
         AlphaOverRow32(d, s, count);
     } else if constexpr (kLoop == RowLoop::kConstantMix) {
         ConstantMixRow32<K::kKey>(d, s, count, c.param, c.key);
+    } else if constexpr (kLoop == RowLoop::kAlphaMix) {
+        AlphaMixRow32(d, s, count, c.param, K::kKey);
 #endif
     } else {
         RunRowInOrder<K>(c, d, s, b, count);
