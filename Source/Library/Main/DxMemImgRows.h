@@ -187,6 +187,10 @@ inline void ConstantMixRow32(std::uint32_t* d, const std::uint8_t* s, int count,
 // The same with the widest instructions the processor has.
 void AlphaOverRow32(std::uint32_t* d, const std::uint8_t* s, int count);
 
+// CopyWhereMaskZeroRow for 32-bit pixels with the widest instructions the processor has.
+void CopyWhereMaskZeroRow32(std::uint32_t* d, const std::uint32_t* s, const std::uint8_t* mask,
+                            int count);
+
 // 32-bit alpha source drawn with a blend parameter p (0..255), no tint, no weights: each colour
 // byte moves from the destination towards the source by w / 65536, w being p x alpha, or p x 256
 // for an opaque pixel when `opaqueWhole` (the transparency rule: an opaque pixel mixes by the
