@@ -181,21 +181,9 @@ bool ExportDatabaseCsv(const Game_Database& db, const std::string& path, std::in
 
 namespace {
 
-// The C library's atoi, kept within int32: leading blanks, an optional sign, the digits up to the
-// first other byte; 0 without digits.
+// The C library's atoi, kept within int32.
 std::int32_t ParseCsvNumber(const std::string& text) {
-    std::size_t i = 0;
-    while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i]))) ++i;
-    bool negative = false;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
-    std::int64_t value = 0;
-    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-        value = value * 10 + (text[i] - '0');
-        if (value > static_cast<std::int64_t>(INT_MAX) + 1)
-            value = static_cast<std::int64_t>(INT_MAX) + 1;
-    }
-    if (negative) value = -value;
-    return static_cast<std::int32_t>(std::clamp<std::int64_t>(value, INT_MIN, INT_MAX));
+    return ReadLeadingInt32(text);
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include "runtime/script/Game_Variables.h"
 #include "runtime/shell/RuntimeError.h"
 #include "runtime/shell/ShellGlobals.h"
+#include "runtime/shell/StringUtil.h"
 
 namespace {
 
@@ -205,19 +206,8 @@ std::size_t FindOutsideRuns(const std::string& text, char target, std::size_t fr
 std::int32_t ReadNumber(const std::string& text, std::size_t from,
                         std::size_t end = std::string::npos) {
     end = std::min(end, text.size());
-    std::size_t i = from;
-    while (i < end && (text[i] == ' ' || (text[i] >= '\t' && text[i] <= '\r'))) ++i;
-    bool negative = false;
-    if (i < end && (text[i] == '+' || text[i] == '-')) {
-        negative = text[i] == '-';
-        ++i;
-    }
-    std::int64_t value = 0;
-    for (; i < end && text[i] >= '0' && text[i] <= '9'; ++i) {
-        value = std::min<std::int64_t>(value * 10 + (text[i] - '0'), std::int64_t{INT_MAX} + 1);
-    }
-    if (negative) value = -value;
-    return static_cast<std::int32_t>(std::clamp<std::int64_t>(value, INT_MIN, INT_MAX));
+    if (from >= end) return 0;
+    return ReadLeadingInt32(std::string_view(text).substr(from, end - from));
 }
 
 // An id computed as the 32-bit arithmetic of the game data's format does it: wrapping.

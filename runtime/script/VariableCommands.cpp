@@ -13,6 +13,7 @@
 #include "runtime/shell/GameRandom.h"
 #include "runtime/shell/Game_Input.h"
 #include "runtime/shell/RuntimeError.h"
+#include "runtime/shell/StringUtil.h"
 
 namespace {
 
@@ -386,16 +387,7 @@ void RunPrepared(const Game_EventCommand& command) {
 }  // namespace
 
 std::int32_t LeadingNumber(const std::string& text) {
-    std::size_t i = 0;
-    while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i]))) ++i;
-    bool negative = false;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
-    std::int64_t value = 0;
-    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-        value = std::min<std::int64_t>(value * 10 + (text[i] - '0'), 1LL << 32);
-    }
-    if (negative) value = -value;
-    return static_cast<std::int32_t>(std::clamp<std::int64_t>(value, INT32_MIN, INT32_MAX));
+    return ReadLeadingInt32(text);
 }
 
 bool CommandSetVariable(Game_Interpreter& interpreter) {

@@ -14,21 +14,8 @@ GameIniValues GameIniSettings;
 
 namespace {
 
-// As the C library's atoi reads a number: leading white space, an optional sign, the digits that
-// follow; 0 when there are none. Values beyond 32 bits are held at the nearest limit.
 std::int32_t ReadInteger(std::string_view text) {
-    std::size_t i = 0;
-    while (i < text.size() && (text[i] == ' ' || (text[i] >= '\t' && text[i] <= '\r'))) ++i;
-    bool negative = false;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
-    std::int64_t value = 0;
-    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-        value = value * 10 + (text[i] - '0');
-        if (value > std::int64_t{INT_MAX} + 1) value = std::int64_t{INT_MAX} + 1;
-    }
-    if (negative) value = -value;
-    if (value > INT_MAX) value = INT_MAX;
-    return static_cast<std::int32_t>(value);
+    return ReadLeadingInt32(text);
 }
 
 // A text value runs to the character before the next line feed (the CR of a CR LF line end), or

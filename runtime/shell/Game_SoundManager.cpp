@@ -556,6 +556,16 @@ std::int32_t Game_SoundManager::MidiState(std::int32_t id) const {
     return bgmMidiState[static_cast<std::size_t>(id)];
 }
 
+void Game_SoundManager::DeleteStoppedSoundNow(std::int32_t kind, std::int32_t id) {
+    if (id < 0) return;
+    auto& list = soundsById[static_cast<std::size_t>(kind)];
+    const auto it = list.find(id);
+    if (it == list.end()) return;
+    if (id < ListCount(kind)) Lib().deleteSound(it->second);
+    baseFrequency.erase(it->second);
+    it->second = 0;
+}
+
 void Game_SoundManager::PlayBgm(std::int32_t id, std::int32_t fade, std::int32_t start) {
     Game_SystemState& st = TheSystemState;
     Game_System& gs = TheGameSystem;
@@ -590,14 +600,7 @@ void Game_SoundManager::PlayBgm(std::int32_t id, std::int32_t fade, std::int32_t
         previousBgmVolume = bgmVolume;
         midiPlaying = false;
         bgmVolume = 0;
-        if (fade == 0 && st.currentBgm >= 0) {
-            const auto it = list.find(st.currentBgm);
-            if (it != list.end()) {
-                if (st.currentBgm < ListCount(kBgm)) Lib().deleteSound(it->second);
-                baseFrequency.erase(it->second);
-                it->second = 0;
-            }
-        }
+        if (fade == 0) DeleteStoppedSoundNow(kBgm, st.currentBgm);
         st.currentBgm = -1;
         currentBgmHandle = 0;
         bgmFadeLeft = bgmFadeLength = FadeLength(fade);
@@ -725,14 +728,7 @@ void Game_SoundManager::PlayBgs(std::int32_t id, std::int32_t fade, std::int32_t
     if (id == -1) {
         previousBgsVolume = bgsVolume;
         bgsVolume = 0;
-        if (fade == 0 && st.currentBgs >= 0) {
-            const auto it = list.find(st.currentBgs);
-            if (it != list.end()) {
-                if (st.currentBgs < ListCount(kBgs)) Lib().deleteSound(it->second);
-                baseFrequency.erase(it->second);
-                it->second = 0;
-            }
-        }
+        if (fade == 0) DeleteStoppedSoundNow(kBgs, st.currentBgs);
         st.currentBgs = -1;
         currentBgsHandle = 0;
         bgsFadeLeft = bgsFadeLength = FadeLength(fade);

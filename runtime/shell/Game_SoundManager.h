@@ -156,6 +156,9 @@ class Game_SoundManager {
                           std::int32_t tempo, std::int32_t start, std::string text);
 
   private:
+    // A BGM or BGS stopped without a fade: the list sound `id` of `kind` is deleted at once (a
+    // spare slot's sound stays for the file-name cache) and its entry emptied.
+    void DeleteStoppedSoundNow(std::int32_t kind, std::int32_t id);
     void PlayBgm(std::int32_t id, std::int32_t fade, std::int32_t start);
     void PlayBgs(std::int32_t id, std::int32_t fade, std::int32_t start);
     void PlaySe(std::int32_t id, std::int32_t delay, std::int32_t tag);

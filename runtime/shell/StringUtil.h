@@ -21,6 +21,10 @@ int FindInCodedText(std::string_view text, std::string_view needle, int start);
 // ']', every other run is dropped.
 std::string StripTextCodes(std::string_view text);
 
+// A number as the C library's atoi reads it: leading white space, an optional sign, the digits
+// that follow; 0 when there are none. Beyond the 32-bit range it stays at the nearest limit.
+std::int32_t ReadLeadingInt32(std::string_view text);
+
 // Replaces every occurrence, left to right, never searching inside an inserted replacement. An
 // empty search text leaves the text unchanged.
 std::string ReplaceAllText(std::string_view text, std::string_view search,
