@@ -3,13 +3,16 @@
 #include <algorithm>
 #include <climits>
 
+#include "runtime/data/Game_SystemState.h"
 #include "runtime/dictionary/MessageDictionary.h"
 #include "runtime/presentation/TextCodes.h"
 #include "runtime/script/Game_Interpreter.h"
 #include "runtime/script/Game_Variables.h"
 #include "runtime/script/InterpreterOperations.h"
+#include "runtime/shell/DebugWindow.h"
 #include "runtime/shell/Game_System.h"
 #include "runtime/shell/RuntimeError.h"
+#include "runtime/shell/ShellGlobals.h"
 #include "runtime/shell/StringUtil.h"
 
 void (*ShutDownGameHook)() = nullptr;
@@ -332,6 +335,55 @@ bool CommandEndGame(Game_Interpreter& i) {
     return true;
 }
 
+// ---- Small switches ----
+
+bool CommandCloseChoiceWindow(Game_Interpreter&) {
+    TheGameSystem.closeChoiceRequest = 1;
+    return true;
+}
+
+bool CommandCloseMessageWindow(Game_Interpreter&) {
+    TheGameSystem.closeMessageRequest = 1;
+    return true;
+}
+
+bool CommandClearDebugText(Game_Interpreter&) {
+    if (DebugWindowOpen == 1) {
+        DebugWindowText.clear();
+        DebugWindowDirty = 1;
+    }
+    return true;
+}
+
+bool CommandFreezeScreen(Game_Interpreter&) {
+    TheSystemState.liveDrawing = 0;
+    GameSystemGraphics& graphics = GetGameSystemGraphics();
+    if (graphics.copyDrawTargetToGraph) {
+        graphics.copyDrawTargetToGraph(0, 0, ScreenWidth, ScreenHeight, TheGameSystem.captureGraph);
+    }
+    return true;
+}
+
+bool CommandUnfreezeScreen(Game_Interpreter&) {
+    TheSystemState.liveDrawing = 1;
+    return true;
+}
+
+bool CommandWaitAllMoveRoutes(Game_Interpreter& i) {
+    i.waitingForAllRoutes = 1;
+    return true;
+}
+
+bool CommandAutoMoveOn(Game_Interpreter&) {
+    TheSystemState.moveDuringEvents = 1;
+    return true;
+}
+
+bool CommandAutoMoveOff(Game_Interpreter&) {
+    TheSystemState.moveDuringEvents = 0;
+    return true;
+}
+
 }  // namespace
 
 void LoopBack(Game_Interpreter& interpreter) {
@@ -435,6 +487,9 @@ void ApplyLabelOperations(Game_Interpreter& interpreter,
 }
 
 void InstallFlowCommands() {
+    SetCommandHandler(104, &CommandCloseChoiceWindow);
+    SetCommandHandler(105, &CommandCloseMessageWindow);
+    SetCommandHandler(107, &CommandClearDebugText);
     SetCommandHandler(111, &CommandConditionNumber);
     SetCommandHandler(112, &CommandConditionString);
     SetCommandHandler(170, &CommandLoopStart);
@@ -444,9 +499,14 @@ void InstallFlowCommands() {
     SetCommandHandler(174, &CommandReturnToTitle);
     SetCommandHandler(175, &CommandEndGame);
     SetCommandHandler(176, &CommandContinue);
+    SetCommandHandler(177, &CommandFreezeScreen);
+    SetCommandHandler(178, &CommandUnfreezeScreen);
     SetCommandHandler(179, &CommandLoopCount);
     SetCommandHandler(180, &CommandWait);
+    SetCommandHandler(202, &CommandWaitAllMoveRoutes);
     SetCommandHandler(213, &CommandJumpToLabel);
+    SetCommandHandler(230, &CommandAutoMoveOn);
+    SetCommandHandler(231, &CommandAutoMoveOff);
     SetCommandHandler(401, &CommandBranchCase);
     SetCommandHandler(420, &CommandBranchCase);
     SetCommandHandler(402, &CommandBranchElse);

@@ -3,6 +3,7 @@
 #include "runtime/script/FlowCommands.h"
 
 #include "CommandTestSupport.h"
+#include "runtime/data/Game_SystemState.h"
 
 namespace script_test {
 namespace {
@@ -27,7 +28,8 @@ Game_EventCommand Mark(std::uint8_t indent, std::int32_t n) {
     return At(indent, {kMarkCode, n});
 }
 
-constexpr std::int32_t kAllCodes[] = {111, 112, 170, 171, 172, 173, 174, 175, 176,      179,
+constexpr std::int32_t kAllCodes[] = {104, 105, 107, 177, 178, 202, 230, 231, 111,
+                                      112, 170, 171, 172, 173, 174, 175, 176, 179,
                                       180, 213, 401, 402, 420, 421, 498, 499, kMarkCode};
 
 class FlowTest : public CommandTest {
@@ -74,6 +76,36 @@ TEST_F(FlowTest, NumberConditionEntersTheFirstHoldingCaseOnly) {
         TheVariables.SetValue(Normal(1), c.b);
         EXPECT_EQ(Run(TwoConditions()), c.expected) << c.a << "," << c.b;
     }
+}
+
+TEST_F(FlowTest, JumpLinesTakeThePlaceOfTheSearches) {
+    // The same branch with the targets a compiled list carries: operands as cells or literals,
+    // case lines, and case commands that skip straight to the branch end.
+    std::vector<Game_EventCommand> list = TwoConditions();
+    list[0].jumpLines = {1, 2, 2, 2, 0, 0, 1, 3, 0, 0, 5, 0};
+    list[0].resolvedVariables = {ResolveVariableCell(TheVariables, Normal(0), -1),
+                                 {},
+                                 ResolveVariableCell(TheVariables, Normal(1), -1),
+                                 {}};
+    list[1].jumpLines = {2, 7};
+    list[3].jumpLines = {2, 7};
+    struct Case {
+        std::int32_t a, b;
+        Marks expected;
+    };
+    for (const Case& c : {Case{0, 7, {2, 9}}, Case{1, 7, {1, 9}}, Case{0, 0, {0, 9}}}) {
+        gMarks.clear();
+        TheVariables.SetValue(Normal(0), c.a);
+        TheVariables.SetValue(Normal(1), c.b);
+        EXPECT_EQ(Run(list), c.expected) << c.a << "," << c.b;
+    }
+    // A label jump with its target and one loop pushed on the way.
+    gMarks.clear();
+    Game_EventCommand jump = At(0, {213}, {"in"});
+    jump.jumpLines = {1, 3, 1, 0, 0};
+    EXPECT_EQ(Run({Mark(0, 1), jump, Mark(0, 99), At(0, {212}, {"in"}), Mark(1, 3), At(0, {498}),
+                   Mark(0, 9)}),
+              (Marks{1, 3, 9}));
 }
 
 TEST_F(FlowTest, RightSideIsAVariableUnlessMarkedLiteral) {
@@ -300,6 +332,50 @@ TEST_F(FlowTest, EraseThisEventFromACommonEventReportsOnceAndGoesOn) {
     for (int f = 0; f < 4; ++f) Frame();
     EXPECT_EQ(Reports().size(), 1u);
     EXPECT_EQ(gMarks, Marks{1});
+}
+
+struct CopyLog {
+    static inline std::vector<std::int32_t> calls;
+    static std::int32_t Copy(std::int32_t l, std::int32_t t, std::int32_t r, std::int32_t b,
+                             std::int32_t graph) {
+        calls = {l, t, r, b, graph};
+        return 0;
+    }
+};
+
+TEST_F(FlowTest, SmallSwitches) {
+    const Game_SystemState savedState = TheSystemState;
+    const GameSystemGraphics savedGraphics = GetGameSystemGraphics();
+    GetGameSystemGraphics().copyDrawTargetToGraph = &CopyLog::Copy;
+    ScreenWidth = 640;
+    ScreenHeight = 480;
+    TheGameSystem.captureGraph = 12;
+    EXPECT_TRUE(Execute(Command({177})));
+    EXPECT_EQ(TheSystemState.liveDrawing, 0);
+    EXPECT_EQ(CopyLog::calls, (std::vector<std::int32_t>{0, 0, 640, 480, 12}));
+    EXPECT_TRUE(Execute(Command({178})));
+    EXPECT_EQ(TheSystemState.liveDrawing, 1);
+    EXPECT_TRUE(Execute(Command({230})));
+    EXPECT_EQ(TheSystemState.moveDuringEvents, 1);
+    EXPECT_TRUE(Execute(Command({231})));
+    EXPECT_EQ(TheSystemState.moveDuringEvents, 0);
+    EXPECT_TRUE(Execute(Command({104})));
+    EXPECT_TRUE(Execute(Command({105})));
+    EXPECT_EQ(TheGameSystem.closeChoiceRequest, 1);
+    EXPECT_EQ(TheGameSystem.closeMessageRequest, 1);
+    EXPECT_TRUE(Execute(Command({202})));
+    EXPECT_EQ(interpreter_->waitingForAllRoutes, 1);
+    // The debug text is cleared only while the window is open.
+    DebugWindowText = "kept";
+    DebugWindowOpen = 0;
+    Execute(Command({107}));
+    EXPECT_EQ(DebugWindowText, "kept");
+    DebugWindowOpen = 1;
+    Execute(Command({107}));
+    EXPECT_EQ(DebugWindowText, "");
+    EXPECT_EQ(DebugWindowDirty, 1);
+    GetGameSystemGraphics() = savedGraphics;
+    TheSystemState = savedState;
 }
 
 }  // namespace
