@@ -186,7 +186,12 @@ bool CommandReserveEvent(Game_Interpreter& i) {
 // or -1 when it cannot be read.
 std::int32_t InsertCommonFile(Game_Interpreter& i, const std::string& name) {
     const auto known = InsertedCommonFiles.find(name);
-    if (known != InsertedCommonFiles.end()) return known->second;
+    if (known != InsertedCommonFiles.end()) {
+        // A restart reads the common events afresh and drops the inserted ones: then the file
+        // is read again.
+        if (known->second < CommonCount()) return known->second;
+        InsertedCommonFiles.erase(known);
+    }
     const std::int32_t first = CommonCount();
     const std::int32_t read = ReadCommonFile(name, first);
     if (read < 0) return -1;

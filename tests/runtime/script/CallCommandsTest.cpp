@@ -263,6 +263,14 @@ TEST_F(CallTest, CommonFileIsReadOnceAndItsFirstEventCalled) {
     EXPECT_GE(TheVariables.commonSelfIntegers.size(), 7u);
     EXPECT_EQ(TheVariables.commonSelfIntegers[6].size(), 100u);
     EXPECT_TRUE(Reports().empty());
+    // After the list was read afresh (a restart), the file is read again.
+    ASSERT_TRUE(gamedata::SaveBytes(path, gamedata::WriteCommonFile(file, {}, {})));
+    TheCommonEvents.Resize(5);
+    Load({insert});
+    interpreter_->mainFlag = 1;
+    Frame();
+    EXPECT_EQ(gMarks.back(), 55);
+    EXPECT_EQ(TheCommonEvents.Count(), 7u);
     // A file that cannot be read calls nothing.
     Load({Command({300, 0, 0}, {(dir / "missing.common").string()}), Mark(2)});
     interpreter_->mainFlag = 1;
