@@ -226,7 +226,9 @@ std::int32_t InsertCommonFile(Game_Interpreter& i, const std::string& name) {
 bool CommandInsertCommonFile(Game_Interpreter& i) {
     std::string name = StringArg(i, 0);
     if (Arg(i, 2) & 0x100) {
-        name = ExpandTextCodes(name, i.mapEventId, i.commonEventId, i.mapId, true, false, nullptr,
+        InterpreterLinks& links = GetInterpreterLinks();
+        const std::int32_t liveMap = links.mapId ? links.mapId() : -1;
+        name = ExpandTextCodes(name, i.mapEventId, i.commonEventId, liveMap, true, false, nullptr,
                                nullptr, false);
     }
     std::int32_t c = -1;
