@@ -187,6 +187,13 @@ struct InterpreterLinks {
     void (*evaluateInput)(Game_Interpreter& interpreter);
     // The microsecond clock the frame start is taken with.
     std::int64_t (*microsecondClock)();
+    // Erasing and calling map events: the timed erase of an event, an event's page count (0 when
+    // the live map has no such event), the command list of one of its pages (null when none), and
+    // the start flag that leaves an event to the main interpreter.
+    void (*startTimedErase)(std::int32_t eventId, std::int32_t frames);
+    std::int32_t (*eventPageCount)(std::int32_t eventId);
+    const Game_CommandList* (*eventPageCommands)(std::int32_t eventId, std::int32_t page);
+    void (*requestEventStart)(std::int32_t eventId);
 };
 
 InterpreterLinks& GetInterpreterLinks();
