@@ -1,5 +1,7 @@
 #include "runtime/script/CommandModules.h"
 
+#include "runtime/script/CallCommands.h"
+#include "runtime/script/FlowCommands.h"
 #include "runtime/script/MessageCommands.h"
 #include "runtime/script/SoundCommands.h"
 #include "runtime/script/VariableCommands.h"
@@ -8,4 +10,6 @@ void InstallCommandModules() {
     InstallVariableCommands();
     InstallMessageCommands();
     InstallSoundCommands();
+    InstallFlowCommands();
+    InstallCallCommands();
 }
