@@ -498,7 +498,8 @@ class DatabaseCommandRun {
             const std::string base = std::string(folder ? folder : ".") + "/";
             std::free(folder);
             CreateFolderChain(name, base);
-            if (count > 0) ExportDatabaseCsv(db, name, type, first, count);
+            // A range past the last entry still writes the file, with its row of field names.
+            ExportDatabaseCsv(db, name, type, first, count);
         }
     }
 

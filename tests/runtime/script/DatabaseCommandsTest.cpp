@@ -374,6 +374,9 @@ TEST_F(DatabaseCommandTest, ExportIsCutAtTheLastEntry) {
     // From the user database.
     Execute(Command({251, 0, 0, 0, (1 << 12) | kUserSlot, 2}, {"u.csv"}));
     EXPECT_EQ(CountRows(ReadFile("u.csv")), 2);
+    // Past the last entry: only the row of field names.
+    Execute(Command({251, 1, 12, 0, 1 << 12, 5}, {"past.csv"}));
+    EXPECT_EQ(ReadFile("past.csv"), FormatDatabaseCsv(TheVariableDatabase, 1, 12, 0));
     EXPECT_TRUE(Reports().empty());
 }
 
