@@ -96,6 +96,15 @@ TEST_F(DatabaseCommandTest, GeneralWriteAlwaysWritesTheVariableDatabase) {
     EXPECT_TRUE(Reports().empty());
 }
 
+TEST_F(DatabaseCommandTest, ADispatchedListRunsEveryCommandInOneFrame) {
+    Load({Command({250, 0, 0, 0, 0, 5}), Command({252, 0, 10, 0, 2 << 12, 0}),
+          Command({250, 0, -1, 0, kReadMode, Normal(0)})});
+    Frame();
+    EXPECT_FALSE(interpreter_->IsRunning());
+    EXPECT_EQ(Cell(0, 10, 0), 5);
+    EXPECT_EQ(Value(Normal(0)), 11);
+}
+
 TEST_F(DatabaseCommandTest, WriteOperatorsOnANumberCell) {
     struct Case {
         std::int32_t op, cur, value, expected;
