@@ -21,7 +21,7 @@ struct MessageTableRow {
     std::u16string_view english;
 };
 
-inline constexpr std::size_t kMessageTableRowCount = 371;
+inline constexpr std::size_t kMessageTableRowCount = 372;
 
 // Every message the runtime looks up, one row per key, keys unique. The rows are kept in a fixed
 // order (grouped by the code that looks them up) so that they can be referred to by position.

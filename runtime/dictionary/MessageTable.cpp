@@ -749,5 +749,7 @@ extern constinit const std::array<MessageTableRow, kMessageTableRowCount> Messag
                u"Attempted to load save data made by a newer executable.\nIt cannot be read, so the save file is renamed."},
     /* 371 */ {u"【ダウンロード】「http://」または「https://」から始まるURL以外を開くことはできません。",
                u"[Download] Only URLs starting with \"http://\" or \"https://\" can be opened."},
+    /* 372 */ {u"DB操作：データのコピーに失敗しました (タイプ%d データ%d → データ%d)",
+               u"DB operation: failed to copy data (type %d, data %d to data %d)"},
 }};
 // clang-format on
