@@ -1,6 +1,7 @@
 #include "runtime/script/CommandModules.h"
 
 #include "runtime/script/CallCommands.h"
+#include "runtime/script/DatabaseCommands.h"
 #include "runtime/script/FlowCommands.h"
 #include "runtime/script/MessageCommands.h"
 #include "runtime/script/SoundCommands.h"
@@ -12,4 +13,5 @@ void InstallCommandModules() {
     InstallSoundCommands();
     InstallFlowCommands();
     InstallCallCommands();
+    InstallDatabaseCommands();
 }

@@ -9,7 +9,8 @@
 namespace {
 
 TEST(CommandModulesTest, EveryModuleIsPluggedInByOneCall) {
-    const std::int32_t codes[] = {101, 102, 106, 111, 121, 123, 125, 126, 140, 141, 170, 210, 300};
+    const std::int32_t codes[] = {101, 102, 106, 111, 121, 123, 125, 126,
+                                  140, 141, 170, 210, 250, 251, 252, 300};
     std::map<std::int32_t, CommandHandler> before;
     for (std::int32_t code : codes) before[code] = SetCommandHandler(code, nullptr);
     const InterpreterLinks links = GetInterpreterLinks();
