@@ -564,6 +564,11 @@ int QueueTypedCharacter(char16_t unit) {
     return 0;
 }
 
+bool IsTypedQueueFull() {
+    const TextInputSystemState& s = TextInputSystem;
+    return (s.queueWrite + 1) % kTypedQueueSize == s.queueRead;
+}
+
 int TakeTypedCharacter(char16_t out[2], int take) {
     TextInputSystemState& s = TextInputSystem;
     if (s.queueRead == s.queueWrite) return 0;

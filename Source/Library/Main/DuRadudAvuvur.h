@@ -147,6 +147,7 @@ int ResetLineInputColor();
 int EnableImeInput(int flag);
 int RefreshImeState(int force);
 int QueueTypedCharacter(char16_t unit);
+bool IsTypedQueueFull();
 int TakeTypedCharacter(char16_t out[2], int take);
 int ClearTypedCharacters();
 bool IsKeyControlCode(char16_t unit);

@@ -1,0 +1,454 @@
+// Line input: handles and the typed-character queue, editing driven by keys and text injected as
+// SDL events through the real window procedure and pump, drawing on the software screen, and the
+// IME's composition and candidate lists.
+#include <SDL.h>
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "GraphTestSupport.h"
+#include "Main/DuRadudAvuvur.h"
+#include "Main/DxBaseImage.h"
+#include "Main/DxChar.h"
+#include "Main/DxFont.h"
+#include "Main/DxFontDraw.h"
+#include "Main/DxGraphics.h"
+#include "Main/DxGraphicsDraw.h"
+#include "Main/Windows/DxSystemWin.h"
+#include "Main/Windows/DxWinAPI.h"
+#include "Main/Windows/DxWindow.h"
+#include "platform/User32.h"
+
+namespace {
+
+using namespace ZiDaz;
+namespace test = platform::user32test;
+using velk_graph_test::GraphFixture;
+
+std::u16string TextOf(HandleValue h) {
+    LineInputRecord* r = FindLineInput(h);
+    return r ? std::u16string(r->text, r->length) : u"<bad>";
+}
+
+// ---- Handles and queue (no window needed) ----
+
+class LineInputTableTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        SetNarrowCharCode(CharEncoding::Utf8);
+        InitTextInputSystem();
+    }
+    void TearDown() override { DeleteAllLineInputs(); }
+};
+
+TEST_F(LineInputTableTest, HandlesCarryTypeNineAndACheckCounterThatWrapsAfter254) {
+    HandleValue first = CreateLineInputHandle(10, 0, 0, 0, 0, 0);
+    ASSERT_GE(first, 0);
+    EXPECT_EQ(first, static_cast<HandleValue>(0 | ((0 | 0x900) << 18)));
+    EXPECT_EQ((first >> 26) & 0x1F, 9);
+    ASSERT_EQ(DeleteLineInputHandle(first), 0);
+    std::vector<int> checks;
+    HandleValue last = -1;
+    for (int i = 1; i <= 255; ++i) {
+        last = CreateLineInputHandle(4, 0, 0, 0, 0, 0);
+        ASSERT_GE(last, 0);
+        checks.push_back((last >> 18) & 0xFF);
+        if (i < 255) ASSERT_EQ(DeleteLineInputHandle(last), 0);
+    }
+    EXPECT_EQ(checks.front(), 1);
+    EXPECT_EQ(checks[253], 254);
+    EXPECT_EQ(checks.back(), 0);  // after 254 comes 0 again
+    EXPECT_EQ(last, first);       // the same slot and check as the very first handle
+    // A re-used slot refuses the old handle.
+    ASSERT_EQ(DeleteLineInputHandle(last), 0);
+    HandleValue again = CreateLineInputHandle(4, 0, 0, 0, 0, 0);
+    EXPECT_NE(again, first);
+    EXPECT_EQ(CheckLineInputState(first), -1);
+    EXPECT_EQ(SetLineInputTextWide(u"x", first), -1);
+    EXPECT_EQ(ActivateLineInput(first), -1);
+    EXPECT_EQ(DeleteLineInputHandle(first), -1);
+    EXPECT_EQ(CheckLineInputState(again), 0);
+}
+
+TEST_F(LineInputTableTest, CreationLimitsAndBadHandles) {
+    EXPECT_EQ(CreateLineInputHandle(0, 0, 0, 0, 0, 0), -1);
+    EXPECT_EQ(CreateLineInputHandle(-3, 0, 0, 0, 0, 0), -1);
+    std::vector<HandleValue> all;
+    for (int i = 0; i < kLineInputSlots; ++i)
+        all.push_back(CreateLineInputHandle(2, 0, 0, 0, 0, 0));
+    for (HandleValue h : all) ASSERT_GE(h, 0);
+    EXPECT_EQ(CreateLineInputHandle(2, 0, 0, 0, 0, 0), -1);
+    for (HandleValue bad : {-1, 0, 5, all[0] ^ (1 << 26), (all[0] & ~0x3FFFF) | 300})
+        EXPECT_EQ(CheckLineInputState(bad), -1) << bad;
+    EXPECT_EQ(ActivateLineInput(all[3]), 0);
+    EXPECT_EQ(TextInputSystem.activeInput, all[3]);
+    DeleteLineInputHandle(all[3]);
+    EXPECT_EQ(TextInputSystem.activeInput, -1);
+}
+
+TEST_F(LineInputTableTest, QueueHolds1024UnitsAndAHighSurrogateWaitsForItsPair) {
+    for (int i = 0; i < 1024; ++i) ASSERT_EQ(QueueTypedCharacter(u'a'), 0) << i;
+    EXPECT_TRUE(IsTypedQueueFull());
+    EXPECT_EQ(QueueTypedCharacter(u'b'), -1);
+    char16_t c[2];
+    EXPECT_EQ(TakeTypedCharacter(c, 1), 1);
+    EXPECT_EQ(QueueTypedCharacter(u'b'), 0);
+    EXPECT_EQ(QueueTypedCharacter(u'c'), -1);
+    ClearTypedCharacters();
+    EXPECT_EQ(TakeTypedCharacter(c, 1), 0);
+    // The ring wraps: fill past the end and read everything back in order.
+    for (int round = 0; round < 3; ++round) {
+        for (int i = 0; i < 700; ++i)
+            ASSERT_EQ(QueueTypedCharacter(static_cast<char16_t>(i + 1)), 0);
+        for (int i = 0; i < 700; ++i) {
+            ASSERT_EQ(TakeTypedCharacter(c, 1), 1);
+            ASSERT_EQ(c[0], i + 1);
+        }
+    }
+    QueueTypedCharacter(0xD83D);
+    EXPECT_EQ(TakeTypedCharacter(c, 1), 0);  // the second half has not arrived
+    EXPECT_EQ(TakeTypedCharacter(c, 0), 0);
+    QueueTypedCharacter(0xDE00);
+    EXPECT_EQ(TakeTypedCharacter(c, 0), 2);  // peek leaves it queued
+    EXPECT_EQ(TakeTypedCharacter(c, 1), 2);
+    EXPECT_EQ(c[0], 0xD83D);
+    EXPECT_EQ(c[1], 0xDE00);
+    EXPECT_EQ(TakeTypedCharacter(c, 1), 0);
+}
+
+TEST_F(LineInputTableTest, TextIsCutAtTheLimitAndReadBackWithinTheBuffer) {
+    HandleValue h = CreateLineInputHandle(10, 0, 0, 0, 0, 0);
+    ASSERT_EQ(SetLineInputText("あいうえおかきくけこさし", h), 0);
+    EXPECT_EQ(TextOf(h), u"あいうえおかきくけこ");  // ten UTF-16 units, 30 bytes in UTF-8
+    LineInputRecord* r = FindLineInput(h);
+    EXPECT_EQ(r->cursor, 10);
+    EXPECT_EQ(r->selectionStart, -1);
+    char big[64];
+    ASSERT_EQ(GetLineInputText(big, sizeof big, h), 0);
+    EXPECT_STREQ(big, "あいうえおかきくけこ");
+    // A short buffer is cut between characters and terminated, never written past.
+    char small[12];
+    std::memset(small, 'Z', sizeof small);
+    char guard = small[11];
+    ASSERT_EQ(GetLineInputText(small, 8, h), 0);
+    EXPECT_STREQ(small, "あい");
+    EXPECT_EQ(small[8], guard);
+    EXPECT_EQ(GetLineInputText(small, sizeof small, h + 1), -1);
+    SetNarrowCharCode(CharEncoding::ShiftJis);
+    ASSERT_EQ(GetLineInputText(big, sizeof big, h), 0);
+    EXPECT_EQ(std::strlen(big), 20u);
+    SetNarrowCharCode(CharEncoding::Utf8);
+}
+
+TEST_F(LineInputTableTest, StateColoursAndActivation) {
+    HandleValue h = CreateLineInputHandle(5, 1, 0, 0, 0, 0);
+    EXPECT_EQ(TextInputSystem.imeAllowedByInput, 1);
+    HandleValue single = CreateLineInputHandle(5, 0, 1, 0, 0, 0);
+    EXPECT_EQ(TextInputSystem.imeAllowedByInput, 0);
+    ASSERT_EQ(ActivateLineInput(h), 0);
+    EXPECT_EQ(TextInputSystem.imeAllowedByInput, 1);
+    LineInputRecord* r = FindLineInput(h);
+    r->finished = r->cancelled = 1;
+    EXPECT_EQ(CheckLineInputState(h), 2);
+    r->cancelled = 0;
+    EXPECT_EQ(CheckLineInputState(h), 1);
+    ASSERT_EQ(ActivateLineInput(h), 0);  // a finished input activated again starts over
+    EXPECT_EQ(CheckLineInputState(h), 0);
+    ASSERT_EQ(ActivateLineInput(single), 0);
+    EXPECT_EQ(TextInputSystem.imeAllowedByInput, 0);
+    ASSERT_EQ(ActivateLineInput(-1), 0);
+    EXPECT_EQ(TextInputSystem.activeInput, -1);
+
+    std::int64_t colours[17];
+    for (auto& c : colours) c = -1;
+    TextInputSystem.colours[3] = TextInputSystem.colours[0] = 12345;
+    TextInputSystem.colours[20] = 1;
+    SetLineInputColors(colours);
+    EXPECT_EQ(TextInputSystem.colours[0], 12345u);  // omitted: kept
+    EXPECT_EQ(TextInputSystem.colours[3], ComposeScreenColor(0, 0, 0));
+    EXPECT_EQ(TextInputSystem.colours[4], ComposeScreenColor(128, 128, 128));
+    EXPECT_EQ(TextInputSystem.colours[5], ComposeScreenColor(255, 255, 255));
+    EXPECT_EQ(TextInputSystem.colours[20], ComposeScreenColor(0, 0, 0));
+    colours[2] = 777;  // parameter 3: composition background, and the frame when 11 is omitted
+    colours[16] = 55;  // parameter 17 switches the composition edge on
+    SetLineInputColors(colours);
+    EXPECT_EQ(TextInputSystem.colours[8], 777u);
+    EXPECT_EQ(TextInputSystem.colours[19], 777u);
+    EXPECT_EQ(TextInputSystem.colours[7], 55u);
+    EXPECT_EQ(TextInputSystem.compositionEdgeSwitch, 1);
+}
+
+// ---- Editing through the window procedure and the pump ----
+
+class LineInputWindowTest : public GraphFixture {
+  protected:
+    void SetUp() override {
+        GraphFixture::SetUp();
+        StartSoftware(32);
+        // Below Windows 10 the window procedure does not drop a repeated code within 40 ms.
+        SystemReport.windowsVersionCode = 262;
+        SDL_SetModState(KMOD_NONE);
+    }
+    void TearDown() override {
+        SDL_SetModState(KMOD_NONE);
+        SetNarrowCharCode(CharEncoding::Utf8);
+        GraphFixture::TearDown();
+    }
+    static std::uint32_t WindowId() {
+        return SDL_GetWindowID(test::SdlWindowOf(MainWindow.mainWindow));
+    }
+    static void Pump() {
+        for (int i = 0; i < 2; ++i) PumpMessages();
+    }
+    static void Key(SDL_Scancode code, bool down) {
+        SDL_Event e{};
+        e.type = down ? SDL_KEYDOWN : SDL_KEYUP;
+        e.key.state = down ? SDL_PRESSED : SDL_RELEASED;
+        e.key.windowID = WindowId();
+        e.key.keysym.scancode = code;
+        e.key.keysym.mod = SDL_GetModState();
+        test::InjectEvent(e);
+    }
+    static void Modifier(SDL_Scancode code, SDL_Keymod mod, bool down) {
+        SDL_SetModState(
+            static_cast<SDL_Keymod>(down ? (SDL_GetModState() | mod) : (SDL_GetModState() & ~mod)));
+        Key(code, down);
+        Pump();
+    }
+    static void Tap(SDL_Scancode code) {
+        Key(code, true);
+        Pump();
+        Key(code, false);
+        Pump();
+    }
+    static void Type(const std::string& utf8) {
+        SDL_Event e{};
+        e.type = SDL_TEXTINPUT;
+        e.text.windowID = WindowId();
+        std::strncpy(e.text.text, utf8.c_str(), sizeof e.text.text - 1);
+        test::InjectEvent(e);
+        Pump();
+    }
+    // Runs a key script: words separated by spaces.
+    static void Run(const std::string& script) {
+        std::istringstream in(script);
+        std::string w;
+        while (in >> w) {
+            if (w == "Left")
+                Tap(SDL_SCANCODE_LEFT);
+            else if (w == "Right")
+                Tap(SDL_SCANCODE_RIGHT);
+            else if (w == "Up")
+                Tap(SDL_SCANCODE_UP);
+            else if (w == "Down")
+                Tap(SDL_SCANCODE_DOWN);
+            else if (w == "Home")
+                Tap(SDL_SCANCODE_HOME);
+            else if (w == "End")
+                Tap(SDL_SCANCODE_END);
+            else if (w == "PgUp")
+                Tap(SDL_SCANCODE_PAGEUP);
+            else if (w == "Back")
+                Tap(SDL_SCANCODE_BACKSPACE);
+            else if (w == "Del")
+                Tap(SDL_SCANCODE_DELETE);
+            else if (w == "Enter")
+                Tap(SDL_SCANCODE_RETURN);
+            else if (w == "Esc")
+                Tap(SDL_SCANCODE_ESCAPE);
+            else if (w == "Tab")
+                Tap(SDL_SCANCODE_TAB);
+            else if (w == "+Shift")
+                Modifier(SDL_SCANCODE_LSHIFT, KMOD_LSHIFT, true);
+            else if (w == "-Shift")
+                Modifier(SDL_SCANCODE_LSHIFT, KMOD_LSHIFT, false);
+            else if (w == "+Ctrl")
+                Modifier(SDL_SCANCODE_LCTRL, KMOD_LCTRL, true);
+            else if (w == "-Ctrl")
+                Modifier(SDL_SCANCODE_LCTRL, KMOD_LCTRL, false);
+            else if (w == "^A" || w == "^C" || w == "^X" || w == "^V") {
+                Modifier(SDL_SCANCODE_LCTRL, KMOD_LCTRL, true);
+                Tap(static_cast<SDL_Scancode>(SDL_SCANCODE_A + (w[1] - 'A')));
+                Modifier(SDL_SCANCODE_LCTRL, KMOD_LCTRL, false);
+            } else if (w.rfind("t:", 0) == 0) {
+                // One text event per character, as an input method delivers typed keys.
+                std::string t = w.substr(2);
+                for (std::size_t i = 0; i < t.size();) {
+                    std::size_t n = 1;
+                    unsigned char b = static_cast<unsigned char>(t[i]);
+                    if (b >= 0xF0)
+                        n = 4;
+                    else if (b >= 0xE0)
+                        n = 3;
+                    else if (b >= 0xC0)
+                        n = 2;
+                    Type(t.substr(i, n));
+                    i += n;
+                }
+            } else {
+                ADD_FAILURE() << "unknown word " << w;
+            }
+        }
+    }
+    static std::u16string Clipboard() {
+        int size = ReadClipboardWideText(nullptr);
+        if (size <= 0) return u"<none>";
+        std::vector<char16_t> b(size / 2 + 2, 0);
+        ReadClipboardWideText(b.data());
+        return b.data();
+    }
+};
+
+struct EditCase {
+    const char* name;
+    int maxLength;
+    int options;  // bit 0 cancel, 1 single-byte, 2 numbers, 3 double-byte, 4 multi-line
+    const char16_t* initial;
+    int cursor;  // -1: at the end
+    int selStart, selEnd;
+    const char* script;
+    const char16_t* text;
+    int wantCursor;
+    int wantSelStart, wantSelEnd;  // wantSelStart -1: none (end not checked)
+    int state;
+    std::int32_t encoding = CharEncoding::Utf8;
+};
+
+TEST_F(LineInputWindowTest, EditingKeysTypingAndFilters) {
+    const EditCase cases[] = {
+        {"typing", 20, 0, u"", -1, -1, 0, "t:ab t:c", u"abc", 3, -1, 0, 0},
+        {"shift+left selects backwards", 20, 0, u"abcd", -1, -1, 0, "+Shift Left Left -Shift",
+         u"abcd", 2, 4, 2, 0},
+        {"left without shift drops the selection", 20, 0, u"abcd", 3, 1, 3, "Left", u"abcd", 2, -1,
+         0, 0},
+        {"shift+right extends from the start", 20, 0, u"abcd", 1, 1, 2, "+Shift Right Right",
+         u"abcd", 3, 1, 3, 0},
+        {"ctrl+shift+home selects to 0", 20, 0, u"abc", -1, -1, 0, "+Ctrl +Shift Home", u"abc", 0,
+         3, 0, 0},
+        {"ctrl+end", 20, 0, u"ab\ncd", 0, -1, 0, "+Ctrl End", u"ab\ncd", 5, -1, 0, 0},
+        {"home goes to the line start", 20, 16, u"ab\ncd", 4, -1, 0, "Home", u"ab\ncd", 3, -1, 0,
+         0},
+        {"end stops at the line break", 20, 16, u"ab\ncd", 0, -1, 0, "End", u"ab\ncd", 2, -1, 0, 0},
+        {"home at 0 keeps the selection", 20, 0, u"abc", 0, 0, 2, "Home", u"abc", 0, 0, 2, 0},
+        {"backspace removes a pair", 20, 0, u"a😀", -1, -1, 0, "Back", u"a", 1, -1, 0, 0},
+        {"left steps over a pair", 20, 0, u"a😀b", -1, -1, 0, "Left Left", u"a😀b", 1, -1, 0, 0},
+        {"delete removes a pair", 20, 0, u"a😀b", 1, -1, 0, "Del", u"ab", 1, -1, 0, 0},
+        {"delete at the end does nothing", 20, 0, u"ab", -1, -1, 0, "Del", u"ab", 2, -1, 0, 0},
+        {"backspace deletes the selection", 20, 0, u"abcd", 1, 1, 3, "Back", u"ad", 1, -1, 0, 0},
+        {"delete with a selection", 20, 0, u"abcd", 3, 3, 1, "Del", u"ad", 1, -1, 0, 0},
+        {"tab and ctrl+a and page up are not text", 20, 0, u"", -1, -1, 0, "Tab ^A PgUp t:x", u"x",
+         1, -1, 0, 0},
+        {"enter finishes a single line", 20, 0, u"ab", -1, -1, 0, "Enter t:c", u"ab", 2, -1, 0, 1},
+        {"enter breaks a multi-line input", 20, 16, u"ab", 1, -1, 0, "Enter", u"a\nb", 2, -1, 0, 0},
+        {"escape without cancel is ignored", 20, 0, u"ab", -1, -1, 0, "Esc", u"ab", 2, -1, 0, 0},
+        {"escape with cancel", 20, 1, u"ab", -1, -1, 0, "Esc", u"ab", 2, -1, 0, 2},
+        {"numbers only", 20, 4, u"", -1, -1, 0, "t:-1-2.3.4a", u"-12.34", 6, -1, 0, 0},
+        {"a digit over a selection", 20, 4, u"abc", 0, 0, 3, "t:1", u"1", 1, -1, 0, 0},
+        {"a letter over a selection", 20, 4, u"abc", 0, 0, 3, "t:x", u"", 0, -1, 0, 0},
+        {"single-byte only", 20, 2, u"", -1, -1, 0, "t:aあb", u"ab", 2, -1, 0, 0},
+        {"double-byte only", 20, 8, u"", -1, -1, 0, "t:aあb", u"あ", 1, -1, 0, 0},
+        {"full UTF-8 input drops from the end", 10, 0, u"", -1, -1, 0, "t:あいうえ", u"あいえ", 3,
+         -1, 0, 0},
+        {"ten ASCII characters in UTF-8", 10, 0, u"", -1, -1, 0, "t:abcdefghijk", u"abcdefghik", 10,
+         -1, 0, 0},
+        {"full CP932 input", 10, 0, u"", -1, -1, 0, "t:あいうえおか", u"あいうえか", 5, -1, 0, 0,
+         CharEncoding::ShiftJis},
+        {"typing into the middle of a full input", 5, 0, u"abcde", 0, -1, 0, "t:x", u"xabcd", 1, -1,
+         0, 0},
+        {"a character longer than the limit is dropped", 2, 0, u"ab", -1, -1, 0, "t:あ", u"ab", 2,
+         -1, 0, 0},
+        {"a surrogate pair is one character", 20, 0, u"", -1, -1, 0, "t:x😀 Left", u"x😀", 1, -1, 0,
+         0},
+        {"up on the first line clears the selection", 20, 16, u"abc\nde", 2, 0, 2, "Up", u"abc\nde",
+         2, -1, 0, 0},
+        {"shift+up on the first line changes nothing", 20, 16, u"abc\nde", 2, 0, 2, "+Shift Up",
+         u"abc\nde", 2, 0, 2, 0},
+        {"down keeps the column or ends the line", 30, 16, u"ab\ncdefg\nxyz", 8, -1, 0, "Down",
+         u"ab\ncdefg\nxyz", 12, -1, 0, 0},
+        {"down past an empty first line", 30, 16, u"\nabcd\nefgh", 3, -1, 0, "Down",
+         u"\nabcd\nefgh", 8, -1, 0, 0},
+        {"up keeps the column", 30, 16, u"abcdef\nxy", 9, -1, 0, "Up", u"abcdef\nxy", 2, -1, 0, 0},
+        {"up from a line start", 30, 16, u"abc\ndef", 4, -1, 0, "Up", u"abc\ndef", 0, -1, 0, 0},
+        {"down on the last line clears the selection", 30, 16, u"ab\ncd", 4, 3, 4, "Down",
+         u"ab\ncd", 4, -1, 0, 0},
+    };
+    for (const EditCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        SetNarrowCharCode(c.encoding);
+        HandleValue h =
+            CreateLineInputHandle(c.maxLength, c.options & 1, (c.options >> 1) & 1,
+                                  (c.options >> 2) & 1, (c.options >> 3) & 1, (c.options >> 4) & 1);
+        ASSERT_GE(h, 0);
+        ASSERT_EQ(SetLineInputTextWide(c.initial, h), 0);
+        LineInputRecord* r = FindLineInput(h);
+        if (c.cursor >= 0) r->cursor = c.cursor;
+        ASSERT_EQ(ActivateLineInput(h), 0);
+        r->selectionStart = c.selStart;
+        r->selectionEnd = c.selEnd;
+        Run(c.script);
+        EXPECT_EQ(TextOf(h), c.text);
+        EXPECT_EQ(r->cursor, c.wantCursor);
+        EXPECT_EQ(r->selectionStart, c.wantSelStart);
+        if (c.wantSelStart != -1) EXPECT_EQ(r->selectionEnd, c.wantSelEnd);
+        EXPECT_EQ(CheckLineInputState(h), c.state);
+        SDL_SetModState(KMOD_NONE);
+        Key(SDL_SCANCODE_LSHIFT, false);
+        Key(SDL_SCANCODE_LCTRL, false);
+        Pump();
+        DeleteLineInputHandle(h);
+        SetNarrowCharCode(CharEncoding::Utf8);
+    }
+}
+
+TEST_F(LineInputWindowTest, CopyCutAndPasteGoThroughTheClipboard) {
+    HandleValue h = CreateLineInputHandle(30, 0, 0, 0, 0, 0);
+    SetLineInputTextWide(u"hello world", h);
+    ActivateLineInput(h);
+    Run("+Shift Left Left Left Left Left -Shift ^C");
+    EXPECT_EQ(Clipboard(), u"world");
+    EXPECT_EQ(FindLineInput(h)->selectionStart, 11);  // a copy keeps the selection
+    Run("^X");
+    EXPECT_EQ(TextOf(h), u"hello ");
+    EXPECT_EQ(Clipboard(), u"world");
+    Run("+Ctrl Home -Ctrl ^V");
+    EXPECT_EQ(TextOf(h), u"worldhello ");
+    EXPECT_EQ(FindLineInput(h)->cursor, 5);
+    Run("+Shift Home -Shift");
+    WriteClipboardWideText(u"x");
+    Run("+Shift Del -Shift");  // Shift+Delete cuts
+    EXPECT_EQ(TextOf(h), u"hello ");
+    EXPECT_EQ(Clipboard(), u"world");
+    // Line breaks and other control codes of a pasted text.
+    WriteClipboardWideText(u"a\r\nb\tc\x01");
+    SetLineInputTextWide(u"", h);
+    Run("^V");
+    EXPECT_EQ(TextOf(h), u"abc");
+    DeleteLineInputHandle(h);
+    HandleValue m = CreateLineInputHandle(30, 0, 0, 0, 0, 1);
+    ActivateLineInput(m);
+    WriteClipboardWideText(u"a\r\nb");
+    Run("^V");
+    EXPECT_EQ(TextOf(m), u"a\n\nb");
+}
+
+TEST_F(LineInputWindowTest, WindowsTenDropsARepeatedKeyWithin40Milliseconds) {
+    SystemReport.windowsVersionCode = 268;
+    HandleValue h = CreateLineInputHandle(30, 0, 0, 0, 0, 0);
+    SetLineInputTextWide(u"abcd", h);
+    ActivateLineInput(h);
+    Key(SDL_SCANCODE_BACKSPACE, true);
+    Key(SDL_SCANCODE_BACKSPACE, true);
+    Pump();
+    EXPECT_EQ(TextOf(h), u"abc");
+    SDL_Delay(60);
+    Key(SDL_SCANCODE_BACKSPACE, true);
+    Pump();
+    Key(SDL_SCANCODE_BACKSPACE, false);
+    Pump();
+    EXPECT_EQ(TextOf(h), u"ab");
+}
+
+}  // namespace
