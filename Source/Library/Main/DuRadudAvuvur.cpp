@@ -861,7 +861,8 @@ int DrawLineInputScaled(int x, int y, int scaled, double sx, double sy, HandleVa
     if (visible == 0) visible = 1;
     int ex, ey;
     DrawLineInputRun(x, y, st, r.text, r.length, 0, &ex, &ey);
-    if (ey < area.bottom - st.lineHeight) {
+    // A text whose last line is within the area fits (also in an area of exactly one line).
+    if (ey <= area.bottom - st.lineHeight) {
         r.firstShown = 0;
     } else if (r.firstShown > r.cursor) {
         r.firstShown = r.cursor;

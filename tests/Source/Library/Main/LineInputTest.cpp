@@ -451,4 +451,183 @@ TEST_F(LineInputWindowTest, WindowsTenDropsARepeatedKeyWithin40Milliseconds) {
     EXPECT_EQ(TextOf(h), u"ab");
 }
 
+// ---- Drawing on the software screen ----
+
+class LineInputDrawTest : public LineInputWindowTest {
+  protected:
+    void SetUp() override {
+        LineInputWindowTest::SetUp();
+        target_ = CreateDrawableGraph(kW, kH, 0);
+        ASSERT_GE(target_, 0);
+        ASSERT_EQ(SetDrawTarget(target_), 0);
+        std::int64_t colours[17];
+        for (auto& c : colours) c = -1;
+        colours[1] = ComposeScreenColor(0, 255, 0);     // cursor
+        colours[12] = ComposeScreenColor(255, 0, 255);  // selection background
+        SetLineInputColors(colours);
+        font_ = ObtainDefaultFont();
+        h_ = QueryFontSize(font_);
+        lineHeight_ = h_ + 3 * (h_ / 10);
+    }
+    void Area(int left, int top, int right, int bottom) {
+        ASSERT_EQ(SetDrawClipRect(RECT{left, top, right, bottom}), 0);
+    }
+    void Clear() {
+        const RECT all{0, 0, kW, kH};
+        SetDrawClipRect(all);
+        PaintRectangle(0, 0, kW, kH, ComposeScreenColor(0, 0, 0), 1);
+    }
+    bool Is(int x, int y, int r, int g, int b) const {
+        return (velk_graph_test::MemImgPixel(*GetGraphMemImg(target_), x, y) & 0xFFFFFF) ==
+               (ComposeScreenColor(r, g, b) & 0xFFFFFF);
+    }
+    // The box that holds every pixel of the colour; false when there is none.
+    bool Bounds(int r, int g, int b, RECT* out) const {
+        bool any = false;
+        *out = RECT{kW, kH, -1, -1};
+        for (int y = 0; y < kH; ++y)
+            for (int x = 0; x < kW; ++x)
+                if (Is(x, y, r, g, b)) {
+                    any = true;
+                    out->left = std::min<int>(out->left, x);
+                    out->top = std::min<int>(out->top, y);
+                    out->right = std::max<int>(out->right, x + 1);
+                    out->bottom = std::max<int>(out->bottom, y + 1);
+                }
+        return any;
+    }
+    std::vector<std::uint32_t> Snapshot() const {
+        std::vector<std::uint32_t> v;
+        for (int y = 0; y < kH; ++y)
+            for (int x = 0; x < kW; ++x)
+                v.push_back(velk_graph_test::MemImgPixel(*GetGraphMemImg(target_), x, y));
+        return v;
+    }
+    int Width(const char16_t* t, int n) const { return MeasureTextWidthWide(t, n, -1, font_, 0); }
+
+    static constexpr int kW = 240, kH = 160;
+    HandleValue target_ = -1, font_ = -1;
+    int h_ = 0, lineHeight_ = 0;
+};
+
+TEST_F(LineInputDrawTest, TheCursorStandsAfterTheTextOnlyOnTheActiveInput) {
+    ASSERT_GT(h_, 0);
+    HandleValue h = CreateLineInputHandle(20, 0, 0, 0, 0, 0);
+    SetLineInputTextWide(u"abc", h);
+    Clear();
+    Area(0, 0, kW, kH);
+    EXPECT_EQ(DrawLineInput(10, 20, h, 1), 0);
+    RECT box;
+    EXPECT_FALSE(Bounds(0, 255, 0, &box));     // not active: no cursor
+    EXPECT_TRUE(Bounds(255, 255, 255, &box));  // but the text
+    ActivateLineInput(h);
+    Clear();
+    Area(0, 0, kW, kH);
+    EXPECT_EQ(DrawLineInput(10, 20, h, 1), 0);
+    ASSERT_TRUE(Bounds(0, 255, 0, &box));
+    EXPECT_EQ(box.left, 10 + Width(u"abc", 3));
+    EXPECT_EQ(box.right - box.left, 2);
+    EXPECT_EQ(box.top, 20);
+    EXPECT_EQ(box.bottom - box.top, h_);
+    // An empty area or a finished handle draws nothing.
+    Clear();
+    Area(5, 5, 5, 40);
+    std::vector<std::uint32_t> before = Snapshot();
+    EXPECT_EQ(DrawLineInput(10, 20, h, 1), -1);
+    FindLineInput(h)->finished = 1;
+    Area(0, 0, kW, kH);
+    EXPECT_EQ(DrawLineInput(10, 20, h, 1), -1);
+    EXPECT_EQ(Snapshot(), before);
+    EXPECT_EQ(DrawLineInput(10, 20, h + 1, 1), -1);
+}
+
+TEST_F(LineInputDrawTest, TextWrapsAtTheAreaAndContinuesAtTheStartX) {
+    HandleValue h = CreateLineInputHandle(40, 0, 0, 0, 0, 0);
+    const std::u16string text = u"MMMMMMMMMMMMMMMMMMMM";
+    SetLineInputTextWide(text.c_str(), h);
+    LineInputRecord* r = FindLineInput(h);
+    r->selectionStart = 0;
+    r->selectionEnd = r->length;
+    Clear();
+    Area(0, 0, 120, kH);
+    ASSERT_EQ(DrawLineInput(40, 10, h, 1), 0);
+    RECT box;
+    ASSERT_TRUE(Bounds(255, 0, 255, &box));
+    EXPECT_EQ(box.left, 40);  // continuation lines start at x 40, not at the area's left
+    EXPECT_LE(box.right, 120);
+    EXPECT_GT(box.bottom, 10 + lineHeight_);  // more than one line
+    EXPECT_TRUE(Is(40, 10 + lineHeight_ + 1, 255, 0, 255) ||
+                Is(41, 10 + lineHeight_ + 1, 255, 0, 255));
+    // A start x beyond the area's right edge wraps before drawing.
+    ActivateLineInput(h);
+    SetLineInputTextWide(u"", h);
+    Clear();
+    Area(0, 0, 120, kH);
+    ASSERT_EQ(DrawLineInput(130, 10, h, 1), 0);
+    ASSERT_TRUE(Bounds(0, 255, 0, &box));
+    EXPECT_EQ(box.left, 10);
+    EXPECT_EQ(box.top, 10 + lineHeight_);
+}
+
+TEST_F(LineInputDrawTest, ASelectionLooksTheSameMadeEitherWay) {
+    HandleValue h = CreateLineInputHandle(40, 0, 0, 0, 0, 0);
+    SetLineInputTextWide(u"abcdefg", h);
+    LineInputRecord* r = FindLineInput(h);
+    std::vector<std::uint32_t> shots[3];
+    const int sel[3][2] = {{1, 5}, {5, 1}, {-1, 0}};
+    for (int i = 0; i < 3; ++i) {
+        r->selectionStart = sel[i][0];
+        r->selectionEnd = sel[i][1];
+        Clear();
+        Area(0, 0, kW, kH);
+        ASSERT_EQ(DrawLineInput(5, 5, h, 1), 0);
+        shots[i] = Snapshot();
+    }
+    EXPECT_EQ(shots[0], shots[1]);
+    EXPECT_NE(shots[0], shots[2]);
+    r->selectionStart = 1;
+    r->selectionEnd = 5;
+    Clear();
+    Area(0, 0, kW, kH);
+    DrawLineInput(5, 5, h, 1);
+    RECT box;
+    ASSERT_TRUE(Bounds(255, 0, 255, &box));
+    EXPECT_EQ(box.left, 5 + Width(u"a", 1));
+    EXPECT_EQ(box.right, 5 + Width(u"abcde", 5));
+}
+
+TEST_F(LineInputDrawTest, AOneLineAreaScrollsOneCharacterAtATime) {
+    HandleValue h = CreateLineInputHandle(60, 0, 0, 0, 0, 0);
+    ActivateLineInput(h);
+    LineInputRecord* r = FindLineInput(h);
+    const int right = 100;
+    std::u16string typed;
+    int lastFirst = 0;
+    for (int i = 0; i < 30; ++i) {
+        typed += static_cast<char16_t>(u'a' + i % 26);
+        SetLineInputTextWide(typed.c_str(), h);
+        Clear();
+        Area(0, 0, right, lineHeight_);
+        ASSERT_EQ(DrawLineInput(0, 0, h, 1), 0);
+        const int f = r->firstShown;
+        EXPECT_GE(f, lastFirst);
+        EXPECT_LE(f - lastFirst, 1) << i;  // one character a step
+        lastFirst = f;
+        // The cursor stays on the first line: the shown part fits, one more character would not.
+        EXPECT_LE(Width(typed.c_str() + f, r->cursor - f), right) << i;
+        if (f > 0) EXPECT_GT(Width(typed.c_str() + f - 1, r->cursor - f + 1), right) << i;
+        RECT box;
+        SetDrawClipRect(RECT{0, 0, kW, kH});
+        ASSERT_TRUE(Bounds(0, 255, 0, &box));
+        EXPECT_LT(box.top, lineHeight_);
+    }
+    EXPECT_GT(lastFirst, 0);
+    // A text that fits again is drawn from its first character.
+    SetLineInputTextWide(u"ab", h);
+    r->firstShown = 2;
+    Area(0, 0, right, lineHeight_);
+    DrawLineInput(0, 0, h, 1);
+    EXPECT_EQ(r->firstShown, 0);
+}
+
 }  // namespace
