@@ -62,7 +62,7 @@ void ReleaseInputContext(HANDLE context) {
 
 void CancelImeComposition(HANDLE context) {
     if (context && SystemApi.ImmNotifyIME)
-        Imm<ImmNotifyImeFn>(SystemApi.ImmNotifyIME)(context, kNiCompositionStr, kCpsCancel, 0);
+        Imm<ImmNotifyImeFn>(SystemApi.ImmNotifyIME)(context, NI_COMPOSITIONSTR, CPS_CANCEL, 0);
 }
 
 void FreeCandidateList() {
@@ -255,7 +255,7 @@ void ResyncIme() {
                     std::memset(s.savedComposition, 0, sizeof s.savedComposition);
                     if (SystemApi.ImmGetCompositionStringW)
                         Imm<ImmGetCompositionStringFn>(SystemApi.ImmGetCompositionStringW)(
-                            context, static_cast<DWORD>(kGcsCompStr), s.savedComposition, 1024);
+                            context, static_cast<DWORD>(GCS_COMPSTR), s.savedComposition, 1024);
                     CancelImeComposition(context);
                 }
                 break;
@@ -272,7 +272,7 @@ void ResyncIme() {
                     while (units < 1024 && s.savedComposition[units]) ++units;
                     if (SystemApi.ImmSetCompositionStringW)
                         Imm<ImmSetCompositionStringFn>(SystemApi.ImmSetCompositionStringW)(
-                            context, kScsSetStr, s.savedComposition, units * 2, nullptr, 0);
+                            context, SCS_SETSTR, s.savedComposition, units * 2, nullptr, 0);
                 }
                 break;
         }

@@ -11,32 +11,6 @@
 
 namespace ZiDaz {
 
-// IME messages, flags and the candidate-list layout (the Windows values).
-inline constexpr UINT kWmImeStartComposition = 0x010D;
-inline constexpr UINT kWmImeEndComposition = 0x010E;
-inline constexpr UINT kWmImeComposition = 0x010F;
-inline constexpr UINT kWmImeSetContext = 0x0281;
-inline constexpr UINT kWmImeNotify = 0x0282;
-inline constexpr UINT kWmImeRequest = 0x0288;
-inline constexpr LPARAM kGcsCompStr = 0x0008;
-inline constexpr LPARAM kGcsCompAttr = 0x0010;
-inline constexpr LPARAM kGcsCompClause = 0x0020;
-inline constexpr LPARAM kGcsCursorPos = 0x0080;
-inline constexpr LPARAM kGcsResultStr = 0x0800;
-inline constexpr WPARAM kImnCloseCandidate = 0x0004;
-inline constexpr WPARAM kImnChangeCandidate = 0x0003;
-inline constexpr WPARAM kImnOpenCandidate = 0x0005;
-inline constexpr WPARAM kImnSetOpenStatus = 0x0008;
-inline constexpr WPARAM kImnSetCandidatePos = 0x0009;
-inline constexpr WPARAM kImrReconvertString = 0x0004;
-inline constexpr DWORD kNiCompositionStr = 0x0015;
-inline constexpr DWORD kNiSetCandidatePageStart = 0x0016;
-inline constexpr DWORD kNiSetCandidatePageSize = 0x0017;
-inline constexpr DWORD kCpsCancel = 0x0004;
-inline constexpr DWORD kScsSetStr = 0x0009;
-inline constexpr DWORD kScsSetReconvertString = 0x00010000;
-inline constexpr DWORD kScsQueryReconvertString = 0x00020000;
-
 struct LineInputRecord {
     int inUse;
     int checkCount;

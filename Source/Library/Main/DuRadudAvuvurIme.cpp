@@ -73,32 +73,32 @@ DWORD ListWord(const std::uint8_t* list, int index) {
 void ReadCompositionString(HANDLE context) {
     TextInputSystemState& s = TextInputSystem;
     std::memset(s.composition, 0, sizeof s.composition);
-    GetCompositionString(context, kGcsCompStr, s.composition, 1024);
+    GetCompositionString(context, GCS_COMPSTR, s.composition, 1024);
 }
 
 LRESULT HandleComposition(HWND window, LPARAM flags) {
     TextInputSystemState& s = TextInputSystem;
     HANDLE context = GetInputContext(window);
-    if (flags & kGcsCompStr) ReadCompositionString(context);
-    if (flags & kGcsResultStr) {
+    if (flags & GCS_COMPSTR) ReadCompositionString(context);
+    if (flags & GCS_RESULTSTR) {
         std::memset(s.composition, 0, sizeof s.composition);
-        GetCompositionString(context, kGcsResultStr, s.composition, 1024);
+        GetCompositionString(context, GCS_RESULTSTR, s.composition, 1024);
         for (const char16_t* p = s.composition; *p; ++p) QueueTypedCharacter(*p);
         ReadCompositionString(context);
         FreeCandidateList();
     }
-    if (flags & kGcsCursorPos) {
-        LONG units = GetCompositionString(context, kGcsCursorPos, nullptr, 0);
+    if (flags & GCS_CURSORPOS) {
+        LONG units = GetCompositionString(context, GCS_CURSORPOS, nullptr, 0);
         int cursor = CountCharsInUnits(s.composition, std::clamp<LONG>(units, 0, 1024));
         if (s.candidateList && cursor != s.compositionCursor) FreeCandidateList();
         s.compositionCursor = cursor;
     }
-    if (flags & kGcsCompClause) {
-        LONG bytes = GetCompositionString(context, kGcsCompClause, s.clauseOffsets, 4096);
+    if (flags & GCS_COMPCLAUSE) {
+        LONG bytes = GetCompositionString(context, GCS_COMPCLAUSE, s.clauseOffsets, 4096);
         s.clauseCount = std::clamp<LONG>(bytes, 0, 4096) / 4;
     }
-    if (flags & kGcsCompAttr) {
-        LONG bytes = GetCompositionString(context, kGcsCompAttr, s.attributes, 1024);
+    if (flags & GCS_COMPATTR) {
+        LONG bytes = GetCompositionString(context, GCS_COMPATTR, s.attributes, 1024);
         s.attributeCount = std::clamp<LONG>(bytes, 0, 1024);
     }
     ReleaseInputContext(window, context);
@@ -138,7 +138,7 @@ void ReadCandidateListFromIme(HWND window) {
 LRESULT HandleReconvert(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     TextInputSystemState& s = TextInputSystem;
     LineInputRecord* r = s.activeInput != -1 ? FindLineInput(s.activeInput) : nullptr;
-    if (wParam != kImrReconvertString || !r) {
+    if (wParam != IMR_RECONVERTSTRING || !r) {
         WinDefWindowProc(window, message, wParam, lParam);
         return 0;
     }
@@ -164,8 +164,8 @@ LRESULT HandleReconvert(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
     if (SystemApi.ImmSetCompositionStringW) {
         auto set = Imm<ImmSetCompositionStringFn>(SystemApi.ImmSetCompositionStringW);
         DWORD size = words[0];
-        set(context, kScsQueryReconvertString, block, size, nullptr, 0);
-        if (set(context, kScsSetReconvertString, block, size, nullptr, 0)) {
+        set(context, SCS_QUERYRECONVERTSTRING, block, size, nullptr, 0);
+        if (set(context, SCS_SETRECONVERTSTRING, block, size, nullptr, 0)) {
             if (!selected) {
                 DWORD offset, length;
                 std::memcpy(&offset, block + 20, 4);
@@ -203,29 +203,29 @@ int CountCharsInUnits(const char16_t* text, int units) {
 LRESULT ReadImeCandidateList(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     TextInputSystemState& s = TextInputSystem;
     switch (message) {
-        case kWmImeStartComposition:
+        case WM_IME_STARTCOMPOSITION:
             s.compositionCursor = 0;
             s.composing = 1;
             return 0;
-        case kWmImeEndComposition:
+        case WM_IME_ENDCOMPOSITION:
             s.composition[0] = 0;
             s.composing = 0;
             return 0;
-        case kWmImeComposition:
+        case WM_IME_COMPOSITION:
             return HandleComposition(window, lParam);
-        case kWmImeSetContext:
+        case WM_IME_SETCONTEXT:
             return WinDefWindowProc(window, message, wParam, 0);
-        case kWmImeNotify:
+        case WM_IME_NOTIFY:
             switch (wParam) {
-                case kImnChangeCandidate:
-                case kImnOpenCandidate:
-                case kImnSetCandidatePos:
+                case IMN_CHANGECANDIDATE:
+                case IMN_OPENCANDIDATE:
+                case IMN_SETCANDIDATEPOS:
                     if (!s.threadManager) ReadCandidateListFromIme(window);
                     return 0;
-                case kImnCloseCandidate:
+                case IMN_CLOSECANDIDATE:
                     FreeCandidateList();
                     return 0;
-                case kImnSetOpenStatus:
+                case IMN_SETOPENSTATUS:
                     if (!gOpenStatusBusy) {
                         gOpenStatusBusy = 1;
                         WinDefWindowProc(window, message, wParam, lParam);
@@ -245,7 +245,7 @@ LRESULT ReadImeCandidateList(HWND window, UINT message, WPARAM wParam, LPARAM lP
                 default:
                     return WinDefWindowProc(window, message, wParam, lParam);
             }
-        case kWmImeRequest:
+        case WM_IME_REQUEST:
             return HandleReconvert(window, message, wParam, lParam);
         default:
             return WinDefWindowProc(window, message, wParam, lParam);
@@ -533,8 +533,8 @@ int DrawImeComposition(int x, int y, int scaled, double sx, double sy, int perPa
             HANDLE context = GetInputContext(MainWindow.mainWindow);
             if (context && SystemApi.ImmNotifyIME) {
                 auto notify = Imm<ImmNotifyImeFn>(SystemApi.ImmNotifyIME);
-                notify(context, kNiSetCandidatePageSize, 0, static_cast<DWORD>(p));
-                notify(context, kNiSetCandidatePageStart, 0, static_cast<DWORD>(pageStart));
+                notify(context, NI_SETCANDIDATE_PAGESIZE, 0, static_cast<DWORD>(p));
+                notify(context, NI_SETCANDIDATE_PAGESTART, 0, static_cast<DWORD>(pageStart));
             }
             ReleaseInputContext(MainWindow.mainWindow, context);
         }

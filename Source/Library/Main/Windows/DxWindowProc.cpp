@@ -430,12 +430,13 @@ LRESULT MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) 
             }
             break;
         }
-        case kWmImeStartComposition:
-        case kWmImeEndComposition:
-        case kWmImeComposition:
-        case kWmImeSetContext:
-        case kWmImeNotify:
-        case kWmImeRequest:
+        case WM_IME_STARTCOMPOSITION:
+        case WM_IME_ENDCOMPOSITION:
+        case WM_IME_COMPOSITION:
+        case WM_IME_SETCONTEXT:
+        case WM_IME_NOTIFY:
+        case WM_IME_CHAR:
+        case WM_IME_REQUEST:
             return ReadImeCandidateList(window, message, wParam, lParam);
         case WM_SYSCHAR:
             m.lastSysChar = static_cast<int>(wParam);
