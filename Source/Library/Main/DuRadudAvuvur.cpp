@@ -328,25 +328,37 @@ int ResetLineInputColor() {
 int InitTextInputSystem() {
     WriteLogTextUtf16(u"文字コードバッファの初期化を行います... ");
     TextInputSystemState& s = TextInputSystem;
-    FreeCandidateList();
-    for (LineInputRecord& r : s.inputs)
-        if (r.inUse && r.text) FreeTrackedMemory(r.text);
+    // Blocks of an earlier start went with its tracked memory (EndTextInputSystem frees them).
     int requested = s.imeRequested, enabled = s.imeEnabled;
     HANDLE saved = s.savedInputContext;
     std::memset(&s, 0, sizeof s);
     s.imeRequested = requested;
     s.imeEnabled = enabled;
     s.savedInputContext = saved;
+    if (MainHwnd()) {
+        // A new main window starts with its IME disabled and its own input context: the flags
+        // of an earlier start would leave the IME off while the module believes it on.
+        s.imeEnabled = 0;
+        s.savedInputContext = nullptr;
+    }
     if (!s.imeEnabled && SystemApi.ImmAssociateContext && MainHwnd()) {
         HANDLE old = Imm<ImmAssociateContextFn>(SystemApi.ImmAssociateContext)(MainHwnd(), nullptr);
         if (old) s.savedInputContext = old;
     }
     ResetLineInputColor();
+    // A request of the game made before the start applies to the new window.
+    RefreshImeState(0);
     // The text-services thread manager is not available here: candidate lists come through the
     // IME's window messages.
     s.activeInput = -1;
     WriteLogTextUtf16(u"完了しました\n");
     return 0;
+}
+
+int EndTextInputSystem() {
+    DeleteAllLineInputs();
+    FreeCandidateList();
+    return ReleaseTextServicesSink();
 }
 
 int ReleaseTextServicesSink() {

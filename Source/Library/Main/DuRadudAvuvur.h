@@ -5,6 +5,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "Main/DxHandle.h"
 #include "platform/WinTypes.h"
@@ -104,6 +106,8 @@ class DE_DUDedivavAzid {
 // ---- Handles and queue ----
 int InitTextInputSystem();
 int ReleaseTextServicesSink();
+// At the library's end: the line inputs, the candidate list and the text-services sink.
+int EndTextInputSystem();
 HandleValue CreateLineInputHandle(int maximumLength, int cancelAllowed, int singleByteOnly,
                                   int numbersOnly, int doubleByteOnly, int multiLine);
 int CheckLineInputState(HandleValue handle);
@@ -142,6 +146,18 @@ LRESULT ReadImeCandidateList(HWND window, UINT message, WPARAM wParam, LPARAM lP
 int ReadCandidateListElement(CandidateListElement* element);
 int DrawImeComposition(int x, int y, int scaled, double sx, double sy, int perPage, int show);
 int CountCharsInUnits(const char16_t* text, int units);
+// The candidate window of the state's candidate list: the page, its formatted lines and the box,
+// placed below the composition point (kx, ky) of a text line at y, or above it or against the
+// area's bottom when it does not fit. False when there is nothing to show.
+struct CandidateWindowLayout {
+    int pageSize = 0, pageStart = 0, selection = 0, count = 0;
+    std::vector<std::u16string> lines;
+    std::u16string counter;
+    int widest = 0, counterWidth = 0;
+    RECT box{};
+};
+bool LayOutCandidateWindow(int kx, int ky, int y, int h, const RECT& area, int perPage, int scaled,
+                           double sx, CandidateWindowLayout* out);
 // True when the IME counts as open and enabled (the window procedure drops typed characters then).
 bool IsImeOpenForInput();
 // The activation handler's step: re-synchronise an open IME with the next frame's processing.

@@ -356,6 +356,76 @@ struct Segment {
 
 }  // namespace
 
+bool LayOutCandidateWindow(int kx, int ky, int y, int h, const RECT& area, int perPage, int scaled,
+                           double sx, CandidateWindowLayout* out) {
+    TextInputSystemState& s = TextInputSystem;
+    if (!s.candidateList || s.candidateListSize < kCandidateHeader) return false;
+    const std::uint8_t* list = s.candidateList;
+    int count = static_cast<int>(std::min<DWORD>(ListWord(list, 2), 0x7FFFFFFF));
+    int selection = static_cast<int>(std::min<DWORD>(ListWord(list, 3), 0x7FFFFFFF));
+    // A count the block cannot hold is cut to the offsets it has.
+    if (kCandidateHeader + 4 * static_cast<std::int64_t>(count) > s.candidateListSize)
+        count = (s.candidateListSize - kCandidateHeader) / 4;
+    if (count <= 0) return false;
+    HandleValue font = ObtainDefaultFont();
+    int p = std::max(1, perPage);
+    int m = 2 * (h / 3);
+    if (h > 0 && (p + 1) * h + m > area.bottom - area.top)
+        p = std::max(1, (static_cast<int>(area.bottom) - m - static_cast<int>(area.top)) / h - 1);
+    int pageStart = selection - selection % p;
+    out->lines.clear();
+    bool anyText = false;
+    for (int i = pageStart; i < count && i < pageStart + p; ++i) {
+        DWORD offset = ListWord(list, 6 + i);
+        std::u16string candidate;
+        if (offset >= kCandidateHeader && offset < static_cast<DWORD>(s.candidateListSize)) {
+            const std::uint8_t* at = list + offset;
+            const std::uint8_t* end = list + s.candidateListSize;
+            while (at + 1 < end && (at[0] | at[1]) && candidate.size() < 1000) {
+                candidate.push_back(static_cast<char16_t>(at[0] | (at[1] << 8)));
+                at += 2;
+            }
+        }
+        if (!candidate.empty()) anyText = true;
+        FormatWideString(gCandidateText, 2048, u"%d:%s", i - pageStart + 1, candidate.c_str());
+        out->lines.emplace_back(gCandidateText);
+    }
+    if (!anyText) return false;
+    FormatWideString(gCandidateText, 2048, u"%d/%d", selection + 1, count);
+    out->counter = gCandidateText;
+    auto measure = [&](const std::u16string& t) {
+        return scaled ? MeasureTextWidthScaledWide(sx, t.c_str(), static_cast<int>(t.size()), -1,
+                                                   font, 0)
+                      : MeasureTextWidthWide(t.c_str(), static_cast<int>(t.size()), -1, font, 0);
+    };
+    out->counterWidth = measure(out->counter);
+    out->widest = out->counterWidth;
+    for (const auto& l : out->lines) out->widest = std::max(out->widest, measure(l));
+    int listed = static_cast<int>(out->lines.size());
+    int left = kx, top = ky + h + h / 2;
+    int right = left + m + out->widest, bottom = top + (listed + 1) * h + m;
+    if (bottom > area.bottom) {
+        int boxHeight = bottom - top;
+        if (y - (listed + 1) * h - h / 2 - m < area.top) {
+            top -= bottom - area.bottom;
+            bottom = area.bottom;
+        } else {
+            bottom = y - h / 2;
+            top = bottom - boxHeight;
+        }
+    }
+    if (right > area.right) {
+        left -= right - area.right;
+        right = area.right;
+    }
+    out->box = RECT{left, top, right, bottom};
+    out->pageSize = p;
+    out->pageStart = pageStart;
+    out->selection = selection;
+    out->count = count;
+    return true;
+}
+
 int DrawImeComposition(int x, int y, int scaled, double sx, double sy, int perPage, int show) {
     TextInputSystemState& s = TextInputSystem;
     if (!IsImeOpenForInput()) return -1;
@@ -452,92 +522,33 @@ int DrawImeComposition(int x, int y, int scaled, double sx, double sy, int perPa
         }
     }
     // The candidate window.
-    if (show && s.candidateList && s.candidateListSize >= kCandidateHeader &&
-        ListWord(s.candidateList, 2) > 0) {
-        const std::uint8_t* list = s.candidateList;
-        int count = static_cast<int>(ListWord(list, 2));
-        int selection = static_cast<int>(ListWord(list, 3));
-        if (kCandidateHeader + 4 * static_cast<std::int64_t>(count) > s.candidateListSize)
-            count = (s.candidateListSize - kCandidateHeader) / 4;
-        int p = std::max(1, perPage);
-        int m = 2 * (h / 3);
-        if (h > 0 && (p + 1) * h + m > area.bottom - area.top)
-            p = std::max(1,
-                         (static_cast<int>(area.bottom) - m - static_cast<int>(area.top)) / h - 1);
-        int pageStart = selection - selection % p;
-        std::vector<std::u16string> lines;
-        bool anyText = false;
-        for (int i = pageStart; i < count && i < pageStart + p; ++i) {
-            DWORD offset = ListWord(list, 6 + i);
-            const char16_t* text = u"";
-            std::u16string candidate;
-            if (offset + 2 <= static_cast<DWORD>(s.candidateListSize)) {
-                const std::uint8_t* at = list + offset;
-                const std::uint8_t* end = list + s.candidateListSize;
-                while (at + 1 < end && (at[0] | at[1])) {
-                    candidate.push_back(static_cast<char16_t>(at[0] | (at[1] << 8)));
-                    at += 2;
-                }
-            }
-            if (!candidate.empty()) anyText = true;
-            text = candidate.c_str();
-            FormatWideString(gCandidateText, 2048, u"%d:%s", i - pageStart + 1, text);
-            lines.emplace_back(gCandidateText);
+    CandidateWindowLayout layout;
+    if (show && LayOutCandidateWindow(kx, ky, y, h, area, perPage, scaled, sx, &layout)) {
+        const RECT& b = layout.box;
+        PaintRectangle(b.left, b.top, b.right, b.bottom, s.colours[20], 1);
+        PaintRectangle(b.left, b.top, b.right, b.bottom, s.colours[19], 0);
+        auto draw = [&](int dx, int dy, const std::u16string& t, std::uint32_t c, std::uint32_t e) {
+            if (scaled)
+                DrawTextScaledAtIntWide(dx, dy, sx, sy, t.c_str(), static_cast<int>(t.size()), c,
+                                        font, e, 0);
+            else
+                DrawTextWithFontWide(dx, dy, t.c_str(), static_cast<int>(t.size()), c, font, e, 0);
+        };
+        const int listed = static_cast<int>(layout.lines.size());
+        for (int row = 0; row < listed; ++row) {
+            bool isSelected = layout.pageStart + row == layout.selection;
+            draw(b.left + h / 3, b.top + h / 3 + row * h, layout.lines[row],
+                 s.colours[isSelected ? 16 : 14], s.colours[isSelected ? 17 : 15]);
         }
-        if (anyText) {
-            FormatWideString(gCandidateText, 2048, u"%d/%d", selection + 1, count);
-            std::u16string counter = gCandidateText;
-            auto measure = [&](const std::u16string& t) {
-                return scaled ? MeasureTextWidthScaledWide(sx, t.c_str(),
-                                                           static_cast<int>(t.size()), -1, font, 0)
-                              : MeasureTextWidthWide(t.c_str(), static_cast<int>(t.size()), -1,
-                                                     font, 0);
-            };
-            int widest = measure(counter);
-            for (const auto& l : lines) widest = std::max(widest, measure(l));
-            int listed = static_cast<int>(lines.size());
-            int left = kx, top = ky + h + h / 2;
-            int right = left + m + widest, bottom = top + (listed + 1) * h + m;
-            if (bottom > area.bottom) {
-                int boxHeight = bottom - top;
-                if (y - (listed + 1) * h - h / 2 - m < area.top) {
-                    top -= bottom - area.bottom;
-                    bottom = area.bottom;
-                } else {
-                    bottom = y - h / 2;
-                    top = bottom - boxHeight;
-                }
-            }
-            if (right > area.right) {
-                left -= right - area.right;
-                right = area.right;
-            }
-            PaintRectangle(left, top, right, bottom, s.colours[20], 1);
-            PaintRectangle(left, top, right, bottom, s.colours[19], 0);
-            auto draw = [&](int dx, int dy, const std::u16string& t, std::uint32_t c,
-                            std::uint32_t e) {
-                if (scaled)
-                    DrawTextScaledAtIntWide(dx, dy, sx, sy, t.c_str(), static_cast<int>(t.size()),
-                                            c, font, e, 0);
-                else
-                    DrawTextWithFontWide(dx, dy, t.c_str(), static_cast<int>(t.size()), c, font, e,
-                                         0);
-            };
-            for (int row = 0; row < listed; ++row) {
-                bool isSelected = pageStart + row == selection;
-                draw(left + h / 3, top + h / 3 + row * h, lines[row],
-                     s.colours[isSelected ? 16 : 14], s.colours[isSelected ? 17 : 15]);
-            }
-            draw(left + h / 3 + widest - measure(counter), top + h / 3 + listed * h, counter,
-                 s.colours[14], s.colours[15]);
-            HANDLE context = GetInputContext(MainWindow.mainWindow);
-            if (context && SystemApi.ImmNotifyIME) {
-                auto notify = Imm<ImmNotifyImeFn>(SystemApi.ImmNotifyIME);
-                notify(context, NI_SETCANDIDATE_PAGESIZE, 0, static_cast<DWORD>(p));
-                notify(context, NI_SETCANDIDATE_PAGESTART, 0, static_cast<DWORD>(pageStart));
-            }
-            ReleaseInputContext(MainWindow.mainWindow, context);
+        draw(b.left + h / 3 + layout.widest - layout.counterWidth, b.top + h / 3 + listed * h,
+             layout.counter, s.colours[14], s.colours[15]);
+        HANDLE context = GetInputContext(MainWindow.mainWindow);
+        if (context && SystemApi.ImmNotifyIME) {
+            auto notify = Imm<ImmNotifyImeFn>(SystemApi.ImmNotifyIME);
+            notify(context, NI_SETCANDIDATE_PAGESIZE, 0, static_cast<DWORD>(layout.pageSize));
+            notify(context, NI_SETCANDIDATE_PAGESTART, 0, static_cast<DWORD>(layout.pageStart));
         }
+        ReleaseInputContext(MainWindow.mainWindow, context);
     }
     return 0;
 }

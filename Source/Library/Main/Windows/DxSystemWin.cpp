@@ -244,7 +244,7 @@ int EndLibraryUnlocked() {
     EndPlatformSoundDecoders();
     // 17, 18, 19.
     CloseWindowSystem();
-    ReleaseTextServicesSink();
+    EndTextInputSystem();
     EndComApartment();
     s.initialised = 0;
     // 20. Pump until the window is gone.

@@ -17,6 +17,7 @@
 #include "Main/DxFontDraw.h"
 #include "Main/DxGraphics.h"
 #include "Main/DxGraphicsDraw.h"
+#include "Main/DxMemory.h"
 #include "Main/Windows/DxSystemWin.h"
 #include "Main/Windows/DxWinAPI.h"
 #include "Main/Windows/DxWindow.h"
@@ -628,6 +629,365 @@ TEST_F(LineInputDrawTest, AOneLineAreaScrollsOneCharacterAtATime) {
     Area(0, 0, right, lineHeight_);
     DrawLineInput(0, 0, h, 1);
     EXPECT_EQ(r->firstShown, 0);
+}
+
+// ---- IME ----
+
+class LineInputImeTest : public LineInputDrawTest {
+  protected:
+    void SetUp() override {
+        LineInputDrawTest::SetUp();
+        SetDefaultFontSize(20);
+        font_ = ObtainDefaultFont();
+        h_ = QueryFontSize(font_);
+        lineHeight_ = h_ + 3 * (h_ / 10);
+        std::int64_t colours[17];
+        for (auto& c : colours) c = -1;
+        colours[4] = ComposeScreenColor(255, 128, 0);  // clause underline
+        SetLineInputColors(colours);
+        // Windows 10: typed characters from 0x20 up are dropped while the IME is open.
+        SystemReport.windowsVersionCode = 268;
+    }
+    static void Editing(const std::string& utf8, int start) {
+        SDL_Event e{};
+        e.type = SDL_TEXTEDITING;
+        e.edit.windowID = WindowId();
+        std::strncpy(e.edit.text, utf8.c_str(), sizeof e.edit.text - 1);
+        e.edit.start = start;
+        e.edit.length = 0;
+        test::InjectEvent(e);
+        Pump();
+    }
+};
+
+TEST_F(LineInputImeTest, ACompositionIsDrawnAtTheCursorAndItsCommitInsertedOnce) {
+    ASSERT_EQ(h_, 20);
+    HandleValue h = CreateLineInputHandle(40, 0, 0, 0, 0, 0);
+    ASSERT_EQ(ActivateLineInput(h), 0);
+    EXPECT_EQ(TextInputSystem.imeEnabled, 1);
+    Type("ab");
+    EXPECT_EQ(TextOf(h), u"ab");  // closed IME: typed characters come as WM_CHAR
+    Editing("かな", 1);
+    EXPECT_EQ(TextInputSystem.composing, 1);
+    EXPECT_EQ(TextInputSystem.imeOpen, 1);
+    EXPECT_EQ(std::u16string(TextInputSystem.composition), u"かな");
+    EXPECT_EQ(TextInputSystem.compositionCursor, 1);
+    EXPECT_EQ(TextInputSystem.clauseCount, 2);
+    EXPECT_EQ(TextInputSystem.attributeCount, 2);
+    EXPECT_EQ(TextOf(h), u"ab");
+
+    Clear();
+    Area(0, 0, kW, kH);
+    ASSERT_EQ(DrawLineInput(10, 10, h, 1), 0);
+    const int cx = 10 + Width(u"ab", 2);
+    RECT box;
+    ASSERT_TRUE(Bounds(255, 255, 0, &box));  // the composition's background
+    EXPECT_EQ(box.left, cx);
+    EXPECT_EQ(box.top, 10);
+    EXPECT_EQ(box.right, cx + Width(u"かな", 2));
+    EXPECT_EQ(box.bottom, 10 + h_);
+    ASSERT_TRUE(Bounds(255, 128, 0, &box));  // one clause over the whole string, underlined
+    EXPECT_EQ(box.left, cx);
+    EXPECT_EQ(box.right, cx + Width(u"かな", 2));
+    EXPECT_EQ(box.top, 10 + h_ + h_ / 10);
+    EXPECT_EQ(box.bottom - box.top, h_ / 10);
+
+    // The commit is a result string while the IME is open: inserted once.
+    Type("仮名");
+    Editing("", 0);
+    EXPECT_EQ(TextOf(h), u"ab仮名");
+    EXPECT_EQ(TextInputSystem.composing, 0);
+    EXPECT_EQ(TextInputSystem.composition[0], 0);
+    // A surrogate pair arrives as two units and is one character.
+    Type("😀");
+    EXPECT_EQ(TextOf(h), u"ab仮名😀");
+    Run("Left");
+    EXPECT_EQ(FindLineInput(h)->cursor, 4);
+    // Plain typing while the IME is open also comes as result strings, once.
+    Type("z");
+    EXPECT_EQ(TextOf(h), u"ab仮名z😀");
+    // Activating an input cancels a composition in progress.
+    Editing("x", 1);
+    EXPECT_EQ(TextInputSystem.composing, 1);
+    ActivateLineInput(-1);
+    ActivateLineInput(h);
+    EXPECT_EQ(TextInputSystem.composing, 0);
+    EXPECT_EQ(TextInputSystem.composition[0], 0);
+}
+
+TEST_F(LineInputImeTest, AClauseNoWiderThanTheThresholdIsNotUnderlined) {
+    HandleValue h = CreateLineInputHandle(40, 0, 0, 0, 0, 0);
+    ActivateLineInput(h);
+    // Drawn narrowed to a tenth: the 20-pixel font's threshold is 4 pixels.
+    const double sx = 0.1;
+    const int one = MeasureTextWidthScaledWide(sx, u"か", 1, -1, font_, 0);
+    const int five = MeasureTextWidthScaledWide(sx, u"かかかかか", 5, -1, font_, 0);
+    ASSERT_LE(one, 4);
+    ASSERT_GT(five, 4);
+    RECT box;
+    Editing("か", 1);
+    Clear();
+    Area(0, 0, kW, kH);
+    ASSERT_EQ(DrawLineInputScaled(10, 10, 1, sx, 1.0, h, 1), 0);
+    EXPECT_TRUE(Bounds(255, 255, 0, &box));
+    EXPECT_FALSE(Bounds(255, 128, 0, &box));
+    Editing("かかかかか", 5);
+    Clear();
+    Area(0, 0, kW, kH);
+    ASSERT_EQ(DrawLineInputScaled(10, 10, 1, sx, 1.0, h, 1), 0);
+    ASSERT_TRUE(Bounds(255, 128, 0, &box));
+    EXPECT_EQ(box.right - box.left, five);
+}
+
+TEST_F(LineInputImeTest, SwitchingTheImeOffDropsTheCompositionAndTypingComesAsCharacters) {
+    HandleValue h = CreateLineInputHandle(40, 0, 0, 0, 0, 0);
+    ActivateLineInput(h);
+    Editing("かな", 2);
+    ASSERT_EQ(TextInputSystem.imeOpen, 1);
+    HandleValue single = CreateLineInputHandle(40, 0, 1, 0, 0, 0);
+    ASSERT_EQ(ActivateLineInput(single), 0);
+    Pump();
+    EXPECT_EQ(TextInputSystem.imeEnabled, 0);
+    EXPECT_EQ(TextInputSystem.imeOpen, 0);
+    EXPECT_EQ(TextInputSystem.composing, 0);
+    Editing("かな", 2);  // the detached context ignores the input method
+    EXPECT_EQ(TextInputSystem.composing, 0);
+    Type("ab");
+    EXPECT_EQ(TextOf(single), u"ab");
+    // With the IME requested by the game it stays on whatever the input.
+    EnableImeInput(1);
+    EXPECT_EQ(TextInputSystem.imeEnabled, 1);
+    Editing("か", 1);
+    EXPECT_EQ(TextInputSystem.composing, 1);
+}
+
+// Twelve candidates "c1" ... "c12" with the given selection.
+std::vector<std::uint8_t> CandidateBlock(int count, int selection) {
+    std::vector<std::u16string> texts;
+    for (int i = 1; i <= count; ++i) {
+        std::string t = "c" + std::to_string(i);
+        texts.emplace_back(t.begin(), t.end());
+    }
+    std::size_t size = 24 + 4 * count;
+    for (const auto& t : texts) size += 2 * (t.size() + 1);
+    std::vector<std::uint8_t> b(size, 0);
+    auto word = [&](std::size_t at, std::uint32_t v) { std::memcpy(&b[at], &v, 4); };
+    word(0, static_cast<std::uint32_t>(size));
+    word(8, count);
+    word(12, selection);
+    std::size_t at = 24 + 4 * count;
+    for (int i = 0; i < count; ++i) {
+        word(24 + 4 * i, static_cast<std::uint32_t>(at));
+        std::memcpy(&b[at], texts[i].c_str(), 2 * texts[i].size());
+        at += 2 * (texts[i].size() + 1);
+    }
+    return b;
+}
+
+void SetCandidates(const std::vector<std::uint8_t>& block) {
+    auto* copy = static_cast<std::uint8_t*>(
+        AllocateTrackedMemoryZeroed(block.size(), "LineInputTest", __LINE__));
+    std::memcpy(copy, block.data(), block.size());
+    if (TextInputSystem.candidateList) FreeTrackedMemory(TextInputSystem.candidateList);
+    TextInputSystem.candidateList = copy;
+    TextInputSystem.candidateListSize = static_cast<int>(block.size());
+}
+
+TEST_F(LineInputImeTest, TheCandidateWindowListsThePageOfTheSelection) {
+    SetCandidates(CandidateBlock(12, 7));
+    const RECT area{0, 0, 400, 400};
+    CandidateWindowLayout l;
+    ASSERT_TRUE(LayOutCandidateWindow(50, 30, 30, 20, area, 5, 0, 1.0, &l));
+    EXPECT_EQ(l.pageSize, 5);
+    EXPECT_EQ(l.pageStart, 5);
+    const std::vector<std::u16string> lines = {u"1:c6", u"2:c7", u"3:c8", u"4:c9", u"5:c10"};
+    EXPECT_EQ(l.lines, lines);
+    EXPECT_EQ(l.counter, u"8/12");
+    const int m = 2 * (20 / 3);
+    EXPECT_EQ(l.box.left, 50);
+    EXPECT_EQ(l.box.top, 30 + 20 + 10);
+    EXPECT_EQ(l.box.bottom - l.box.top, 6 * 20 + m);
+    EXPECT_EQ(l.box.right - l.box.left, m + l.widest);
+    // Too low for the area: above the text line when there is room there...
+    ASSERT_TRUE(LayOutCandidateWindow(50, 300, 300, 20, area, 5, 0, 1.0, &l));
+    EXPECT_EQ(l.box.bottom, 300 - 10);
+    EXPECT_EQ(l.box.bottom - l.box.top, 6 * 20 + m);
+    // ... else it ends at the area's bottom.
+    const RECT low{0, 0, 400, 170};
+    ASSERT_TRUE(LayOutCandidateWindow(50, 100, 100, 20, low, 5, 0, 1.0, &l));
+    EXPECT_EQ(l.box.bottom, 170);
+    EXPECT_EQ(l.box.top, 170 - (6 * 20 + m));
+    // Past the right edge it moves left.
+    ASSERT_TRUE(LayOutCandidateWindow(390, 30, 30, 20, area, 5, 0, 1.0, &l));
+    EXPECT_EQ(l.box.right, 400);
+    // A short area lowers the page size.
+    const RECT shortArea{0, 0, 400, 100};
+    ASSERT_TRUE(LayOutCandidateWindow(50, 10, 10, 20, shortArea, 5, 0, 1.0, &l));
+    EXPECT_EQ(l.pageSize, (100 - m) / 20 - 1);
+    EXPECT_EQ(l.pageStart, 7 - 7 % l.pageSize);
+    // A damaged block: a count larger than its offsets, an offset out of the block.
+    std::vector<std::uint8_t> bad = CandidateBlock(3, 0);
+    std::uint32_t huge = 100000, outside = 5000;
+    std::memcpy(&bad[8], &huge, 4);
+    std::memcpy(&bad[28], &outside, 4);
+    SetCandidates(bad);
+    ASSERT_TRUE(LayOutCandidateWindow(50, 30, 30, 20, area, 5, 0, 1.0, &l));
+    EXPECT_LE(static_cast<int>(l.lines.size()), 5);
+    EXPECT_EQ(l.lines[0], u"1:c1");
+    EXPECT_EQ(l.lines[1], u"2:");
+    // Every listed candidate empty: nothing is shown.
+    SetCandidates(std::vector<std::uint8_t>(24 + 4 + 2, 0));
+    std::uint32_t one = 1, size = 30, offset = 28;
+    std::memcpy(&TextInputSystem.candidateList[0], &size, 4);
+    std::memcpy(&TextInputSystem.candidateList[8], &one, 4);
+    std::memcpy(&TextInputSystem.candidateList[24], &offset, 4);
+    EXPECT_FALSE(LayOutCandidateWindow(50, 30, 30, 20, area, 5, 0, 1.0, &l));
+}
+
+TEST_F(LineInputImeTest, TheCandidateWindowIsDrawnBelowTheComposition) {
+    HandleValue h = CreateLineInputHandle(40, 0, 0, 0, 0, 0);
+    ActivateLineInput(h);
+    Editing("か", 1);
+    SetCandidates(CandidateBlock(12, 7));
+    std::int64_t colours[17];
+    for (auto& c : colours) c = -1;
+    colours[10] = ComposeScreenColor(0, 0, 255);  // frame
+    colours[11] = ComposeScreenColor(0, 64, 0);   // background
+    SetLineInputColors(colours);
+    Clear();
+    Area(0, 0, kW, kH);
+    ASSERT_EQ(DrawLineInput(10, 10, h, 1), 0);
+    RECT frame;
+    ASSERT_TRUE(Bounds(0, 0, 255, &frame));
+    // Six rows and the margin do not fit below the line in this area, nor above it: the window
+    // ends at the area's bottom.
+    EXPECT_EQ(frame.top, kH - (6 * h_ + 2 * (h_ / 3)));
+    EXPECT_EQ(frame.left, 10 + Width(u"か", 1));  // at the composition cursor
+    // Without show, no window.
+    Clear();
+    Area(0, 0, kW, kH);
+    ASSERT_EQ(DrawLineInput(10, 10, h, 0), 0);
+    EXPECT_FALSE(Bounds(0, 0, 255, &frame));
+}
+
+TEST_F(LineInputImeTest, ReconversionAsksForTheSelectedTextsSize) {
+    HandleValue h = CreateLineInputHandle(40, 0, 0, 0, 0, 0);
+    SetLineInputTextWide(u"abcdef", h);
+    ActivateLineInput(h);
+    LineInputRecord* r = FindLineInput(h);
+    r->selectionStart = 4;
+    r->selectionEnd = 1;
+    EXPECT_EQ(platform::user32::SendMessageW(MainWindow.mainWindow, WM_IME_REQUEST,
+                                             IMR_RECONVERTSTRING, 0),
+              40);
+    r->selectionStart = -1;
+    EXPECT_EQ(platform::user32::SendMessageW(MainWindow.mainWindow, WM_IME_REQUEST,
+                                             IMR_RECONVERTSTRING, 0),
+              6 * 2 + 34);
+    // The platform refuses to set a composition string: the text stays.
+    std::vector<std::uint8_t> block(6 * 2 + 34, 0);
+    EXPECT_EQ(
+        platform::user32::SendMessageW(MainWindow.mainWindow, WM_IME_REQUEST, IMR_RECONVERTSTRING,
+                                       reinterpret_cast<LPARAM>(block.data())),
+        0);
+    EXPECT_EQ(TextOf(h), u"abcdef");
+    std::uint32_t words[8];
+    std::memcpy(words, block.data(), sizeof words);
+    EXPECT_EQ(words[2], 6u);
+    EXPECT_EQ(words[3], 32u);
+    EXPECT_EQ(words[5], 12u);  // no selection: from the cursor, in bytes
+    EXPECT_EQ(std::memcmp(block.data() + 32, u"abcdef", 12), 0);
+}
+
+// ---- The text-services sink and candidate-list elements ----
+
+struct FakeElement : CandidateListElement {
+    std::vector<std::u16string> texts;
+    std::vector<bool> fails;
+    UINT selection = 0;
+    bool countFails = false;
+    int freed = 0;
+    HRESULT GetSelection(UINT* index) override {
+        *index = selection;
+        return 0;
+    }
+    HRESULT GetCount(UINT* count) override {
+        *count = static_cast<UINT>(texts.size());
+        return countFails ? static_cast<HRESULT>(0x80004005) : 0;
+    }
+    HRESULT GetString(UINT index, char16_t** text) override {
+        if (fails[index]) return static_cast<HRESULT>(0x80004005);
+        *text = new char16_t[texts[index].size() + 1];
+        std::memcpy(*text, texts[index].c_str(), 2 * (texts[index].size() + 1));
+        return 0;
+    }
+    void FreeString(char16_t* text) override {
+        ++freed;
+        delete[] text;
+    }
+};
+
+FakeElement* gElement = nullptr;
+CandidateListElement* LookUp(DWORD id, bool* isCandidateList) {
+    *isCandidateList = id == 7;
+    return id == 7 || id == 8 ? gElement : nullptr;
+}
+
+TEST_F(LineInputTableTest, CandidateElementsFillTheListAndTheSinkTracksThem) {
+    FakeElement e;
+    e.texts = {u"漢字", u"x", u"感じ"};
+    e.fails = {false, true, false};
+    e.selection = 2;
+    ASSERT_EQ(ReadCandidateListElement(&e), 0);
+    const std::uint8_t* b = TextInputSystem.candidateList;
+    ASSERT_NE(b, nullptr);
+    auto word = [&](int i) {
+        std::uint32_t v;
+        std::memcpy(&v, b + 4 * i, 4);
+        return v;
+    };
+    const std::uint32_t size = 24 + 3 * 4 + 2 * 3 + 2 * 1 + 2 * 3;
+    EXPECT_EQ(TextInputSystem.candidateListSize, static_cast<int>(size));
+    EXPECT_EQ(word(0), size);
+    EXPECT_EQ(word(2), 3u);
+    EXPECT_EQ(word(3), 2u);
+    EXPECT_EQ(word(6), 36u);
+    EXPECT_EQ(word(7), 42u);
+    EXPECT_EQ(word(8), 44u);
+    EXPECT_EQ(std::u16string(reinterpret_cast<const char16_t*>(b + 36)), u"漢字");
+    EXPECT_EQ(std::u16string(reinterpret_cast<const char16_t*>(b + 42)), u"");
+    EXPECT_EQ(std::u16string(reinterpret_cast<const char16_t*>(b + 44)), u"感じ");
+    EXPECT_EQ(e.freed, 2);
+    e.countFails = true;
+    ASSERT_EQ(ReadCandidateListElement(&e), 0);
+    EXPECT_EQ(TextInputSystem.candidateListSize, 24);
+    EXPECT_EQ(word(2), 0u);
+    EXPECT_EQ(word(3), 0u);
+    e.countFails = false;
+
+    gElement = &e;
+    auto* sink = new DE_DUDedivavAzid(&LookUp);
+    BOOL show = TRUE;
+    EXPECT_EQ(sink->BeginUIElement(9, &show), static_cast<HRESULT>(0x80070057));
+    EXPECT_EQ(sink->BeginUIElement(8, &show), 0);  // not a candidate list
+    EXPECT_EQ(show, FALSE);
+    EXPECT_EQ(TextInputSystem.openCandidateElements, 0);
+    EXPECT_EQ(sink->BeginUIElement(7, &show), 0);
+    EXPECT_EQ(sink->BeginUIElement(7, &show), 0);
+    EXPECT_EQ(TextInputSystem.openCandidateElements, 2);
+    e.texts.push_back(u"幹事");
+    e.fails.push_back(false);
+    EXPECT_EQ(sink->UpdateUIElement(7), 0);
+    EXPECT_EQ(word(2), 4u);
+    EXPECT_EQ(sink->EndUIElement(7), 0);
+    EXPECT_NE(TextInputSystem.candidateList, nullptr);
+    EXPECT_EQ(sink->EndUIElement(7), 0);
+    EXPECT_EQ(TextInputSystem.candidateList, nullptr);
+    EXPECT_EQ(TextInputSystem.candidateListSize, 0);
+    EXPECT_EQ(sink->AddRef(), 2u);
+    EXPECT_EQ(sink->Release(), 1u);
+    EXPECT_EQ(sink->Release(), 0u);  // deleted
+    gElement = nullptr;
 }
 
 }  // namespace
