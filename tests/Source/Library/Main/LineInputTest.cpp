@@ -7,6 +7,7 @@
 #include <cstring>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "GraphTestSupport.h"
@@ -737,6 +738,33 @@ TEST_F(LineInputImeTest, AClauseNoWiderThanTheThresholdIsNotUnderlined) {
     ASSERT_EQ(DrawLineInputScaled(10, 10, 1, sx, 1.0, h, 1), 0);
     ASSERT_TRUE(Bounds(255, 128, 0, &box));
     EXPECT_EQ(box.right - box.left, five);
+}
+
+TEST_F(LineInputImeTest, ReactivatingTheWindowResynchronisesAnOpenIme) {
+    HandleValue h = CreateLineInputHandle(40, 0, 0, 0, 0, 0);
+    ActivateLineInput(h);
+    Editing("かな", 2);
+    ASSERT_EQ(TextInputSystem.composing, 1);
+    HWND window = MainWindow.mainWindow;
+    test::InjectWindowEvent(window, SDL_WINDOWEVENT_FOCUS_LOST);
+    PumpMessages();
+    ASSERT_EQ(IsMainWindowActive(), 0);
+    std::thread activator([&] {
+        SDL_Delay(50);
+        test::InjectWindowEvent(window, SDL_WINDOWEVENT_FOCUS_GAINED);
+    });
+    EXPECT_EQ(WaitWhileWindowInactive(), 0);
+    activator.join();
+    Pump();
+    // The composition was saved and cancelled, the IME closed and opened again; putting the
+    // composition back is refused by this platform.
+    EXPECT_EQ(TextInputSystem.imeResyncStep, 0);
+    EXPECT_EQ(std::u16string(TextInputSystem.savedComposition), u"かな");
+    EXPECT_EQ(TextInputSystem.composing, 0);
+    EXPECT_EQ(TextInputSystem.composition[0], 0);
+    EXPECT_EQ(TextInputSystem.imeOpen, 1);
+    Type("x");
+    EXPECT_EQ(TextOf(h), u"x");
 }
 
 TEST_F(LineInputImeTest, SwitchingTheImeOffDropsTheCompositionAndTypingComesAsCharacters) {
