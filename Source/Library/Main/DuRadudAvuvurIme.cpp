@@ -148,6 +148,11 @@ LRESULT HandleReconvert(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
     int n = hi - lo;
     if (lParam == 0) return n * 2 + 34;
     auto* block = reinterpret_cast<std::uint8_t*>(lParam);
+    // The asker sized its block by the first answer; a selection changed since then must not
+    // write past it.
+    DWORD given;
+    std::memcpy(&given, block, 4);
+    if (given < static_cast<DWORD>(n * 2 + 34)) return 0;
     DWORD words[8] = {static_cast<DWORD>(n * 2 + 34),
                       0,
                       static_cast<DWORD>(n),

@@ -914,6 +914,14 @@ TEST_F(LineInputImeTest, ReconversionAsksForTheSelectedTextsSize) {
               6 * 2 + 34);
     // The platform refuses to set a composition string: the text stays.
     std::vector<std::uint8_t> block(6 * 2 + 34, 0);
+    // A block sized for a shorter string is left alone.
+    block[0] = 6 * 2 + 32;
+    EXPECT_EQ(
+        platform::user32::SendMessageW(MainWindow.mainWindow, WM_IME_REQUEST, IMR_RECONVERTSTRING,
+                                       reinterpret_cast<LPARAM>(block.data())),
+        0);
+    EXPECT_EQ(block[32], 0);
+    block[0] = 6 * 2 + 34;
     EXPECT_EQ(
         platform::user32::SendMessageW(MainWindow.mainWindow, WM_IME_REQUEST, IMR_RECONVERTSTRING,
                                        reinterpret_cast<LPARAM>(block.data())),
