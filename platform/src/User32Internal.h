@@ -54,6 +54,14 @@ struct Window {
     bool destroying = false;
     bool acceptFiles = false;
     bool imeEnabled = true;
+    // The window's one input context (Imm32): attached or detached, the IME's open status and
+    // the composition the system's input method is building.
+    bool imeAttached = true;
+    bool imeOpen = false;
+    bool composing = false;
+    std::u16string composition;
+    int compositionCursor = 0;           // UTF-16 units
+    std::deque<std::u16string> results;  // committed texts not yet read as result strings
 };
 
 // A message sent to a window of another thread, waiting for its result.
@@ -109,6 +117,14 @@ void PumpSdlEvents();
 UINT VirtualKeyOfScancode(int scancode);
 
 // Sends to a window's procedure (directly on its own thread, else through its queue).
+// The system's input method over SDL text editing (Imm32.cpp). ImeTextEditing turns a text-editing
+// event into composition messages; ImeCommit takes committed text as a result string while the
+// IME is open (true) or leaves it to WM_CHAR (false); ImeClose closes the IME of a window whose
+// IME was disabled.
+void ImeTextEditing(HWND window, const char* utf8, int start);
+bool ImeCommit(HWND window, const std::u16string& text);
+void ImeClose(HWND window);
+
 LRESULT Send(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 // front: the message is read next (the characters TranslateMessage makes).
 bool Post(HWND window, UINT message, WPARAM wParam, LPARAM lParam, bool front = false);

@@ -359,7 +359,14 @@ void TranslateEvent(const SDL_Event& e) {
             if ((mod & KMOD_ALT) && !(mod & KMOD_CTRL)) return;  // Alt+key comes as WM_SYSCHAR
             HWND h = TargetOf(e.text.windowID);
             if (h == nullptr) return;
-            for (char16_t unit : FromUtf8(e.text.text)) Post(h, WM_CHAR, unit, 1);
+            std::u16string text = FromUtf8(e.text.text);
+            if (ImeCommit(h, text)) return;
+            for (char16_t unit : text) Post(h, WM_CHAR, unit, 1);
+            return;
+        }
+        case SDL_TEXTEDITING: {
+            HWND h = TargetOf(e.edit.windowID);
+            if (h != nullptr) ImeTextEditing(h, e.edit.text, e.edit.start);
             return;
         }
         case SDL_MOUSEMOTION: {

@@ -1062,11 +1062,13 @@ HWND GetDesktopWindow() {
 }
 
 BOOL WINNLSEnableIME(HWND window, BOOL enable) {
-    std::lock_guard lock(Lock());
+    std::unique_lock lock(Lock());
     auto w = FindWindowLocked(window);
     if (!w) return FALSE;
     BOOL old = w->imeEnabled ? TRUE : FALSE;
     w->imeEnabled = enable != FALSE;
+    lock.unlock();
+    if (!enable) ImeClose(window);
     return old;
 }
 

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <vector>
 
+#include "Source/Library/Main/DuRadudAvuvur.h"
 #include "Source/Library/Main/DxBaseImage.h"
 #include "Source/Library/Main/DxFont.h"
 #include "runtime/data/DataFileIo.h"
@@ -36,8 +37,31 @@ std::uint32_t LibraryComposeScreenColor(int red, int green, int blue) {
     return ZiDaz::ComposeScreenColor(red, green, blue);
 }
 
+int LibrarySetLineInputColors(const std::int64_t colours[17]) {
+    return ZiDaz::SetLineInputColors(colours);
+}
+
+int LibraryDrawLineInput(int x, int y, int handle, int displayFlag) {
+    return ZiDaz::DrawLineInput(x, y, handle, displayFlag);
+}
+
+int LibraryGetLineInputText(int handle, char* buffer, std::size_t size) {
+    return ZiDaz::GetLineInputText(buffer, size, handle);
+}
+
+std::int32_t LibraryCheckLineInputState(std::int32_t handle) {
+    return ZiDaz::CheckLineInputState(handle);
+}
+
+void LibraryDeleteLineInputHandle(std::int32_t handle) {
+    ZiDaz::DeleteLineInputHandle(handle);
+}
+
 LineInputServices DefaultServices() {
     LineInputServices s{};
+    s.setLineInputColors = &LibrarySetLineInputColors;
+    s.drawLineInput = &LibraryDrawLineInput;
+    s.getLineInputText = &LibraryGetLineInputText;
     s.setDefaultFontType = &LibrarySetDefaultFontType;
     s.composeScreenColor = &LibraryComposeScreenColor;
     return s;
@@ -411,4 +435,6 @@ void InstallMessageCommands() {
     InterpreterLinks& links = GetInterpreterLinks();
     links.drawStringInput = &DrawStringInputBox;
     links.getLineInputText = &ReadLineInputText;
+    links.checkLineInputState = &LibraryCheckLineInputState;
+    links.deleteLineInputHandle = &LibraryDeleteLineInputHandle;
 }

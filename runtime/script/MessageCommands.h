@@ -27,8 +27,8 @@ std::string ReadLineInputText(std::int32_t handle);
 // Room for the longest string input (5,000 characters of up to four bytes) and its terminator.
 inline constexpr std::size_t kStringInputBufferSize = 5000 * 4 + 1;
 
-// The line-input and font services the string-input box uses. Entries left null are absent: the
-// line input is not built yet, so by default nothing is drawn and no text is read.
+// The line-input and font services the string-input box uses: by default the library's own; a
+// test may put its doubles in their place.
 struct LineInputServices {
     // 17 colours; -1 leaves a colour unchanged.
     int (*setLineInputColors)(const std::int64_t colours[17]);

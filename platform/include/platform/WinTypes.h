@@ -655,6 +655,35 @@ inline constexpr UINT WM_SYSKEYDOWN = 0x0104;
 inline constexpr UINT WM_SYSKEYUP = 0x0105;
 inline constexpr UINT WM_SYSCHAR = 0x0106;
 inline constexpr UINT WM_COMMAND = 0x0111;
+
+// The input method editor (Imm32): its messages, composition-string parts, notifications and the
+// input-context handle.
+using HIMC = void*;
+inline constexpr UINT WM_IME_STARTCOMPOSITION = 0x010D;
+inline constexpr UINT WM_IME_ENDCOMPOSITION = 0x010E;
+inline constexpr UINT WM_IME_COMPOSITION = 0x010F;
+inline constexpr UINT WM_IME_SETCONTEXT = 0x0281;
+inline constexpr UINT WM_IME_NOTIFY = 0x0282;
+inline constexpr UINT WM_IME_CHAR = 0x0286;
+inline constexpr UINT WM_IME_REQUEST = 0x0288;
+inline constexpr DWORD GCS_COMPSTR = 0x0008;
+inline constexpr DWORD GCS_COMPATTR = 0x0010;
+inline constexpr DWORD GCS_COMPCLAUSE = 0x0020;
+inline constexpr DWORD GCS_CURSORPOS = 0x0080;
+inline constexpr DWORD GCS_RESULTSTR = 0x0800;
+inline constexpr WPARAM IMN_CHANGECANDIDATE = 0x0003;
+inline constexpr WPARAM IMN_CLOSECANDIDATE = 0x0004;
+inline constexpr WPARAM IMN_OPENCANDIDATE = 0x0005;
+inline constexpr WPARAM IMN_SETOPENSTATUS = 0x0008;
+inline constexpr WPARAM IMN_SETCANDIDATEPOS = 0x0009;
+inline constexpr WPARAM IMR_RECONVERTSTRING = 0x0004;
+inline constexpr DWORD NI_COMPOSITIONSTR = 0x0015;
+inline constexpr DWORD NI_SETCANDIDATE_PAGESTART = 0x0016;
+inline constexpr DWORD NI_SETCANDIDATE_PAGESIZE = 0x0017;
+inline constexpr DWORD CPS_CANCEL = 0x0004;
+inline constexpr DWORD SCS_SETSTR = 0x0009;
+inline constexpr DWORD SCS_SETRECONVERTSTRING = 0x00010000;
+inline constexpr DWORD SCS_QUERYRECONVERTSTRING = 0x00020000;
 inline constexpr UINT WM_SYSCOMMAND = 0x0112;
 inline constexpr UINT WM_TIMER = 0x0113;
 inline constexpr UINT WM_MOUSEMOVE = 0x0200;

@@ -1,5 +1,7 @@
 #include <cstring>
 
+#include "Source/Library/Main/DuRadudAvuvur.h"
+#include "Source/Library/Main/DxChar.h"
 #include "runtime/data/DataFileIo.h"
 #include "runtime/script/CommandTestSupport.h"
 #include "runtime/shell/ShellMessages.h"
@@ -241,6 +243,27 @@ TEST_F(MessageCommandsTest, LineInputTextIsReadIntoABoundedBuffer) {
     EXPECT_EQ(givenSize, kStringInputBufferSize);
     EXPECT_EQ(text.size(), kStringInputBufferSize - 1);
     EXPECT_EQ(GetInterpreterLinks().getLineInputText, &ReadLineInputText);
+}
+
+TEST_F(MessageCommandsTest, StringInputReadsTheTextTypedIntoTheLibrarysLineInput) {
+    ResetLineInputServices();
+    ZiDaz::SetNarrowCharCode(ZiDaz::CharEncoding::Utf8);
+    ZiDaz::InitTextInputSystem();
+    const std::int32_t handle = ZiDaz::CreateLineInputHandle(16, 1, 0, 0, 0, 0);
+    ASSERT_GE(handle, 0);
+    ASSERT_EQ(ZiDaz::ActivateLineInput(handle), 0);
+    InterpreterLinks& links = GetInterpreterLinks();
+    ASSERT_NE(links.checkLineInputState, nullptr);
+    EXPECT_EQ(links.checkLineInputState(handle), 0);
+    for (char16_t unit : std::u16string(u"名前x")) ZiDaz::QueueTypedCharacter(unit);
+    ZiDaz::QueueTypedCharacter(8);   // Backspace
+    ZiDaz::QueueTypedCharacter(13);  // Enter
+    ZiDaz::ProcessLineInputKeys();
+    EXPECT_EQ(links.checkLineInputState(handle), 1);
+    EXPECT_EQ(links.getLineInputText(handle), "名前");
+    links.deleteLineInputHandle(handle);
+    EXPECT_EQ(links.checkLineInputState(handle), -1);
+    EXPECT_EQ(ReadLineInputText(handle), "");
 }
 
 }  // namespace

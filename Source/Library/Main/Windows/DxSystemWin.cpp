@@ -1,4 +1,5 @@
 #include "Main/Windows/DxSystemWin.h"
+#include "Main/DuRadudAvuvur.h"
 
 #include <cstdarg>
 #include <cstdlib>
@@ -183,6 +184,7 @@ int StartLibraryUnlocked() {
     StartComApartment();
     if (StartWindowSystem() == -1) return FailStart();
     if (InitInputDevices() == -1) return FailStart();
+    InitTextInputSystem();
     InitBaseImageModule();
     InitSoftImageModule();
     StartMovieSystem();
@@ -242,6 +244,7 @@ int EndLibraryUnlocked() {
     EndPlatformSoundDecoders();
     // 17, 18, 19.
     CloseWindowSystem();
+    EndTextInputSystem();
     EndComApartment();
     s.initialised = 0;
     // 20. Pump until the window is gone.
@@ -406,6 +409,8 @@ int PumpMessagesUnlocked() {
     PumpNetworkWindowMessages(1);
     UpdateTrackedMemory();
     ReinitAudioAfterDeviceChange();
+    // The typed characters of this pass reach the active line input last.
+    ProcessLineInputKeys();
 
     // 11.
     m.stockSwitch = 0;

@@ -1,5 +1,6 @@
 // Activation of the main window: the handler, the stock that defers activation events while the
 // pump dispatches, the inactive wait, and forcing a window to the foreground.
+#include "Main/DuRadudAvuvur.h"
 #include "Main/DuZuder.h"
 #include "Main/DxGraphics.h"
 #include "Main/DxInput.h"
@@ -48,6 +49,7 @@ int HandleWindowActivation(WPARAM wParam, LPARAM, int, int fromLoop) {
     // In a window the sounds pause only when the library does not keep running while inactive.
     const bool pauseSounds = exclusive || !m.windowMode || !m.keepRunningInactive;
     if (active) {
+        RequestImeResync();
         if (pauseSounds) {
             ResumeMoviesAfterActivation();
             PauseSounds(0);

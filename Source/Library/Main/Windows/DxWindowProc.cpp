@@ -1,5 +1,6 @@
 // The main window's procedure: activation, size and position, painting, the cursor, typed
 // characters, the wheel, mouse buttons, sizing with the image's proportions, dropped files.
+#include "Main/DuRadudAvuvur.h"
 #include "Main/DxBaseFunc.h"
 #include "Main/DxGraphics.h"
 #include "Main/DxInput.h"
@@ -41,7 +42,11 @@ int HighSigned(LPARAM l) {
 }
 
 void QueueCharacter(int code) {
-    if (gTypedCharacterSink) gTypedCharacterSink(code);
+    if (gTypedCharacterSink) {
+        gTypedCharacterSink(code);
+    } else {
+        QueueTypedCharacter(static_cast<char16_t>(code));
+    }
 }
 
 void StartLoop() {
@@ -391,6 +396,9 @@ LRESULT MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) 
             EndLoop();
             break;
         case WM_KEYDOWN: {
+            // A full ring loses the key; during a composition the keys belong to the IME.
+            if (IsTypedQueueFull()) break;
+            if (SystemReport.windowsVersionCode >= 268 && TextInputSystem.composing) break;
             for (const KeyControlCode* k = KeyControlCodeTable; k->virtualKey; ++k) {
                 if (k->virtualKey != wParam) continue;
                 int now = ReadMillisecondClock();
@@ -408,6 +416,8 @@ LRESULT MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) 
         case WM_CHAR: {
             int code = static_cast<int>(wParam);
             if (SystemReport.windowsVersionCode >= 268) {
+                // While the IME is open its text arrives as a result string instead.
+                if ((IsImeOpenForInput() && code >= 32) || TextInputSystem.composing) break;
                 int now = ReadMillisecondClock();
                 if (MillisecondsElapsed(now, m.lastCharTime) < 40 && code == m.lastCharCode) break;
                 m.lastCharTime = now;
@@ -420,6 +430,14 @@ LRESULT MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) 
             }
             break;
         }
+        case WM_IME_STARTCOMPOSITION:
+        case WM_IME_ENDCOMPOSITION:
+        case WM_IME_COMPOSITION:
+        case WM_IME_SETCONTEXT:
+        case WM_IME_NOTIFY:
+        case WM_IME_CHAR:
+        case WM_IME_REQUEST:
+            return ReadImeCandidateList(window, message, wParam, lParam);
         case WM_SYSCHAR:
             m.lastSysChar = static_cast<int>(wParam);
             return 0;

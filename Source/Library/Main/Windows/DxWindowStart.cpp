@@ -1,5 +1,6 @@
 // The main window's start and end, the COM apartment, title and icon, small queries, and the
 // optional window features in their off state.
+#include "Main/DuRadudAvuvur.h"
 #include "Main/Windows/DxWindow.h"
 
 #include "Main/DxASyncLoad.h"
@@ -373,6 +374,7 @@ int CloseWindowSystem() {
     }
     while (PumpMessagesUnlocked() == 0 && !m.destroyed) {
     }
+    DeleteAllLineInputs();
     WinUnregisterClassW(m.className, m.instance);
     ClearDroppedFiles();
     StopASyncLoadThreads();
