@@ -12,8 +12,12 @@
 
 namespace {
 
-int DirDx(int d) { return (d == 3 || d == 6 || d == 9) ? 1 : (d == 1 || d == 4 || d == 7) ? -1 : 0; }
-int DirDy(int d) { return (d == 1 || d == 2 || d == 3) ? 1 : (d == 7 || d == 8 || d == 9) ? -1 : 0; }
+int DirDx(int d) {
+    return (d == 3 || d == 6 || d == 9) ? 1 : (d == 1 || d == 4 || d == 7) ? -1 : 0;
+}
+int DirDy(int d) {
+    return (d == 1 || d == 2 || d == 3) ? 1 : (d == 7 || d == 8 || d == 9) ? -1 : 0;
+}
 
 std::int32_t Wrap(std::int32_t v, std::int32_t size) {
     return size > 0 ? ((v % size) + size) % size : v;
@@ -28,7 +32,9 @@ std::int32_t ShortestDelta(std::int32_t d, std::int32_t size, bool loops) {
     return best;
 }
 
-std::uint32_t Random() { return GameRandom(0, 0); }
+std::uint32_t Random() {
+    return GameRandom(0, 0);
+}
 
 }  // namespace
 
@@ -150,27 +156,60 @@ std::int32_t Game_Character::DiagonalStep(int d, bool turnFirst) {
     return s;
 }
 
-std::int32_t Game_Character::MoveDown(bool turnFirst) { return StraightStep(2, turnFirst); }
-std::int32_t Game_Character::MoveLeft(bool turnFirst) { return StraightStep(4, turnFirst); }
-std::int32_t Game_Character::MoveRight(bool turnFirst) { return StraightStep(6, turnFirst); }
-std::int32_t Game_Character::MoveUp(bool turnFirst) { return StraightStep(8, turnFirst); }
-std::int32_t Game_Character::MoveDownLeft(bool turnFirst) { return DiagonalStep(1, turnFirst); }
-std::int32_t Game_Character::MoveDownRight(bool turnFirst) { return DiagonalStep(3, turnFirst); }
-std::int32_t Game_Character::MoveUpLeft(bool turnFirst) { return DiagonalStep(7, turnFirst); }
-std::int32_t Game_Character::MoveUpRight(bool turnFirst) { return DiagonalStep(9, turnFirst); }
+std::int32_t Game_Character::MoveDown(bool turnFirst) {
+    return StraightStep(2, turnFirst);
+}
+std::int32_t Game_Character::MoveLeft(bool turnFirst) {
+    return StraightStep(4, turnFirst);
+}
+std::int32_t Game_Character::MoveRight(bool turnFirst) {
+    return StraightStep(6, turnFirst);
+}
+std::int32_t Game_Character::MoveUp(bool turnFirst) {
+    return StraightStep(8, turnFirst);
+}
+std::int32_t Game_Character::MoveDownLeft(bool turnFirst) {
+    return DiagonalStep(1, turnFirst);
+}
+std::int32_t Game_Character::MoveDownRight(bool turnFirst) {
+    return DiagonalStep(3, turnFirst);
+}
+std::int32_t Game_Character::MoveUpLeft(bool turnFirst) {
+    return DiagonalStep(7, turnFirst);
+}
+std::int32_t Game_Character::MoveUpRight(bool turnFirst) {
+    return DiagonalStep(9, turnFirst);
+}
 
 std::int32_t Game_Character::MoveInDirection(int dir, bool turnFirst) {
     switch (dir) {
-        case 2: case 4: case 6: case 8: return StraightStep(dir, turnFirst);
-        case 1: case 3: case 7: case 9: return DiagonalStep(dir, turnFirst);
-        default: return 0;
+        case 2:
+        case 4:
+        case 6:
+        case 8:
+            return StraightStep(dir, turnFirst);
+        case 1:
+        case 3:
+        case 7:
+        case 9:
+            return DiagonalStep(dir, turnFirst);
+        default:
+            return 0;
     }
 }
 
-void Game_Character::TurnDown() { TurnTo(2); }
-void Game_Character::TurnLeft() { TurnTo(4); }
-void Game_Character::TurnRight() { TurnTo(6); }
-void Game_Character::TurnUp() { TurnTo(8); }
+void Game_Character::TurnDown() {
+    TurnTo(2);
+}
+void Game_Character::TurnLeft() {
+    TurnTo(4);
+}
+void Game_Character::TurnRight() {
+    TurnTo(6);
+}
+void Game_Character::TurnUp() {
+    TurnTo(8);
+}
 
 void Game_Character::TurnDiagonal(int d) {
     if (fixedDirection) return;
@@ -184,10 +223,18 @@ void Game_Character::TurnDiagonal(int d) {
         TurnTo(direction == 4 ? 6 : (d == 3 ? 2 : 8));
 }
 
-void Game_Character::TurnDownLeft() { TurnDiagonal(1); }
-void Game_Character::TurnUpLeft() { TurnDiagonal(7); }
-void Game_Character::TurnUpRight() { TurnDiagonal(9); }
-void Game_Character::TurnDownRight() { TurnDiagonal(3); }
+void Game_Character::TurnDownLeft() {
+    TurnDiagonal(1);
+}
+void Game_Character::TurnUpLeft() {
+    TurnDiagonal(7);
+}
+void Game_Character::TurnUpRight() {
+    TurnDiagonal(9);
+}
+void Game_Character::TurnDownRight() {
+    TurnDiagonal(3);
+}
 
 void Game_Character::TurnClockwise() {
     if (fixedDirection) return;
@@ -397,7 +444,9 @@ void Game_Character::MoveToward(bool toCharacter, std::int32_t idOrX, std::int32
                    target->y + (target->pixelOffsetY >= quarter ? 1 : 0));
 }
 
-void Game_Character::MoveForward() { MoveInDirection(direction, false); }
+void Game_Character::MoveForward() {
+    MoveInDirection(direction, false);
+}
 
 void Game_Character::MoveBackward() {
     const std::uint8_t fixed = fixedDirection;

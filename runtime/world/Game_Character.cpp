@@ -21,14 +21,18 @@ namespace {
 std::int32_t AnimationWaits[7] = {0, 6, 10, 16, 24, 60, 84};
 bool AnimationWaitsAdjusted = false;
 
-std::int32_t Step() { return std::max(1, FrameMultiplier); }
+std::int32_t Step() {
+    return std::max(1, FrameMultiplier);
+}
 
 // Divides a quarter-pixel difference by 4, rounding up for positive and toward zero for negative
 // differences.
-std::int32_t QuarterToPixels(std::int32_t d) { return d >= 0 ? (d + 3) / 4 : d / 4; }
+std::int32_t QuarterToPixels(std::int32_t d) {
+    return d >= 0 ? (d + 3) / 4 : d / 4;
+}
 
-std::string FormatText(const char* format, std::int32_t a, std::int32_t b = 0,
-                       std::int32_t c = 0, std::int32_t d = 0) {
+std::string FormatText(const char* format, std::int32_t a, std::int32_t b = 0, std::int32_t c = 0,
+                       std::int32_t d = 0) {
     char buffer[1024];
     std::snprintf(buffer, sizeof buffer, format, a, b, c, d);
     return buffer;
@@ -36,7 +40,9 @@ std::string FormatText(const char* format, std::int32_t a, std::int32_t b = 0,
 
 }  // namespace
 
-std::int32_t AnimationWait(std::int32_t speed) { return AnimationWaits[std::clamp(speed, 0, 6)]; }
+std::int32_t AnimationWait(std::int32_t speed) {
+    return AnimationWaits[std::clamp(speed, 0, 6)];
+}
 
 void ResetAnimationWaitTable() {
     const std::int32_t table[7] = {0, 6, 10, 16, 24, 60, 84};
@@ -98,7 +104,8 @@ void Game_Character::MoveStep() {
     const std::int32_t tx = x * half + 4 * pixelOffsetX, ty = y * half + 4 * pixelOffsetY;
     const std::int32_t p = TheSystemState.diagonalSpeedY, q = TheSystemState.diagonalSpeedX;
     auto diagonal = [](std::int32_t step, std::int32_t percent) {
-        return std::max(1, static_cast<std::int32_t>(static_cast<std::int64_t>(step) * percent / 100));
+        return std::max(1,
+                        static_cast<std::int32_t>(static_cast<std::int64_t>(step) * percent / 100));
     };
     if (fineY < ty) {
         fineY = fineX == tx ? std::min(fineY + s, ty) : std::min(fineY + diagonal(s, p), ty);
@@ -210,8 +217,8 @@ void Game_Character::PlaceAt(std::int32_t px, std::int32_t py, std::int32_t unit
     if (px / u >= w || py / u >= h || px < 0 || py < 0) {
         ReportRuntimeError(
             true,
-            FormatText(TranslateMessageUtf8(
-                           u"エラー：キャラクター%dをマップ外[X%d Y%d](Map%d)に場所移動させようとしました"),
+            FormatText(TranslateMessageUtf8(u"エラー：キャラクター%dをマップ外[X%d "
+                                            u"Y%d](Map%d)に場所移動させようとしました"),
                        id, px, py, map.mapId),
             FormatText(TranslateMessageUtf8(
                            u"強制的にマップ内におさめます、このマップ最大位置は[%d,%d]です"),
@@ -287,10 +294,9 @@ void Game_Character::StartBlink(std::int32_t colour, std::int32_t mode, std::int
 }
 
 std::int32_t Game_Character::OpacityOffset() const {
-    return opacityTarget - static_cast<std::int32_t>(static_cast<std::int64_t>(opacityTarget -
-                                                                               opacityStart) *
-                                                     opacityRemaining /
-                                                     std::max(1, opacityDuration));
+    return opacityTarget -
+           static_cast<std::int32_t>(static_cast<std::int64_t>(opacityTarget - opacityStart) *
+                                     opacityRemaining / std::max(1, opacityDuration));
 }
 
 void Game_Character::StartOpacityChange(std::int32_t target, std::int32_t frames) {
@@ -299,7 +305,9 @@ void Game_Character::StartOpacityChange(std::int32_t target, std::int32_t frames
     opacityRemaining = opacityDuration = frames;
 }
 
-std::int32_t Game_Character::GetTileTag() const { return TheMapState.GetTileTag(x, y); }
+std::int32_t Game_Character::GetTileTag() const {
+    return TheMapState.GetTileTag(x, y);
+}
 
 std::int32_t Game_Character::GetDrawX(bool wrap) const {
     const Game_MapState& map = TheMapState;

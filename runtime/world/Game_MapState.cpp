@@ -29,12 +29,18 @@ std::int32_t WrapInto(std::int32_t v, std::int32_t size) {
 }
 
 // The game screen in game pixels.
-std::int32_t GameScreenWidth() { return ScreenWidth / std::max(1, WindowScale); }
-std::int32_t GameScreenHeight() { return ScreenHeight / std::max(1, WindowScale); }
+std::int32_t GameScreenWidth() {
+    return ScreenWidth / std::max(1, WindowScale);
+}
+std::int32_t GameScreenHeight() {
+    return ScreenHeight / std::max(1, WindowScale);
+}
 
 }  // namespace
 
-Game_MapState::Game_MapState() { Reset(); }
+Game_MapState::Game_MapState() {
+    Reset();
+}
 
 void Game_MapState::Reset() {
     mapId = -1;
@@ -340,7 +346,9 @@ void Game_MapState::StartShake(std::int32_t strength, std::int32_t speed, std::i
     target->direction = 1;
 }
 
-void Game_MapState::StopShake() { shakeX.frames = shakeY.frames = 0; }
+void Game_MapState::StopShake() {
+    shakeX.frames = shakeY.frames = 0;
+}
 
 void Game_MapState::UpdateShakeAxis(MapShakeAxis& a) const {
     if (a.frames <= 0 && a.accumulator == 0) return;
@@ -360,14 +368,16 @@ void Game_MapState::UpdateShakeAxis(MapShakeAxis& a) const {
 void Game_MapState::StartZoom(std::int32_t zx, std::int32_t zy, std::int32_t percent,
                               std::int32_t frames) {
     const std::int64_t d = std::max(1, zoom.duration), k = zoom.remaining;
-    zoom.startPercent = static_cast<std::int32_t>(
-        zoom.targetPercent - k * (zoom.targetPercent - zoom.startPercent) / d);
+    zoom.startPercent = static_cast<std::int32_t>(zoom.targetPercent -
+                                                  k * (zoom.targetPercent - zoom.startPercent) / d);
     if (zoom.startPercent == 100) {
         zoom.startX = zx;
         zoom.startY = zy;
     } else {
-        zoom.startX = static_cast<std::int32_t>(zoom.targetX - k * (zoom.targetX - zoom.startX) / d);
-        zoom.startY = static_cast<std::int32_t>(zoom.targetY - k * (zoom.targetY - zoom.startY) / d);
+        zoom.startX =
+            static_cast<std::int32_t>(zoom.targetX - k * (zoom.targetX - zoom.startX) / d);
+        zoom.startY =
+            static_cast<std::int32_t>(zoom.targetY - k * (zoom.targetY - zoom.startY) / d);
     }
     zoom.targetX = zx;
     zoom.targetY = zy;
@@ -385,8 +395,7 @@ void Game_MapState::StartMapMusic() {
             const std::string file =
                 TheSystemDatabase.ReadString(kMapSettingsType, mapId, 5 + kindIndex);
             const std::int32_t h = TheSoundManager.PlayFile(kind, 5, 0, 100, 100, 0, file);
-            const bool skip =
-                h == -10 && (kindIndex == 0 || TheSystemState.currentBgs == -3);
+            const bool skip = h == -10 && (kindIndex == 0 || TheSystemState.currentBgs == -3);
             if (!skip) TheSoundManager.Play(kind, h, 5, 0, -1);
         } else if (v >= -1) {
             TheSoundManager.Play(kind, v, 5, 0, -1);
@@ -413,16 +422,18 @@ void Game_MapState::Update() {
     }
     UpdateShakeAxis(shakeX);
     UpdateShakeAxis(shakeY);
-    shakeOffsetX = static_cast<std::int32_t>(static_cast<std::int64_t>(TileSize) *
-                                             shakeX.accumulator / 2048);
-    shakeOffsetY = static_cast<std::int32_t>(static_cast<std::int64_t>(TileSize) *
-                                             shakeY.accumulator / 2048);
+    shakeOffsetX =
+        static_cast<std::int32_t>(static_cast<std::int64_t>(TileSize) * shakeX.accumulator / 2048);
+    shakeOffsetY =
+        static_cast<std::int32_t>(static_cast<std::int64_t>(TileSize) * shakeY.accumulator / 2048);
     if (zoom.remaining > 0) {
         const std::int64_t k = --zoom.remaining;
         if (k <= 0) zoom.startPercent = zoom.targetPercent;
         const std::int64_t d = std::max(1, zoom.duration);
-        zoom.currentX = static_cast<std::int32_t>(zoom.targetX - (zoom.targetX - zoom.startX) * k / d);
-        zoom.currentY = static_cast<std::int32_t>(zoom.targetY - (zoom.targetY - zoom.startY) * k / d);
+        zoom.currentX =
+            static_cast<std::int32_t>(zoom.targetX - (zoom.targetX - zoom.startX) * k / d);
+        zoom.currentY =
+            static_cast<std::int32_t>(zoom.targetY - (zoom.targetY - zoom.startY) * k / d);
         zoom.currentPercent = static_cast<std::int32_t>(
             zoom.targetPercent - (zoom.targetPercent - zoom.startPercent) * k / d);
     } else {

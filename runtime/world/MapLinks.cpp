@@ -17,16 +17,36 @@ bool ReadProperty(VariableCharacter who, std::int32_t property, std::int32_t& va
     Game_Character* c = FindCharacter(who);
     if (c == nullptr) return false;
     switch (property) {
-        case 0: value = c->x / 2; break;
-        case 1: value = c->y / 2; break;
-        case 2: value = c->x; break;
-        case 3: value = c->y; break;
-        case 4: value = c->drawYOffset; break;
-        case 5: value = c->settingBytes.empty() ? 0 : c->settingBytes[0]; break;
-        case 6: value = c->direction; break;
-        case 7: value = c->pixelOffsetX; break;
-        case 8: value = c->pixelOffsetY; break;
-        default: value = 0; break;
+        case 0:
+            value = c->x / 2;
+            break;
+        case 1:
+            value = c->y / 2;
+            break;
+        case 2:
+            value = c->x;
+            break;
+        case 3:
+            value = c->y;
+            break;
+        case 4:
+            value = c->drawYOffset;
+            break;
+        case 5:
+            value = c->settingBytes.empty() ? 0 : c->settingBytes[0];
+            break;
+        case 6:
+            value = c->direction;
+            break;
+        case 7:
+            value = c->pixelOffsetX;
+            break;
+        case 8:
+            value = c->pixelOffsetY;
+            break;
+        default:
+            value = 0;
+            break;
     }
     return true;
 }
@@ -35,11 +55,21 @@ void WriteProperty(VariableCharacter who, std::int32_t property, std::int32_t va
     Game_Character* c = FindCharacter(who);
     if (c == nullptr) return;
     switch (property) {
-        case 0: c->x = value * 2; break;
-        case 1: c->y = value * 2; break;
-        case 2: c->x = value; break;
-        case 3: c->y = value; break;
-        case 4: c->drawYOffset = value; break;
+        case 0:
+            c->x = value * 2;
+            break;
+        case 1:
+            c->y = value * 2;
+            break;
+        case 2:
+            c->x = value;
+            break;
+        case 3:
+            c->y = value;
+            break;
+        case 4:
+            c->drawYOffset = value;
+            break;
         case 5:
             c->Refresh();
             if (!c->settingBytes.empty())
@@ -51,9 +81,14 @@ void WriteProperty(VariableCharacter who, std::int32_t property, std::int32_t va
             c->direction = static_cast<std::int16_t>(
                 NormalizeWrittenDirection(value, who.partyMember, c->diagonalGraphics != 0));
             break;
-        case 7: c->MoveByPixels(value - c->pixelOffsetX, 0); break;
-        case 8: c->MoveByPixels(0, value - c->pixelOffsetY); break;
-        default: break;
+        case 7:
+            c->MoveByPixels(value - c->pixelOffsetX, 0);
+            break;
+        case 8:
+            c->MoveByPixels(0, value - c->pixelOffsetY);
+            break;
+        default:
+            break;
     }
 }
 

@@ -60,9 +60,9 @@ void Game_MapState::WriteSave() const {
     WriteIntList(tileFlags);
     s.WriteInt32(static_cast<std::int32_t>(events.size()));
     for (const Game_Character& event : events) event.WriteSave();
-    for (std::int32_t v : {zoom.targetX, zoom.startX, zoom.targetY, zoom.startY,
-                           zoom.targetPercent, zoom.startPercent, zoom.duration, zoom.remaining,
-                           zoom.currentX, zoom.currentY, zoom.currentPercent})
+    for (std::int32_t v : {zoom.targetX, zoom.startX, zoom.targetY, zoom.startY, zoom.targetPercent,
+                           zoom.startPercent, zoom.duration, zoom.remaining, zoom.currentX,
+                           zoom.currentY, zoom.currentPercent})
         s.WriteInt32(v);
     WriteIntList(intList);
 }
@@ -129,17 +129,20 @@ bool Game_MapState::ReadSave(bool reloadMap) {
         if (reloadMap)
             ReportRuntimeError(
                 true,
-                TranslateMessageUtf8(u"【警告】エディットにより、これから表示しようとしているマップのイベント数が、セーブ時より少なくなっています！"),
-                TranslateMessageUtf8(u"安全のため、この後、マップを再移動するなどして、マップの再読み込みを行ってください。"),
-                TranslateMessageUtf8(u"このままイベントを起動させると、IDズレや強制終了エラーが発生する可能性があります"));
+                TranslateMessageUtf8(u"【警告】エディットにより、これから表示しようとしているマップ"
+                                     u"のイベント数が、セーブ時より少なくなっています！"),
+                TranslateMessageUtf8(u"安全のため、この後、マップを再移動するなどして、マップの再読"
+                                     u"み込みを行ってください。"),
+                TranslateMessageUtf8(u"このままイベントを起動させると、IDズレや強制終了エラーが発生"
+                                     u"する可能性があります"));
     }
     for (std::int32_t i = 0; i < eventCount; ++i)
         if (!events[static_cast<std::size_t>(i)].ReadSave()) return false;
     if (format >= 114) {
-        for (std::int32_t* v : {&zoom.targetX, &zoom.startX, &zoom.targetY, &zoom.startY,
-                                &zoom.targetPercent, &zoom.startPercent, &zoom.duration,
-                                &zoom.remaining, &zoom.currentX, &zoom.currentY,
-                                &zoom.currentPercent})
+        for (std::int32_t* v :
+             {&zoom.targetX, &zoom.startX, &zoom.targetY, &zoom.startY, &zoom.targetPercent,
+              &zoom.startPercent, &zoom.duration, &zoom.remaining, &zoom.currentX, &zoom.currentY,
+              &zoom.currentPercent})
             if (!s.ReadInt32(*v)) return false;
     }
     if (!ReadSaveIntList(intList)) return false;
