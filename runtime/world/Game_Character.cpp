@@ -322,9 +322,11 @@ std::int32_t Game_Character::GetDrawX(bool wrap) const {
     return sx + map.shakeOffsetX;
 }
 
-std::int32_t Game_Character::GetDrawBaseY(bool wrap) const {
+namespace {
+
+// Wraps a screen y on a vertically looping map against the top bound.
+std::int32_t WrapDrawY(std::int32_t sy, bool wrap) {
     const Game_MapState& map = TheMapState;
-    std::int32_t sy = QuarterToPixels(fineY - map.displayY) + TileSize;
     if (map.loopY) {
         const std::int32_t span = map.GetHeight() * TileSize;
         const std::int32_t top = 0;
@@ -338,9 +340,16 @@ std::int32_t Game_Character::GetDrawBaseY(bool wrap) const {
     return sy + map.shakeOffsetY;
 }
 
+}  // namespace
+
+std::int32_t Game_Character::GetDrawBaseY(bool wrap) const {
+    return WrapDrawY(QuarterToPixels(fineY - TheMapState.displayY) + TileSize, wrap);
+}
+
 std::int32_t Game_Character::GetDrawY(bool wrap) const {
     const std::int32_t j = std::abs(jumpFrames - halfJump);
     const std::int32_t arc =
         (j * j - halfJump * halfJump) * 3 / std::max(1, 160 / std::max(1, TileSize));
-    return arc + GetDrawBaseY(wrap) - drawYOffset;
+    return WrapDrawY(arc + QuarterToPixels(fineY - TheMapState.displayY) + TileSize - drawYOffset,
+                     wrap);
 }

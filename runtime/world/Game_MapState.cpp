@@ -51,6 +51,7 @@ void Game_MapState::Reset() {
     shakeX = shakeY = MapShakeAxis{};
     shakeOffsetX = shakeOffsetY = 0;
     events.clear();
+    runners.clear();
     intList.clear();
 }
 
@@ -92,6 +93,12 @@ bool Game_MapState::LoadMap(std::int32_t id) {
         event.PlaceAt(data.x, data.y, 1);
         if (!data.pages.empty()) event.SetGraphic(data.pages[0].graphicFile);
         events.push_back(std::move(event));
+    }
+    if (runners.empty()) {
+        for (const Game_CommonEvent& common : TheCommonEvents.events) {
+            const int trigger = common.TriggerKind();
+            if (trigger == 2 || trigger == 3) runners.emplace_back(common.number);
+        }
     }
     scrollDirX = scrollDirY = 0;
     scrollRemainX = scrollRemainY = 0;
@@ -272,6 +279,7 @@ bool Game_MapState::IsCounterAt(std::int32_t x, std::int32_t y) const {
 void Game_MapState::RefreshEvents() {
     if (mapId >= 0) {
         for (Game_Character& event : events) event.Refresh();
+        for (Game_CommonEventRunner& runner : runners) runner.Refresh();
     }
     refreshRequest = 0;
 }

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "runtime/data/CommonEvent.h"
 #include "runtime/data/MapData.h"
 #include "runtime/data/TileSet.h"
 #include "runtime/world/Game_Character.h"
@@ -65,6 +66,8 @@ class Game_MapState {
     std::vector<std::int32_t> loadedTileFlags;
     // Until map events have their own class, an event is the character its record places.
     std::vector<Game_Character> events;
+    // The parallel common events; they survive map changes and are rebuilt after a reset.
+    std::vector<Game_CommonEventRunner> runners;
     std::int32_t frameCounter = 0;
     std::uint8_t loopX = 0, loopY = 0;
     std::int32_t shakeOffsetX = 0, shakeOffsetY = 0;

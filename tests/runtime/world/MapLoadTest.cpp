@@ -77,6 +77,29 @@ TEST_F(MapLoadTest, AMapLoadsItsEventsSettingsAndTileset) {
     EXPECT_EQ(TheMapState.eventNameIndex.at("Door"), map.events[1].id);
 }
 
+TEST_F(MapLoadTest, ParallelCommonEventsGetRunnersOnceUntilAReset) {
+    const Game_CommonEventList saved = TheCommonEvents;
+    TheCommonEvents.Resize(4);
+    TheCommonEvents.events[1].startByte = 2;
+    TheCommonEvents.events[2].startByte = 0x13;  // operator bits above a parallel kind
+    TheCommonEvents.events[3].startByte = 1;
+    ASSERT_TRUE(gamedata::SaveBytes(
+        PathOf("a.mps"), gamedata::WriteMapFile(gamedata::MakeSampleMap(2, 2, 0, 1), {})));
+    TheSystemDatabase.types[0] = MapSettings("a.mps", 0);
+    ASSERT_TRUE(TheMapState.LoadMap(1));
+    ASSERT_EQ(TheMapState.runners.size(), 2u);
+    EXPECT_EQ(TheMapState.runners[0].commonEventNumber, 1);
+    EXPECT_EQ(TheMapState.runners[1].commonEventNumber, 2);
+    TheCommonEvents.events[3].startByte = 2;
+    ASSERT_TRUE(TheMapState.LoadMap(1));
+    EXPECT_EQ(TheMapState.runners.size(), 2u);
+    TheMapState.Reset();
+    ASSERT_TRUE(TheMapState.LoadMap(1));
+    EXPECT_EQ(TheMapState.runners.size(), 3u);
+    TheMapState = Game_MapState{};
+    TheCommonEvents = saved;
+}
+
 TEST_F(MapLoadTest, ATilesetTheListLacksIsReportedAndLeftEmpty) {
     Game_MapData map = gamedata::MakeSampleMap(4, 4, 0, 1);
     map.header.tileSetNumber = 12;
