@@ -90,7 +90,7 @@ bool Game_MapState::LoadMap(std::int32_t id) {
     for (const Game_EventData& data : mapData.events) {
         Game_Character event;
         event.id = data.id;
-        event.PlaceAt(data.x, data.y, 1);
+        event.PlaceAt(data.x, data.y, 0);
         if (!data.pages.empty()) event.SetGraphic(data.pages[0].graphicFile);
         events.push_back(std::move(event));
     }

@@ -3,6 +3,7 @@
 #include "runtime/data/DataTestSupport.h"
 #include "runtime/data/Game_Database.h"
 #include "runtime/data/Game_SystemState.h"
+#include "runtime/data/SaveStream.h"
 #include "runtime/script/Game_Interpreter.h"
 #include "runtime/script/Game_Variables.h"
 #include "runtime/shell/Game_System.h"
@@ -24,6 +25,13 @@ Game_DatabaseType MapSettings(const std::string& file, std::int32_t looping) {
     entry.numbers = {-2, -2, looping, 4};
     type.entries = {entry, entry};
     return type;
+}
+
+// A 100 x 100 map (sample events lie anywhere on it) with tileset 0.
+Game_MapData SampleMap(int events) {
+    Game_MapData map = gamedata::MakeSampleMap(100, 100, events, 2);
+    map.header.tileSetNumber = 0;
+    return map;
 }
 
 class MapLoadTest : public DataFileTest {
@@ -51,7 +59,7 @@ class MapLoadTest : public DataFileTest {
 };
 
 TEST_F(MapLoadTest, AMapLoadsItsEventsSettingsAndTileset) {
-    Game_MapData map = gamedata::MakeSampleMap(6, 5, 3, 7);
+    Game_MapData map = gamedata::MakeSampleMap(100, 100, 3, 7);
     map.header.tileSetNumber = 1;
     map.events[1].name = "Door";
     map.events[1].pages[0].graphicFile = "DoorT.png";
@@ -62,7 +70,7 @@ TEST_F(MapLoadTest, AMapLoadsItsEventsSettingsAndTileset) {
     TheMapState.displayX = 99;
     ASSERT_TRUE(TheMapState.LoadMap(1));
     EXPECT_EQ(TheMapState.mapId, 1);
-    EXPECT_EQ(TheMapState.GetWidth(), 6);
+    EXPECT_EQ(TheMapState.GetWidth(), 100);
     EXPECT_EQ(TheMapState.displayX, 0);
     EXPECT_EQ(TheMapState.tileFlags, TheMapState.tileSetList.tileSets[1].chipFlags);
     EXPECT_EQ(TheMapState.loadedTileFlags, TheMapState.tileFlags);
@@ -72,7 +80,7 @@ TEST_F(MapLoadTest, AMapLoadsItsEventsSettingsAndTileset) {
     EXPECT_EQ(TheSystemState.panoramaNumber, 4);
     ASSERT_EQ(TheMapState.events.size(), 3u);
     EXPECT_EQ(TheMapState.events[1].id, map.events[1].id);
-    EXPECT_EQ(TheMapState.events[1].x, map.events[1].x);
+    EXPECT_EQ(TheMapState.events[1].x, 2 * map.events[1].x);  // tiles to half tiles
     EXPECT_EQ(TheMapState.events[1].layout, 1);
     EXPECT_EQ(TheMapState.eventNameIndex.at("Door"), map.events[1].id);
 }
@@ -132,6 +140,30 @@ TEST_F(MapLoadTest, LayersReloadFromTheFileAfterASaveWithoutThem) {
     for (auto& layer : TheMapState.mapData.layers) std::fill(layer.begin(), layer.end(), 0);
     ASSERT_TRUE(TheMapState.ReloadLayers(1));
     for (int l = 0; l < 3; ++l) EXPECT_EQ(TheMapState.mapData.layers[l], map.layers[l]);
+}
+
+TEST_F(MapLoadTest, ASaveWithMoreEventsThanTheMapWarnsAndKeepsThem) {
+    ASSERT_TRUE(gamedata::SaveBytes(PathOf("a.mps"), gamedata::WriteMapFile(SampleMap(3), {})));
+    TheSystemDatabase.types[0] = MapSettings("a.mps", 0);
+    ASSERT_TRUE(TheMapState.LoadMap(1));
+    TheMapState.events[2].direction = 8;
+    TheSaveStream.BeginWrite(true);
+    TheMapState.WriteSave();
+    TheSaveStream.BeginWrite(false, static_cast<std::size_t>(TheSaveStream.position));
+    TheMapState.WriteSave();
+    const std::vector<std::uint8_t> bytes(TheSaveStream.buffer.begin(),
+                                          TheSaveStream.buffer.begin() + TheSaveStream.position);
+    ASSERT_TRUE(gamedata::SaveBytes(PathOf("a.mps"), gamedata::WriteMapFile(SampleMap(1), {})));
+    TheMapState = Game_MapState{};
+    shell_test::ReportCapture capture;
+    TheSaveStream.BeginRead(bytes, true, SaveStream::kCurrentFormat);
+    ASSERT_TRUE(TheMapState.ReadSave(true));
+    ASSERT_EQ(capture.reports().size(), 1u);
+    EXPECT_EQ(
+        capture.reports()[0].second,
+        "安全のため、この後、マップを再移動するなどして、マップの再読み込みを行ってください。");
+    ASSERT_EQ(TheMapState.events.size(), 3u);
+    EXPECT_EQ(TheMapState.events[2].direction, 8);
 }
 
 TEST_F(MapLoadTest, CharacterPropertiesReachTheMapsCharacters) {
