@@ -57,8 +57,8 @@ bool Game_Character::ReadSave() {
     if (!s.ReadInt32(id) || !s.ReadInt32(x) || !s.ReadInt32(y) || !s.ReadInt32(drawYOffset) ||
         !s.ReadByte(erased))
         return false;
-    fineX = x * 2 * TileSize;
-    fineY = y * 2 * TileSize;
+    fineX = RestPosition(x, 0, TileSize);
+    fineY = RestPosition(y, 0, TileSize);
     std::string name;
     if (!s.ReadInt32(tileGraphic) || !ReadText(name)) return false;
     SetGraphic(name);
@@ -96,8 +96,8 @@ bool Game_Character::ReadSave() {
         if (!s.ReadInt32(cellOverride) || !s.ReadByte(masked) || !s.ReadInt32(pixelOffsetX) ||
             !s.ReadInt32(pixelOffsetY))
             return false;
-        fineX += 4 * pixelOffsetX;
-        fineY += 4 * pixelOffsetY;
+        fineX = RestPosition(x, pixelOffsetX, TileSize);
+        fineY = RestPosition(y, pixelOffsetY, TileSize);
     }
     if (format >= 139 && !s.ReadInt32(steppingMode)) return false;
     if (format >= 140 && (!s.ReadInt16(standingPattern) || !s.ReadInt16(pageDirection)))

@@ -84,8 +84,8 @@ void Game_Character::SetOverlayGraphic(const std::string& name, std::int32_t lay
 }
 
 bool Game_Character::CheckBetweenTiles() {
-    const std::int32_t half = 2 * TileSize;
-    betweenTiles = !(fineX - 4 * pixelOffsetX == x * half && fineY - 4 * pixelOffsetY == y * half);
+    betweenTiles = !(fineX == RestPosition(x, pixelOffsetX, TileSize) &&
+                     fineY == RestPosition(y, pixelOffsetY, TileSize));
     return betweenTiles;
 }
 
@@ -100,8 +100,8 @@ void Game_Character::MoveStep() {
     const std::int32_t s =
         TheBasicData.MoveStep(std::clamp<std::int32_t>(moveSpeed, 0, 6), isPlayer || isFollower) *
         k;
-    const std::int32_t half = 2 * TileSize;
-    const std::int32_t tx = x * half + 4 * pixelOffsetX, ty = y * half + 4 * pixelOffsetY;
+    const std::int32_t tx = RestPosition(x, pixelOffsetX, TileSize);
+    const std::int32_t ty = RestPosition(y, pixelOffsetY, TileSize);
     const std::int32_t p = TheSystemState.diagonalSpeedY, q = TheSystemState.diagonalSpeedX;
     auto diagonal = [](std::int32_t step, std::int32_t percent) {
         return std::max(1,
@@ -118,7 +118,7 @@ void Game_Character::MoveStep() {
     if (fineY > ty) {
         fineY = fineX == tx ? std::max(fineY - s, ty) : std::max(fineY - diagonal(s, p), ty);
     }
-    if (fineX - 4 * pixelOffsetX > x * half && fineY - 4 * pixelOffsetY == y * half) slide2 = 0;
+    if (fineX > tx && fineY == ty) slide2 = 0;
     if (fineX == tx && fineY == ty) standingFrames += k;
     if (animateWhileMoving)
         animationTimer += k;
@@ -136,12 +136,15 @@ void Game_Character::Update() {
             AnimationWaits[6] = AnimationWaits[6] * 3 / 4;
         }
     }
-    const std::int32_t half = 2 * TileSize;
     if (IsJumping()) {
         const std::int32_t n = std::max(0, jumpFrames - k);
         jumpFrames = n;
-        fineX = (fineX * n + x * half + 4 * pixelOffsetX) / (n + 1);
-        fineY = (fineY * n + y * half + 4 * pixelOffsetY) / (n + 1);
+        fineX = static_cast<std::int32_t>(
+            (static_cast<std::int64_t>(fineX) * n + RestPosition(x, pixelOffsetX, TileSize)) /
+            (n + 1));
+        fineY = static_cast<std::int32_t>(
+            (static_cast<std::int64_t>(fineY) * n + RestPosition(y, pixelOffsetY, TileSize)) /
+            (n + 1));
     } else if (CheckBetweenTiles() || movingByPixels) {
         MoveStep();
     } else {

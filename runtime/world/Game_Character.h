@@ -157,6 +157,14 @@ void ResetAnimationWaitTable();
 // The player and followers of the live map until the player has its own class: null when none.
 extern Game_Character* MapPlayer;
 extern std::vector<Game_Character*> MapFollowers;
+// The fine position (quarter pixels) of a half-tile cell plus a pixel offset. Positions from a
+// damaged save may be far outside any map: the sum wraps instead of overflowing.
+inline std::int32_t RestPosition(std::int32_t cell, std::int32_t pixelOffset,
+                                 std::int32_t tileSize) {
+    return static_cast<std::int32_t>(
+        static_cast<std::uint32_t>(static_cast<std::int64_t>(cell) * 2 * tileSize +
+                                   4 * static_cast<std::int64_t>(pixelOffset)));
+}
 // An int32 count and the values from TheSaveStream; a count the bytes left cannot hold fails.
 bool ReadSaveIntList(std::vector<std::int32_t>& list);
 // No visible, non-passing map event stands on the half-tile cell (x, y).

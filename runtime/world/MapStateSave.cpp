@@ -80,7 +80,8 @@ bool Game_MapState::ReadSave(bool reloadMap) {
     if (format >= 105) {
         std::int32_t w = 0, h = 0;
         if (!s.ReadInt32(w) || !s.ReadInt32(h)) return false;
-        if (w < 0 || h < 0 || static_cast<std::int64_t>(w) * h > kMaxMapCells) {
+        if (w < 0 || h < 0 || w > kMaxMapCells || h > kMaxMapCells ||
+            static_cast<std::int64_t>(w) * h > kMaxMapCells) {
             s.overrun = true;
             return false;
         }
