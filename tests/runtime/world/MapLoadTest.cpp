@@ -1,0 +1,196 @@
+#include <gtest/gtest.h>
+
+#include "runtime/data/DataTestSupport.h"
+#include "runtime/data/Game_Database.h"
+#include "runtime/data/Game_SystemState.h"
+#include "runtime/data/SaveStream.h"
+#include "runtime/script/Game_Interpreter.h"
+#include "runtime/script/Game_Variables.h"
+#include "runtime/shell/Game_System.h"
+#include "runtime/shell/ReportCapture.h"
+#include "runtime/shell/ShellGlobals.h"
+#include "runtime/world/Game_MapState.h"
+#include "tools/gamedata/GameDataSamples.h"
+#include "tools/gamedata/GameDataWriter.h"
+
+namespace {
+
+// Map settings of system database type 0: the file name, BGM, BGS, looping and panorama.
+Game_DatabaseType MapSettings(const std::string& file, std::int32_t looping) {
+    Game_DatabaseType type;
+    type.fieldKinds = {kStringFieldBase, kNumberFieldBase, kNumberFieldBase + 1,
+                       kNumberFieldBase + 2, kNumberFieldBase + 3};
+    Game_DatabaseEntry entry;
+    entry.strings = {file};
+    entry.numbers = {-2, -2, looping, 4};
+    type.entries = {entry, entry};
+    return type;
+}
+
+// A 100 x 100 map (sample events lie anywhere on it) with tileset 0.
+Game_MapData SampleMap(int events) {
+    Game_MapData map = gamedata::MakeSampleMap(100, 100, events, 2);
+    map.header.tileSetNumber = 0;
+    return map;
+}
+
+class MapLoadTest : public DataFileTest {
+  protected:
+    void SetUp() override {
+        DataFileTest::SetUp();
+        savedDatabase_ = TheSystemDatabase;
+        savedDataPath_ = DataPath;
+        DataPath = dir.string() + "/";
+        TheSystemDatabase.SetTypeCount(1);
+        TheMapState = Game_MapState{};
+    }
+    void TearDown() override {
+        TheSystemDatabase = savedDatabase_;
+        DataPath = savedDataPath_;
+        TheMapState = Game_MapState{};
+        ResetInterpreterLinks();
+        ResetVariableStoreLinks();
+        DataFileTest::TearDown();
+    }
+
+  private:
+    Game_Database savedDatabase_;
+    std::string savedDataPath_;
+};
+
+TEST_F(MapLoadTest, AMapLoadsItsEventsSettingsAndTileset) {
+    Game_MapData map = gamedata::MakeSampleMap(100, 100, 3, 7);
+    map.header.tileSetNumber = 1;
+    map.events[1].name = "Door";
+    map.events[1].pages[0].graphicFile = "DoorT.png";
+    ASSERT_TRUE(gamedata::SaveBytes(PathOf("a.mps"), gamedata::WriteMapFile(map, {})));
+    TheSystemDatabase.types[0] = MapSettings("a.mps", 3);
+    TheMapState.tileSetList.tileSets.resize(2);
+    TheMapState.tileSetList.tileSets[1] = gamedata::MakeSampleTileSet(10, 3);
+    TheMapState.displayX = 99;
+    ASSERT_TRUE(TheMapState.LoadMap(1));
+    EXPECT_EQ(TheMapState.mapId, 1);
+    EXPECT_EQ(TheMapState.GetWidth(), 100);
+    EXPECT_EQ(TheMapState.displayX, 0);
+    EXPECT_EQ(TheMapState.tileFlags, TheMapState.tileSetList.tileSets[1].chipFlags);
+    EXPECT_EQ(TheMapState.loadedTileFlags, TheMapState.tileFlags);
+    EXPECT_EQ(TheMapState.imageNames[0], TheMapState.tileSetList.tileSets[1].imageFiles[0]);
+    EXPECT_TRUE(TheMapState.loopX);
+    EXPECT_TRUE(TheMapState.loopY);
+    EXPECT_EQ(TheSystemState.panoramaNumber, 4);
+    ASSERT_EQ(TheMapState.events.size(), 3u);
+    EXPECT_EQ(TheMapState.events[1].id, map.events[1].id);
+    EXPECT_EQ(TheMapState.events[1].x, 2 * map.events[1].x);  // tiles to half tiles
+    EXPECT_EQ(TheMapState.events[1].layout, 1);
+    EXPECT_EQ(TheMapState.eventNameIndex.at("Door"), map.events[1].id);
+}
+
+TEST_F(MapLoadTest, ParallelCommonEventsGetRunnersOnceUntilAReset) {
+    const Game_CommonEventList saved = TheCommonEvents;
+    TheCommonEvents.Resize(4);
+    TheCommonEvents.events[1].startByte = 2;
+    TheCommonEvents.events[2].startByte = 0x13;  // operator bits above a parallel kind
+    TheCommonEvents.events[3].startByte = 1;
+    ASSERT_TRUE(gamedata::SaveBytes(
+        PathOf("a.mps"), gamedata::WriteMapFile(gamedata::MakeSampleMap(2, 2, 0, 1), {})));
+    TheSystemDatabase.types[0] = MapSettings("a.mps", 0);
+    ASSERT_TRUE(TheMapState.LoadMap(1));
+    ASSERT_EQ(TheMapState.runners.size(), 2u);
+    EXPECT_EQ(TheMapState.runners[0].commonEventNumber, 1);
+    EXPECT_EQ(TheMapState.runners[1].commonEventNumber, 2);
+    TheCommonEvents.events[3].startByte = 2;
+    ASSERT_TRUE(TheMapState.LoadMap(1));
+    EXPECT_EQ(TheMapState.runners.size(), 2u);
+    TheMapState.Reset();
+    ASSERT_TRUE(TheMapState.LoadMap(1));
+    EXPECT_EQ(TheMapState.runners.size(), 3u);
+    TheMapState = Game_MapState{};
+    TheCommonEvents = saved;
+}
+
+TEST_F(MapLoadTest, ATilesetTheListLacksIsReportedAndLeftEmpty) {
+    Game_MapData map = gamedata::MakeSampleMap(4, 4, 0, 1);
+    map.header.tileSetNumber = 12;
+    ASSERT_TRUE(gamedata::SaveBytes(PathOf("a.mps"), gamedata::WriteMapFile(map, {})));
+    TheSystemDatabase.types[0] = MapSettings("a.mps", 0);
+    shell_test::ReportCapture capture;
+    ASSERT_TRUE(TheMapState.LoadMap(1));
+    EXPECT_EQ(capture.reports().size(), 1u);
+    EXPECT_TRUE(TheMapState.tileFlags.empty());
+    // Tile questions on it answer "blocked" without reading past the empty lists.
+    EXPECT_FALSE(TheMapState.CanPassTiles(0, 0, 2, 1));
+    EXPECT_EQ(TheMapState.GetTileTag(0, 0), 0);
+    EXPECT_FALSE(TheMapState.IsHalfHiddenAt(0, 0));
+}
+
+TEST_F(MapLoadTest, AMissingMapFileQuitsAfterTheReadersMessage) {
+    TheSystemDatabase.types[0] = MapSettings("none.mps", 0);
+    const GameState before = TheGameSystem.gameState;
+    EXPECT_FALSE(TheMapState.LoadMap(1));
+    EXPECT_EQ(TheGameSystem.gameState, GameState::Quit);
+    EXPECT_EQ(DataRecorder::messageBoxes.size(), 1u);
+    TheGameSystem.gameState = before;
+}
+
+TEST_F(MapLoadTest, LayersReloadFromTheFileAfterASaveWithoutThem) {
+    Game_MapData map = gamedata::MakeSampleMap(4, 3, 0, 5);
+    ASSERT_TRUE(gamedata::SaveBytes(PathOf("a.mps"), gamedata::WriteMapFile(map, {})));
+    TheSystemDatabase.types[0] = MapSettings("a.mps", 0);
+    ASSERT_TRUE(TheMapState.LoadMap(1));
+    for (auto& layer : TheMapState.mapData.layers) std::fill(layer.begin(), layer.end(), 0);
+    ASSERT_TRUE(TheMapState.ReloadLayers(1));
+    for (int l = 0; l < 3; ++l) EXPECT_EQ(TheMapState.mapData.layers[l], map.layers[l]);
+}
+
+TEST_F(MapLoadTest, ASaveWithMoreEventsThanTheMapWarnsAndKeepsThem) {
+    ASSERT_TRUE(gamedata::SaveBytes(PathOf("a.mps"), gamedata::WriteMapFile(SampleMap(3), {})));
+    TheSystemDatabase.types[0] = MapSettings("a.mps", 0);
+    ASSERT_TRUE(TheMapState.LoadMap(1));
+    TheMapState.events[2].direction = 8;
+    TheSaveStream.BeginWrite(true);
+    TheMapState.WriteSave();
+    TheSaveStream.BeginWrite(false, static_cast<std::size_t>(TheSaveStream.position));
+    TheMapState.WriteSave();
+    const std::vector<std::uint8_t> bytes(TheSaveStream.buffer.begin(),
+                                          TheSaveStream.buffer.begin() + TheSaveStream.position);
+    ASSERT_TRUE(gamedata::SaveBytes(PathOf("a.mps"), gamedata::WriteMapFile(SampleMap(1), {})));
+    TheMapState = Game_MapState{};
+    shell_test::ReportCapture capture;
+    TheSaveStream.BeginRead(bytes, true, SaveStream::kCurrentFormat);
+    ASSERT_TRUE(TheMapState.ReadSave(true));
+    ASSERT_EQ(capture.reports().size(), 1u);
+    EXPECT_EQ(
+        capture.reports()[0].second,
+        "安全のため、この後、マップを再移動するなどして、マップの再読み込みを行ってください。");
+    ASSERT_EQ(TheMapState.events.size(), 3u);
+    EXPECT_EQ(TheMapState.events[2].direction, 8);
+}
+
+TEST_F(MapLoadTest, CharacterPropertiesReachTheMapsCharacters) {
+    InstallMapLinks();
+    Game_Character event;
+    event.id = 2;
+    event.PlaceAt(3, 4, 0);
+    TheMapState.mapData.header.width = 20;
+    TheMapState.mapData.header.height = 15;
+    TheMapState.mapId = 1;
+    TheMapState.tileFlags.assign(64, 0);
+    TheMapState.events = {event};
+    Game_Character player;
+    player.id = -2;
+    player.PlaceAt(1, 1, 0);
+    MapPlayer = &player;
+    EXPECT_EQ(TheVariables.GetValue(9100000 + 20 + 0), 3);
+    EXPECT_EQ(TheVariables.GetValue(9100000 + 20 + 3), 8);
+    TheVariables.SetValue(9100000 + 20 + 2, 11);
+    EXPECT_EQ(TheMapState.events[0].x, 11);
+    TheVariables.SetValue(9100000 + 20 + 7, 5);
+    EXPECT_EQ(TheMapState.events[0].pixelOffsetX, 5);
+    EXPECT_EQ(TheVariables.GetValue(9180000 + 1), 1);        // the player's tile y
+    EXPECT_EQ(TheVariables.GetValue(9180000 + 10 + 1), -1);  // no follower
+    EXPECT_EQ(GetInterpreterLinks().mapId(), 1);
+    EXPECT_EQ(GetInterpreterLinks().event(2), &TheMapState.events[0]);
+    MapPlayer = nullptr;
+}
+
+}  // namespace
