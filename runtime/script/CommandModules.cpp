@@ -1,6 +1,7 @@
 #include "runtime/script/CommandModules.h"
 
 #include "runtime/script/CallCommands.h"
+#include "runtime/script/CompilePass.h"
 #include "runtime/script/DatabaseCommands.h"
 #include "runtime/script/FlowCommands.h"
 #include "runtime/script/MessageCommands.h"
@@ -14,4 +15,5 @@ void InstallCommandModules() {
     InstallFlowCommands();
     InstallCallCommands();
     InstallDatabaseCommands();
+    InstallCompiledCommands();
 }
