@@ -4,6 +4,7 @@
 #include <chrono>
 #include <unordered_map>
 #include <utility>
+#include <vector>
 
 #include "runtime/data/BasicData.h"
 #include "runtime/data/DataFileIo.h"
@@ -35,25 +36,43 @@ struct TableEntry {
     CommandHandler handler = nullptr;
 };
 
-// Codes -1..kDirectCodes-2 sit in an array; the few larger ones in a map.
+// Codes -1..kDirectCodes-2 sit in an array, and so do the compiled codes (thousands 100..499,
+// remainders 0..127), which run in tight loops; the few others in a map.
 constexpr std::int32_t kDirectCodes = 1004;
+constexpr std::int32_t kCompiledFirst = 100000;
+constexpr std::int32_t kCompiledEnd = 500000;
+constexpr std::int32_t kCompiledRemainders = 128;
 
 struct CodeTable {
     std::array<TableEntry, kDirectCodes> direct{};
+    std::vector<TableEntry> compiled = std::vector<TableEntry>(
+        static_cast<std::size_t>((kCompiledEnd - kCompiledFirst) / 1000 * kCompiledRemainders));
     std::unordered_map<std::int32_t, TableEntry> others;
 
     TableEntry* Find(std::int32_t code) {
         if (code >= -1 && code < kDirectCodes - 1)
             return &direct[static_cast<std::size_t>(code + 1)];
+        if (TableEntry* entry = CompiledSlot(code)) return entry;
         const auto it = others.find(code);
         return it == others.end() ? nullptr : &it->second;
     }
     void List(std::int32_t code, CommandResultKind kind) {
         if (code >= -1 && code < kDirectCodes - 1) {
             direct[static_cast<std::size_t>(code + 1)].kind = kind;
+        } else if (TableEntry* entry = CompiledSlot(code)) {
+            entry->kind = kind;
         } else {
             others[code].kind = kind;
         }
+    }
+
+  private:
+    TableEntry* CompiledSlot(std::int32_t code) {
+        if (code < kCompiledFirst || code >= kCompiledEnd || code % 1000 >= kCompiledRemainders)
+            return nullptr;
+        const std::int32_t slot =
+            (code / 1000 - kCompiledFirst / 1000) * kCompiledRemainders + code % 1000;
+        return &compiled[static_cast<std::size_t>(slot)];
     }
 };
 
