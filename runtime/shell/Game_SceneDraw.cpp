@@ -1,0 +1,4 @@
+// Drawing the map part of a frame.
+#include "runtime/shell/Game_Scene.h"
+
+void Game_Scene::Draw() {}
