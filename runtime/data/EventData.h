@@ -76,10 +76,22 @@ struct Game_EventCommand {
     std::vector<std::int32_t> jumpLines;
     std::vector<ResolvedVariableCell> resolvedVariables;
 
+    // Where the interpreter found the handler of `code` the last time it ran this command, so a
+    // command run again in a loop skips the lookup. Not part of the command's value.
+    struct DispatchNote {
+        std::int32_t code = 0;
+        const void* entry = nullptr;
+    };
+    mutable DispatchNote dispatch;
+
     std::int32_t Code() const { return arguments.empty() ? 0 : arguments[0]; }
     bool Read();
 
-    bool operator==(const Game_EventCommand&) const = default;
+    bool operator==(const Game_EventCommand& other) const {
+        return arguments == other.arguments && indent == other.indent && strings == other.strings &&
+               moveRoute == other.moveRoute && jumpLines == other.jumpLines &&
+               resolvedVariables == other.resolvedVariables;
+    }
 };
 
 using Game_CommandList = std::vector<Game_EventCommand>;

@@ -481,7 +481,16 @@ bool Game_Interpreter::RunCommands() {
             return true;
         }
         currentCommand = &(*list)[static_cast<std::size_t>(line)];
-        const TableEntry* entry = table.Find(currentCommand->Code());
+        const std::int32_t code = currentCommand->Code();
+        Game_EventCommand::DispatchNote& note = currentCommand->dispatch;
+        const TableEntry* entry;
+        if (note.entry && note.code == code) {
+            entry = static_cast<const TableEntry*>(note.entry);
+        } else {
+            entry = table.Find(code);
+            note.code = code;
+            note.entry = entry;
+        }
         if (entry) {
             switch (entry->kind) {
                 case CommandResultKind::Result:

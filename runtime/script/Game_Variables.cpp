@@ -205,13 +205,10 @@ void RecordPartyShadow(std::int32_t member, std::int32_t value, Game_SystemState
 
 // ---- Cell references ----
 
-std::int32_t* VariableCellRef::Get() const {
+std::int32_t* VariableCellRef::GetOther() const {
     switch (area_) {
-        case Area::NumberList: {
-            if (!InRange(a_, store_->numberLists)) return nullptr;
-            auto& list = At(store_->numberLists, a_);
-            return InRange(b_, list) ? &At(list, b_) : nullptr;
-        }
+        case Area::NumberList:
+            return Get();
         case Area::CommonSelf: {
             if (!InRange(a_, store_->commonSelfIntegers)) return nullptr;
             auto& list = At(store_->commonSelfIntegers, a_);
@@ -223,18 +220,6 @@ std::int32_t* VariableCellRef::Get() const {
             break;
     }
     return nullptr;
-}
-
-std::int32_t VariableCellRef::Read() const {
-    const std::int32_t* cell = Get();
-    return cell ? *cell : 0;
-}
-
-bool VariableCellRef::Write(std::int32_t value) const {
-    std::int32_t* cell = Get();
-    if (!cell) return false;
-    *cell = value;
-    return true;
 }
 
 VariableCellRef ResolveVariableCell(Game_Variables& store, std::int32_t id,

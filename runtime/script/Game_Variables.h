@@ -96,15 +96,25 @@ class VariableCellRef {
 
     // Whether it names a cell (it did when it was made).
     explicit operator bool() const { return area_ != Area::None; }
-    // The cell now, or null when it no longer exists.
+    // The cell now, or null when it no longer exists. Normal and spare variables, which compiled
+    // loops touch on nearly every step, are found inline; the other areas out of line.
     std::int32_t* Get() const;
-    std::int32_t Read() const;
+    std::int32_t Read() const {
+        const std::int32_t* cell = Get();
+        return cell ? *cell : 0;
+    }
     // False when the cell no longer exists.
-    bool Write(std::int32_t value) const;
+    bool Write(std::int32_t value) const {
+        std::int32_t* cell = Get();
+        if (!cell) return false;
+        *cell = value;
+        return true;
+    }
 
     bool operator==(const VariableCellRef&) const = default;
 
   private:
+    std::int32_t* GetOther() const;
     friend VariableCellRef ResolveVariableCell(Game_Variables& store, std::int32_t id,
                                                std::int32_t commonEventIndex);
     enum class Area : std::uint8_t { None, NumberList, CommonSelf, Database };
@@ -161,6 +171,15 @@ class Game_Variables {
   private:
     std::int32_t TakeMap();
 };
+
+inline std::int32_t* VariableCellRef::Get() const {
+    if (area_ != Area::NumberList) return GetOther();
+    auto& lists = store_->numberLists;
+    if (a_ < 0 || static_cast<std::size_t>(a_) >= lists.size()) return nullptr;
+    auto& list = lists[static_cast<std::size_t>(a_)];
+    if (b_ < 0 || static_cast<std::size_t>(b_) >= list.size()) return nullptr;
+    return &list[static_cast<std::size_t>(b_)];
+}
 
 // The live store (main thread only).
 extern Game_Variables TheVariables;
