@@ -3,9 +3,11 @@
 #include "runtime/script/CallCommands.h"
 #include "runtime/script/CompilePass.h"
 #include "runtime/script/DatabaseCommands.h"
+#include "runtime/script/FileCommands.h"
 #include "runtime/script/FlowCommands.h"
 #include "runtime/script/MessageCommands.h"
 #include "runtime/script/SoundCommands.h"
+#include "runtime/script/StringCommands.h"
 #include "runtime/script/VariableCommands.h"
 
 void InstallCommandModules() {
@@ -15,5 +17,7 @@ void InstallCommandModules() {
     InstallFlowCommands();
     InstallCallCommands();
     InstallDatabaseCommands();
+    InstallStringCommands();
+    InstallFileCommands();
     InstallCompiledCommands();
 }
