@@ -211,8 +211,6 @@ void Game_Character::Update() {
     fineMoveY1 = fineMoveY;
 }
 
-void Game_Character::RunMoveRoute() {}
-
 void Game_Character::PlaceAt(std::int32_t px, std::int32_t py, std::int32_t unit) {
     const Game_MapState& map = TheMapState;
     const std::int32_t w = map.GetWidth(), h = map.GetHeight();
@@ -356,5 +354,3 @@ std::int32_t Game_Character::GetDrawY(bool wrap) const {
     return WrapDrawY(arc + QuarterToPixels(fineY - TheMapState.displayY) + TileSize - drawYOffset,
                      wrap);
 }
-
-void Game_Character::RunPageRoute() {}
