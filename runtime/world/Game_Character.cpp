@@ -13,9 +13,6 @@
 #include "runtime/shell/ShellGlobals.h"
 #include "runtime/world/Game_MapState.h"
 
-Game_Character* MapPlayer = nullptr;
-std::vector<Game_Character*> MapFollowers;
-
 namespace {
 
 std::int32_t AnimationWaits[7] = {0, 6, 10, 16, 24, 60, 84};

@@ -159,12 +159,20 @@ class Game_Character {
     void Jump(std::int32_t dx, std::int32_t dy);
     void MoveByPixels(std::int32_t dx, std::int32_t dy);
 
+  protected:
+    // The rules of MoveRandom, MoveTowardPlayer and MoveForward, with the page-route steps when
+    // pageSteps is set.
+    void RandomStep(bool pageSteps);
+    void StepTowardCell(std::int32_t tx, std::int32_t ty, bool pageSteps);
+    std::int32_t TakeStep(int dir, bool turnFirst, bool pageSteps) {
+        return pageSteps ? PageRouteStep(dir, turnFirst) : MoveInDirection(dir, turnFirst);
+    }
+
   private:
     void TurnTo(int dir);
     void TurnDiagonal(int dir);
     std::int32_t StraightStep(int dir, bool turnFirst);
     std::int32_t DiagonalStep(int dir, bool turnFirst);
-    void MoveTowardCell(std::int32_t tx, std::int32_t ty);
     void MoveStep();
 };
 
@@ -172,9 +180,6 @@ class Game_Character {
 std::int32_t AnimationWait(std::int32_t speed);
 // Resets the once-per-run adjustment of the wait table (for a new game data set).
 void ResetAnimationWaitTable();
-// The player and followers of the live map until the player has its own class: null when none.
-extern Game_Character* MapPlayer;
-extern std::vector<Game_Character*> MapFollowers;
 // The fine position (quarter pixels) of a half-tile cell plus a pixel offset. Positions from a
 // damaged save may be far outside any map: the sum wraps instead of overflowing.
 inline std::int32_t RestPosition(std::int32_t cell, std::int32_t pixelOffset,

@@ -114,13 +114,8 @@ bool Game_MapState::LoadMap(std::int32_t id) {
     displayX = displayY = 0;
     refreshRequest = 0;
     events.clear();
-    for (const Game_EventData& data : mapData.events) {
-        Game_Character event;
-        event.id = data.id;
-        event.PlaceAt(data.x, data.y, 0);
-        if (!data.pages.empty()) event.SetGraphic(data.pages[0].graphicFile);
-        events.push_back(std::move(event));
-    }
+    events.reserve(mapData.events.size());
+    for (const Game_EventData& data : mapData.events) events.emplace_back(id, data);
     if (runners.empty()) {
         for (const Game_CommonEvent& common : TheCommonEvents.events) {
             const int trigger = common.TriggerKind();
@@ -306,7 +301,7 @@ bool Game_MapState::IsCounterAt(std::int32_t x, std::int32_t y) const {
 
 void Game_MapState::RefreshEvents() {
     if (mapId >= 0) {
-        for (Game_Character& event : events) event.Refresh();
+        for (Game_Event& event : events) event.Refresh();
         for (Game_CommonEventRunner& runner : runners) runner.Refresh();
     }
     refreshRequest = 0;
@@ -490,8 +485,8 @@ void Game_MapState::Update() {
     frameCounter = (frameCounter + 1) % 2400000;
 }
 
-Game_Character* Game_MapState::FindEvent(std::int32_t id) {
-    for (Game_Character& event : events)
+Game_Event* Game_MapState::FindEvent(std::int32_t id) {
+    for (Game_Event& event : events)
         if (event.id == id) return &event;
     return nullptr;
 }

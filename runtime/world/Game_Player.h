@@ -65,8 +65,8 @@ class Game_Player : public Game_Character {
     void WrapOnLoopingMap();
 };
 
-// The live player comes next: `extern Game_Player* MapPlayer;` (null until RebuildPlayer made
-// it; tests may point it at their own), replacing the plain character pointer.
+// The live player; null until RebuildPlayer made it (tests may point it at their own).
+extern Game_Player* MapPlayer;
 // Makes a fresh live player (start-up and every restart) and points MapPlayer at it.
 Game_Player& RebuildPlayer();
 // The main interpreter is running a list: no event starts, no input moves the player.

@@ -11,6 +11,7 @@
 #include "runtime/shell/ReportCapture.h"
 #include "runtime/shell/ShellGlobals.h"
 #include "runtime/world/Game_MapState.h"
+#include "runtime/world/Game_Player.h"
 #include "tools/gamedata/GameDataSamples.h"
 #include "tools/gamedata/GameDataWriter.h"
 
@@ -63,6 +64,10 @@ TEST_F(MapLoadTest, AMapLoadsItsEventsSettingsAndTileset) {
     Game_MapData map = gamedata::MakeSampleMap(100, 100, 3, 7);
     map.header.tileSetNumber = 1;
     map.events[1].name = "Door";
+    map.events[1].pages.resize(1);
+    map.events[1].pageCount = 1;
+    map.events[1].pages[0].condition = Game_PageCondition{};  // always holds
+    map.events[1].pages[0].movement.options &= 0x3F;          // on whole tiles
     map.events[1].pages[0].graphicFile = "DoorT.png";
     ASSERT_TRUE(gamedata::SaveBytes(PathOf("a.mps"), gamedata::WriteMapFile(map, {})));
     TheSystemDatabase.types[0] = MapSettings("a.mps", 3);
@@ -169,7 +174,7 @@ TEST_F(MapLoadTest, ASaveWithMoreEventsThanTheMapWarnsAndKeepsThem) {
 
 TEST_F(MapLoadTest, CharacterPropertiesReachTheMapsCharacters) {
     InstallMapLinks();
-    Game_Character event;
+    Game_Event event;
     event.id = 2;
     event.PlaceAt(3, 4, 0);
     TheMapState.mapData.header.width = 20;
@@ -177,8 +182,7 @@ TEST_F(MapLoadTest, CharacterPropertiesReachTheMapsCharacters) {
     TheMapState.mapId = 1;
     TheMapState.tileFlags.assign(64, 0);
     TheMapState.events = {event};
-    Game_Character player;
-    player.id = -2;
+    Game_Player player;
     player.PlaceAt(1, 1, 0);
     MapPlayer = &player;
     EXPECT_EQ(TheVariables.GetValue(9100000 + 20 + 0), 3);
@@ -187,8 +191,8 @@ TEST_F(MapLoadTest, CharacterPropertiesReachTheMapsCharacters) {
     EXPECT_EQ(TheMapState.events[0].x, 11);
     TheVariables.SetValue(9100000 + 20 + 7, 5);
     EXPECT_EQ(TheMapState.events[0].pixelOffsetX, 5);
-    EXPECT_EQ(TheVariables.GetValue(9180000 + 1), 1);        // the player's tile y
-    EXPECT_EQ(TheVariables.GetValue(9180000 + 10 + 1), -1);  // no follower
+    EXPECT_EQ(TheVariables.GetValue(9180000 + 1), 1);       // the player's tile y
+    EXPECT_EQ(TheVariables.GetValue(9180000 + 10 + 1), 0);  // the first follower's tile y
     EXPECT_EQ(GetInterpreterLinks().mapId(), 1);
     EXPECT_EQ(GetInterpreterLinks().event(2), &TheMapState.events[0]);
     MapPlayer = nullptr;
