@@ -16,6 +16,7 @@
 #include "runtime/shell/StringUtil.h"
 #include "runtime/world/Game_Character.h"
 #include "runtime/world/Game_MapState.h"
+#include "runtime/world/Game_Player.h"
 
 std::uint8_t TileSetReloadRequest = 0;
 // The map renderer owns this request; the weak definition lets the commands stand without it.
@@ -29,7 +30,20 @@ constexpr std::int32_t kRestoreAllFlags = -1000000;
 constexpr std::int32_t kFirstVariableId = 1000000;
 constexpr int kPartySize = 6;
 
-PartyLinks gPartyLinks{};
+PartyLinks LivePlayerLinks() {
+    PartyLinks links{};
+    links.gatherFollowers = [] {
+        if (MapPlayer) MapPlayer->GatherFollowers();
+    };
+    links.setFollowerStepMode = [](std::int32_t mode) {
+        if (MapPlayer == nullptr) return;
+        MapPlayer->trailFrozen = static_cast<std::uint8_t>(mode);
+        MapPlayer->lastStepWhileFrozen = 0;
+    };
+    return links;
+}
+
+PartyLinks gPartyLinks = LivePlayerLinks();
 
 std::int32_t Arg(const Game_Interpreter& i, std::size_t n) {
     return CommandArgument(*i.currentCommand, n);
@@ -374,7 +388,7 @@ PartyLinks& GetPartyLinks() {
 }
 
 void ResetPartyLinks() {
-    gPartyLinks = PartyLinks{};
+    gPartyLinks = LivePlayerLinks();
 }
 
 void InstallCharacterCommands() {

@@ -11,7 +11,8 @@ void InstallCharacterCommands();
 // it once per frame).
 extern std::uint8_t TileSetReloadRequest;
 
-// What the party command needs of the player beyond its characters. A null entry does nothing.
+// What the party command needs of the player beyond its characters; the defaults reach the live
+// player. A null entry does nothing.
 struct PartyLinks {
     // Puts every follower on the player and resets the trails.
     void (*gatherFollowers)();
@@ -20,4 +21,5 @@ struct PartyLinks {
     void (*setFollowerStepMode)(std::int32_t mode);
 };
 PartyLinks& GetPartyLinks();
+// Puts back the defaults.
 void ResetPartyLinks();

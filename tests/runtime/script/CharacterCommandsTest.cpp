@@ -43,7 +43,7 @@ class CharacterCommandsTest : public CommandTest {
         links.follower = [](std::int32_t i) -> Game_Character* {
             return i >= 0 && i < 5 ? &(*gParty)[static_cast<std::size_t>(i + 1)] : nullptr;
         };
-        links.event = [](std::int32_t id) { return TheMapState.FindEvent(id); };
+        links.event = [](std::int32_t id) -> Game_Character* { return TheMapState.FindEvent(id); };
     }
     void TearDown() override {
         gParty = nullptr;

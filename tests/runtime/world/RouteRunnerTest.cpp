@@ -4,7 +4,9 @@
 #include "runtime/script/Game_Variables.h"
 #include "runtime/shell/ReportCapture.h"
 #include "runtime/world/Game_Character.h"
+#include "runtime/world/Game_Player.h"
 #include "runtime/world/WorldTestSupport.h"
+#include "runtime/world/WriterMapSupport.h"
 
 using world_test::WorldTest;
 
@@ -56,7 +58,7 @@ class RouteRunnerTest : public WorldTest {
     }
 
     shell_test::ReportCapture capture;
-    Game_Character player;
+    Game_Player player;
     Game_Character event;
 };
 
@@ -194,6 +196,29 @@ TEST_F(RouteRunnerTest, StandingPatternsSetThePatternFromDataVersion306) {
         EXPECT_EQ(c.standingPattern, 2);
         EXPECT_EQ(c.pattern, version >= 306 ? 2 : 1) << version;
     }
+}
+
+// The same step bumps into the player: from the event's own route it starts the event, from an
+// assigned route it does not.
+class RouteTouchTest : public world_test::WriterMapTest {};
+
+TEST_F(RouteTouchTest, OnlyThePageRouteStartsAnEventByTouch) {
+    Game_MapData map = GroundMap();
+    map.events.push_back(
+        world_test::MakeEventData(1, 6, 5,
+                                  {world_test::MakePage(TriggerKind::EventTouch, "Guard.png",
+                                                        {world_test::AddToVariable(1, 1)})}));
+    Load(map, 10, 10);
+    Game_Event& event = Event(1);
+    event.AssignMoveRoute(Route({Cmd(1)}));
+    EXPECT_EQ(event.startFlag, 0);
+    EXPECT_EQ(event.x, 12);  // blocked by the player
+
+    event.routeRunning = 0;
+    event.currentRoute = Route({Cmd(1)});
+    event.commandIndex = 0;
+    event.RunPageRoute();
+    EXPECT_EQ(event.startFlag, 1);
 }
 
 }  // namespace
