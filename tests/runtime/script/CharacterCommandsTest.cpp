@@ -7,6 +7,7 @@
 #include "runtime/script/CharacterCommands.h"
 #include "runtime/world/Game_Character.h"
 #include "runtime/world/Game_MapState.h"
+#include "runtime/world/Game_Player.h"
 
 using script_test::Command;
 using script_test::CommandTest;
@@ -218,6 +219,23 @@ TEST_F(CharacterCommandsTest, MoveRouteAssignsTheRouteAndMayMakeTheScriptWait) {
     EXPECT_TRUE(Execute(command));
     EXPECT_EQ(party[0].opacity, 40);
     EXPECT_EQ(interpreter_->routeWaitTarget, -2);
+}
+
+TEST_F(CharacterCommandsTest, FollowerStepModesReachTheLivePlayer) {
+    Game_Player live;
+    Game_Player* saved = MapPlayer;
+    MapPlayer = &live;
+    live.lastStepWhileFrozen = 6;
+    EXPECT_TRUE(Execute(Command({270, 0x30 | 4})));
+    EXPECT_EQ(live.trailFrozen, 1);
+    EXPECT_EQ(live.lastStepWhileFrozen, 0);
+    EXPECT_TRUE(Execute(Command({270, 0x40 | 4})));
+    EXPECT_EQ(live.trailFrozen, 0);
+    EXPECT_TRUE(Execute(Command({270, 0x90 | 4})));
+    EXPECT_EQ(TheSystemState.partyFollowing, 1);
+    EXPECT_TRUE(Execute(Command({270, 0xA0 | 4})));
+    EXPECT_EQ(TheSystemState.partyFollowing, 0);
+    MapPlayer = saved;
 }
 
 }  // namespace
