@@ -236,6 +236,9 @@ class Game_SystemState {
     std::uint8_t liveDrawing = 1;
     std::int32_t keyboardTextEntryState = 0;  // sv 39
     std::vector<TileImageEntry> tileImageList;
+    // Set when a map names its panorama by file (in the settings text, with the speeds and the
+    // parallax divisor); the panorama loads it at its next draw and clears it.
+    std::uint8_t panoramaFromFile = 0;
 
     // The defaults, then the screen-dependent ones (ResetForScreen).
     Game_SystemState();

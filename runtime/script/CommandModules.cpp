@@ -1,6 +1,7 @@
 #include "runtime/script/CommandModules.h"
 
 #include "runtime/script/CallCommands.h"
+#include "runtime/script/CharacterCommands.h"
 #include "runtime/script/CompilePass.h"
 #include "runtime/script/DatabaseCommands.h"
 #include "runtime/script/FileCommands.h"
@@ -16,6 +17,7 @@ void InstallCommandModules() {
     InstallSoundCommands();
     InstallFlowCommands();
     InstallCallCommands();
+    InstallCharacterCommands();
     InstallDatabaseCommands();
     InstallStringCommands();
     InstallFileCommands();

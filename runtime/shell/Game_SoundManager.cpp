@@ -880,6 +880,26 @@ void Game_SoundManager::SendMidiFadeOut(std::int32_t left, std::int32_t length) 
     if (left == 0 && Midi().stop) Midi().stop();
 }
 
+void Game_SoundManager::SetMusicVolumeNow(SoundKind kind, std::int32_t volume) {
+    auto level = [&](std::int32_t v) { return static_cast<int>(std::trunc(v * seVolumeScale)); };
+    if (kind == SoundKind::Bgm) {
+        bgmVolume = volume;
+        if (bgmFadeLeft != -1) return;
+        if (midiPlaying) {
+            if (Midi().setMasterVolume) {
+                const double x = (volume - 110) * 1.27;
+                Midi().setMasterVolume(MidiVolumeCurve(static_cast<std::int32_t>(std::trunc(x))));
+            }
+        } else if (currentBgmHandle != 0) {
+            Lib().setVolumeLevel(level(volume), currentBgmHandle);
+        }
+    } else if (kind == SoundKind::Bgs) {
+        bgsVolume = volume;
+        if (bgsFadeLeft == -1 && currentBgsHandle != 0)
+            Lib().setVolumeLevel(level(volume), currentBgsHandle);
+    }
+}
+
 void Game_SoundManager::Update() {
     seVolumeScale = IsGameDataOld() ? 1.0 : 2.5;
     const double s = seVolumeScale;

@@ -142,6 +142,9 @@ class Game_SoundManager {
     // sixtieths of a second; start: position in milliseconds (BGM, BGS); tag: SE only.
     void Play(SoundKind kind, std::int32_t id, std::int32_t fade, std::int32_t start,
               std::int32_t tag);
+    // Sets the BGM or BGS target volume (percent after the master volume) without starting a
+    // volume change; with no fade running the playing sound takes it at once.
+    void SetMusicVolumeNow(SoundKind kind, std::int32_t volume);
     // Once per frame.
     void Update();
     // Stops the scheduled effects of the tag (-1 all).

@@ -235,6 +235,25 @@ void Game_System::EndTransition() {
     }
 }
 
+bool Game_System::IsTransitionFree() const {
+    const bool windowOpen = !messageText.empty() || !choiceText.empty();
+    const bool running = transitionActive && (bytes2[0] || bytes2[1]);
+    return !windowOpen && !running;
+}
+
+void Game_System::StartTransitionNow() {
+    if (gGraphics.copyDrawTargetToGraph) {
+        gGraphics.copyDrawTargetToGraph(0, 0, ScreenWidth, ScreenHeight, captureGraph);
+    }
+    transitionPrepared = 0;
+    transitionActive = 1;
+    transitionCountdown = transitionTime;
+    if (transitionGraph != transitionImage) DeleteGraph(transitionGraph);
+    transitionGraph = transitionImage;
+    transitionKind = transitionMode;
+    transitionRemaining = transitionTotal = transitionTime;
+}
+
 void Game_System::DrawStoredScreen() {
     if (gGraphics.setBlendMode) gGraphics.setBlendMode(0, 255);
     if (gGraphics.drawGraph) gGraphics.drawGraph(0, 0, storedScreenGraph, 0);

@@ -148,6 +148,8 @@ struct Game_System {
     std::int32_t int7 = 0;
     // The common event the main interpreter starts next (the reserve command); -1 none.
     std::int32_t requestedCommonEvent = -1;
+    // The facing the player keeps through the requested transfer.
+    std::int32_t transferDirection = 2;
 
     Game_System() { ResetHooks(); }
     // The constructor's quiet form for the global built before the game data is read.
@@ -167,6 +169,10 @@ struct Game_System {
     void SetTransition(std::int32_t n, std::int32_t time, std::int32_t mode);
     void DrawTransition();
     void EndTransition();
+    // No message or choice window is shown and no transition runs: one may start.
+    bool IsTransitionFree() const;
+    // Captures the screen and runs the set transition at once (prepare and execute in one).
+    void StartTransitionNow();
     void DrawStoredScreen();
     void UpdateTimers();
 };

@@ -9,6 +9,7 @@
 #include "runtime/shell/ShellGlobals.h"
 #include "runtime/world/Game_Character.h"
 #include "runtime/world/Game_MapState.h"
+#include "runtime/world/Game_Player.h"
 
 namespace {
 
@@ -106,7 +107,7 @@ std::int32_t Game_Character::StraightStep(int d, bool turnFirst) {
     x += DirDx(d) * stepLength;
     y += DirDy(d) * stepLength;
     standingFrames = 0;
-    if (isPlayer) footsteps.push_back(d);
+    RecordFootstep(d);
     lastStepDirection = d;
     if (d == 2 && pixelOffsetY >= 1 && !CanMove(x, y, 2)) pixelOffsetY = 0;
     if (d == 6 && pixelOffsetX > 0 && !CanMove(x, y, 6)) pixelOffsetX = 0;
@@ -125,7 +126,7 @@ std::int32_t Game_Character::DiagonalStep(int d, bool turnFirst) {
         x += DirDx(d) * s;
         y += DirDy(d) * s;
         standingFrames = 0;
-        if (isPlayer) footsteps.push_back(d);
+        RecordFootstep(d);
         taken = d;
     } else if (slide1 || slide2) {
         int part = 0;
@@ -146,7 +147,7 @@ std::int32_t Game_Character::DiagonalStep(int d, bool turnFirst) {
             pixelOffsetY = 0;
         }
         standingFrames = 0;
-        if (isPlayer) footsteps.push_back(part);
+        RecordFootstep(part);
         taken = part;
     } else {
         return 0;
@@ -345,15 +346,19 @@ void Game_Character::TurnTowardAngle(std::int32_t dx, std::int32_t dy) {
 }
 
 void Game_Character::MoveRandom() {
+    RandomStep(false);
+}
+
+void Game_Character::RandomStep(bool pageSteps) {
     const int setting = TheBasicData.MovementDirections();
     static const int kDirs[8] = {2, 4, 6, 8, 1, 3, 7, 9};
     if (setting == 8)
-        MoveInDirection(kDirs[Random() % 8], false);
+        TakeStep(kDirs[Random() % 8], false, pageSteps);
     else if (setting == 4)
-        MoveInDirection(kDirs[Random() % 4], false);
+        TakeStep(kDirs[Random() % 4], false, pageSteps);
 }
 
-void Game_Character::MoveTowardCell(std::int32_t tx, std::int32_t ty) {
+void Game_Character::StepTowardCell(std::int32_t tx, std::int32_t ty, bool pageSteps) {
     const Game_MapState& map = TheMapState;
     const std::int32_t dx = ShortestDelta(x - tx, 2 * map.GetWidth(), map.loopX);
     const std::int32_t dy = ShortestDelta(y - ty, 2 * map.GetHeight(), map.loopY);
@@ -362,29 +367,29 @@ void Game_Character::MoveTowardCell(std::int32_t tx, std::int32_t ty) {
     if (setting == 8) {
         slide2 = 1;
         if (dx == 0)
-            MoveInDirection(dy < 1 ? 2 : 8, true);
+            TakeStep(dy < 1 ? 2 : 8, true, pageSteps);
         else if (dy == 0)
-            MoveInDirection(dx < 1 ? 6 : 4, true);
+            TakeStep(dx < 1 ? 6 : 4, true, pageSteps);
         else if (dx < 1)
-            MoveInDirection(dy < 1 ? 3 : 9, true);
+            TakeStep(dy < 1 ? 3 : 9, true, pageSteps);
         else
-            MoveInDirection(dy < 1 ? 1 : 7, true);
+            TakeStep(dy < 1 ? 1 : 7, true, pageSteps);
     } else if (setting == 4) {
         std::int32_t ax = std::abs(dx), ay = std::abs(dy);
         if (ax == ay) (Random() & 1) ? ++ay : ++ax;
         const int hd = dx < 1 ? 6 : 4, vd = dy < 1 ? 2 : 8;
         if (ax > ay) {
-            MoveInDirection(hd, true);
-            if (!CheckBetweenTiles() && dy != 0) MoveInDirection(vd, true);
+            TakeStep(hd, true, pageSteps);
+            if (!CheckBetweenTiles() && dy != 0) TakeStep(vd, true, pageSteps);
         } else {
-            MoveInDirection(vd, true);
-            if (!CheckBetweenTiles() && dx != 0) MoveInDirection(hd, true);
+            TakeStep(vd, true, pageSteps);
+            if (!CheckBetweenTiles() && dx != 0) TakeStep(hd, true, pageSteps);
         }
     }
 }
 
 void Game_Character::MoveTowardPlayer() {
-    if (MapPlayer != nullptr) MoveTowardCell(MapPlayer->x, MapPlayer->y);
+    if (MapPlayer != nullptr) StepTowardCell(MapPlayer->x, MapPlayer->y, false);
 }
 
 void Game_Character::MoveAwayFromPlayer() {
@@ -423,7 +428,7 @@ void Game_Character::MoveAwayFromPlayer() {
 
 void Game_Character::MoveToward(bool toCharacter, std::int32_t idOrX, std::int32_t ty) {
     if (!toCharacter) {
-        MoveTowardCell(2 * idOrX, 2 * ty);
+        StepTowardCell(2 * idOrX, 2 * ty, false);
         return;
     }
     Game_MapState& map = TheMapState;
@@ -434,14 +439,13 @@ void Game_Character::MoveToward(bool toCharacter, std::int32_t idOrX, std::int32
     else if (idOrX == -2)
         target = MapPlayer;
     else if (idOrX <= -3 && idOrX >= -7) {
-        const std::size_t index = static_cast<std::size_t>(-idOrX - 3);
-        if (index < MapFollowers.size()) target = MapFollowers[index];
+        if (MapPlayer != nullptr) target = MapPlayer->Follower(-idOrX - 3);
     }
     // An id naming no character of the map leaves the mover where it is.
     if (target == nullptr) return;
     const std::int32_t quarter = TileSize / 4;
-    MoveTowardCell(target->x + (target->pixelOffsetX >= quarter ? 1 : 0),
-                   target->y + (target->pixelOffsetY >= quarter ? 1 : 0));
+    StepTowardCell(target->x + (target->pixelOffsetX >= quarter ? 1 : 0),
+                   target->y + (target->pixelOffsetY >= quarter ? 1 : 0), false);
 }
 
 void Game_Character::MoveForward() {

@@ -13,9 +13,6 @@
 #include "runtime/shell/ShellGlobals.h"
 #include "runtime/world/Game_MapState.h"
 
-Game_Character* MapPlayer = nullptr;
-std::vector<Game_Character*> MapFollowers;
-
 namespace {
 
 std::int32_t AnimationWaits[7] = {0, 6, 10, 16, 24, 60, 84};
@@ -210,8 +207,6 @@ void Game_Character::Update() {
     fineMoveX1 = fineMoveX;
     fineMoveY1 = fineMoveY;
 }
-
-void Game_Character::RunMoveRoute() {}
 
 void Game_Character::PlaceAt(std::int32_t px, std::int32_t py, std::int32_t unit) {
     const Game_MapState& map = TheMapState;

@@ -74,7 +74,22 @@ class Game_Character {
     double animationTimer = 0;
 
     Game_Character();
+    virtual ~Game_Character() = default;
+    Game_Character(const Game_Character&) = default;
+    Game_Character& operator=(const Game_Character&) = default;
+    Game_Character(Game_Character&&) = default;
+    Game_Character& operator=(Game_Character&&) = default;
     virtual void Refresh() {}
+    // Every successful step of a character; the player records it in its footstep trail.
+    virtual void RecordFootstep(int /*dir*/) {}
+    // The steps of a page route and of an event's own movement: map events check first whether
+    // the step touches the player; every other character takes the plain step.
+    virtual std::int32_t PageRouteStep(int dir, bool turnFirst) {
+        return MoveInDirection(dir, turnFirst);
+    }
+    virtual void PageRouteMoveRandom() { MoveRandom(); }
+    virtual void PageRouteMoveTowardPlayer() { MoveTowardPlayer(); }
+    virtual void PageRouteMoveForward() { MoveForward(); }
 
     void ApplyGameSettings();
     void Update();
@@ -83,6 +98,9 @@ class Game_Character {
     void AssignMoveRoute(const Game_MoveRoute& route);
     // Runs the current route; the route commands come with the move-route module.
     void RunMoveRoute();
+    // A map event's own movement by its route (move type 1): like RunMoveRoute, with the steps of
+    // the PageRoute hooks.
+    void RunPageRoute();
     void LockFacingForEvent();
     void UnlockFacing();
     void ResetAnimation();
@@ -141,12 +159,20 @@ class Game_Character {
     void Jump(std::int32_t dx, std::int32_t dy);
     void MoveByPixels(std::int32_t dx, std::int32_t dy);
 
+  protected:
+    // The rules of MoveRandom, MoveTowardPlayer and MoveForward, with the page-route steps when
+    // pageSteps is set.
+    void RandomStep(bool pageSteps);
+    void StepTowardCell(std::int32_t tx, std::int32_t ty, bool pageSteps);
+    std::int32_t TakeStep(int dir, bool turnFirst, bool pageSteps) {
+        return pageSteps ? PageRouteStep(dir, turnFirst) : MoveInDirection(dir, turnFirst);
+    }
+
   private:
     void TurnTo(int dir);
     void TurnDiagonal(int dir);
     std::int32_t StraightStep(int dir, bool turnFirst);
     std::int32_t DiagonalStep(int dir, bool turnFirst);
-    void MoveTowardCell(std::int32_t tx, std::int32_t ty);
     void MoveStep();
 };
 
@@ -154,9 +180,6 @@ class Game_Character {
 std::int32_t AnimationWait(std::int32_t speed);
 // Resets the once-per-run adjustment of the wait table (for a new game data set).
 void ResetAnimationWaitTable();
-// The player and followers of the live map until the player has its own class: null when none.
-extern Game_Character* MapPlayer;
-extern std::vector<Game_Character*> MapFollowers;
 // The fine position (quarter pixels) of a half-tile cell plus a pixel offset. Positions from a
 // damaged save may be far outside any map: the sum wraps instead of overflowing.
 inline std::int32_t RestPosition(std::int32_t cell, std::int32_t pixelOffset,

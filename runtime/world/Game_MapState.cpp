@@ -36,6 +36,33 @@ std::int32_t GameScreenHeight() {
     return ScreenHeight / std::max(1, WindowScale);
 }
 
+// A panorama given in text: the file name, then the two speeds and the parallax divisor.
+void ApplyFilePanorama(std::string text) {
+    Game_SystemState& state = TheSystemState;
+    text.erase(std::remove(text.begin(), text.end(), '\r'), text.end());
+    std::int32_t values[3] = {0, 0, 0};
+    std::string name;
+    if (!text.empty()) {
+        std::size_t at = text.find('\n');
+        name = text.substr(0, at);
+        for (std::int32_t& value : values) {
+            if (at == std::string::npos) break;
+            const std::size_t from = at + 1;
+            at = text.find('\n', from);
+            value = std::atoi(text.substr(from, at == std::string::npos ? at : at - from).c_str());
+        }
+    }
+    state.panoramaSettings = name;
+    state.panoramaSpeedX = values[0];
+    state.panoramaSpeedY = values[1];
+    state.panoramaParallax = values[2];
+    state.panoramaFromFile = 1;
+    if (name.empty()) {
+        state.panoramaFromFile = 0;
+        state.panoramaNumber = -1;
+    }
+}
+
 }  // namespace
 
 Game_MapState::Game_MapState() {
@@ -87,13 +114,8 @@ bool Game_MapState::LoadMap(std::int32_t id) {
     displayX = displayY = 0;
     refreshRequest = 0;
     events.clear();
-    for (const Game_EventData& data : mapData.events) {
-        Game_Character event;
-        event.id = data.id;
-        event.PlaceAt(data.x, data.y, 0);
-        if (!data.pages.empty()) event.SetGraphic(data.pages[0].graphicFile);
-        events.push_back(std::move(event));
-    }
+    events.reserve(mapData.events.size());
+    for (const Game_EventData& data : mapData.events) events.emplace_back(id, data);
     if (runners.empty()) {
         for (const Game_CommonEvent& common : TheCommonEvents.events) {
             const int trigger = common.TriggerKind();
@@ -108,8 +130,9 @@ bool Game_MapState::LoadMap(std::int32_t id) {
         const std::int32_t v = TheSystemDatabase.ReadNumber(kMapSettingsType, id, 4);
         if (v >= -1) {
             TheSystemState.panoramaNumber = v;
+        } else if (v == -3 && fields >= 8) {
+            ApplyFilePanorama(TheSystemDatabase.ReadString(kMapSettingsType, id, 7));
         }
-        // A panorama given in text (-3) waits for the panorama module's file-panorama fields.
     }
     loopX = loopY = 0;
     const std::int32_t looping =
@@ -278,7 +301,7 @@ bool Game_MapState::IsCounterAt(std::int32_t x, std::int32_t y) const {
 
 void Game_MapState::RefreshEvents() {
     if (mapId >= 0) {
-        for (Game_Character& event : events) event.Refresh();
+        for (Game_Event& event : events) event.Refresh();
         for (Game_CommonEventRunner& runner : runners) runner.Refresh();
     }
     refreshRequest = 0;
@@ -399,15 +422,21 @@ void Game_MapState::StartMapMusic() {
     for (int kindIndex = 0; kindIndex < 2; ++kindIndex) {
         const SoundKind kind = kindIndex == 0 ? SoundKind::Bgm : SoundKind::Bgs;
         const std::int32_t v = TheSystemDatabase.ReadNumber(kMapSettingsType, mapId, 1 + kindIndex);
+        std::int32_t& own =
+            kindIndex == 0 ? TheGameSystem.bgmDatabaseVolume : TheGameSystem.bgsDatabaseVolume;
         if (v == -3 && fields >= 6 + kindIndex) {
             const std::string file =
                 TheSystemDatabase.ReadString(kMapSettingsType, mapId, 5 + kindIndex);
             const std::int32_t h = TheSoundManager.PlayFile(kind, 5, 0, 100, 100, 0, file);
             const bool skip = h == -10 && (kindIndex == 0 || TheSystemState.currentBgs == -3);
             if (!skip) TheSoundManager.Play(kind, h, 5, 0, -1);
+            own = TheGameSystem.playFileVolume;
         } else if (v >= -1) {
             TheSoundManager.Play(kind, v, 5, 0, -1);
         }
+        const std::int32_t master = kindIndex == 0 ? TheSystemState.bgmVolumeCorrection
+                                                   : TheSystemState.bgsVolumeCorrection;
+        TheSoundManager.SetMusicVolumeNow(kind, master * own / 100);
     }
 }
 
@@ -456,8 +485,8 @@ void Game_MapState::Update() {
     frameCounter = (frameCounter + 1) % 2400000;
 }
 
-Game_Character* Game_MapState::FindEvent(std::int32_t id) {
-    for (Game_Character& event : events)
+Game_Event* Game_MapState::FindEvent(std::int32_t id) {
+    for (Game_Event& event : events)
         if (event.id == id) return &event;
     return nullptr;
 }

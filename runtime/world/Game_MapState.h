@@ -15,6 +15,7 @@
 #include "runtime/data/MapData.h"
 #include "runtime/data/TileSet.h"
 #include "runtime/world/Game_Character.h"
+#include "runtime/world/Game_Event.h"
 
 namespace TileFlag {
 inline constexpr std::int32_t EdgeDown = 0x1;
@@ -64,8 +65,8 @@ class Game_MapState {
     std::vector<std::uint8_t> tileTags;
     std::vector<std::int32_t> tileFlags;
     std::vector<std::int32_t> loadedTileFlags;
-    // Until map events have their own class, an event is the character its record places.
-    std::vector<Game_Character> events;
+    // The map events in the map file's order (sorted by id).
+    std::vector<Game_Event> events;
     // The parallel common events; they survive map changes and are rebuilt after a reset.
     std::vector<Game_CommonEventRunner> runners;
     std::int32_t frameCounter = 0;
@@ -114,7 +115,7 @@ class Game_MapState {
     bool ReadSave(bool reloadMap);
 
     // A map event by id (null when the map has none).
-    Game_Character* FindEvent(std::int32_t id);
+    Game_Event* FindEvent(std::int32_t id);
 
   private:
     bool CopyTileSet(std::int32_t number);

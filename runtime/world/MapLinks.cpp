@@ -3,14 +3,15 @@
 #include "runtime/script/Game_Interpreter.h"
 #include "runtime/script/Game_Variables.h"
 #include "runtime/world/Game_MapState.h"
+#include "runtime/world/Game_Player.h"
 
 namespace {
 
 Game_Character* FindCharacter(VariableCharacter who) {
     if (!who.partyMember) return TheMapState.FindEvent(who.number);
+    if (MapPlayer == nullptr) return nullptr;
     if (who.number == 0) return MapPlayer;
-    const std::size_t index = static_cast<std::size_t>(who.number - 1);
-    return who.number >= 1 && index < MapFollowers.size() ? MapFollowers[index] : nullptr;
+    return MapPlayer->Follower(who.number - 1);
 }
 
 bool ReadProperty(VariableCharacter who, std::int32_t property, std::int32_t& value) {
@@ -114,12 +115,60 @@ void InstallMapLinks() {
     links.requestRefresh = [] { TheMapState.refreshRequest = 1; };
     links.refreshRequested = [] { return TheMapState.refreshRequest != 0; };
     links.refreshEvents = [] { TheMapState.RefreshEvents(); };
-    links.event = [](std::int32_t id) { return TheMapState.FindEvent(id); };
-    links.player = [] { return MapPlayer; };
+    links.event = [](std::int32_t id) -> Game_Character* { return TheMapState.FindEvent(id); };
+    links.firstStartingEvent = []() -> std::int32_t {
+        for (const Game_Event& e : TheMapState.events)
+            if (e.startFlag && !e.IsErasing()) return e.id;
+        return -1;
+    };
+    links.eventTrigger = [](std::int32_t id) -> std::int32_t {
+        const Game_Event* e = TheMapState.FindEvent(id);
+        return e ? e->triggerKind : -1;
+    };
+    links.clearStartFlag = [](std::int32_t id) {
+        if (Game_Event* e = TheMapState.FindEvent(id)) e->ClearStartFlag();
+    };
+    links.eventCommands = [](std::int32_t id) -> const Game_CommandList* {
+        const Game_Event* e = TheMapState.FindEvent(id);
+        return e && e->pageIndex >= 0 ? e->commands.get() : nullptr;
+    };
+    links.startTimedErase = [](std::int32_t id, std::int32_t frames) {
+        if (Game_Event* e = TheMapState.FindEvent(id)) e->StartTimedErase(frames);
+    };
+    links.eventPageCount = [](std::int32_t id) -> std::int32_t {
+        const Game_Event* e = TheMapState.FindEvent(id);
+        return e ? static_cast<std::int32_t>(e->data.pages.size()) : 0;
+    };
+    links.eventPageCommands = [](std::int32_t id, std::int32_t page) -> const Game_CommandList* {
+        const Game_Event* e = TheMapState.FindEvent(id);
+        if (e == nullptr || page < 0 || page >= static_cast<std::int32_t>(e->data.pages.size()))
+            return nullptr;
+        return &e->data.pages[static_cast<std::size_t>(page)].commands;
+    };
+    links.requestEventStart = [](std::int32_t id) {
+        if (Game_Event* e = TheMapState.FindEvent(id)) e->RequestStart();
+    };
+    links.routeRunning = [](Game_Character* c) { return c != nullptr && c->routeRunning != 0; };
+    links.anyRouteRunning = []() {
+        if (MapPlayer != nullptr) {
+            if (MapPlayer->routeRunning) return true;
+            for (const Game_Character& f : MapPlayer->followers)
+                if (f.routeRunning) return true;
+        }
+        for (const Game_Event& e : TheMapState.events)
+            if (e.routeRunning) return true;
+        return false;
+    };
+    links.stopAllRoutes = []() {
+        if (MapPlayer != nullptr) {
+            MapPlayer->routeRunning = 0;
+            for (Game_Character& f : MapPlayer->followers) f.routeRunning = 0;
+        }
+        for (Game_Event& e : TheMapState.events) e.routeRunning = 0;
+    };
+    links.player = []() -> Game_Character* { return MapPlayer; };
     links.follower = [](std::int32_t index) -> Game_Character* {
-        return index >= 0 && static_cast<std::size_t>(index) < MapFollowers.size()
-                   ? MapFollowers[static_cast<std::size_t>(index)]
-                   : nullptr;
+        return MapPlayer ? MapPlayer->Follower(index) : nullptr;
     };
     links.characterId = [](Game_Character* c) { return c ? c->id : -1; };
     links.isScrolling = [] { return TheMapState.IsScrolling(); };

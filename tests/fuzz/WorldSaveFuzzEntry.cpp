@@ -6,6 +6,7 @@
 
 #include "runtime/data/SaveStream.h"
 #include "runtime/world/Game_MapState.h"
+#include "runtime/world/Game_Player.h"
 
 int RunWorldSaveFuzzInput(const std::uint8_t* data, std::size_t size) {
     if (size < 3) return 0;
@@ -15,7 +16,7 @@ int RunWorldSaveFuzzInput(const std::uint8_t* data, std::size_t size) {
     TheSaveStream.BeginRead(std::vector<std::uint8_t>(data + 3, data + size), (data[2] & 1) != 0,
                             format);
     bool ok = false;
-    if ((data[0] & 1) == 0) {
+    if (data[0] % 3 == 0) {
         auto map = std::make_unique<Game_MapState>();
         ok = map->ReadSave(false);
         // Whatever was read must answer tile questions without reading outside its lists.
@@ -28,9 +29,14 @@ int RunWorldSaveFuzzInput(const std::uint8_t* data, std::size_t size) {
                 map->IsHalfHiddenAt(x, y);
                 map->IsCounterAt(x, y);
             }
-    } else {
+    } else if (data[0] % 3 == 1) {
         Game_Character character;
         ok = character.ReadSave();
+    } else {
+        auto player = std::make_unique<Game_Player>();
+        ok = player->ReadSave();
+        // A player read whole always has its five followers.
+        if (ok && player->followers.size() != Game_Player::kFollowerCount) std::abort();
     }
     if (ok && (TheSaveStream.overrun || TheSaveStream.position > TheSaveStream.size)) std::abort();
     MapLayersMissing = 0;

@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Writes the seed corpus of the live map's and the characters' save-part fuzz target.
+"""Writes the seed corpus of the live map's, the characters' and the player's save-part fuzz target.
 
 Each seed is three selector bytes (part, format index, UTF-8 flag; see WorldSaveFuzzEntry.h)
 followed by a save part in the layout of that format.
@@ -89,6 +89,18 @@ def map_part(fmt, omit_layers=False):
     return out
 
 
+def player_part(fmt):
+    out = character(fmt, -2, 10, 12, "")
+    out += i32(5) + b"".join(character(fmt, -3 - i, 10, 12, "") for i in range(5))
+    out += i8(0) + i8(1)
+    steps = [2, 2, 6, 0, 0]
+    out += i32(len(steps)) + b"".join(i32(d) for d in steps)
+    if fmt >= 138:
+        trail = [(3, 0), (0, -2)]
+        out += i32(len(trail)) + b"".join(i32(dx) + i32(dy) for dx, dy in trail)
+    return out
+
+
 def main():
     folder = Path(sys.argv[1])
     folder.mkdir(parents=True, exist_ok=True)
@@ -96,6 +108,7 @@ def main():
         (folder / ("map-%d" % fmt)).write_bytes(bytes([0, index, 1]) + map_part(fmt))
         (folder / ("character-%d" % fmt)).write_bytes(
             bytes([1, index, fmt % 2]) + character(fmt, 3, 5, 6, "DoorT.png", ("A.png", "", "B.png")))
+        (folder / ("player-%d" % fmt)).write_bytes(bytes([2, index, 1]) + player_part(fmt))
     (folder / "map-140-no-layers").write_bytes(bytes([0, 11, 1]) + map_part(140, True))
 
 

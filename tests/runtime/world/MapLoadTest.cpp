@@ -6,10 +6,12 @@
 #include "runtime/data/SaveStream.h"
 #include "runtime/script/Game_Interpreter.h"
 #include "runtime/script/Game_Variables.h"
+#include "runtime/shell/Game_SoundManager.h"
 #include "runtime/shell/Game_System.h"
 #include "runtime/shell/ReportCapture.h"
 #include "runtime/shell/ShellGlobals.h"
 #include "runtime/world/Game_MapState.h"
+#include "runtime/world/Game_Player.h"
 #include "tools/gamedata/GameDataSamples.h"
 #include "tools/gamedata/GameDataWriter.h"
 
@@ -62,6 +64,10 @@ TEST_F(MapLoadTest, AMapLoadsItsEventsSettingsAndTileset) {
     Game_MapData map = gamedata::MakeSampleMap(100, 100, 3, 7);
     map.header.tileSetNumber = 1;
     map.events[1].name = "Door";
+    map.events[1].pages.resize(1);
+    map.events[1].pageCount = 1;
+    map.events[1].pages[0].condition = Game_PageCondition{};  // always holds
+    map.events[1].pages[0].movement.options &= 0x3F;          // on whole tiles
     map.events[1].pages[0].graphicFile = "DoorT.png";
     ASSERT_TRUE(gamedata::SaveBytes(PathOf("a.mps"), gamedata::WriteMapFile(map, {})));
     TheSystemDatabase.types[0] = MapSettings("a.mps", 3);
@@ -168,7 +174,7 @@ TEST_F(MapLoadTest, ASaveWithMoreEventsThanTheMapWarnsAndKeepsThem) {
 
 TEST_F(MapLoadTest, CharacterPropertiesReachTheMapsCharacters) {
     InstallMapLinks();
-    Game_Character event;
+    Game_Event event;
     event.id = 2;
     event.PlaceAt(3, 4, 0);
     TheMapState.mapData.header.width = 20;
@@ -176,8 +182,7 @@ TEST_F(MapLoadTest, CharacterPropertiesReachTheMapsCharacters) {
     TheMapState.mapId = 1;
     TheMapState.tileFlags.assign(64, 0);
     TheMapState.events = {event};
-    Game_Character player;
-    player.id = -2;
+    Game_Player player;
     player.PlaceAt(1, 1, 0);
     MapPlayer = &player;
     EXPECT_EQ(TheVariables.GetValue(9100000 + 20 + 0), 3);
@@ -186,11 +191,62 @@ TEST_F(MapLoadTest, CharacterPropertiesReachTheMapsCharacters) {
     EXPECT_EQ(TheMapState.events[0].x, 11);
     TheVariables.SetValue(9100000 + 20 + 7, 5);
     EXPECT_EQ(TheMapState.events[0].pixelOffsetX, 5);
-    EXPECT_EQ(TheVariables.GetValue(9180000 + 1), 1);        // the player's tile y
-    EXPECT_EQ(TheVariables.GetValue(9180000 + 10 + 1), -1);  // no follower
+    EXPECT_EQ(TheVariables.GetValue(9180000 + 1), 1);       // the player's tile y
+    EXPECT_EQ(TheVariables.GetValue(9180000 + 10 + 1), 0);  // the first follower's tile y
     EXPECT_EQ(GetInterpreterLinks().mapId(), 1);
     EXPECT_EQ(GetInterpreterLinks().event(2), &TheMapState.events[0]);
     MapPlayer = nullptr;
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(MapLoadTest, APanoramaGivenInTextFillsTheSettingsAndMusicTakesItsVolumeAtOnce) {
+    ASSERT_TRUE(gamedata::SaveBytes(
+        PathOf("a.mps"), gamedata::WriteMapFile(gamedata::MakeSampleMap(2, 2, 0, 1), {})));
+    const struct {
+        const char* text;
+        const char* name;
+        std::int32_t speedX, speedY, divisor;
+        std::uint8_t fromFile;
+        std::int32_t number;
+    } cases[] = {
+        {"Far.png\r\n8\r\n-3\r\n2", "Far.png", 8, -3, 2, 1, 6},
+        {"Near.png\n5", "Near.png", 5, 0, 0, 1, 6},
+        {"\r", "", 0, 0, 0, 0, -1},
+    };
+    for (const auto& c : cases) {
+        Game_DatabaseType type = MapSettings("a.mps", 0);
+        type.fieldKinds.insert(type.fieldKinds.end(),
+                               {kStringFieldBase + 1, kStringFieldBase + 2, kStringFieldBase + 3});
+        for (Game_DatabaseEntry& entry : type.entries) {
+            entry.numbers[3] = -3;
+            entry.strings = {"a.mps", "", "", c.text};
+        }
+        TheSystemDatabase.types[0] = type;
+        TheSystemState = Game_SystemState{};
+        TheSystemState.panoramaNumber = 6;
+        TheSystemState.panoramaSpeedX = 99;
+        ASSERT_TRUE(TheMapState.LoadMap(1));
+        EXPECT_EQ(TheSystemState.panoramaSettings, c.name);
+        EXPECT_EQ(TheSystemState.panoramaSpeedX, c.speedX);
+        EXPECT_EQ(TheSystemState.panoramaSpeedY, c.speedY);
+        EXPECT_EQ(TheSystemState.panoramaParallax, c.divisor);
+        EXPECT_EQ(TheSystemState.panoramaFromFile, c.fromFile);
+        EXPECT_EQ(TheSystemState.panoramaNumber, c.number);
+    }
+
+    // The map's music (none here) is set to the master volume times its own volume at once.
+    const std::int32_t savedVolume = TheSoundManager.bgmVolume,
+                       savedOwn = TheGameSystem.bgmDatabaseVolume;
+    TheGameSystem.bgmDatabaseVolume = 50;
+    TheSystemState.bgmVolumeCorrection = 80;
+    TheMapState.StartMapMusic();
+    EXPECT_EQ(TheSoundManager.bgmVolume, 40);
+    TheSoundManager.bgmVolume = savedVolume;
+    TheGameSystem.bgmDatabaseVolume = savedOwn;
+    TheSystemState = Game_SystemState{};
 }
 
 }  // namespace

@@ -190,14 +190,14 @@ TEST_F(MapStateTest, ASavedMapLoadsBackEveryField) {
     map.imageNames[31] = "Last.png";
     map.tileFlags[40] = 0x2F;
     map.intList = {1, -2};
-    Game_Character event;
+    Game_Event event;
     event.id = 3;
     event.PlaceAt(4, 5, 0);
     event.SetGraphic("Hero.png");
     event.SetOverlayGraphic("Hat.png", 2);
     event.direction = 6;
     event.pixelOffsetX = 3;
-    map.events = {event, Game_Character{}};
+    map.events = {event, Game_Event{}};
     map.StartZoom(10, 20, 150, 8);
     map.Update();
     const Game_MapState before = map;

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "runtime/world/Game_Character.h"
+#include "runtime/world/Game_Player.h"
 #include "runtime/world/WorldTestSupport.h"
 
 using world_test::kWall;
@@ -17,11 +18,11 @@ class MovementTest : public WorldTest {
         player.PlaceAt(10, 10, 1);
         MapPlayer = &player;
     }
-    Game_Character player;
+    Game_Player player;
 
-    static Game_Character MakeEvent(std::int32_t id, std::int32_t x, std::int32_t y,
-                                    const char* graphic) {
-        Game_Character e;
+    static Game_Event MakeEvent(std::int32_t id, std::int32_t x, std::int32_t y,
+                                const char* graphic) {
+        Game_Event e;
         e.id = id;
         e.PlaceAt(x, y, 1);
         e.SetGraphic(graphic);
@@ -72,6 +73,7 @@ TEST_F(MovementTest, BlockedDiagonalsTurnOrSlide) {
     TheBasicData.settingBytes[1] = 8;  // diagonal graphics
     player.ApplyGameSettings();
     player.PlaceAt(10, 10, 1);
+    player.slide1 = 0;
     EXPECT_EQ(player.MoveDownLeft(true), 0);
     EXPECT_EQ(player.x, 10);
     EXPECT_EQ(player.y, 10);
@@ -148,17 +150,19 @@ TEST_F(MovementTest, TurningTowardThePlayerPicksDiagonalsInsideTheCone) {
 }
 
 TEST_F(MovementTest, MovingTowardNothingStaysPut) {
-    Game_Character c;
+    Game_Event c;
     c.id = 0;
     c.PlaceAt(4, 4, 1);
     TheMapState.events = {c};
     Game_Character& e = TheMapState.events[0];
     e.MoveToward(true, -1, 0);
     e.MoveToward(true, 57, 0);
-    e.MoveToward(true, -5, 0);  // no followers
+    MapPlayer = nullptr;
+    e.MoveToward(true, -5, 0);  // no player, no followers
     EXPECT_EQ(e.x, 4);
     EXPECT_EQ(e.y, 4);
     TheBasicData.settingBytes[2] = 4;
+    MapPlayer = &player;
     e.MoveToward(true, -2, 0);  // the player at (10, 10)
     EXPECT_TRUE(e.x == 5 || e.y == 5);
 }

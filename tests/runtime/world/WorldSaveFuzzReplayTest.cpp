@@ -7,6 +7,7 @@
 #include "fuzz/WorldSaveFuzzEntry.h"
 #include "runtime/data/SaveStream.h"
 #include "runtime/world/Game_MapState.h"
+#include "runtime/world/Game_Player.h"
 #include "runtime/world/WorldTestSupport.h"
 
 namespace {
@@ -29,9 +30,13 @@ TEST_F(WorldSaveFuzzCorpusTest, EverySeedIsAWholePartAndItsDamageFailsCleanly) {
         const std::vector<std::uint8_t> body(bytes.begin() + 3, bytes.end());
         auto read = [&](const std::vector<std::uint8_t>& part) {
             TheSaveStream.BeginRead(part, true, kFormats[bytes[1] % 12]);
-            if (bytes[0] & 1) {
+            if (bytes[0] % 3 == 1) {
                 Game_Character c;
                 return c.ReadSave();
+            }
+            if (bytes[0] % 3 == 2) {
+                Game_Player p;
+                return p.ReadSave();
             }
             Game_MapState map;
             return map.ReadSave(false);

@@ -8,6 +8,7 @@
 #include "runtime/data/Game_SystemState.h"
 #include "runtime/shell/ShellGlobals.h"
 #include "runtime/world/Game_MapState.h"
+#include "runtime/world/Game_Player.h"
 
 namespace world_test {
 
@@ -32,7 +33,6 @@ class WorldTest : public ::testing::Test {
         TheSystemState = Game_SystemState{};
         ResetAnimationWaitTable();
         MapPlayer = nullptr;
-        MapFollowers.clear();
         MakeMap(20, 15);
     }
     void TearDown() override {
@@ -42,7 +42,6 @@ class WorldTest : public ::testing::Test {
         WindowScale = savedScale_;
         FrameMultiplier = savedStep_;
         MapPlayer = nullptr;
-        MapFollowers.clear();
         TheMapState = Game_MapState{};
         TheBasicData.SetDefaults();
         ResetAnimationWaitTable();
