@@ -197,4 +197,32 @@ TEST_F(EventTest, AParallelPageRunsInItsOwnInterpreterEveryFrame) {
     EXPECT_FALSE(TheSystemState.mainInterpreter.IsRunning());
 }
 
+TEST_F(EventTest, AScriptedWalkRunsTheTouchedAndTalkedToEventsFrameByFrame) {
+    Game_MapData map = GroundMap();
+    map.events = {
+        MakeEventData(0, 4, 5, {MakePage(TriggerKind::PlayerTouch, "", {AddToVariable(1, 1)})}),
+        MakeEventData(1, 4, 3,
+                      {MakePage(TriggerKind::DecisionKey, "Clerk.png", {AddToVariable(2, 10)})}),
+        MakeEventData(2, 0, 0, {MakePage(TriggerKind::Parallel, "", {AddToVariable(3, 1)})})};
+    Load(map, 4, 10);
+    int frames = 0;
+    auto run = [&](int dir, auto until) {
+        Hold(dir);
+        for (int i = 0; i < 300 && !until(); ++i, ++frames) Frame();
+        Hold(0);
+        for (int i = 0; i < 20; ++i, ++frames) Frame();
+    };
+    run(6, [&] { return Player().x == 8; });  // onto the hidden event
+    EXPECT_EQ(Player().x, 8);
+    EXPECT_EQ(Variable(1), 1);
+    run(8, [&] { return Player().y == 7; });  // up to the clerk, who blocks the way
+    EXPECT_EQ(Player().y, 7);
+    EXPECT_EQ(Variable(2), 0);
+    PressDecide();
+    run(0, [] { return true; });
+    EXPECT_EQ(Variable(1), 1);  // walking off did not start it again
+    EXPECT_EQ(Variable(2), 10);
+    EXPECT_EQ(Variable(3), frames);  // the parallel page ran every frame
+}
+
 }  // namespace
