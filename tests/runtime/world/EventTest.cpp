@@ -163,6 +163,32 @@ TEST_F(EventTest, OnlyTheFirstPageDecidesAHalfTileStart) {
     EXPECT_EQ(halfTiles.fineX, 11 * 2 * TileSize);
 }
 
+TEST_F(EventTest, ThePostLoadUpdateKeepsTheRestoredLookAndMovement) {
+    Game_EventPage first = MakePage(TriggerKind::DecisionKey, "A.png");
+    Game_EventPage second = MakePage(TriggerKind::Parallel, "B.png");
+    second.condition.conditions[0] = 1 | 2 << 4;  // variable 5 == 1
+    second.condition.variableIds[0] = NormalVariable(5);
+    second.condition.values[0] = 1;
+    second.movement.setting2 = 6;
+    second.graphicTile = 7;
+    Game_MapData map = GroundMap();
+    map.events = {MakeEventData(0, 4, 3, {first, second})};
+    Load(map, 10, 10);
+    Game_Event& e = Event(0);
+    e.SetGraphic("Restored.png");
+    e.moveSpeed = 2;
+    TheVariables.SetValue(NormalVariable(5), 1);
+    PostLoadUpdate = 1;
+    TheMapState.RefreshEvents();
+    PostLoadUpdate = 0;
+    EXPECT_EQ(e.pageIndex, 1);
+    EXPECT_EQ(e.graphicName, "Restored.png");
+    EXPECT_EQ(e.moveSpeed, 2);
+    EXPECT_EQ(e.tileGraphic, 7);  // the rest of the page is taken
+    EXPECT_EQ(e.triggerKind, TriggerKind::Parallel);
+    EXPECT_NE(e.ParallelInterpreter(), nullptr);
+}
+
 TEST_F(EventTest, APageChangeWhileAnAssignedRouteRunsOnlyReplacesTheParkedRoute) {
     Game_EventPage first = MakePage(TriggerKind::DecisionKey, "A.png");
     first.movement.commands = {Game_MoveCommand{1, {}, ""}};
