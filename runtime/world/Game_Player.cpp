@@ -134,9 +134,8 @@ std::int32_t Game_Player::StepUpRight(bool turnFirst) {
 
 namespace {
 
-bool CanTakeInput(const Game_Player& p) {
-    Game_Player& self = const_cast<Game_Player&>(p);
-    return !self.CheckBetweenTiles() && !MainInterpreterRunning() && !p.routeRunning &&
+bool CanTakeInput(Game_Player& p) {
+    return !p.CheckBetweenTiles() && !MainInterpreterRunning() && !p.routeRunning &&
            !WindowOpen() && !TransitionRuns();
 }
 
@@ -264,7 +263,7 @@ void Game_Player::WrapOnLoopingMap() {
     Game_MapState& map = TheMapState;
     const bool keepView = !TheSystemState.cameraLock;
     auto wrap = [&](std::int32_t& cell, std::int32_t& fine, std::int32_t& display,
-                    std::int32_t offset, std::int32_t tiles) {
+                    std::int32_t tiles) {
         const std::int32_t cells = 2 * tiles;
         if (cells <= 0 || (cell >= 0 && cell < cells)) return;
         if (fine != RestPosition(cell, 0, TileSize)) return;
@@ -285,10 +284,9 @@ void Game_Player::WrapOnLoopingMap() {
             cell = ((cell + 2 * cells) % cells + cells) % cells;
             fine = RestPosition(cell, 0, TileSize);
         }
-        (void)offset;
     };
-    if (map.loopX) wrap(x, fineX, map.displayX, pixelOffsetX, map.GetWidth());
-    if (map.loopY) wrap(y, fineY, map.displayY, pixelOffsetY, map.GetHeight());
+    if (map.loopX) wrap(x, fineX, map.displayX, map.GetWidth());
+    if (map.loopY) wrap(y, fineY, map.displayY, map.GetHeight());
 }
 
 // ---- Trails and followers ----

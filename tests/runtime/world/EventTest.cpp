@@ -163,6 +163,32 @@ TEST_F(EventTest, OnlyTheFirstPageDecidesAHalfTileStart) {
     EXPECT_EQ(halfTiles.fineX, 11 * 2 * TileSize);
 }
 
+TEST_F(EventTest, ThePostLoadUpdateKeepsTheRestoredLookAndMovement) {
+    Game_EventPage first = MakePage(TriggerKind::DecisionKey, "A.png");
+    Game_EventPage second = MakePage(TriggerKind::Parallel, "B.png");
+    second.condition.conditions[0] = 1 | 2 << 4;  // variable 5 == 1
+    second.condition.variableIds[0] = NormalVariable(5);
+    second.condition.values[0] = 1;
+    second.movement.setting2 = 6;
+    second.graphicTile = 7;
+    Game_MapData map = GroundMap();
+    map.events = {MakeEventData(0, 4, 3, {first, second})};
+    Load(map, 10, 10);
+    Game_Event& e = Event(0);
+    e.SetGraphic("Restored.png");
+    e.moveSpeed = 2;
+    TheVariables.SetValue(NormalVariable(5), 1);
+    PostLoadUpdate = 1;
+    TheMapState.RefreshEvents();
+    PostLoadUpdate = 0;
+    EXPECT_EQ(e.pageIndex, 1);
+    EXPECT_EQ(e.graphicName, "Restored.png");
+    EXPECT_EQ(e.moveSpeed, 2);
+    EXPECT_EQ(e.tileGraphic, 7);  // the rest of the page is taken
+    EXPECT_EQ(e.triggerKind, TriggerKind::Parallel);
+    EXPECT_NE(e.ParallelInterpreter(), nullptr);
+}
+
 TEST_F(EventTest, APageChangeWhileAnAssignedRouteRunsOnlyReplacesTheParkedRoute) {
     Game_EventPage first = MakePage(TriggerKind::DecisionKey, "A.png");
     first.movement.commands = {Game_MoveCommand{1, {}, ""}};
@@ -195,6 +221,34 @@ TEST_F(EventTest, AParallelPageRunsInItsOwnInterpreterEveryFrame) {
     Frames(5);
     EXPECT_EQ(Variable(4), 5);
     EXPECT_FALSE(TheSystemState.mainInterpreter.IsRunning());
+}
+
+TEST_F(EventTest, AScriptedWalkRunsTheTouchedAndTalkedToEventsFrameByFrame) {
+    Game_MapData map = GroundMap();
+    map.events = {
+        MakeEventData(0, 4, 5, {MakePage(TriggerKind::PlayerTouch, "", {AddToVariable(1, 1)})}),
+        MakeEventData(1, 4, 3,
+                      {MakePage(TriggerKind::DecisionKey, "Clerk.png", {AddToVariable(2, 10)})}),
+        MakeEventData(2, 0, 0, {MakePage(TriggerKind::Parallel, "", {AddToVariable(3, 1)})})};
+    Load(map, 4, 10);
+    int frames = 0;
+    auto run = [&](int dir, auto until) {
+        Hold(dir);
+        for (int i = 0; i < 300 && !until(); ++i, ++frames) Frame();
+        Hold(0);
+        for (int i = 0; i < 20; ++i, ++frames) Frame();
+    };
+    run(6, [&] { return Player().x == 8; });  // onto the hidden event
+    EXPECT_EQ(Player().x, 8);
+    EXPECT_EQ(Variable(1), 1);
+    run(8, [&] { return Player().y == 7; });  // up to the clerk, who blocks the way
+    EXPECT_EQ(Player().y, 7);
+    EXPECT_EQ(Variable(2), 0);
+    PressDecide();
+    run(0, [] { return true; });
+    EXPECT_EQ(Variable(1), 1);  // walking off did not start it again
+    EXPECT_EQ(Variable(2), 10);
+    EXPECT_EQ(Variable(3), frames);  // the parallel page ran every frame
 }
 
 }  // namespace
