@@ -5,6 +5,7 @@
 #include "runtime/script/DatabaseCommands.h"
 #include "runtime/script/FlowCommands.h"
 #include "runtime/script/MessageCommands.h"
+#include "runtime/script/SaveCommands.h"
 #include "runtime/script/SoundCommands.h"
 #include "runtime/script/VariableCommands.h"
 
@@ -15,5 +16,6 @@ void InstallCommandModules() {
     InstallFlowCommands();
     InstallCallCommands();
     InstallDatabaseCommands();
+    InstallSaveCommands();
     InstallCompiledCommands();
 }
