@@ -289,6 +289,7 @@ bool DecodeSaveFile(std::vector<std::uint8_t> bytes, Game_SaveData& data, SaveFi
         ok = ReadPartsAndClose(data, false, info) == BodyResult::Complete && CheckSumMatches(info);
     }
     data.Relink();
+    data.systemState.savedFlag = ok ? 1 : 0;
     s.Release();
     return ok;
 }
