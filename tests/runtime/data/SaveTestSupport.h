@@ -54,7 +54,7 @@ class SaveTest : public DataFileTest {
         TheBasicData.settingTexts[0] = "Test Game";
         Game_Database variable = gamedata::MakeSampleDatabase(kVariableDatabase, 4, 7);
         Game_Database user = gamedata::MakeSampleDatabase(0, 3, 8);
-        Game_Database system = gamedata::MakeSampleDatabase(kSystemDatabase, 3, 9);
+        Game_Database system = gamedata::MakeSampleDatabase(kSystemDatabase, 4, 9);
         ASSERT_TRUE(gamedata::SaveDatabaseFiles(PathOf("BasicData/CDataBase"), variable, {}));
         ASSERT_TRUE(gamedata::SaveDatabaseFiles(PathOf("BasicData/DataBase"), user, {}));
         ASSERT_TRUE(gamedata::SaveDatabaseFiles(PathOf("BasicData/SysDataBase"), system, {}));
