@@ -134,4 +134,6 @@ void InstallSaveCommands() {
     SetCommandHandler(kSaveLoadCommandCode, &CommandSaveLoad);
     SetCommandHandler(kReadSaveDataCommandCode, &CommandReadSaveData);
     SetCommandHandler(kWriteSaveDataCommandCode, &CommandWriteSaveData);
+    // Values written by 222 wait in the cache: a report that asks for it writes them first.
+    InstallSaveFlushing();
 }

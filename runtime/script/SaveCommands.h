@@ -21,5 +21,6 @@ bool CommandWriteSaveData(Game_Interpreter& interpreter);
 // backslash, then each pair of backslashes one backslash.
 std::string UnescapeSaveName(const std::string& name);
 
-// Plugs the three handlers into the dispatcher's table.
+// Plugs the three handlers into the dispatcher's table, and makes reports that flush write the
+// pending saves.
 void InstallSaveCommands();

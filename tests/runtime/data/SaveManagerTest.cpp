@@ -357,3 +357,17 @@ TEST_F(SaveTest, ARenameThatFailsForAnotherReasonIsReported) {
     EXPECT_EQ(ReadBytes(SlotFile(3)), (std::vector<std::uint8_t>{1, 2, 3}));
     EXPECT_FALSE(std::filesystem::exists(SlotFile(3) + "/missing/namex"));
 }
+
+TEST_F(SaveTest, AReplayStartRestartsWithTheSavesRecorder) {
+    FillLiveGame();
+    ASSERT_TRUE(TheSaveManager.Save(2, 0, kDefaultSavePrefix));
+    TheVariables.SetValue(kVar3, 5);
+    ASSERT_TRUE(TheSaveManager.Load(2, false, true, kDefaultSavePrefix));
+    EXPECT_EQ(TheGameSystem.gameState, GameState::Restart);
+    EXPECT_EQ(ReplayPlaying, 1);
+    EXPECT_EQ(TheVariables.GetValue(kVar3), 5);  // the restart, not the load, replaces the game
+    // While a replay plays, saves are not written.
+    std::filesystem::remove(SlotFile(2));
+    EXPECT_TRUE(TheSaveManager.Save(2, 0, kDefaultSavePrefix));
+    EXPECT_FALSE(std::filesystem::exists(SlotFile(2)));
+}
