@@ -41,6 +41,17 @@ std::string FormatOne(const std::string& format, const std::string& value) {
     return format.substr(0, at) + value + format.substr(at + 2);
 }
 
+// Set while a load has the save stream: a report made meanwhile (the databases' or a rename's)
+// must not flush, since writing a save would take the stream from under the reader.
+bool LoadInProgress = false;
+
+struct LoadGuard {
+    LoadGuard() { LoadInProgress = true; }
+    ~LoadGuard() { LoadInProgress = false; }
+    LoadGuard(const LoadGuard&) = delete;
+    LoadGuard& operator=(const LoadGuard&) = delete;
+};
+
 const char16_t kBrokenMessage[] = u"セーブデータが破損しています、.brokenファイルに置き換えました";
 const char16_t kCannotSaveMessage[] =
     u"エラー：セーブデータが保存できませんでした、ファイルのアクセス権限を確認してください";
@@ -279,6 +290,7 @@ std::vector<std::uint8_t> EncodeSaveFile(Game_SaveData& data,
 }
 
 bool DecodeSaveFile(std::vector<std::uint8_t> bytes, Game_SaveData& data, SaveFileInfo& info) {
+    const LoadGuard guard;
     const std::size_t size = bytes.size();
     OpenSaveBytes(std::move(bytes), info);
     SaveStream& s = TheSaveStream;
@@ -366,6 +378,7 @@ bool Game_SaveManager::Load(std::int32_t slot, bool toLive, bool startReplay,
         if (missing[path] == 1) return false;
     }
     currentFile = path;
+    const LoadGuard guard;
     TheSaveStream.overrun = false;
     std::vector<std::uint8_t> bytes;
     if (!ReadLibraryFile(path, bytes)) {
@@ -542,6 +555,8 @@ void SetSaveDirty(const std::string& path) {
 }
 
 bool FlushDirtySaves() {
+    // The files stay dirty for the flush after the load.
+    if (LoadInProgress) return true;
     Game_SaveManager& m = TheSaveManager;
     for (auto it = m.dirty.begin(); it != m.dirty.end();) {
         const std::string path = it->first;
