@@ -7,6 +7,7 @@
 #include "runtime/script/FileCommands.h"
 #include "runtime/script/FlowCommands.h"
 #include "runtime/script/MessageCommands.h"
+#include "runtime/script/SaveCommands.h"
 #include "runtime/script/SoundCommands.h"
 #include "runtime/script/StringCommands.h"
 #include "runtime/script/VariableCommands.h"
@@ -21,5 +22,6 @@ void InstallCommandModules() {
     InstallDatabaseCommands();
     InstallStringCommands();
     InstallFileCommands();
+    InstallSaveCommands();
     InstallCompiledCommands();
 }

@@ -2,6 +2,7 @@
 //
 //   velk-gamedata encode DESCRIPTION.json OUTPUT   (a database: OUTPUT.dat and OUTPUT.project)
 //   velk-gamedata decode [--kind basic|map|tileset|archivekey|database] FILE
+//   velk-gamedata decode [--game GAMEFOLDER] FILE.sav   (GAMEFOLDER: the one holding BasicData/)
 #include <fstream>
 #include <iostream>
 #include <iterator>
@@ -11,13 +12,15 @@
 #include "Main/DxLog.h"
 #include "runtime/data/DataFileIo.h"
 #include "tools/gamedata/GameDataJson.h"
+#include "tools/gamedata/GameDataSave.h"
 
 namespace {
 
 int Usage() {
     std::cerr << "usage:\n"
                  "  velk-gamedata encode DESCRIPTION.json OUTPUT\n"
-                 "  velk-gamedata decode [--kind basic|map|tileset|archivekey|database] FILE\n";
+                 "  velk-gamedata decode [--kind basic|map|tileset|archivekey|database] FILE\n"
+                 "  velk-gamedata decode [--game GAMEFOLDER] FILE.sav\n";
     return 2;
 }
 
@@ -49,10 +52,23 @@ int main(int argc, char** argv) {
         if (command == "decode" && (argc == 3 || argc == 5)) {
             std::string kind;
             std::string path = argv[2];
+            std::string gameFolder;
             if (argc == 5) {
-                if (std::string(argv[2]) != "--kind") return Usage();
-                kind = argv[3];
+                const std::string option = argv[2];
+                if (option == "--kind") {
+                    kind = argv[3];
+                } else if (option == "--game") {
+                    gameFolder = argv[3];
+                } else {
+                    return Usage();
+                }
                 path = argv[4];
+            }
+            const bool save = path.size() > 4 && path.compare(path.size() - 4, 4, ".sav") == 0;
+            if (kind == "save" || (kind.empty() && save)) {
+                if (gameFolder.empty()) gameFolder = gamedata::GuessGameFolder(path);
+                std::cout << gamedata::DecodeSave(path, gameFolder).dump(2) << "\n";
+                return 0;
             }
             if (kind == "database" ||
                 (kind.empty() && gamedata::GuessKind(path, {}) == "database")) {
