@@ -3,7 +3,14 @@
 // survives it (its drawables are rebuilt when the frame loop starts).
 #pragma once
 
+#include <cstdint>
+
 class Game_Scene;
+
+// The game's settings the restart point takes from "Game.dat": smooth scaling of the screen (the
+// texture filter of the final drawing) and running on while the window is inactive.
+extern std::uint8_t SmoothScaling;
+extern std::uint8_t KeepRunningInactive;
 
 // What the start-up hands over to the first pass.
 struct RestartPointPass {
