@@ -137,8 +137,8 @@ bool FramePacer::Pace(float frameSkipFactor, std::int32_t measuredRate, bool fli
 
     if (flipPending) {
         // Make the last three frames together last threeFrameLengthMs.
-        const std::int32_t w = std::max(0, threeFrameLengthMs - recentFrameMs[1] -
-                                               recentFrameMs[2] - recentFrameMs[0]);
+        const std::int32_t w = std::max(
+            0, threeFrameLengthMs - recentFrameMs[1] - recentFrameMs[2] - recentFrameMs[0]);
         clock.waitPumpingMessages(w);
         recentFrameMs[0] += w;
         // May go below 0; a later wait the script asks for is added to it.
@@ -212,11 +212,11 @@ void Game_Scene::RunFrames() {
 
     for (;;) {
         if (clock.pumpMessages() != 0) return;
-        drawThisFrame = pacer.Pace(TheSystemState.GetFrameSkipFactor(),
-                                   TheSystemState.framesRunLastSecond, flipPending != 0,
-                                   TheGameSystem.ExtraWaitMs)
-                            ? 1
-                            : 0;
+        drawThisFrame =
+            pacer.Pace(TheSystemState.GetFrameSkipFactor(), TheSystemState.framesRunLastSecond,
+                       flipPending != 0, TheGameSystem.ExtraWaitMs)
+                ? 1
+                : 0;
         pacer.EndPacing();
 
         if (flipPending && s.flipScreen) s.flipScreen();
