@@ -15,7 +15,8 @@
 
 class Game_Scene;
 
-// --- Settings the start-up decides (besides those of ShellGlobals.h) ------------------------------
+// --- Settings the start-up decides (besides those of ShellGlobals.h)
+// ------------------------------
 
 // The command line as received, its arguments joined by blanks.
 extern std::string CommandLineText;
@@ -48,7 +49,8 @@ extern std::string StartupClipboardText;
 // 1 after the player maximised the main window, 0 after a restore.
 extern std::int32_t WindowMaximized;
 
-// --- The parts of the start-up that decide from plain values --------------------------------------
+// --- The parts of the start-up that decide from plain values
+// --------------------------------------
 
 // What the command line asks for.
 struct CommandLineOptions {
