@@ -13,6 +13,7 @@
 #include "Source/Library/Main/DxGraphicsGraph.h"
 #include "Source/Library/Main/DxGraphicsSoftImage.h"
 #include "Source/Library/Main/Windows/DxSystemWin.h"
+#include "platform/Gdi32Font.h"
 #include "platform/HostPath.h"
 #include "runtime/data/Game_SystemState.h"
 #include "runtime/dictionary/MessageDictionary.h"
@@ -23,6 +24,7 @@
 #include "runtime/shell/Game_System.h"
 #include "runtime/shell/RuntimeError.h"
 #include "runtime/shell/ShellGlobals.h"
+#include "runtime/shell/StartUp.h"
 #include "runtime/shell/StringUtil.h"
 
 extern char** environ;
@@ -47,6 +49,15 @@ int EndGameLibrary() {
 int SaveLibraryScreenJpeg(std::int32_t width, std::int32_t height, const std::string& path,
                           std::int32_t quality) {
     return ZiDaz::SaveDrawTargetRectAsJpeg(0, 0, width, height, path.c_str(), quality, 0);
+}
+std::vector<std::string> ReceivedArguments() {
+    return StartupArguments;
+}
+void RemoveFontsOfThisProcess() {
+    for (const std::u16string& name : PrivateFontFiles) {
+        platform::gdi32::RemoveFontResourceExW(name.c_str(), 0x10, nullptr);
+    }
+    PrivateFontFiles.clear();
 }
 std::string ExecutableFolder() {
     return ExeFolder;
@@ -74,6 +85,8 @@ SystemCommandServices DefaultServices() {
     s.resetFontHandles = ResetLibraryFonts;
     s.writeGameIni = WriteGameIni;
     s.baseFolder = ExecutableFolder;
+    s.removePrivateFonts = RemoveFontsOfThisProcess;
+    s.startupArguments = ReceivedArguments;
     s.endLibrary = EndGameLibrary;
     s.startProcess = SpawnOwnExecutable;
     s.exitProcess = ExitProcess;
@@ -101,10 +114,10 @@ void RestartProcess(bool iniBeforeLibraryEnd) {
     Call(s.deleteAllSounds);
     Call(s.resetFontHandles);
     if (iniBeforeLibraryEnd) {
-        Call(s.writeGameIni, 0, GameIniSettings.FrameSkip);
+        Call(s.writeGameIni, 0, TheSystemState.frameSkipLevel);
     } else {
         Call(s.endLibrary);
-        Call(s.writeGameIni, 0, GameIniSettings.FrameSkip);
+        Call(s.writeGameIni, 0, TheSystemState.frameSkipLevel);
     }
     if (s.baseFolder) {
         const std::string folder = s.baseFolder();

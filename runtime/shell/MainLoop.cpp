@@ -2,13 +2,12 @@
 // Quit ends the loop.
 #include "runtime/shell/MainLoop.h"
 
-#include "Source/Library/Main/Windows/DxWindow.h"
 #include "runtime/shell/Game_Scene.h"
 #include "runtime/shell/Game_System.h"
 #include "runtime/shell/RestartPoint.h"
 #include "runtime/shell/SceneServices.h"
 
-MainLoopEnd RunMainLoop(Game_Scene& scene, RestartPointPass& pass) {
+MainLoopEnd RunMainLoop(Game_Scene& scene, RestartPassState& pass) {
     if (!RunRestartPoint(scene, pass)) return MainLoopEnd::RestartFailed;
     for (;;) {
         if (GetFrameClock().pumpMessages() != 0) return MainLoopEnd::MessagePumpEnded;
@@ -21,7 +20,14 @@ MainLoopEnd RunMainLoop(Game_Scene& scene, RestartPointPass& pass) {
     }
 }
 
-bool FinishMainLoop() {
+void FinishMainLoop() {
     if (auto flush = GetSceneServices().flushDirtySaves) flush();
-    return ZiDaz::CheckWindowCloseRequest(0) != 0;
+}
+
+int RunFromRestartPoint(Game_Scene& scene, RestartPassState& pass) {
+    const MainLoopEnd end = RunMainLoop(scene, pass);
+    FinishMainLoop();
+    // Common events that cannot be read end the game with a failure code; a quit and a closed
+    // window end it normally. The caller shuts down either way.
+    return end == MainLoopEnd::RestartFailed ? -1 : 0;
 }

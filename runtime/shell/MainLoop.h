@@ -3,8 +3,9 @@
 // process.
 #pragma once
 
+#include "runtime/shell/StartUp.h"
+
 class Game_Scene;
-struct RestartPointPass;
 
 // Why the main loop ended.
 enum class MainLoopEnd {
@@ -17,8 +18,7 @@ enum class MainLoopEnd {
 };
 
 // Runs the restart point, then the loop; goes back to the restart point on Restart.
-MainLoopEnd RunMainLoop(Game_Scene& scene, RestartPointPass& pass);
+MainLoopEnd RunMainLoop(Game_Scene& scene, RestartPassState& pass);
 
-// After the scene was destroyed: writes the pending saves. Returns true when the window asked to
-// close, so that the caller shuts down at once rather than returning to the entry point.
-bool FinishMainLoop();
+// Writes the save files still pending when the loop has ended.
+void FinishMainLoop();

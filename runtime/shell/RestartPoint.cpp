@@ -76,7 +76,7 @@ void LinkDatabases() {
 
 }  // namespace
 
-bool RunRestartPoint(Game_Scene& scene, RestartPointPass& pass) {
+bool RunRestartPoint(Game_Scene& scene, RestartPassState& pass) {
     SceneServices& s = GetSceneServices();
     const bool firstPass = pass.firstPass;
 
@@ -133,7 +133,8 @@ bool RunRestartPoint(Game_Scene& scene, RestartPointPass& pass) {
     }
 
     // Databases: the first pass outside test play uses those the start-up loaded.
-    if (!firstPass || TestPlay) LoadDatabases(DataPath, false);
+    if (!firstPass || TestPlay || !pass.databasesLoaded) LoadDatabases(DataPath, false);
+    pass.databasesLoaded = true;
     Progress(55);
     Call(s.selectDefaultFonts);
     Progress(63);

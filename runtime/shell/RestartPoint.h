@@ -5,6 +5,8 @@
 
 #include <cstdint>
 
+#include "runtime/shell/StartUp.h"
+
 class Game_Scene;
 
 // The game's settings the restart point takes from "Game.dat": smooth scaling of the screen (the
@@ -12,16 +14,10 @@ class Game_Scene;
 extern std::uint8_t SmoothScaling;
 extern std::uint8_t KeepRunningInactive;
 
-// What the start-up hands over to the first pass.
-struct RestartPointPass {
-    // Set by the start-up; cleared by the first pass. The first pass does not fade the progress
-    // screen in again (the start-up did).
-    bool firstPass = true;
-};
-
 // Clears the graphs, re-reads "Game.dat" and the common events, rebuilds sounds, databases,
 // variables, system state, player, map and pictures, compiles the common events, sets up the
 // main interpreter and sets the game state to Run with the start map's transfer pending.
-// Returns false when the common events could not be read: the shut-down has then been called
-// (its service ends the process; without one the caller must end).
-bool RunRestartPoint(Game_Scene& scene, RestartPointPass& pass);
+// The first pass does not fade the progress screen in again (the start-up did) and, outside test
+// play, keeps the databases the start-up loaded. Returns false when the common events could not
+// be read (the reader has said so): the game must end.
+bool RunRestartPoint(Game_Scene& scene, RestartPassState& pass);

@@ -7,10 +7,10 @@
 #include "Source/Library/Main/DxMask.h"
 #include "Source/Library/Main/Windows/DxWindow.h"
 #include "runtime/data/Game_SystemState.h"
-#include "runtime/script/FlowCommands.h"
 #include "runtime/shell/Game_Scene.h"
 #include "runtime/shell/Game_SoundManager.h"
 #include "runtime/shell/Game_System.h"
+#include "runtime/shell/TitleScreen.h"
 #include "runtime/world/Game_Character.h"
 #include "runtime/world/Game_MapState.h"
 
@@ -51,9 +51,6 @@ void TransferMapPlayer(std::int32_t x, std::int32_t y) {
 }
 void StopMidiPlayback() {
     if (GetMidiPlayerCalls().stop) GetMidiPlayerCalls().stop();
-}
-void ShutDownThroughHook() {
-    if (ShutDownGameHook) ShutDownGameHook();
 }
 int FlipLibraryScreen() {
     return ZiDaz::FlipScreen();
@@ -109,7 +106,8 @@ SceneServices DefaultServices() {
     s.drawStringInputs = DrawStringInputs;
     s.playerTransferTo = TransferMapPlayer;
     s.stopMidi = StopMidiPlayback;
-    s.shutDownGame = ShutDownThroughHook;
+    s.showStartupProgress = ShowStartupProgress;
+    s.buildWindowTitle = BuildWindowTitle;
     s.flipScreen = FlipLibraryScreen;
     s.clearDrawTarget = ClearLibraryDrawTarget;
     s.setDrawTarget = SetLibraryDrawTarget;

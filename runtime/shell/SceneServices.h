@@ -79,7 +79,8 @@ struct SceneServices {
     // The start-up progress screen: a percentage, or -999 (release) / -1000 (load) and the
     // fade values.
     void (*showStartupProgress)(std::int32_t value);
-    // Ends the process (the common events could not be read).
+    // Called when the restart point cannot read the common events, before the main loop returns
+    // with a failure (null by default: the caller shuts down with exit code 1).
     void (*shutDownGame)();
 
     // ---- Game library ----

@@ -9,7 +9,6 @@
 #include "../shell/ShellTestSupport.h"
 #include "CommandTestSupport.h"
 #include "runtime/data/Game_SystemState.h"
-#include "runtime/shell/GameIni.h"
 
 namespace {
 
@@ -79,12 +78,12 @@ class SystemCommandsTest : public script_test::CommandTest {
         BaseFolder() = scratch_.path().string() + "/";
         savedList_ = TheSystemState.tileImageList;
         TheSystemState.tileImageList.clear();
-        savedFrameSkip_ = GameIniSettings.FrameSkip;
+        savedFrameSkip_ = TheSystemState.frameSkipLevel;
     }
     void TearDown() override {
         ResetSystemCommandServices();
         TheSystemState.tileImageList = savedList_;
-        GameIniSettings.FrameSkip = savedFrameSkip_;
+        TheSystemState.frameSkipLevel = savedFrameSkip_;
         CommandTest::TearDown();
     }
 
@@ -193,7 +192,7 @@ TEST_F(SystemCommandsTest, MakeFolderAndScreenJpegStayInsideTheGameFolder) {
 }
 
 TEST_F(SystemCommandsTest, RestartsWriteSavesAndSettingsThenStartAgain) {
-    GameIniSettings.FrameSkip = 2;
+    TheSystemState.frameSkipLevel = 2;
     DebugWindowOpen = 1;
     EXPECT_TRUE(Execute(Command({kRestartProgramCode})));
     EXPECT_EQ(Calls(), (std::vector<std::string>{"flush", "debugWindow", "graphs", "sounds",

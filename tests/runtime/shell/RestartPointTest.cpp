@@ -143,7 +143,7 @@ class RestartPointTest : public DataFileTest {
 
 TEST_F(RestartPointTest, OnlyLaterPassesFadeTheProgressScreenIn) {
     // Without common events the pass stops at their reading, after the fade-in.
-    RestartPointPass pass;
+    RestartPassState pass;
     EXPECT_FALSE(RunRestartPoint(*scene_, pass));
     EXPECT_FALSE(pass.firstPass);
     EXPECT_EQ(Progress(), (std::vector<std::int32_t>{-999, -1000, 20, 30, 33}));
@@ -166,7 +166,7 @@ TEST_F(RestartPointTest, BuildsTheGameAnewAndLeavesTheStartTransferPending) {
     TheGameSystem.gameState = GameState::Restart;
     TheGameSystem.ExtraWaitMs = 77;
     TheMapState.mapId = 12;
-    RestartPointPass pass;
+    RestartPassState pass;
     pass.firstPass = false;
     ASSERT_TRUE(RunRestartPoint(*scene_, pass));
     EXPECT_EQ(ShutDowns(), 0);
@@ -194,7 +194,7 @@ TEST_F(RestartPointTest, BuildsTheGameAnewAndLeavesTheStartTransferPending) {
 
 TEST_F(RestartPointTest, ReplayKeepsPlayingAndReseedsTheGenerator) {
     WriteGame();
-    RestartPointPass pass;
+    RestartPassState pass;
     pass.firstPass = false;
 
     // Without a replay a new recording starts.
