@@ -2,11 +2,13 @@
 // window title and the shut-down recorded.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
 #include "../data/DataTestSupport.h"
 #include "FrameLoopTestSupport.h"
+#include "ReportCapture.h"
 #include "SoundTestSupport.h"
 #include "runtime/data/BasicData.h"
 #include "runtime/data/CommonEvent.h"
@@ -88,9 +90,29 @@ class RestartPointTest : public DataFileTest {
             PathOf("BasicData/CDataBase"), gamedata::MakeSampleDatabase(kVariableDatabase, 3, 5),
             options));
         Game_TileSetList tiles;
-        tiles.tileSets = {gamedata::MakeSampleTileSet(8, 1)};
+        tiles.tileSets = {gamedata::MakeSampleTileSet(8, 1), gamedata::MakeSampleTileSet(8, 2)};
         ASSERT_TRUE(gamedata::SaveBytes(PathOf("BasicData/TileSetData.dat"),
                                         gamedata::WriteTileSetData(tiles, 4, options)));
+    }
+
+    // The game with a system database of its own: map 0 in "Map000.mps", starting at tile (2, 3).
+    void WriteGameWithMap() {
+        WriteGame();
+        Game_Database db;
+        db.kind = kSystemDatabase;
+        db.SetTypeCount(24);
+        // The map keeps the music that plays (BGM and BGS -2).
+        db.types[0].fieldKinds = {kStringFieldBase, kNumberFieldBase, kNumberFieldBase + 1};
+        db.types[0].entries = {Game_DatabaseEntry{{-2, -2}, {"Map000.mps"}}};
+        db.types[7].fieldKinds = {kNumberFieldBase, kNumberFieldBase + 1, kNumberFieldBase + 2};
+        db.types[7].entries = {Game_DatabaseEntry{{0, 2, 3}, {}}};
+        db.types[14].fieldKinds = {kNumberFieldBase};
+        db.types[14].entries.assign(20, Game_DatabaseEntry{{0}, {}});
+        gamedata::DataFileOptions options;
+        ASSERT_TRUE(gamedata::SaveDatabaseFiles(PathOf("BasicData/SysDataBase"), db, options));
+        ASSERT_TRUE(
+            gamedata::SaveBytes(PathOf("Map000.mps"),
+                                gamedata::WriteMapFile(gamedata::MakeSampleMap(10, 10, 0, 1), {})));
     }
 
     frame_test::VirtualClockScope clock_;
@@ -210,6 +232,40 @@ TEST_F(RestartPointTest, ReplayKeepsPlayingAndReseedsTheGenerator) {
     ASSERT_TRUE(RunRestartPoint(*scene_, pass));
     EXPECT_EQ(TheInputReplay.values.front(), 12345);
     EXPECT_EQ(GameRandom(1, 0), 12345u);
+}
+
+int& FramesRun() {
+    static int n = 0;
+    return n;
+}
+
+TEST_F(RestartPointTest, ReturningToTheTitleRebuildsEverythingEachTime) {
+    WriteGameWithMap();
+    shell_test::ReportCapture reports;
+    FramesRun() = 0;
+    // Frames 2 and 4 return to the title, frame 6 ends the game.
+    GetSceneServices().updateEffects = [] {
+        const int n = ++FramesRun();
+        if (n == 2 || n == 4) TheGameSystem.gameState = GameState::Restart;
+        if (n == 6) TheGameSystem.gameState = GameState::Quit;
+        // What a running game changes, and a restart must undo.
+        TheVariables.SetValue(2000000 + 3, 77);
+    };
+    RestartPassState pass;
+    pass.firstPass = false;
+    EXPECT_EQ(RunMainLoop(*scene_, pass), MainLoopEnd::Quit);
+    EXPECT_EQ(FramesRun(), 6);
+    EXPECT_EQ(std::count(Progress().begin(), Progress().end(), -1000), 3);
+    EXPECT_EQ(TheMapState.mapId, 0);
+    EXPECT_EQ(TheGameSystem.transferX, 4);
+    EXPECT_EQ(TheGameSystem.transferY, 6);
+    EXPECT_EQ(ActiveScene, scene_.get());
+    for (const auto& r : reports.reports())
+        ADD_FAILURE() << r.first << " / " << r.second << " / " << r.third;
+
+    // One more pass leaves the variable as the data files say.
+    ASSERT_TRUE(RunRestartPoint(*scene_, pass));
+    EXPECT_EQ(TheVariables.GetValue(2000000 + 3), 0);
 }
 
 }  // namespace
