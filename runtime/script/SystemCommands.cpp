@@ -173,14 +173,14 @@ void ResetSystemCommandServices() {
     Services() = DefaultServices();
 }
 
-bool ApplyTileImageListText(const std::string& text) {
+TileImageListResult ApplyTileImageListText(const std::string& text) {
     std::vector<TileImageEntry>& list = TheSystemState.tileImageList;
     if (text == kTileImageListReset) {
         list.clear();
-        return true;
+        return TileImageListResult::Applied;
     }
     const std::size_t arrow = text.find("=>");
-    if (arrow == std::string::npos) return false;
+    if (arrow == std::string::npos) return TileImageListResult::MissingArrow;
     const std::string file = text.substr(0, arrow);
     std::size_t from = arrow + 2;
     const std::int32_t chip = ReadLeadingInt32(TakeField(text, from, ','));
@@ -189,7 +189,8 @@ bool ApplyTileImageListText(const std::string& text) {
     const std::int32_t frames = ReadLeadingInt32(TakeField(text, from, ','));
     const std::int32_t wait = ReadLeadingInt32(TakeField(text, from, '\0'));
     // Chip 0 is the empty autotile; negative chips name nothing.
-    if (chip < 1) return true;
+    if (chip < 1) return TileImageListResult::Applied;
+    if (chip > kMaxTileImageChip) return TileImageListResult::ChipTooLarge;
     const std::size_t index = static_cast<std::size_t>(chip) + 1;
     if (index >= list.size()) list.resize(index + 1);
     TileImageEntry& entry = list[index];
@@ -199,7 +200,7 @@ bool ApplyTileImageListText(const std::string& text) {
     entry.frameCount = frames < 1 ? 1 : frames;
     entry.frameWait = wait < 1 ? 1 : wait;
     TheGameSystem.mapRendererSetupRequested = 1;
-    return true;
+    return TileImageListResult::Applied;
 }
 
 bool CopyFileByText(const std::string& text) {
@@ -263,9 +264,17 @@ bool CommandSpecialSystem(Game_Interpreter& interpreter) {
             }
             break;
         case kSpecialTileImageList:
-            if (!ApplyTileImageListText(ExpandedText(interpreter, text))) {
-                ReportRuntimeError(false, "[MapSetting Error] Not found \"=>\"",
-                                   GetScriptLocationText(), "");
+            switch (ApplyTileImageListText(ExpandedText(interpreter, text))) {
+                case TileImageListResult::MissingArrow:
+                    ReportRuntimeError(false, "[MapSetting Error] Not found \"=>\"",
+                                       GetScriptLocationText(), "");
+                    break;
+                case TileImageListResult::ChipTooLarge:
+                    ReportRuntimeError(false, "[MapSetting Error] Chip number over 100000",
+                                       GetScriptLocationText(), "");
+                    break;
+                case TileImageListResult::Applied:
+                    break;
             }
             break;
         default:

@@ -54,9 +54,19 @@ struct SystemCommandServices {
 SystemCommandServices& GetSystemCommandServices();
 void ResetSystemCommandServices();
 
+// The largest chip number the tile image list takes: the list holds an entry for every chip up to
+// the highest one named, so a larger number would only make it huge.
+inline constexpr std::int32_t kMaxTileImageChip = 100000;
+
+enum class TileImageListResult {
+    Applied,
+    // No "=>": nothing changes.
+    MissingArrow,
+    // A chip above kMaxTileImageChip: nothing changes.
+    ChipTooLarge,
+};
 // Sub-code 20's text: "RESET", or file "=>" chip "," x "," y, optionally "/" frames "," wait.
-// Returns false (changing nothing) when the text has no "=>".
-bool ApplyTileImageListText(const std::string& text);
+TileImageListResult ApplyTileImageListText(const std::string& text);
 
 // Sub-code 18's text: source ">>" destination, both inside the game folder. The copy goes to a
 // temporary file beside the destination, which then replaces the destination, so a failed copy

@@ -142,10 +142,13 @@ TEST_F(SystemCommandsTest, TileImageListEntries) {
 TEST_F(SystemCommandsTest, MissingSeparatorsAreReported) {
     Special(kSpecialTileImageList, "tree.png 40,0,0");
     Special(kSpecialCopyFile, "a.txt to b.txt");
-    ASSERT_EQ(Reports().size(), 2u);
+    // A huge chip number would make the list huge: refused with a report.
+    Special(kSpecialTileImageList, "tree.png=>2000000000,0,0");
+    ASSERT_EQ(Reports().size(), 3u);
     EXPECT_EQ(Reports()[0].first, "[MapSetting Error] Not found \"=>\"");
     EXPECT_EQ(Reports()[1].first, "[Copy Error] Not found \">>\"");
     EXPECT_EQ(Reports()[1].third, "");
+    EXPECT_EQ(Reports()[2].first, "[MapSetting Error] Chip number over 100000");
     EXPECT_TRUE(TheSystemState.tileImageList.empty());
 }
 
