@@ -10,6 +10,7 @@
 #include "runtime/script/SaveCommands.h"
 #include "runtime/script/SoundCommands.h"
 #include "runtime/script/StringCommands.h"
+#include "runtime/script/SystemCommands.h"
 #include "runtime/script/VariableCommands.h"
 
 void InstallCommandModules() {
@@ -23,5 +24,6 @@ void InstallCommandModules() {
     InstallStringCommands();
     InstallFileCommands();
     InstallSaveCommands();
+    InstallSystemCommands();
     InstallCompiledCommands();
 }
