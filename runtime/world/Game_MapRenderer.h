@@ -86,13 +86,14 @@ class Game_MapRenderer {
 
   private:
     void RecomputeVisibleRange(bool imageList);
-    void DrawCellLayers(std::int32_t tableRow, std::int32_t tableColumn, std::int32_t r,
-                        std::int32_t c, MapDrawPass pass);
+    // Draws the pending layers of one cell (`tableIndex` into the tile-mode table, `cellX` the
+    // wrapped map column) at offsets (r, c).
+    void DrawCellLayers(std::int32_t tableIndex, std::int32_t cellX, std::int32_t r, std::int32_t c,
+                        MapDrawPass pass);
     void DrawImageListCell(std::int32_t tableRow, std::int32_t tableColumn, std::int32_t r,
                            std::int32_t c, std::int32_t mapX, std::int32_t mapY, MapDrawPass pass);
     void PutPiece(std::int32_t graph, std::int32_t x, std::int32_t y, std::int32_t width,
                   std::int32_t height) const;
-    std::int32_t CellTable(std::vector<std::int32_t>& table, std::int32_t r, std::int32_t c);
 
     Game_MapState& map_;
     std::string baseImageName_;
