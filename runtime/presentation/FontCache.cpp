@@ -12,6 +12,7 @@
 #include "Main/Windows/DxFontWin.h"
 #include "runtime/data/BasicData.h"
 #include "runtime/data/Game_SystemState.h"
+#include "runtime/presentation/GraphicCache.h"
 #include "runtime/shell/RuntimeError.h"
 #include "runtime/shell/ShellGlobals.h"
 #include "runtime/shell/TextConversion.h"
@@ -81,10 +82,7 @@ std::vector<std::string> ListFolder(const std::string& folder) {
 }
 
 int LibraryLoadIconGraph(const std::string& path) {
-    std::string full = DataPath + path;
-    std::replace(full.begin(), full.end(), '\\', '/');
-    const std::u16string wide = ConvertUtf8ToWide(full.c_str());
-    return ZiDaz::LoadGraphFromImageFileWide(wide.c_str(), 1, 0, 0);
+    return LoadGraphicUncached(1, 1, nullptr, true, path);
 }
 
 void LibraryDestroyGraph(int graph) {

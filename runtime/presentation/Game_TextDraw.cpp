@@ -3,7 +3,6 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <map>
 
 #include "Main/DxBaseImage.h"
 #include "Main/DxChar.h"
@@ -18,6 +17,7 @@
 #include "runtime/dictionary/MessageDictionary.h"
 #include "runtime/presentation/FontCache.h"
 #include "runtime/presentation/Game_Text.h"
+#include "runtime/presentation/GraphicCache.h"
 #include "runtime/presentation/TextCodes.h"
 #include "runtime/shell/Game_System.h"
 #include "runtime/shell/RuntimeError.h"
@@ -94,21 +94,12 @@ void LibrarySelectTextureFilter(int filter) {
     ZiDaz::SelectTextureFilter(filter);
 }
 
-// Inline images are loaded once per name and kept for the run of the program.
+// Inline images come through the graphic cache, which loads each file once and reports a missing
+// one.
 int LibraryLoadInlineImage(const std::string& name) {
-    static std::map<std::string, int> loaded;
-    const auto found = loaded.find(name);
-    if (found != loaded.end() && found->second > 0) return found->second;
-    std::string path = DataPath + name;
-    std::replace(path.begin(), path.end(), '\\', '/');
-    const std::u16string wide = ConvertUtf8ToWide(path.c_str());
-    const int graph = ZiDaz::LoadGraphFromImageFileWide(wide.c_str(), 1, 0, 0);
-    if (graph <= 0) {
-        ReportRuntimeError(true, "Image File Not Found.", name, "");
-        return 0;
-    }
-    loaded[name] = graph;
-    return graph;
+    if (!LoadGraphicCached(1, 1, GraphicSizeKind::ByCount, name)) return 0;
+    const GraphicCacheEntry* entry = GraphicCache.Find(name);
+    return entry != nullptr && !entry->handles.empty() ? entry->handles[0] : 0;
 }
 
 TextDrawLibrary DefaultLibrary() {

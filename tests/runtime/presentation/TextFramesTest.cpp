@@ -18,6 +18,7 @@
 #include "Source/Library/Main/DxGraphicsDraw.h"
 #include "Source/Library/Main/Windows/DxSystemWin.h"
 #include "Source/Library/Main/Windows/DxWindow.h"
+#include "runtime/presentation/GraphicCache.h"
 #include "runtime/shell/ReportCapture.h"
 
 namespace {
@@ -85,6 +86,7 @@ class TextFramesTest : public PresentationTest {
         TheSystemState.textShadow = 2;
     }
     void TearDown() override {
+        ClearGraphicCache();
         EndLibrary();
         MainWindow = MainWindowState{};
         GraphicsSystemState = GraphicsSystemStateData{};
@@ -190,8 +192,8 @@ TEST_F(TextFramesTest, JapaneseWithRubyAndAlignment) {
 TEST_F(TextFramesTest, IconsAndImagesInLine) {
     shell_test::ReportCapture capture;
     ExpectFrame("icons_images",
-                "Icon:" + Icon(1) + "image:" + Image("pic.png") + "big:" +
-                    RunOf(0x25, Digits(200, 3)) + Icon(1, true) + Image("pic.png", true) +
+                "Icon:" + Icon(1) + "image:" + Image("pic.png") +
+                    "big:" + RunOf(0x25, Digits(200, 3)) + Icon(1, true) + Image("pic.png", true) +
                     RunOf(0x25, Digits(100, 3)) + "\n" + RunOf(0x14) + "ア" + Icon(1) + "イ",
                 1);
     EXPECT_TRUE(capture.reports().empty());
