@@ -199,4 +199,14 @@ TEST_F(TextFramesTest, IconsAndImagesInLine) {
     EXPECT_TRUE(capture.reports().empty());
 }
 
+TEST_F(TextFramesTest, AtTwiceTheScreenScaleEverythingIsDoubled) {
+    shell_test::ReportCapture capture;
+    WindowScale = 2;
+    ExpectFrame("scale2",
+                "拡大" + Colour(5) + "Ab" + Icon(1) + Colour(0) + Ruby("字", "じ") + "\n" +
+                    RunOf(0x15) + "右",
+                1);
+    EXPECT_TRUE(capture.reports().empty());
+}
+
 }  // namespace
