@@ -157,6 +157,22 @@ TEST_F(GameTextTest, LeadingLineBreaksMoveThePenOnlyFromVersion203) {
     }
 }
 
+TEST_F(GameTextTest, ChoiceModeKeepsOneHeightPerChoiceAndSpacesOnlyFilledOnes) {
+    TheBasicData.settingBytes[11] = 30;
+    TheBasicData.settingBytes[12] = 8;
+    TheGameSystem.choiceCount = 3;
+    Game_Text text;
+    text.choiceMode = 1;
+    ShowWhole(text, "Yes\n\nNo" + RunOf(0x0F) + "!");
+    const auto t = fake_.Texts();
+    ASSERT_EQ(t.size(), 6u);
+    // 20 for the first line and 8 of choice spacing; the empty choice adds nothing.
+    EXPECT_EQ(t[3].y, 28);
+    // No key waits in choices.
+    EXPECT_EQ(text.paused, 0);
+    EXPECT_EQ(text.lineHeights, (std::vector<std::int32_t>{20, 0, 20}));
+}
+
 TEST_F(GameTextTest, SizesScalesAndTheDoubledTextMode) {
     Game_Text text;
     ShowWhole(text, FontSize(30) + "a" + RunOf(0x27, Digits(4990, 2) + "\x01") + "b");

@@ -186,6 +186,8 @@ TEST_F(TextFramesTest, JapaneseWithRubyAndAlignment) {
                     Ruby("字", "もじのよみ") + "\n" + RunOf(0x15) + "右寄せの行\n" + RunOf(0x14) +
                     "中央",
                 1);
+    // The installed Japanese face answers to its Windows name.
+    EXPECT_EQ(TheFontCache.defaultFace, "Meiryo");
     EXPECT_TRUE(capture.reports().empty());
 }
 
