@@ -1,4 +1,4 @@
-// One piece of expanded text laid out and revealed character by character: the message window's
+// One expanded text laid out and revealed character by character: the message window's
 // text, the choice window's text and the text of every string picture. Draw walks the text from its
 // first byte each time, applies its internal runs (colours, sizes, edges, waits, ruby, icons,
 // images ...) and places the characters; a layout pass only moves the pen and records the line
