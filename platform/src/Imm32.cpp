@@ -67,7 +67,7 @@ void ImeTextEditing(HWND window, const char* utf8, int start) {
             }
             w->composition = text;
             w->compositionCursor = UnitsOfChars(text, std::max(0, start));
-            posts.push_back({WM_IME_COMPOSITION, text.back(),
+            posts.push_back({WM_IME_COMPOSITION, WPARAM{text.back()},
                              GCS_COMPSTR | GCS_CURSORPOS | GCS_COMPCLAUSE | GCS_COMPATTR});
         }
     }
@@ -84,7 +84,7 @@ bool ImeCommit(HWND window, const std::u16string& text) {
         bool wasComposing = w->composing;
         w->composition.clear();
         w->compositionCursor = 0;
-        posts.push_back({WM_IME_COMPOSITION, text.empty() ? 0 : text.back(),
+        posts.push_back({WM_IME_COMPOSITION, text.empty() ? WPARAM{0} : WPARAM{text.back()},
                          GCS_RESULTSTR | GCS_COMPSTR | GCS_CURSORPOS});
         if (wasComposing) DropCompositionLocked(*w, posts);
     }
