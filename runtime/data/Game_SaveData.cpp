@@ -8,88 +8,16 @@
 #include "runtime/shell/Game_SoundManager.h"
 #include "runtime/shell/Game_System.h"
 #include "runtime/shell/ShellGlobals.h"
+#include "runtime/world/Game_Player.h"
 
 // ---- Player and followers ----
 
-Game_PlayerPart::Game_PlayerPart() {
-    player.id = -2;
-    player.isPlayer = 1;
-    player.slide1 = 1;
-    followers.resize(kFollowerCount);
-    for (std::int32_t i = 0; i < kFollowerCount; ++i) {
-        Game_Character& follower = followers[static_cast<std::size_t>(i)];
-        follower.id = -3 - i;
-        follower.passThrough = 1;
-        follower.isFollower = 1;
-    }
-}
-
 void Game_PlayerPart::CopyFromLive() {
     if (MapPlayer != nullptr) player = *MapPlayer;
-    for (std::size_t i = 0; i < followers.size() && i < MapFollowers.size(); ++i)
-        if (MapFollowers[i] != nullptr) followers[i] = *MapFollowers[i];
 }
 
 void Game_PlayerPart::CopyToLive() const {
     if (MapPlayer != nullptr) *MapPlayer = player;
-    for (std::size_t i = 0; i < followers.size() && i < MapFollowers.size(); ++i)
-        if (MapFollowers[i] != nullptr) *MapFollowers[i] = followers[i];
-}
-
-void Game_PlayerPart::WriteSave() const {
-    SaveStream& s = TheSaveStream;
-    player.WriteSave();
-    // Always five: a player with fewer followers still saves the five it was made with.
-    s.WriteInt32(kFollowerCount);
-    for (std::int32_t i = 0; i < kFollowerCount; ++i) {
-        if (static_cast<std::size_t>(i) < followers.size()) {
-            followers[static_cast<std::size_t>(i)].WriteSave();
-        } else {
-            Game_Character().WriteSave();
-        }
-    }
-    s.WriteByte(trailFrozen);
-    s.WriteByte(player.stepped);
-    s.WriteInt32(static_cast<std::int32_t>(player.footsteps.size()));
-    for (std::int32_t v : player.footsteps) s.WriteInt32(v);
-    const std::size_t pixels = std::min(player.pixelTrailX.size(), player.pixelTrailY.size());
-    s.WriteInt32(static_cast<std::int32_t>(pixels));
-    for (std::size_t i = 0; i < pixels; ++i) {
-        s.WriteInt32(player.pixelTrailX[i]);
-        s.WriteInt32(player.pixelTrailY[i]);
-    }
-}
-
-bool Game_PlayerPart::ReadSave() {
-    SaveStream& s = TheSaveStream;
-    if (!player.ReadSave()) return false;
-    std::int32_t count = 0;
-    if (!s.ReadInt32(count)) return false;
-    // A follower's part takes well over 16 bytes; a count beyond what is left is damage, never
-    // a reason to allocate.
-    if (count < 0 || count > s.Remaining() / 16) {
-        s.overrun = true;
-        return false;
-    }
-    followers.resize(static_cast<std::size_t>(count));
-    for (Game_Character& follower : followers)
-        if (!follower.ReadSave()) return false;
-    if (!s.ReadByte(trailFrozen) || !s.ReadByte(player.stepped)) return false;
-    if (!ReadSaveIntList(player.footsteps)) return false;
-    if (s.formatNumber < 138) return true;
-    std::int32_t pixels = 0;
-    if (!s.ReadInt32(pixels)) return false;
-    if (pixels < 0 || pixels > s.Remaining() / 8) {
-        s.overrun = true;
-        return false;
-    }
-    player.pixelTrailX.assign(static_cast<std::size_t>(pixels), 0);
-    player.pixelTrailY.assign(static_cast<std::size_t>(pixels), 0);
-    for (std::int32_t i = 0; i < pixels; ++i)
-        if (!s.ReadInt32(player.pixelTrailX[static_cast<std::size_t>(i)]) ||
-            !s.ReadInt32(player.pixelTrailY[static_cast<std::size_t>(i)]))
-            return false;
-    return true;
 }
 
 // ---- Pictures ----

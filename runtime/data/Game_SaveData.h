@@ -16,29 +16,24 @@
 #include "runtime/data/Game_SystemState.h"
 #include "runtime/script/Game_Variables.h"
 #include "runtime/shell/Game_InputReplay.h"
-#include "runtime/world/Game_Character.h"
 #include "runtime/world/Game_MapState.h"
+#include "runtime/world/Game_Player.h"
 
 // The player and its five followers as a save holds them, until the player has its own class:
 // the player's character part, the followers' parts, the trail-frozen byte, and the trails that
 // the player's character carries (stepped flag, footsteps, pixel trail).
 class Game_PlayerPart {
   public:
-    static constexpr std::int32_t kFollowerCount = 5;
+    // The player with its five followers and their trails.
+    Game_Player player;
 
-    Game_Character player;
-    std::vector<Game_Character> followers;
-    std::uint8_t trailFrozen = 0;
-
-    Game_PlayerPart();
-
-    // The live player and followers (MapPlayer, MapFollowers), where they exist.
+    // The live player (MapPlayer), where it exists.
     void CopyFromLive();
     void CopyToLive() const;
 
-    void WriteSave() const;
+    void WriteSave() const { player.WriteSave(); }
     // False (with the stream's overrun flag) on a short or damaged part.
-    bool ReadSave();
+    bool ReadSave() { return player.ReadSave(); }
 };
 
 // The picture list's place in a save until the pictures have their module: an int16 count, which

@@ -1,5 +1,7 @@
 #include "runtime/script/SystemCommands.h"
 
+#include "runtime/data/Game_SaveManager.h"
+
 #include <spawn.h>
 #include <unistd.h>
 
@@ -91,6 +93,7 @@ SystemCommandServices DefaultServices() {
     s.startProcess = SpawnOwnExecutable;
     s.exitProcess = ExitProcess;
     s.saveScreenJpeg = SaveLibraryScreenJpeg;
+    s.flushDirtySaves = [] { FlushDirtySaves(); };
     return s;
 }
 

@@ -23,7 +23,7 @@
 #include "runtime/shell/Game_System.h"
 #include "runtime/shell/SceneServices.h"
 #include "runtime/shell/ShellGlobals.h"
-#include "runtime/world/Game_Character.h"
+#include "runtime/world/Game_Player.h"
 #include "runtime/world/Game_MapState.h"
 
 std::uint8_t SmoothScaling = 0;

@@ -6,13 +6,14 @@
 #include "Source/Library/Main/DxGraphicsSoftImage.h"
 #include "Source/Library/Main/DxMask.h"
 #include "Source/Library/Main/Windows/DxWindow.h"
+#include "runtime/data/Game_SaveManager.h"
 #include "runtime/data/Game_SystemState.h"
 #include "runtime/shell/Game_Scene.h"
 #include "runtime/shell/Game_SoundManager.h"
 #include "runtime/shell/Game_System.h"
 #include "runtime/shell/TitleScreen.h"
-#include "runtime/world/Game_Character.h"
 #include "runtime/world/Game_MapState.h"
+#include "runtime/world/Game_Player.h"
 
 namespace {
 
@@ -46,8 +47,23 @@ void DrawStringInputs() {
 }
 void TransferMapPlayer(std::int32_t x, std::int32_t y) {
     if (MapPlayer == nullptr) return;
-    MapPlayer->PlaceAt(x, y, 1);
+    MapPlayer->TransferTo(x, y);
     MapPlayer->ResetAnimation();
+}
+void UpdateMapPlayer(bool inputPhase, bool updatePhase) {
+    if (MapPlayer) MapPlayer->UpdateInput(inputPhase, updatePhase);
+}
+void GatherMapFollowers() {
+    if (MapPlayer) MapPlayer->GatherFollowers();
+}
+void ResetMapPlayer() {
+    RebuildPlayer();
+}
+void FlushSaves() {
+    FlushDirtySaves();
+}
+void ResetSaves() {
+    TheSaveManager = Game_SaveManager();
 }
 void StopMidiPlayback() {
     if (GetMidiPlayerCalls().stop) GetMidiPlayerCalls().stop();
@@ -105,6 +121,11 @@ SceneServices DefaultServices() {
     s.updateEffects = UpdateSystemEffects;
     s.drawStringInputs = DrawStringInputs;
     s.playerTransferTo = TransferMapPlayer;
+    s.playerUpdateInput = UpdateMapPlayer;
+    s.gatherFollowers = GatherMapFollowers;
+    s.resetPlayer = ResetMapPlayer;
+    s.flushDirtySaves = FlushSaves;
+    s.resetSaveManager = ResetSaves;
     s.stopMidi = StopMidiPlayback;
     s.showStartupProgress = ShowStartupProgress;
     s.buildWindowTitle = BuildWindowTitle;

@@ -56,7 +56,7 @@ Json PartsJson(Game_SaveData& data) {
     Json events = Json::array();
     for (const Game_Character& event : map.events) events.push_back(CharacterJson(event));
     Json followers = Json::array();
-    for (const Game_Character& f : data.playerPart.followers) followers.push_back(CharacterJson(f));
+    for (const Game_Character& f : data.playerPart.player.followers) followers.push_back(CharacterJson(f));
     const Game_SystemState& s = data.systemState;
     const Game_Variables& v = data.variables;
     return Json{
@@ -89,7 +89,7 @@ Json PartsJson(Game_SaveData& data) {
         {"player",
          {{"player", CharacterJson(data.playerPart.player)},
           {"followers", followers},
-          {"trailFrozen", data.playerPart.trailFrozen},
+          {"trailFrozen", data.playerPart.player.trailFrozen},
           {"footsteps", data.playerPart.player.footsteps}}},
         {"pictures", {{"count", data.pictures.count}}},
         {"variableDatabase", ToJson(data.variableDatabase)},

@@ -277,7 +277,7 @@ TEST_F(SaveTest, ASnapshotWrittenAndReadBackIsEqual) {
     EXPECT_EQ(again.size(), body.size());
     EXPECT_EQ(read->variables.GetValue(kVar3, &read->variableDatabase), 77);
     EXPECT_EQ(read->playerPart.player.footsteps, (std::vector<std::int32_t>{2, 4, 6}));
-    EXPECT_EQ(read->playerPart.followers[4].y, 33);
+    EXPECT_EQ(read->playerPart.player.followers[4].y, 33);
     EXPECT_EQ(read->mapState.events[1].x, 9);
     EXPECT_EQ(read->variableDatabase.types, written.variableDatabase.types);
     EXPECT_EQ(read->systemState.effectSets, TheSystemState.effectSets);

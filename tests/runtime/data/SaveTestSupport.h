@@ -80,17 +80,13 @@ class SaveTest : public DataFileTest {
         GetVariableStoreLinks().getSystemVariable = [](Game_Variables& store, std::int32_t n) {
             return n == 24 && store.systemState ? store.systemState->savedFlag : 0;
         };
-        player_ = std::make_unique<Game_Character>();
-        followers_.assign(5, Game_Character());
+        player_ = std::make_unique<Game_Player>();
         MapPlayer = player_.get();
-        MapFollowers.clear();
-        for (auto& f : followers_) MapFollowers.push_back(&f);
     }
 
     void TearDown() override {
         std::filesystem::current_path(savedCwd_);
         MapPlayer = nullptr;
-        MapFollowers.clear();
         ResetSavePartTable();
         ResetVariableStoreLinks();
         ResetSnapshotLiveServices();
@@ -143,7 +139,7 @@ class SaveTest : public DataFileTest {
         player_->footsteps = {2, 4, 6};
         player_->pixelTrailX = {1};
         player_->pixelTrailY = {-1};
-        followers_[4].y = 33;
+        player_->followers[4].y = 33;
         ASSERT_GT(TheVariableDatabase.DataCount(0), 0);
         ASSERT_FALSE(TheVariableDatabase.types[0].entries[0].strings.empty());
         TheVariableDatabase.types[0].entries[0].strings[0] = "changed";
@@ -161,8 +157,7 @@ class SaveTest : public DataFileTest {
     }
 
     shell_test::ReportCapture capture_;
-    std::unique_ptr<Game_Character> player_;
-    std::vector<Game_Character> followers_;
+    std::unique_ptr<Game_Player> player_;
     std::filesystem::path savedCwd_;
 };
 
