@@ -6,6 +6,7 @@
 #include "runtime/script/FlowCommands.h"
 #include "runtime/script/MessageCommands.h"
 #include "runtime/script/SoundCommands.h"
+#include "runtime/script/SystemCommands.h"
 #include "runtime/script/VariableCommands.h"
 
 void InstallCommandModules() {
@@ -16,4 +17,5 @@ void InstallCommandModules() {
     InstallCallCommands();
     InstallDatabaseCommands();
     InstallCompiledCommands();
+    InstallSystemCommands();
 }

@@ -1,9 +1,13 @@
 // velk-archive: packs a folder into an archive of the library's format and unpacks an archive
 // into a folder through the library's own reader.
 //
-//   velk-archive pack FOLDER ARCHIVE [--key TEXT | --no-key] [--compress both|lz|huffman|none]
-//                     [--huffman-kb K] [--charset utf8|sjis] [--plain-head] [--always-compress]
-//   velk-archive unpack ARCHIVE FOLDER [--key TEXT]
+//   velk-archive pack FOLDER ARCHIVE [--key TEXT | --no-key | --generation 10|11|12]
+//                     [--compress both|lz|huffman|none] [--huffman-kb K] [--charset utf8|sjis]
+//                     [--plain-head] [--always-compress]
+//   velk-archive unpack ARCHIVE FOLDER [--key TEXT | --generation 10|11|12]
+//
+// "--generation G" writes (or reads) an archive of key generation G: the player marks, probes
+// and unscrambles those with the generation's own key.
 //
 // A tree the library could not read back whole is refused and nothing is written; an unpack
 // reports every entry it leaves out and then exits with 1.
@@ -13,16 +17,18 @@
 
 #include "Main/DxChar.h"
 #include "Main/DxLog.h"
+#include "runtime/data/ArchiveGenerationKeys.h"
 #include "tools/archive/ArchiveWriter.h"
 
 namespace {
 
 int Usage() {
-    std::cerr << "usage:\n"
-                 "  velk-archive pack FOLDER ARCHIVE [--key TEXT | --no-key]\n"
-                 "                    [--compress both|lz|huffman|none] [--huffman-kb K]\n"
-                 "                    [--charset utf8|sjis] [--plain-head] [--always-compress]\n"
-                 "  velk-archive unpack ARCHIVE FOLDER [--key TEXT]\n";
+    std::cerr
+        << "usage:\n"
+           "  velk-archive pack FOLDER ARCHIVE [--key TEXT | --no-key | --generation 10|11|12]\n"
+           "                    [--compress both|lz|huffman|none] [--huffman-kb K]\n"
+           "                    [--charset utf8|sjis] [--plain-head] [--always-compress]\n"
+           "  velk-archive unpack ARCHIVE FOLDER [--key TEXT | --generation 10|11|12]\n";
     return 2;
 }
 
@@ -36,11 +42,15 @@ int main(int argc, char** argv) {
     ZiDaz::EnableLogOutput(0);
     velk::archive::WriteOptions options;
     std::optional<std::string> key;
+    int generation = 0;
     for (int i = 4; i < argc; ++i) {
         const std::string option = argv[i];
         const bool hasValue = i + 1 < argc;
         if (option == "--key" && hasValue) {
             key = argv[++i];
+        } else if (option == "--generation" && hasValue) {
+            generation = std::atoi(argv[++i]);
+            if (generation < 10 || generation > 12) return Usage();
         } else if (option == "--no-key" && command == "pack") {
             options.scramble = false;
         } else if (option == "--compress" && hasValue && command == "pack") {
@@ -76,6 +86,11 @@ int main(int argc, char** argv) {
         } else {
             return Usage();
         }
+    }
+    if (generation != 0) {
+        if (key || !options.scramble) return Usage();
+        key = archive_keys::GenerationKey(generation);
+        options.generationMark = archive_keys::GenerationMark(generation);
     }
     std::string error;
     if (command == "pack") {

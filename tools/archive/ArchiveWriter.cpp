@@ -290,7 +290,8 @@ Bytes WriteArchive(const Node& root, const WriteOptions& options) {
     PutLe(archive, names.size() + files.size(), 8);  // directory table
     PutLe(archive, static_cast<std::uint32_t>(charset), 4);
     std::uint32_t flags = (options.scramble ? 0 : ZiDaz::kArchiveFlagNoKey) |
-                          (options.compressHead ? 0 : ZiDaz::kArchiveFlagPlainHead);
+                          (options.compressHead ? 0 : ZiDaz::kArchiveFlagPlainHead) |
+                          static_cast<std::uint32_t>(options.generationMark) << 16;
     PutLe(archive, flags, 4);
     archive.push_back(options.huffmanKilobytes);
     archive.resize(64, 0);

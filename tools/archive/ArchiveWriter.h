@@ -32,6 +32,9 @@ struct WriteOptions {
     std::int32_t charset = 65001;
     // Write the head LZ- and Huffman-coded (else plain).
     bool compressHead = true;
+    // The high 16 bits of the header's flag word: the key generation's mark (0, 300 or 314 for
+    // generations 10, 11 and 12).
+    std::uint16_t generationMark = 0;
 };
 
 // One file or folder of the tree; names are UTF-8. Times are file times (100-ns units since
