@@ -356,3 +356,5 @@ std::int32_t Game_Character::GetDrawY(bool wrap) const {
     return WrapDrawY(arc + QuarterToPixels(fineY - TheMapState.displayY) + TileSize - drawYOffset,
                      wrap);
 }
+
+void Game_Character::RunPageRoute() {}

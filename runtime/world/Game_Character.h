@@ -74,7 +74,22 @@ class Game_Character {
     double animationTimer = 0;
 
     Game_Character();
+    virtual ~Game_Character() = default;
+    Game_Character(const Game_Character&) = default;
+    Game_Character& operator=(const Game_Character&) = default;
+    Game_Character(Game_Character&&) = default;
+    Game_Character& operator=(Game_Character&&) = default;
     virtual void Refresh() {}
+    // Every successful step of a character; the player records it in its footstep trail.
+    virtual void RecordFootstep(int /*dir*/) {}
+    // The steps of a page route and of an event's own movement: map events check first whether
+    // the step touches the player; every other character takes the plain step.
+    virtual std::int32_t PageRouteStep(int dir, bool turnFirst) {
+        return MoveInDirection(dir, turnFirst);
+    }
+    virtual void PageRouteMoveRandom() { MoveRandom(); }
+    virtual void PageRouteMoveTowardPlayer() { MoveTowardPlayer(); }
+    virtual void PageRouteMoveForward() { MoveForward(); }
 
     void ApplyGameSettings();
     void Update();
@@ -83,6 +98,9 @@ class Game_Character {
     void AssignMoveRoute(const Game_MoveRoute& route);
     // Runs the current route; the route commands come with the move-route module.
     void RunMoveRoute();
+    // A map event's own movement by its route (move type 1): like RunMoveRoute, with the steps of
+    // the PageRoute hooks.
+    void RunPageRoute();
     void LockFacingForEvent();
     void UnlockFacing();
     void ResetAnimation();
