@@ -165,13 +165,11 @@ TEST_F(SceneDrawTest, FramesOfTheMapWithItsCharactersMatchTheExpectedFrames) {
     EXPECT_EQ(ScreenPixel(px + 1, base - 14), 0x208020u);
     EXPECT_GT(ScreenPixel(px + 1, base - 20) >> 16, 0xE0u);  // the pale head
 
-    // Scrolled a frame later with the display moved and the screen shaking, then zoomed in.
+    // A frame later with the display moved (panorama and fog scrolled), then zoomed in.
     scene.UpdatePanoramaAndFog();
     TheMapState.displayX = 8 * 4;
-    TheMapState.shakeOffsetX = 3;
     DrawFrame(scene);
-    ExpectFrame("scene_shake");
-    TheMapState.shakeOffsetX = 0;
+    ExpectFrame("scene_scrolled");
     TheMapState.zoom.currentPercent = 150;
     TheMapState.zoom.currentX = 80;
     TheMapState.zoom.currentY = 60;
