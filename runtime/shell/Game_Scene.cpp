@@ -169,6 +169,7 @@ void FramePacer::ChooseFrameLength(bool replayPlaying, bool decideHeld, bool sub
 // ---- The scene ----
 
 Game_Scene::Game_Scene() {
+    BuildMapParts();
     SceneServices& s = GetSceneServices();
     if (s.rebuildMapParts) s.rebuildMapParts(*this);
     pacer.drawAccumulator = TheSystemState.GetFrameSkipFactor();
@@ -176,6 +177,7 @@ Game_Scene::Game_Scene() {
 }
 
 Game_Scene::~Game_Scene() {
+    DestroyMapParts();
     if (ActiveScene == this) ActiveScene = nullptr;
 }
 

@@ -9,6 +9,14 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "runtime/shell/DrawOrderBuckets.h"
+#include "runtime/world/Game_CharacterSprite.h"
+#include "runtime/world/Game_Fog.h"
+#include "runtime/world/Game_MapRenderer.h"
+#include "runtime/world/Game_Panorama.h"
 
 // --- Frame loop and pacing: the clock seam ----------------------------------------------------
 // The two clocks the frame loop reads, its wait and its message pump. The defaults are the
@@ -74,6 +82,31 @@ class Game_Scene {
     // Draws panorama, lower layers, characters interleaved with the upper layer row by row, the
     // top layer and the fog.
     void Draw();
+    // The draw order initialised, then RebuildMapParts (the constructor).
+    void BuildMapParts();
+    // Makes the drawables match the live game state: sprites of the player, the five followers
+    // and every map event, a new renderer, panorama and fog (published in the system object).
+    void RebuildMapParts();
+    // In the destructor: draw order, event sprites, renderer, follower and player sprites.
+    void DestroyMapParts();
+    // Frame work on the map parts, called by the frame update.
+    void ReloadEventGraphics();
+    void SetDisplayOrigin(std::int32_t x, std::int32_t y);
+    void SetupMapRenderer(bool loadTilesetImages);
+    void UpdatePanoramaAndFog();
+    // The pictures of one layer drawn between the map passes (-2 below -99999, -1 from -99999
+    // to -1). Nothing until the pictures exist.
+    void DrawPictureLayer(std::int32_t layer);
+
+    std::unique_ptr<Game_CharacterSprite> playerSprite;
+    std::vector<std::unique_ptr<Game_CharacterSprite>> followerSprites;
+    std::unique_ptr<Game_MapRenderer> mapRenderer;
+    std::unique_ptr<Game_Panorama> panorama;
+    std::unique_ptr<Game_Fog> fog;
+    std::vector<std::unique_ptr<Game_CharacterSprite>> eventSprites;
+    DrawOrderBuckets drawOrder;
+    // The brightness the tone leaves for the characters, taken on every drawn frame.
+    std::array<std::int32_t, 3> characterColour{255, 255, 255};
 
     // --- Text windows ---------------------------------------------------------------------------
 

@@ -69,7 +69,8 @@ class Game_MapRenderer {
     void InvalidateVisibleRange() { visibleRange.firstColumn = VisibleCellRange::kStale; }
 
     // The display position in game pixels: the scene sets it every frame to the live map's
-    // display position / 4.
+    // display position / 4, before the base pass, which wraps y into the map and subtracts the
+    // shake; the later passes of the frame go on from there.
     std::int32_t pixelX = 0;
     std::int32_t pixelY = 0;
     VisibleCellRange visibleRange;

@@ -21,8 +21,8 @@
 
 namespace graphics_test {
 
-// The colour the library's graphs treat as transparent.
-inline constexpr std::uint32_t kClear = 0xFF00FF;
+// The colour the library's graphs treat as transparent unless a game sets another: black.
+inline constexpr std::uint32_t kClear = 0x000000;
 
 inline std::u16string Wide(const std::filesystem::path& path) {
     const std::string s = path.string();
@@ -49,6 +49,9 @@ inline bool WriteBmp(const std::filesystem::path& path, int w, int h,
 class LibraryTest : public ::testing::Test {
   protected:
     std::filesystem::path dir;
+    // The screen SetUp starts; a fixture may change it in its constructor.
+    int screenWidth = 160;
+    int screenHeight = 120;
 
     // Starts the library with a screen of w x h window pixels.
     void StartScreen(int w, int h) {
@@ -70,7 +73,7 @@ class LibraryTest : public ::testing::Test {
         std::filesystem::remove_all(dir);
         std::filesystem::create_directories(dir);
         DataPath = dir.string() + "/";
-        StartScreen(160, 120);
+        StartScreen(screenWidth, screenHeight);
     }
     void TearDown() override {
         ClearGraphicCache();

@@ -1,0 +1,3 @@
+#include "runtime/world/Game_Fog.h"
+
+std::uint8_t FogReloadRequest = 0;
