@@ -54,8 +54,13 @@ class GameRunTest : public testing::Test {
         tileSets.tileSets = {gamedata::MakeSampleTileSet(8, 1)};
         ASSERT_TRUE(gamedata::SaveBytes(basic + "TileSetData.dat",
                                         gamedata::WriteTileSetData(tileSets, 4, options)));
+        // One common event that runs by itself and ends the game.
         Game_CommonEventList commons;
         commons.events.resize(1);
+        commons.events[0].startByte = 0x21;  // automatic, while variable 0 == 0
+        Game_EventCommand end;
+        end.arguments = {175};
+        commons.events[0].commands.List() = {end, Game_EventCommand{}};
         ASSERT_TRUE(gamedata::SaveBytes(basic + "CommonEvent.dat",
                                         gamedata::WriteCommonEventFile(commons, {}, options)));
         ASSERT_TRUE(gamedata::SaveDatabaseFiles(
