@@ -142,9 +142,15 @@ std::int32_t ProbeArchiveVersion(const std::string& path) {
     std::uint8_t header[64] = {};
     const std::size_t got = std::fread(header, 1, sizeof(header), file);
     std::fclose(file);
-    if (got < 2 || (header[0] | header[1] << 8) != 0x5844) return kArchiveNotArchive;
-    if (got < 4 || (header[2] | header[3] << 8) != 8) return kArchiveTooOld;
-    const std::uint16_t mark = static_cast<std::uint16_t>(header[46] | header[47] << 8);
+    return ClassifyArchiveHeader(header, got);
+}
+
+std::int32_t ClassifyArchiveHeader(const std::uint8_t* header, std::size_t size) {
+    std::uint8_t h[64] = {};
+    for (std::size_t i = 0; i < size && i < sizeof(h); ++i) h[i] = header[i];
+    if ((h[0] | h[1] << 8) != 0x5844) return kArchiveNotArchive;
+    if ((h[2] | h[3] << 8) != 8) return kArchiveTooOld;
+    const std::uint16_t mark = static_cast<std::uint16_t>(h[46] | h[47] << 8);
     if (mark == archive_keys::GenerationMark(kArchiveGeneration10)) return kArchiveGeneration10;
     if (mark == kArchiveGenerationMark11) return kArchiveGeneration11;
     if (mark == kArchiveGenerationMark12) return kArchiveGeneration12;

@@ -3,6 +3,7 @@
 // preload of the archives into memory within a budget.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -21,6 +22,9 @@ inline constexpr std::int32_t kArchiveGeneration12 = 12;
 inline constexpr std::uint16_t kArchiveGenerationMark11 = 300;
 inline constexpr std::uint16_t kArchiveGenerationMark12 = 314;
 
+// The generation the first `size` bytes of an archive file tell (at most 64 are looked at; a
+// shorter file counts its missing bytes as 0): -2, 9, 10, 11, 12 or -3.
+std::int32_t ClassifyArchiveHeader(const std::uint8_t* header, std::size_t size);
 // Probes the archive at `path` (UTF-8; read with plain file calls): the generation, or 0 / -1 when
 // it cannot be opened and the folder named like it without its extension exists / does not.
 std::int32_t ProbeArchiveVersion(const std::string& path);
