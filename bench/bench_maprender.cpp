@@ -21,6 +21,7 @@
 #include "runtime/shell/Game_Scene.h"
 #include "runtime/shell/ShellGlobals.h"
 #include "runtime/world/Game_MapRenderer.h"
+#include "runtime/world/Game_Event.h"
 #include "runtime/world/Game_MapState.h"
 
 namespace {
@@ -131,7 +132,7 @@ void BM_MapPartWithEventSprites(benchmark::State& state) {
     TheMapState.zoom.currentPercent = static_cast<std::int32_t>(state.range(0));
     TheMapState.zoom.currentX = 320;
     TheMapState.zoom.currentY = 240;
-    TheMapState.events.assign(200, Game_Character{});
+    TheMapState.events.assign(200, Game_Event{});
     for (int i = 0; i < 200; ++i) {
         Game_Character& e = TheMapState.events[static_cast<std::size_t>(i)];
         e.id = i;

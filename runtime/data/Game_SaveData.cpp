@@ -2,6 +2,8 @@
 
 #include "runtime/data/CommonEvent.h"
 #include "runtime/data/SaveStream.h"
+#include "runtime/presentation/FontCache.h"
+#include "runtime/presentation/GraphicCache.h"
 #include "runtime/script/CallCommands.h"
 #include "runtime/script/CompilePass.h"
 #include "runtime/shell/FrameCounters.h"
@@ -235,6 +237,11 @@ SnapshotLiveServices DefaultLiveServices() {
     s.setTransition = [](std::int32_t image, std::int32_t time, std::int32_t mode) {
         TheGameSystem.SetTransition(image, time, mode);
     };
+    s.clearGraphicCache = [] { ClearGraphicCache(); };
+    s.selectDefaultFonts = SelectDefaultFonts;
+    s.resetFontCache = ResetFontCache;
+    s.loadTextIcons = LoadTextIcons;
+    s.setFontSlot = [](std::int32_t slot, const std::string& face) { SetFontSlot(slot, face); };
     return s;
 }
 

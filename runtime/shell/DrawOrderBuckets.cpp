@@ -1,5 +1,7 @@
 #include "runtime/shell/DrawOrderBuckets.h"
 
+#include "runtime/world/Game_Player.h"
+
 #include <algorithm>
 
 #include "runtime/data/Game_SystemState.h"
@@ -91,8 +93,7 @@ void DrawOrderBuckets::Build(VisibleCellRange& range) {
     };
     const std::int32_t playerList = MapPlayer ? levelOf(*MapPlayer) : 1;
     for (std::int32_t n = 4; n >= 0; --n) {
-        if (n >= static_cast<std::int32_t>(MapFollowers.size())) continue;
-        const Game_Character* f = MapFollowers[static_cast<std::size_t>(n)];
+        const Game_Character* f = MapPlayer ? MapPlayer->Follower(n) : nullptr;
         if (!f) continue;
         const std::int32_t r = rowOf(*f, true);
         if (visible(*f, r)) Place(playerList, r, DrawItem::FirstFollower - n);

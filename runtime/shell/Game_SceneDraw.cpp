@@ -11,6 +11,7 @@
 #include "runtime/shell/SceneServices.h"
 #include "runtime/shell/ShellGlobals.h"
 #include "runtime/world/Game_MapState.h"
+#include "runtime/world/Game_Player.h"
 #include "runtime/world/MapDrawCalls.h"
 
 namespace {
@@ -54,7 +55,8 @@ void Game_Scene::RebuildMapParts() {
     playerSprite = MakeSprite(MapPlayer);
     followerSprites.resize(5);
     for (std::size_t i = 0; i < followerSprites.size(); ++i)
-        followerSprites[i] = MakeSprite(i < MapFollowers.size() ? MapFollowers[i] : nullptr);
+        followerSprites[i] =
+            MakeSprite(MapPlayer ? MapPlayer->Follower(static_cast<std::int32_t>(i)) : nullptr);
     eventSprites.clear();
     for (Game_Character& event : TheMapState.events) eventSprites.push_back(MakeSprite(&event));
     mapRenderer = std::make_unique<Game_MapRenderer>(TheMapState);

@@ -8,6 +8,8 @@
 #include "Source/Library/Main/Windows/DxWindow.h"
 #include "runtime/data/Game_SaveManager.h"
 #include "runtime/data/Game_SystemState.h"
+#include "runtime/presentation/FontCache.h"
+#include "runtime/presentation/GraphicCache.h"
 #include "runtime/shell/Game_Scene.h"
 #include "runtime/shell/Game_SoundManager.h"
 #include "runtime/shell/Game_System.h"
@@ -58,6 +60,24 @@ void GatherMapFollowers() {
 }
 void ResetMapPlayer() {
     RebuildPlayer();
+}
+void RebuildSceneMapParts(Game_Scene& scene) {
+    scene.RebuildMapParts();
+}
+void ReloadSceneEventGraphics(Game_Scene& scene) {
+    scene.ReloadEventGraphics();
+}
+void SetSceneDisplayOrigin(Game_Scene& scene, std::int32_t x, std::int32_t y) {
+    scene.SetDisplayOrigin(x, y);
+}
+void SetupSceneMapRenderer(Game_Scene& scene, bool loadTilesetImages) {
+    scene.SetupMapRenderer(loadTilesetImages);
+}
+void UpdateScenePanoramaAndFog(Game_Scene& scene) {
+    scene.UpdatePanoramaAndFog();
+}
+void ClearCachedGraphics() {
+    ClearGraphicCache();
 }
 void FlushSaves() {
     FlushDirtySaves();
@@ -125,6 +145,14 @@ SceneServices DefaultServices() {
     s.gatherFollowers = GatherMapFollowers;
     s.resetPlayer = ResetMapPlayer;
     s.flushDirtySaves = FlushSaves;
+    s.clearGraphicCache = ClearCachedGraphics;
+    s.selectDefaultFonts = SelectDefaultFonts;
+    s.loadTextIcons = LoadTextIcons;
+    s.rebuildMapParts = RebuildSceneMapParts;
+    s.reloadEventGraphics = ReloadSceneEventGraphics;
+    s.setDisplayOrigin = SetSceneDisplayOrigin;
+    s.setupMapRenderer = SetupSceneMapRenderer;
+    s.updatePanoramaAndFog = UpdateScenePanoramaAndFog;
     s.resetSaveManager = ResetSaves;
     s.stopMidi = StopMidiPlayback;
     s.showStartupProgress = ShowStartupProgress;

@@ -5,6 +5,7 @@
 #include "../world/WorldTestSupport.h"
 #include "runtime/shell/DrawOrderBuckets.h"
 #include "runtime/world/Game_MapRenderer.h"
+#include "runtime/world/Game_Player.h"
 
 namespace {
 
@@ -46,12 +47,14 @@ TEST_F(DrawOrderTest, DrawRowsAreAnEighthOfATileOrATwelfthForLargeTiles) {
 }
 
 TEST_F(DrawOrderTest, InOneRowEventsComeFirstThenFollowersThenThePlayer) {
-    Game_Character player, follower0, follower1;
+    Game_Player player;
+    player.followers.resize(2);
+    Game_Character& follower0 = player.followers[0];
+    Game_Character& follower1 = player.followers[1];
     MapPlayer = &player;
-    MapFollowers = {&follower0, &follower1};
     TheMapState.events.resize(2);
-    for (Game_Character* c :
-         {&player, &follower0, &follower1, &TheMapState.events[0], &TheMapState.events[1]})
+    for (Game_Character* c : std::initializer_list<Game_Character*>{
+             &player, &follower0, &follower1, &TheMapState.events[0], &TheMapState.events[1]})
         SetBase(*c, 100);
     // An event with top priority goes last of all.
     TheMapState.events[0].topPriority = 1;
@@ -93,16 +96,21 @@ TEST_F(DrawOrderTest, AMapNoTallerThanTheScreenGetsTwoMoreTilesOfRows) {
 }
 
 TEST_F(DrawOrderTest, AboveTheTopEventsAreLeftOutButThePlayerAndFollowersUseRowZero) {
-    Game_Character player, follower;
+    Game_Player player;
+    player.followers.resize(1);
+    Game_Character& follower = player.followers[0];
     MapPlayer = &player;
-    MapFollowers = {&follower};
     TheMapState.events.resize(1);
-    for (Game_Character* c : {&player, &follower, &TheMapState.events[0]}) SetBase(*c, -40);
+    for (Game_Character* c :
+         std::initializer_list<Game_Character*>{&player, &follower, &TheMapState.events[0]})
+        SetBase(*c, -40);
     EXPECT_EQ(CharactersOnly(Walk()), (std::vector<std::int32_t>{-11, -10}));
     // Far below the screen only the player gets a bucket (the walk stops well before it).
     MakeMap(20, 200);
     TheMapState.events.resize(1);
-    for (Game_Character* c : {&player, &follower, &TheMapState.events[0]}) SetBase(*c, 3000);
+    for (Game_Character* c :
+         std::initializer_list<Game_Character*>{&player, &follower, &TheMapState.events[0]})
+        SetBase(*c, 3000);
     EXPECT_TRUE(CharactersOnly(Walk()).empty());
     std::vector<std::int32_t> placed;
     for (const auto& list : order_.lists)

@@ -14,6 +14,7 @@
 #include "runtime/shell/ReportCapture.h"
 #include "runtime/shell/ShellGlobals.h"
 #include "runtime/world/Game_MapState.h"
+#include "runtime/world/Game_Player.h"
 
 namespace {
 
@@ -92,6 +93,7 @@ class SceneDrawTest : public graphics_test::LibraryTest {
         player_.SetGraphic("hero.bmp");
         player_.PlaceAt(3, 5, 0);
         player_.direction = 8;
+        player_.followers.clear();  // no followers in these frames
         MapPlayer = &player_;
         Game_Character& jumper = map.events[0];
         jumper.SetGraphic("hero.bmp");
@@ -146,7 +148,7 @@ class SceneDrawTest : public graphics_test::LibraryTest {
         EXPECT_EQ(DifferingPixels(path), 0) << name;
     }
 
-    Game_Character player_;
+    Game_Player player_;
 
   private:
     std::int32_t savedTileSize_ = 16, savedScale_ = 1;
