@@ -66,6 +66,8 @@ class LibraryTest : public ::testing::Test {
     void SetUp() override {
         savedDataPath_ = DataPath;
         savedTestPlay_ = TestPlay;
+        savedScreenWidth_ = ScreenWidth;
+        savedScreenHeight_ = ScreenHeight;
         const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
         dir = std::filesystem::temp_directory_path() /
               ("velk_gfx_" + std::string(info->test_suite_name()) + "_" + info->name() + "_" +
@@ -83,6 +85,8 @@ class LibraryTest : public ::testing::Test {
         ZiDaz::GraphicsSystemState = ZiDaz::GraphicsSystemStateData{};
         DataPath = savedDataPath_;
         TestPlay = savedTestPlay_;
+        ScreenWidth = savedScreenWidth_;
+        ScreenHeight = savedScreenHeight_;
         std::filesystem::remove_all(dir);
     }
 
@@ -143,6 +147,7 @@ class LibraryTest : public ::testing::Test {
   private:
     std::string savedDataPath_;
     bool savedTestPlay_ = false;
+    std::int32_t savedScreenWidth_ = 640, savedScreenHeight_ = 480;
     bool started_ = false;
 };
 
