@@ -214,8 +214,12 @@ void Game_MapRenderer::RecomputeVisibleRange(bool imageList) {
     auto axis = [&](std::int32_t game, std::int32_t window, std::int32_t centre,
                     std::int32_t extraFirst, std::int32_t minBias, std::int32_t& first,
                     std::int32_t& end, std::int32_t& bias) {
-        first = ((z - 100) * centre / TileSize) / z - a - extraFirst;
-        end = ((game - centre) * 100 / z + centre) / TileSize + b;
+        // Zoom and centre come from scripts and saves: keep the arithmetic inside 64 bits and the
+        // cell offsets far from overflowing when multiplied by the tile size.
+        const std::int64_t z64 = std::min<std::int64_t>(z, 100000);
+        const std::int64_t c64 = std::clamp<std::int64_t>(centre, -1000000, 1000000);
+        first = static_cast<std::int32_t>(((z64 - 100) * c64 / TileSize) / z64 - a - extraFirst);
+        end = static_cast<std::int32_t>(((game - c64) * 100 / z64 + c64) / TileSize + b);
         if (window - static_cast<std::int64_t>(TileSize) * z * end / 100 + 32 > 0) end += a + 1;
         if (end - first >= 150) {
             const std::int32_t m = (end + first) / 2;
@@ -240,10 +244,12 @@ void Game_MapRenderer::PutPiece(std::int32_t graph, std::int32_t x, std::int32_t
     const double factor = (zoom_ - 100) / 100.0;
     auto zoomX = [&](double v) { return v + (v - zoomCentreX_ * scale_) * factor; };
     auto zoomY = [&](double v) { return v + (v - zoomCentreY_ * scale_) * factor; };
-    const double x1 = zoomX(static_cast<double>(x) * scale_);
-    const double y1 = zoomY(static_cast<double>(y) * scale_);
-    const double x2 = zoomX(static_cast<double>(x + width) * scale_);
-    double y2 = zoomY(static_cast<double>(y + height) * scale_);
+    // A huge zoom puts corners far outside the screen; keep them where an int can hold them.
+    auto limit = [](double v) { return std::clamp(v, -1.0e9, 1.0e9); };
+    const double x1 = limit(zoomX(static_cast<double>(x) * scale_));
+    const double y1 = limit(zoomY(static_cast<double>(y) * scale_));
+    const double x2 = limit(zoomX(static_cast<double>(x + width) * scale_));
+    double y2 = limit(zoomY(static_cast<double>(y + height) * scale_));
     if (smooth_) {
         // Moving the lower edge half a pixel down closes the seams between zoomed rows.
         y2 += scale_ * zoom_ / 100.0 * 0.5;

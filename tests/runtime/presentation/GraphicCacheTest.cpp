@@ -53,6 +53,7 @@ TEST_F(GraphicCacheTest, TheFirstLoadFixesTheDivisionAndCellsAreViewsRowByRow) {
     EXPECT_EQ(a->divisionX, 3);
     EXPECT_EQ(a->divisionY, 4);
     ASSERT_EQ(a->handles.size(), 13u);
+    const std::int32_t cell = a->handles[5];
     ClearScreen(0);
     ASSERT_EQ(ZiDaz::PutGraph(0, 0, a->handles[1 + 2 * 3 + 1], 0), 0);
     EXPECT_EQ(ScreenPixel(5, 5), BlockColour(32, 64));
@@ -68,7 +69,6 @@ TEST_F(GraphicCacheTest, TheFirstLoadFixesTheDivisionAndCellsAreViewsRowByRow) {
     EXPECT_EQ(GraphicCache.entries.size(), 3u);
     EXPECT_TRUE(capture.reports().empty());
 
-    const std::int32_t cell = a->handles[5];
     EXPECT_TRUE(ClearGraphicCache());
     EXPECT_TRUE(GraphicCache.entries.empty());
     EXPECT_TRUE(GraphicCache.nameMap.empty());

@@ -66,8 +66,8 @@ class LibraryTest : public ::testing::Test {
     void SetUp() override {
         savedDataPath_ = DataPath;
         savedTestPlay_ = TestPlay;
-        savedScreen_[0] = ScreenWidth;
-        savedScreen_[1] = ScreenHeight;
+        savedScreenWidth_ = ScreenWidth;
+        savedScreenHeight_ = ScreenHeight;
         const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
         dir = std::filesystem::temp_directory_path() /
               ("velk_gfx_" + std::string(info->test_suite_name()) + "_" + info->name() + "_" +
@@ -85,8 +85,8 @@ class LibraryTest : public ::testing::Test {
         ZiDaz::GraphicsSystemState = ZiDaz::GraphicsSystemStateData{};
         DataPath = savedDataPath_;
         TestPlay = savedTestPlay_;
-        ScreenWidth = savedScreen_[0];
-        ScreenHeight = savedScreen_[1];
+        ScreenWidth = savedScreenWidth_;
+        ScreenHeight = savedScreenHeight_;
         std::filesystem::remove_all(dir);
     }
 
@@ -147,7 +147,7 @@ class LibraryTest : public ::testing::Test {
   private:
     std::string savedDataPath_;
     bool savedTestPlay_ = false;
-    int savedScreen_[2] = {0, 0};
+    std::int32_t savedScreenWidth_ = 640, savedScreenHeight_ = 480;
     bool started_ = false;
 };
 
