@@ -1,5 +1,8 @@
 #include "runtime/shell/RuntimeError.h"
 
+#include <cstdlib>
+#include <cstring>
+
 #include <cstdio>
 #include <utility>
 
@@ -205,10 +208,20 @@ std::string ToGameCodePage(const std::string& text) {
     return ConvertUtf8ToCodePage(GameCodePageLocale(), text.c_str());
 }
 
+// A run without a display (SDL's dummy or offscreen video) has nobody to press a key: the
+// report is logged and shown, and the game goes on at once.
+bool RunsWithoutDisplay() {
+    const char* driver = std::getenv("SDL_VIDEODRIVER");
+    return driver && (std::strcmp(driver, "dummy") == 0 || std::strcmp(driver, "offscreen") == 0);
+}
+
 // Returns false when the program must quit.
 bool WaitForPlayer() {
     const RuntimeErrorServices& s = Services();
-    if (!s.readWaitInput) return true;
+    if (!s.readWaitInput ||
+        (s.readWaitInput == DefaultServices().readWaitInput && RunsWithoutDisplay())) {
+        return true;
+    }
     int held = 0;
     for (;;) {
         if (s.pumpMessages && s.pumpMessages() != 0) return false;

@@ -13,6 +13,7 @@
 #include "runtime/data/BasicData.h"
 #include "runtime/data/CommonEvent.h"
 #include "runtime/data/Game_Database.h"
+#include "runtime/data/MapData.h"
 #include "runtime/data/TileSet.h"
 #include "tools/archive/ArchiveWriter.h"
 #include "tools/gamedata/GameDataSamples.h"
@@ -67,8 +68,29 @@ class GameRunTest : public testing::Test {
             basic + "DataBase", gamedata::MakeSampleDatabase(kUserDatabase, 3, 4), options));
         ASSERT_TRUE(gamedata::SaveDatabaseFiles(
             basic + "CDataBase", gamedata::MakeSampleDatabase(kVariableDatabase, 3, 5), options));
-        ASSERT_TRUE(gamedata::SaveDatabaseFiles(
-            basic + "SysDataBase", gamedata::MakeSampleDatabase(kSystemDatabase, 12, 3), options));
+        // The start position (type 7) names map 0, whose settings (type 0) name its file.
+        Game_Database system = gamedata::MakeSampleDatabase(kSystemDatabase, 12, 3);
+        Game_DatabaseType maps;
+        maps.fieldKinds = {kStringFieldBase, kNumberFieldBase, kNumberFieldBase + 1,
+                           kNumberFieldBase + 2, kNumberFieldBase + 3};
+        Game_DatabaseEntry mapEntry;
+        mapEntry.strings = {"Map000.mps"};
+        mapEntry.numbers = {-2, -2, 0, -1};
+        maps.entries = {mapEntry};
+        system.types[0] = maps;
+        Game_DatabaseType start;
+        start.fieldKinds = {kNumberFieldBase, kNumberFieldBase + 1, kNumberFieldBase + 2};
+        start.entries = {Game_DatabaseEntry{{0, 1, 1}, {}}};
+        system.types[7] = start;
+        ASSERT_TRUE(gamedata::SaveDatabaseFiles(basic + "SysDataBase", system, options));
+        Game_MapData map;
+        map.header.name = "Start";
+        map.header.tileSetNumber = 0;
+        map.header.width = 20;
+        map.header.height = 15;
+        map.ResetLayers();
+        ASSERT_TRUE(gamedata::SaveBytes((folder_ / name / "Map000.mps").string(),
+                                        gamedata::WriteMapFile(map, {})));
     }
 
     // Runs the game headless with the arguments; the exit code, standard error in `errors`.
