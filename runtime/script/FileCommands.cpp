@@ -70,11 +70,6 @@ std::string LowerCase(std::string text) {
     return text;
 }
 
-const char* GameLocale() {
-    const std::int32_t index = std::clamp<std::int32_t>(GameCharSetIndex, 0, kGameCharSetCount - 1);
-    return GameCodePageLocales[index];
-}
-
 bool GameIsUtf8() {
     return TheBasicData.IsUtf8() == 1;
 }
@@ -147,7 +142,7 @@ void FileCommand::Download() {
     request.resultVariable = result;
     const std::int32_t options = command_.arguments.size() >= 4 ? Arg(3) : 0;
     const bool utf8 = GameIsUtf8();
-    if (!((options & 0x2) && utf8)) url = ConvertUtf8ToCodePage(GameLocale(), url.c_str());
+    if (!((options & 0x2) && utf8)) url = ConvertUtf8ToCodePage(GameCodePageLocale(), url.c_str());
     request.codePageText = !((options & 0x100) && utf8);
     if (options & 0x4) {
         const std::size_t question = url.find('?');
@@ -158,7 +153,8 @@ void FileCommand::Download() {
     if ((options & 0x10) && command_.strings.size() >= 3) {
         request.post = true;
         std::string body = RestoreEscapeCodes(ExpandPlain(StringArg(command_, 2)));
-        if (!((options & 0x20) && utf8)) body = ConvertUtf8ToCodePage(GameLocale(), body.c_str());
+        if (!((options & 0x20) && utf8))
+            body = ConvertUtf8ToCodePage(GameCodePageLocale(), body.c_str());
         if (options & 0x40) body = EncodeUrlForm(body);
         request.body = std::move(body);
     }

@@ -143,11 +143,6 @@ std::string UpperCase(std::string text) {
     return text;
 }
 
-const char* GameLocale() {
-    const std::int32_t index = std::clamp<std::int32_t>(GameCharSetIndex, 0, kGameCharSetCount - 1);
-    return GameCodePageLocales[index];
-}
-
 bool GameIsUtf8() {
     return TheBasicData.IsUtf8() == 1;
 }
@@ -314,7 +309,7 @@ bool StringOperation::ReadFile() {
         const std::int32_t encoding = NumericCount() >= 5 ? Arg(4) : 0;
         convert = encoding == 2 || (encoding == 0 && !IsValidUtf8(text.c_str()));
     }
-    if (convert) text = ConvertCodePageToUtf8(GameLocale(), text.c_str());
+    if (convert) text = ConvertCodePageToUtf8(GameCodePageLocale(), text.c_str());
     if (StartsWith(text, kUtf8Bom)) text.erase(0, kUtf8Bom.size());
     s_ = std::move(text);
     return true;
@@ -369,7 +364,7 @@ bool StringOperation::WriteFile() {
         return false;
     }
     std::string text = RestoreEscapeCodes(p_);
-    if (!GameIsUtf8()) text = ConvertUtf8ToCodePage(GameLocale(), text.c_str());
+    if (!GameIsUtf8()) text = ConvertUtf8ToCodePage(GameCodePageLocale(), text.c_str());
     if (NumericCount() >= 5 && Arg(4) == 1 && !StartsWith(text, kUtf8Bom)) {
         text.insert(0, kUtf8Bom);
     }

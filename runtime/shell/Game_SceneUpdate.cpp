@@ -107,6 +107,18 @@ bool FrameCutShort() {
            TheGameSystem.gameState == GameState::Quit;
 }
 
+// What every order runs once the player has read its input: the transfer, the windows, the
+// pictures, the sounds, the timers and the screen effects.
+void UpdateAfterInput(SceneServices& s) {
+    if (TheGameSystem.transferPending) ApplyPendingTransfer();
+    Call(s.updateChoiceWindow);
+    Call(s.updateMessageWindow);
+    Call(s.updatePictures);
+    Call(s.updateSounds);
+    Call(s.updateTimers);
+    Call(s.updateEffects);
+}
+
 // The update of current game data. False when the frame ends early.
 bool UpdateCurrentOrder(Game_Scene& scene) {
     SceneServices& s = GetSceneServices();
@@ -118,13 +130,7 @@ bool UpdateCurrentOrder(Game_Scene& scene) {
     Call(s.runCommonEvents);
     if (FrameCutShort()) return false;
     Call(s.playerUpdateInput, true, false);
-    if (TheGameSystem.transferPending) ApplyPendingTransfer();
-    Call(s.updateChoiceWindow);
-    Call(s.updateMessageWindow);
-    Call(s.updatePictures);
-    Call(s.updateSounds);
-    Call(s.updateTimers);
-    Call(s.updateEffects);
+    UpdateAfterInput(s);
     return true;
 }
 
@@ -136,13 +142,7 @@ bool UpdateOldOrder(Game_Scene& scene) {
     Call(s.runCommonEvents);
     if (FrameCutShort()) return false;
     Call(s.playerUpdateInput, true, true);
-    if (TheGameSystem.transferPending) ApplyPendingTransfer();
-    Call(s.updateChoiceWindow);
-    Call(s.updateMessageWindow);
-    Call(s.updatePictures);
-    Call(s.updateSounds);
-    Call(s.updateTimers);
-    Call(s.updateEffects);
+    UpdateAfterInput(s);
     Call(s.updatePanoramaAndFog, scene);
     Call(s.pollDownload);
     return true;
