@@ -69,20 +69,20 @@ using ResolvedVariableCell = VariableCellRef;
 struct Game_EventCommand {
     // Argument 0 is the command code.
     std::vector<std::int32_t> arguments{0};
-    // Where the interpreter found the handler of `code` the last time it ran this command, so a
-    // command run again in a loop skips the lookup. Not part of the command's value.
-    struct DispatchNote {
-        std::int32_t code = 0;
-        const void* entry = nullptr;
-    };
-    // Beside the arguments, so that one cache line serves the dispatcher.
-    mutable DispatchNote dispatch;
     std::uint8_t indent = 0;
     std::vector<std::string> strings;
     std::optional<Game_MoveRoute> moveRoute;
     // Filled by the compile pass; empty on load.
     std::vector<std::int32_t> jumpLines;
     std::vector<ResolvedVariableCell> resolvedVariables;
+
+    // Where the interpreter found the handler of `code` the last time it ran this command, so a
+    // command run again in a loop skips the lookup. Not part of the command's value.
+    struct DispatchNote {
+        std::int32_t code = 0;
+        const void* entry = nullptr;
+    };
+    mutable DispatchNote dispatch;
 
     std::int32_t Code() const { return arguments.empty() ? 0 : arguments[0]; }
     bool Read();
